@@ -1,0 +1,125 @@
+#pragma once
+// The probe plug-in's control block: what the probe answers (config) and what it received
+// (log). In-process tests reach it through the exported ProbeGetControl(); a host started as
+// a separate process configures the probe with a text file named by VORLANE_PROBE_CONFIG and
+// gets every call appended as a text line to the file named by VORLANE_PROBE_LOG.
+//
+// Plain data only: the block is shared across module boundaries.
+
+#include <atomic>
+#include <cstdint>
+
+#include "host/VstAbi.h"
+
+namespace probe {
+
+enum EntryMode : int32_t { EntryNormal = 0, EntryNull = 1, EntryWrongMagic = 2 };
+
+enum ProcessMode : int32_t {
+    ProcessSilence = 0,      // every output 0
+    ProcessPassThrough = 1,  // output c = input (c mod numInputs), silence without inputs
+    ProcessConstant = 2,     // output c = constant + c
+    ProcessInputPlusOne = 3, // output c = input (c mod numInputs) + 1 (a plug-in that really works)
+};
+
+constexpr int kMaxChunk = 65536;
+constexpr int kMaxCalls = 8192;
+constexpr int kMaxBlocks = 16384;
+constexpr int kMaxEvents = 16384;
+constexpr int kMaxChannels = 8;
+
+struct Config {
+    int32_t entryMode = EntryNormal;
+    int32_t callVersionInEntry = 0;  // ask audioMasterVersion from inside the entry point
+    int32_t flags = vst::effFlagsCanReplacing;
+    int32_t numInputs = 2;
+    int32_t numOutputs = 2;
+    char effectName[300] = "Probe";
+    char vendor[300] = "Probe Makers";
+    int32_t canDoReceive = 1;  // answer to "receiveVstMidiEvent"
+    int32_t canDoSend = 0;     // answer to "sendVstMidiEvent"
+    int32_t canDoAbout = 0;    // answer to "hasAboutScreen"
+    // Behave like plug-ins that do nothing useful before effOpen: silence, no chunk, every
+    // capability denied.
+    int32_t requireOpen = 0;
+    int32_t chunkSize = 0;  // 0 = effGetChunk answers 0
+    uint8_t chunk[kMaxChunk] = {};
+    int32_t hasEditorRect = 1;
+    vst::ERect editorRect{0, 0, 200, 300};
+    int32_t editOpenAnswer = 1;
+    int32_t keyDownAnswer = 0;
+    int32_t keyUpAnswer = 0;
+    int32_t processMode = ProcessSilence;
+    float constant = 0.25f;
+    int32_t queryTimePerBlock = 1;  // ask audioMasterGetTime inside every processReplacing
+    int32_t editorOwnsKeys = 0;     // the vendor variant's extension answer
+};
+
+struct Call {
+    int32_t opcode;
+    int32_t index;
+    int64_t value;
+    float opt;
+    int32_t ptrIsNull;
+    int64_t blockCount;  // blocks processed before this call
+    char text[64];       // string argument of effCanDo
+};
+
+struct Block {
+    int32_t frames;
+    int32_t inputsAliasOutputs;    // some input pointer equals some output pointer
+    int32_t outputsWereClear;      // every output sample was 0 before the probe wrote it
+    int32_t pendingEvents;         // events delivered since the previous block
+    int32_t timeValid;             // audioMasterGetTime answered a record
+    double ppqPos;
+    double tempo;
+    double sampleRate;
+    double samplePos;
+    int32_t timeFlags;
+    float firstInput[kMaxChannels];  // input c, frame 0
+    float lastInput[kMaxChannels];   // input c, last frame
+};
+
+struct Event {
+    int64_t blockCount;  // blocks processed before the effProcessEvents call
+    int32_t type;
+    int32_t deltaFrames;
+    int32_t flags;
+    uint8_t midi[4];
+};
+
+struct Log {
+    std::atomic<int32_t> callCount{0};
+    Call calls[kMaxCalls];
+    std::atomic<int64_t> blockCount{0};
+    Block blocks[kMaxBlocks];  // block n is at blocks[n % kMaxBlocks]
+    std::atomic<int32_t> eventCount{0};
+    Event events[kMaxEvents];
+    int32_t vstPluginMainCalls = 0;
+    int32_t mainCalls = 0;
+    int64_t versionAnswerInEntry = -1;
+    int32_t opened = 0;
+    int32_t closed = 0;
+    int32_t setChunkCalls = 0;
+    int32_t setChunkSize = -1;
+    uint8_t setChunk[kMaxChunk] = {};
+    int32_t aboutCalls = 0;
+    int32_t helpCalls = 0;
+    int32_t updateCalls = 0;
+    int32_t ownsKeysCalls = 0;
+    int32_t pendingEvents = 0;
+};
+
+struct Control {
+    Config config;
+    Log log;
+    vst::audioMasterCallback host = nullptr;
+    vst::AEffect* effect = nullptr;
+};
+
+// Exported by every probe module.
+using GetControlProc = Control* (*)();
+using ResetProc = void (*)();
+using CallHostProc = vst::intptr (*)(vst::int32 opcode, vst::int32 index, vst::intptr value, void* ptr, float opt);
+
+}  // namespace probe

@@ -1,0 +1,75 @@
+#include "audio/AudioDevice.h"
+
+#include <new>
+
+namespace vl {
+
+bool isValidDeviceType(uint32_t type) {
+    switch (type) {
+        case kDeviceTypeMME:
+        case kDeviceTypeASIO:
+        case kDeviceTypeWasapiShared:
+        case kDeviceTypeWasapiExclusive:
+        case kDeviceTypeDirectSound:
+            return true;
+        default:
+            return false;
+    }
+}
+
+uint32_t defaultBufferSize(uint32_t type) {
+    switch (type) {
+        case kDeviceTypeASIO: return 512;
+        case kDeviceTypeWasapiExclusive: return 256;
+        default: return 1024;
+    }
+}
+
+VLAudioBase::~VLAudioBase() { freePlanes(); }
+
+bool VLAudioBase::allocatePlanes(uint32_t frames) {
+    freePlanes();
+    if (frames == 0) return false;
+    leftStorage.reset(new (std::nothrow) float[frames]());
+    rightStorage.reset(new (std::nothrow) float[frames]());
+    if (!leftStorage || !rightStorage) {
+        freePlanes();
+        return false;
+    }
+    leftPlane = leftStorage.get();
+    rightPlane = rightStorage.get();
+    planePair[0] = leftPlane;
+    planePair[1] = rightPlane;
+    return true;
+}
+
+void VLAudioBase::freePlanes() {
+    leftPlane = rightPlane = nullptr;
+    planePair[0] = planePair[1] = nullptr;
+    leftStorage.reset();
+    rightStorage.reset();
+}
+
+void AudioBackendSet::set(uint32_t type, VLAudioBase* backend) {
+    switch (type) {
+        case kDeviceTypeMME: mme = backend; break;
+        case kDeviceTypeASIO: asio = backend; break;
+        case kDeviceTypeWasapiShared: wasapiShared = backend; break;
+        case kDeviceTypeWasapiExclusive: wasapiExclusive = backend; break;
+        case kDeviceTypeDirectSound: directSound = backend; break;
+        default: break;
+    }
+}
+
+VLAudioBase* AudioBackendSet::backendFor(uint32_t type) const {
+    switch (type) {
+        case kDeviceTypeMME: return mme;
+        case kDeviceTypeASIO: return asio;
+        case kDeviceTypeWasapiShared: return wasapiShared;
+        case kDeviceTypeWasapiExclusive: return wasapiExclusive;
+        case kDeviceTypeDirectSound: return directSound;
+        default: return nullptr;
+    }
+}
+
+}  // namespace vl

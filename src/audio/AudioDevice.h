@@ -1,0 +1,99 @@
+#pragma once
+// The audio device interface: one record per device and direction, the abstract back end,
+// and the per-block function that every back end calls.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vl {
+
+// Device type codes: single bits, so that callers can test families with masks.
+enum AudioDeviceType : uint32_t {
+    kDeviceTypeMME = 1,
+    kDeviceTypeASIO = 2,
+    kDeviceTypeWasapiShared = 4,
+    kDeviceTypeWasapiExclusive = 8,
+    kDeviceTypeDirectSound = 32,
+};
+constexpr uint32_t kDeviceTypeWasapiMask = kDeviceTypeWasapiShared | kDeviceTypeWasapiExclusive;
+
+bool isValidDeviceType(uint32_t type);
+// bufferSize of a new record of this type (frames; DirectSound reads it as bytes).
+uint32_t defaultBufferSize(uint32_t type);
+
+struct AudioDeviceRecord {
+    int32_t deviceIndex = 0;        // ASIO: driver position; MME: wave device number
+    std::wstring endpointId;        // WASAPI endpoint id; DirectSound GUID text
+    uint32_t type = 0;              // AudioDeviceType
+    std::wstring name;              // display name; the settings find the device by it
+    bool isInput = true;
+    bool isDefault = false;         // WASAPI: default endpoint of its direction
+    bool detailsKnown = false;      // queryDetails has succeeded
+    uint16_t channels = 0;
+    double sampleRate = 0.0;
+    uint16_t bitsPerSample = 0;
+    uint32_t bufferSize = 0;        // frames handed to RenderBlock
+    std::vector<std::wstring> channelNames;
+    int32_t leftChannel = 0;
+    int32_t rightChannel = 1;
+};
+
+// Called once per block on the back end's audio thread. inputs and outputs both point at the
+// back end's pair of planes {left, right}, each holding at least frames floats: the input is
+// in them before the call, the output is expected in them after it. false ends a blocking
+// back end's device loop.
+using RenderBlockProc = bool (*)(float** inputs, float** outputs, uint32_t frames, void* user);
+
+class VLAudioBase {
+public:
+    VLAudioBase() = default;
+    virtual ~VLAudioBase();
+    VLAudioBase(const VLAudioBase&) = delete;
+    VLAudioBase& operator=(const VLAudioBase&) = delete;
+
+    // Starts the output device (and the input, if given) with callback. ASIO returns at once;
+    // every other family runs its device loop and returns when it ends.
+    virtual bool openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output, RenderBlockProc callback,
+                              void* user) = 0;
+    virtual void stop() = 0;
+    // Makes the two devices agree on sample rate and width; true when they agree afterwards.
+    virtual bool matchFormats(AudioDeviceRecord* input, AudioDeviceRecord* output) = 0;
+    // Completes a record (channel names, rate, block size); true at once when detailsKnown.
+    virtual bool queryDetails(AudioDeviceRecord* record, bool probe) = 0;
+
+    std::vector<std::unique_ptr<AudioDeviceRecord>> devices;
+    float* leftPlane = nullptr;
+    float* rightPlane = nullptr;
+    std::atomic<bool> running{false};
+
+protected:
+    // Allocates both planes for blocks of up to frames (zeroed) and points planePair at them.
+    // false when the memory cannot be had.
+    bool allocatePlanes(uint32_t frames);
+    void freePlanes();
+    float* planePair[2] = {nullptr, nullptr};  // what RenderBlock receives as inputs and outputs
+
+private:
+    std::unique_ptr<float[]> leftStorage;
+    std::unique_ptr<float[]> rightStorage;
+};
+
+// The back ends of the four families, by device type code. Both WASAPI codes name the same
+// back end. The set does not own the back ends.
+class AudioBackendSet {
+public:
+    void set(uint32_t type, VLAudioBase* backend);
+    VLAudioBase* backendFor(uint32_t type) const;
+
+private:
+    VLAudioBase* mme = nullptr;
+    VLAudioBase* asio = nullptr;
+    VLAudioBase* wasapiShared = nullptr;
+    VLAudioBase* wasapiExclusive = nullptr;
+    VLAudioBase* directSound = nullptr;
+};
+
+}  // namespace vl

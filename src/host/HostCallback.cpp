@@ -1,0 +1,107 @@
+#include "host/HostCallback.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "host/PluginSlot.h"
+
+namespace vl {
+
+namespace {
+
+std::atomic<PluginSlot*> context{nullptr};
+
+constexpr int kCountedOpcodes = 128;
+std::atomic<uint64_t> unanswered[kCountedOpcodes];
+
+void countUnanswered(vst::int32 opcode) {
+    int index = opcode < 0 ? kCountedOpcodes - 1 : (opcode >= kCountedOpcodes ? kCountedOpcodes - 1 : opcode);
+    unanswered[index].fetch_add(1, std::memory_order_relaxed);
+}
+
+vst::intptr forwardMidiEvents(PluginSlot& slot, const vst::VstEvents* events) {
+    if (!events) return 0;
+    vst::intptr forwarded = 0;
+    for (vst::int32 i = 0; i < events->numEvents; ++i) {
+        const vst::VstEvent* event = events->events[i];
+        if (!event || event->type != vst::kVstMidiType) continue;  // SysEx is not passed on
+        MidiOutHook hook = slot.midiOutHook.load(std::memory_order_acquire);
+        if (!hook) break;
+        hook(reinterpret_cast<const vst::VstMidiEvent*>(event), slot.midiOutUser.load(std::memory_order_acquire));
+        forwarded = 1;
+    }
+    return forwarded;
+}
+
+vst::intptr copyString(void* ptr, const char* text, size_t sizeWithZero) {
+    if (!ptr) return 0;
+    std::memcpy(ptr, text, sizeWithZero);
+    return 1;
+}
+
+}  // namespace
+
+void setHostContext(PluginSlot* slot) { context.store(slot, std::memory_order_release); }
+
+PluginSlot* hostContext() { return context.load(std::memory_order_acquire); }
+
+vst::intptr VLHostCallback(vst::AEffect* /*effect: answers never depend on it*/, vst::int32 opcode,
+                           vst::int32 index, vst::intptr value, void* ptr, float opt) {
+    PluginSlot* slot = hostContext();
+    if (!slot) return 0;
+
+    switch (opcode) {
+        case vst::audioMasterAutomate:
+            return 1;  // parameter changes are not recorded
+        case vst::audioMasterVersion:
+            return kHostVstVersion;
+        case vst::audioMasterGetTime:
+            // The filter bits in value are ignored: the one record goes back unchanged.
+            return reinterpret_cast<vst::intptr>(&slot->timeInfo);
+        case vst::audioMasterProcessEvents:
+            return forwardMidiEvents(*slot, static_cast<const vst::VstEvents*>(ptr));
+        case vst::audioMasterGetSampleRate:
+            // Plug-ins that ask instead of waiting for effSetSampleRate would otherwise play
+            // out of tune.
+            return static_cast<vst::intptr>(slot->timeInfo.sampleRate);
+        case vst::audioMasterGetBlockSize:
+            return slot->blockSize();
+        case vst::audioMasterGetVendorString:
+            return copyString(ptr, kHostVendorString, sizeof kHostVendorString);
+        case vst::audioMasterGetProductString:
+            return copyString(ptr, kHostProductString, sizeof kHostProductString);
+        case vst::audioMasterCanDo: {
+            const char* text = static_cast<const char*>(ptr);
+            if (!text) return 0;
+            return (std::strcmp(text, "sendVstMidiEvent") == 0 || std::strcmp(text, "receiveVstMidiEvent") == 0) ? 1
+                                                                                                                : 0;
+        }
+        case vst::audioMasterSetTempoPrivate: {
+            TempoHook hook = slot->tempoHook.load(std::memory_order_acquire);
+            if (!hook) return 0;
+            hook(static_cast<double>(opt), slot->tempoUser.load(std::memory_order_acquire));
+            return 1;
+        }
+        // Deliberately unanswered, among others: audioMasterIdle (no idle service),
+        // audioMasterIOChanged and audioMasterSizeWindow (the host keeps its layout),
+        // audioMasterGetInputLatency / GetOutputLatency (not known to the engine),
+        // audioMasterGetCurrentProcessLevel, audioMasterGetVendorVersion,
+        // audioMasterGetDirectory, audioMasterUpdateDisplay, audioMasterBeginEdit / EndEdit.
+        default:
+            (void)index;
+            (void)value;
+            countUnanswered(opcode);
+            return 0;
+    }
+}
+
+uint64_t unansweredOpcodeCount(vst::int32 opcode) {
+    int i = opcode < 0 ? kCountedOpcodes - 1 : (opcode >= kCountedOpcodes ? kCountedOpcodes - 1 : opcode);
+    return unanswered[i].load(std::memory_order_relaxed);
+}
+
+void resetUnansweredOpcodeCounts() {
+    for (auto& count : unanswered) count.store(0, std::memory_order_relaxed);
+}
+
+}  // namespace vl

@@ -1,0 +1,52 @@
+#pragma once
+// HostSettings: the host's persistent choices, kept under
+// "Software\Vorlane\<effect name>" of the per-user settings store (the registry on Windows).
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/AudioDevice.h"
+#include "midi/MidiDevice.h"
+#include "platform/RelaxedAtomic.h"
+
+namespace vl {
+
+class KeyValueStore;  // settings/KeyValueStore.h
+
+class HostSettings {
+public:
+    // Opens (creating if needed) the root key "Software\Vorlane\" + effectName in store; a
+    // null store means the platform's per-user store.
+    explicit HostSettings(const std::wstring& effectName, std::shared_ptr<KeyValueStore> store = nullptr);
+    ~HostSettings();
+    HostSettings(const HostSettings&) = delete;
+    HostSettings& operator=(const HostSettings&) = delete;
+
+    void loadSettings(const AudioBackendSet& backends);
+    void mergeMidiDevices(const std::vector<std::unique_ptr<MidiDeviceRecord>>& engineDevices);
+    void saveSettings();
+    MidiDeviceRecord* findMidiDevice(const MidiDeviceRecord& device) const;
+    bool chooseDefaultAudioDevices(const VLAudioBase& wasapi);
+    bool anyClockSync() const;
+
+    // A string value of the root key ("contentpath"); false when it cannot be read.
+    bool readRootString(const std::wstring& valueName, std::wstring& out);
+
+    AudioDeviceRecord* inputDevice = nullptr;   // not owned
+    AudioDeviceRecord* outputDevice = nullptr;  // not owned
+    std::vector<std::unique_ptr<MidiDeviceRecord>> midiDevices;
+    RelaxedAtomic<double> tempo{120.0};  // also stored by the MIDI clock thread
+    bool PluginCanSetTempo = false;
+    std::wstring samplePath;
+    bool sampleLooped = false;
+    bool sampleStartByMidi = false;
+    bool sampleCalcTempo = false;
+    int32_t sampleRecordOption = 0;
+    int32_t sampleRecordMaxBars = 0;
+    bool openPlayerOnStartup = false;
+    bool startPlayerAutomatic = false;
+    std::wstring keyPath;
+};
+
+}  // namespace vl

@@ -1,0 +1,186 @@
+#include "host/HostCallback.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "host/PluginSlot.h"
+#include "support/ProbeModule.h"
+
+using vl::LoadResult;
+using vl::PluginSlot;
+using vltest::ProbeModule;
+
+namespace {
+
+struct MidiOutRecorder {
+    std::vector<std::vector<uint8_t>> messages;
+    static void hook(const vst::VstMidiEvent* event, void* user) {
+        auto* self = static_cast<MidiOutRecorder*>(user);
+        const auto* d = reinterpret_cast<const uint8_t*>(event->midiData);
+        self->messages.push_back({d[0], d[1], d[2]});
+    }
+};
+
+struct TempoRecorder {
+    std::vector<double> tempos;
+    static void hook(double tempo, void* user) { static_cast<TempoRecorder*>(user)->tempos.push_back(tempo); }
+};
+
+vst::VstMidiEvent midiEvent(uint8_t status, uint8_t d1, uint8_t d2) {
+    vst::VstMidiEvent e{};
+    e.type = vst::kVstMidiType;
+    e.byteSize = sizeof e;
+    e.midiData[0] = static_cast<char>(status);
+    e.midiData[1] = static_cast<char>(d1);
+    e.midiData[2] = static_cast<char>(d2);
+    return e;
+}
+
+vst::VstMidiSysexEvent sysexEvent() {
+    static char dump[] = {char(0xF0), 0x7E, 0x7F, 0x09, 0x01, char(0xF7)};
+    vst::VstMidiSysexEvent e{};
+    e.type = vst::kVstSysExType;
+    e.byteSize = sizeof e;
+    e.dumpBytes = sizeof dump;
+    e.sysexDump = dump;
+    return e;
+}
+
+// A VstEvents list with room for n events.
+struct EventList {
+    explicit EventList(std::vector<vst::VstEvent*> events)
+        : storage(16 + 8 * (events.size() < 2 ? 2 : events.size())) {
+        auto* list = reinterpret_cast<vst::VstEvents*>(storage.data());
+        list->numEvents = static_cast<vst::int32>(events.size());
+        for (size_t i = 0; i < events.size(); ++i) list->events[i] = events[i];
+    }
+    vst::VstEvents* get() { return reinterpret_cast<vst::VstEvents*>(storage.data()); }
+    std::vector<uint8_t> storage;
+};
+
+class CallbackTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        vl::setHostContext(&slot);
+        ASSERT_TRUE(probe.ok());
+        ASSERT_EQ(slot.load(probe.path()), LoadResult::Loaded);
+    }
+    ProbeModule probe;
+    PluginSlot slot;
+};
+
+}  // namespace
+
+TEST(HostCallbackWithoutContext, AnswersZeroToEverything) {
+    vl::setHostContext(nullptr);
+    char buffer[64] = {};
+    for (vst::int32 opcode : {0, 1, 7, 8, 16, 17, 32, 33, 37, 50}) {
+        EXPECT_EQ(vl::VLHostCallback(nullptr, opcode, 0, 0, buffer, 0.0f), 0) << opcode;
+    }
+    EXPECT_EQ(buffer[0], 0);
+}
+
+TEST(HostCallbackEntry, VersionAskedFromInsideTheEntryPointIsAnswered) {
+    PluginSlot slot;
+    vl::setHostContext(&slot);
+    ProbeModule probe;
+    probe.config().callVersionInEntry = 1;
+    ASSERT_EQ(slot.load(probe.path()), LoadResult::Loaded);
+    EXPECT_EQ(probe.log().versionAnswerInEntry, 2400);
+}
+
+TEST_F(CallbackTest, FixedAnswers) {
+    EXPECT_EQ(probe.callHost(vst::audioMasterVersion), 2400);
+    EXPECT_EQ(probe.callHost(vst::audioMasterAutomate, 3, 0, nullptr, 0.5f), 1);
+    char buffer[64];
+    std::memset(buffer, 'z', sizeof buffer);
+    EXPECT_EQ(probe.callHost(vst::audioMasterGetVendorString, 0, 0, buffer), 1);
+    EXPECT_STREQ(buffer, "Vorlane");
+    std::memset(buffer, 'z', sizeof buffer);
+    EXPECT_EQ(probe.callHost(vst::audioMasterGetProductString, 0, 0, buffer), 1);
+    EXPECT_STREQ(buffer, "Vorlane Host");
+    EXPECT_EQ(probe.callHost(vst::audioMasterGetVendorString, 0, 0, nullptr), 0);
+}
+
+TEST_F(CallbackTest, GetTimeReturnsTheOneRecordAtFullWidthWhateverTheMask) {
+    const vst::intptr expected = reinterpret_cast<vst::intptr>(&slot.timeInfo);
+    for (vst::intptr mask : {vst::intptr(0), vst::intptr(0xFFFF), vst::intptr(vst::kVstNanosValid)}) {
+        EXPECT_EQ(probe.callHost(vst::audioMasterGetTime, 0, mask), expected);
+    }
+    auto* time = reinterpret_cast<const vst::VstTimeInfo*>(probe.callHost(vst::audioMasterGetTime));
+    EXPECT_EQ(time->samplePos, 0.0);
+    EXPECT_EQ(time->flags, 0x600);
+}
+
+TEST_F(CallbackTest, CapabilityStringsMatchExactly) {
+    char send[] = "sendVstMidiEvent";
+    char receive[] = "receiveVstMidiEvent";
+    char longer[] = "sendVstMidiEventX";
+    char shorter[] = "sendVstMidiEven";
+    char other[] = "sendVstTimeInfo";
+    char empty[] = "";
+    EXPECT_EQ(probe.callHost(vst::audioMasterCanDo, 0, 0, send), 1);
+    EXPECT_EQ(probe.callHost(vst::audioMasterCanDo, 0, 0, receive), 1);
+    EXPECT_EQ(probe.callHost(vst::audioMasterCanDo, 0, 0, longer), 0);
+    EXPECT_EQ(probe.callHost(vst::audioMasterCanDo, 0, 0, shorter), 0);
+    EXPECT_EQ(probe.callHost(vst::audioMasterCanDo, 0, 0, other), 0);
+    EXPECT_EQ(probe.callHost(vst::audioMasterCanDo, 0, 0, empty), 0);
+    EXPECT_EQ(probe.callHost(vst::audioMasterCanDo, 0, 0, nullptr), 0);
+}
+
+TEST_F(CallbackTest, MidiOutputReachesTheHookAndSysExIsDropped) {
+    vst::VstMidiEvent note = midiEvent(0x90, 60, 100);
+    vst::VstMidiEvent off = midiEvent(0x80, 60, 0);
+    vst::VstMidiSysexEvent sysex = sysexEvent();
+    EventList mixed({reinterpret_cast<vst::VstEvent*>(&note), reinterpret_cast<vst::VstEvent*>(&sysex),
+                     reinterpret_cast<vst::VstEvent*>(&off)});
+    EventList sysexOnly({reinterpret_cast<vst::VstEvent*>(&sysex)});
+
+    // Before the hook is installed the events are lost.
+    EXPECT_EQ(probe.callHost(vst::audioMasterProcessEvents, 0, 0, mixed.get()), 0);
+
+    MidiOutRecorder recorder;
+    slot.installMidiOutHook(&MidiOutRecorder::hook, &recorder);
+    EXPECT_EQ(probe.callHost(vst::audioMasterProcessEvents, 0, 0, sysexOnly.get()), 0);
+    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_EQ(probe.callHost(vst::audioMasterProcessEvents, 0, 0, mixed.get()), 1);
+    ASSERT_EQ(recorder.messages.size(), 2u);
+    EXPECT_EQ(recorder.messages[0], (std::vector<uint8_t>{0x90, 60, 100}));
+    EXPECT_EQ(recorder.messages[1], (std::vector<uint8_t>{0x80, 60, 0}));
+    EXPECT_EQ(probe.callHost(vst::audioMasterProcessEvents, 0, 0, nullptr), 0);
+}
+
+TEST_F(CallbackTest, PrivateTempoOpcodeGoesThroughTheTempoHook) {
+    EXPECT_EQ(probe.callHost(vst::audioMasterSetTempoPrivate, 0, 0, nullptr, 133.5f), 0);
+    TempoRecorder recorder;
+    slot.installTempoHook(&TempoRecorder::hook, &recorder);
+    EXPECT_EQ(probe.callHost(vst::audioMasterSetTempoPrivate, 0, 0, nullptr, 133.5f), 1);
+    ASSERT_EQ(recorder.tempos.size(), 1u);
+    EXPECT_EQ(recorder.tempos[0], 133.5);
+}
+
+TEST_F(CallbackTest, SampleRateAndBlockSizeAreAnswered) {
+    EXPECT_EQ(probe.callHost(vst::audioMasterGetSampleRate), 44100);
+    EXPECT_EQ(probe.callHost(vst::audioMasterGetBlockSize), 0);
+    slot.timeInfo.sampleRate = 48000.0;
+    slot.setBlockSize(128);
+    EXPECT_EQ(probe.callHost(vst::audioMasterGetSampleRate), 48000);
+    EXPECT_EQ(probe.callHost(vst::audioMasterGetBlockSize), 128);
+}
+
+TEST_F(CallbackTest, OtherOpcodesAnswerZeroAndAreCounted) {
+    vl::resetUnansweredOpcodeCounts();
+    for (vst::int32 opcode : std::initializer_list<vst::int32>{vst::audioMasterIdle, vst::audioMasterIOChanged, vst::audioMasterSizeWindow,
+                              vst::audioMasterGetInputLatency, vst::audioMasterGetOutputLatency,
+                              vst::audioMasterGetCurrentProcessLevel, vst::audioMasterGetVendorVersion,
+                              vst::audioMasterGetDirectory, vst::audioMasterUpdateDisplay,
+                              vst::audioMasterBeginEdit, vst::audioMasterEndEdit, 49, 51, 4000, -1}) {
+        EXPECT_EQ(probe.callHost(opcode, 1, 1, nullptr, 1.0f), 0) << opcode;
+    }
+    EXPECT_EQ(vl::unansweredOpcodeCount(vst::audioMasterSizeWindow), 1u);
+    EXPECT_EQ(vl::unansweredOpcodeCount(vst::audioMasterIdle), 1u);
+    EXPECT_EQ(vl::unansweredOpcodeCount(127), 2u);  // 4000 and -1
+    EXPECT_EQ(vl::unansweredOpcodeCount(vst::audioMasterVersion), 0u);
+}
