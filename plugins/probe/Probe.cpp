@@ -23,17 +23,24 @@
 namespace probe {
 namespace {
 
-Control* control = nullptr;
-
-Control& ctl() {
-    if (!control) {
-        control = new Control();
+void setVariantDefaults(Config& config) {
 #if VL_PROBE_VENDOR
-        std::strcpy(control->config.vendor, "Vorlane");
-        std::strcpy(control->config.effectName, "Probe Vendor");
+    std::strcpy(config.vendor, "Vorlane");
+    std::strcpy(config.effectName, "Probe Vendor");
+#else
+    (void)config;
 #endif
+}
+
+// Static storage: the block lives exactly as long as the module.
+Control& ctl() {
+    static Control control;
+    static bool initialised = false;
+    if (!initialised) {
+        initialised = true;
+        setVariantDefaults(control.config);
     }
-    return *control;
+    return control;
 }
 
 // The effect record, followed by the maker's four extension entries.
@@ -335,10 +342,7 @@ PROBE_EXPORT void ProbeReset() {
     probe::Control& c = probe::ctl();
     c.config.~Config();
     new (&c.config) probe::Config();
-#if VL_PROBE_VENDOR
-    std::strcpy(c.config.vendor, "Vorlane");
-    std::strcpy(c.config.effectName, "Probe Vendor");
-#endif
+    probe::setVariantDefaults(c.config);
     c.log.~Log();
     new (&c.log) probe::Log();
 }
