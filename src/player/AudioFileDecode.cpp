@@ -1,0 +1,148 @@
+#include "player/AudioFileDecode.h"
+
+#include <bit>
+#include <cstddef>
+
+#include "player/AudioFileBytes.h"
+
+namespace vl {
+
+namespace {
+
+using namespace bytes;
+
+struct Unsigned8 {
+    static constexpr uint32_t kBytes = 1;
+    static float decode(const uint8_t* p) { return static_cast<float>(int(p[0]) - 128) * (1.0f / 128.0f); }
+};
+
+struct Signed8 {
+    static constexpr uint32_t kBytes = 1;
+    static float decode(const uint8_t* p) { return static_cast<float>(static_cast<int8_t>(p[0])) * (1.0f / 128.0f); }
+};
+
+template <bool BigEndian>
+struct Int16 {
+    static constexpr uint32_t kBytes = 2;
+    static float decode(const uint8_t* p) {
+        const auto v = static_cast<int16_t>(BigEndian ? loadBE16(p) : loadLE16(p));
+        return static_cast<float>(v) * (1.0f / 32768.0f);
+    }
+};
+
+template <bool BigEndian>
+struct Int24 {
+    static constexpr uint32_t kBytes = 3;
+    static float decode(const uint8_t* p) {
+        const uint32_t raw = BigEndian ? loadBE24(p) : loadLE24(p);
+        const int32_t v = static_cast<int32_t>(raw << 8) >> 8;
+        return static_cast<float>(v * (1.0 / 8388608.0));
+    }
+};
+
+template <bool BigEndian>
+struct Int32 {
+    static constexpr uint32_t kBytes = 4;
+    static float decode(const uint8_t* p) {
+        const auto v = static_cast<int32_t>(BigEndian ? loadBE32(p) : loadLE32(p));
+        return static_cast<float>(v * (1.0 / 2147483648.0));
+    }
+};
+
+template <bool BigEndian>
+struct Float32 {
+    static constexpr uint32_t kBytes = 4;
+    static float decode(const uint8_t* p) { return std::bit_cast<float>(BigEndian ? loadBE32(p) : loadLE32(p)); }
+};
+
+template <bool BigEndian>
+struct Int64 {
+    static constexpr uint32_t kBytes = 8;
+    static float decode(const uint8_t* p) {
+        const auto v = static_cast<int64_t>(BigEndian ? loadBE64(p) : loadLE64(p));
+        return static_cast<float>(static_cast<double>(v) * (1.0 / 9223372036854775808.0));
+    }
+};
+
+template <bool BigEndian>
+struct Float64 {
+    static constexpr uint32_t kBytes = 8;
+    static float decode(const uint8_t* p) {
+        return static_cast<float>(std::bit_cast<double>(BigEndian ? loadBE64(p) : loadLE64(p)));
+    }
+};
+
+template <typename Codec, uint32_t Channels>
+void decodeFrames(const uint8_t* in, uint32_t frames, float* left, float* right) {
+    constexpr size_t frameBytes = size_t(Codec::kBytes) * Channels;
+    for (uint32_t i = 0; i < frames; ++i) {
+        const uint8_t* frame = in + i * frameBytes;
+        if constexpr (Channels == 1) {
+            left[i] = right[i] = Codec::decode(frame);
+        } else {
+            left[i] = Codec::decode(frame);
+            right[i] = Codec::decode(frame + Codec::kBytes);
+        }
+    }
+}
+
+template <typename Codec>
+FrameDecoder forChannels(uint32_t channels) {
+    return channels == 1 ? &decodeFrames<Codec, 1> : &decodeFrames<Codec, 2>;
+}
+
+template <template <bool> class Codec>
+FrameDecoder forOrder(bool bigEndian, uint32_t channels) {
+    return bigEndian ? forChannels<Codec<true>>(channels) : forChannels<Codec<false>>(channels);
+}
+
+inline int16_t toInt16(float x) {
+    x = (x == x) ? x : 0.0f;
+    x = x < -1.0f ? -1.0f : x;
+    x = x > 1.0f ? 1.0f : x;
+    return static_cast<int16_t>(x * 32767.0f);
+}
+
+}  // namespace
+
+FrameDecoder frameDecoderFor(SampleFormat format, AudioFileType type) {
+    const bool bigEndian = type == AudioFileType::Aiff;
+    const uint32_t channels = channelsOf(format);
+    switch (format) {
+        case SampleFormat::Mono8:
+        case SampleFormat::Stereo8:
+            return bigEndian ? forChannels<Signed8>(channels) : forChannels<Unsigned8>(channels);
+        case SampleFormat::Mono16:
+        case SampleFormat::Stereo16: return forOrder<Int16>(bigEndian, channels);
+        case SampleFormat::Mono24:
+        case SampleFormat::Stereo24: return forOrder<Int24>(bigEndian, channels);
+        case SampleFormat::Mono32:
+        case SampleFormat::Stereo32: return forOrder<Int32>(bigEndian, channels);
+        case SampleFormat::MonoFloat32:
+        case SampleFormat::StereoFloat32: return forOrder<Float32>(bigEndian, channels);
+        case SampleFormat::Mono64:
+        case SampleFormat::Stereo64: return forOrder<Int64>(bigEndian, channels);
+        case SampleFormat::MonoFloat64:
+        case SampleFormat::StereoFloat64: return forOrder<Float64>(bigEndian, channels);
+        case SampleFormat::None: break;
+    }
+    return nullptr;
+}
+
+void encodeStereo16(const float* left, const float* right, uint32_t frames, uint8_t* out, AudioFileType type) {
+    const bool bigEndian = type == AudioFileType::Aiff;
+    for (uint32_t i = 0; i < frames; ++i) {
+        const auto l = static_cast<uint16_t>(toInt16(left[i]));
+        const auto r = static_cast<uint16_t>(toInt16(right[i]));
+        uint8_t* frame = out + size_t(i) * 4;
+        if (bigEndian) {
+            storeBE16(frame, l);
+            storeBE16(frame + 2, r);
+        } else {
+            storeLE16(frame, l);
+            storeLE16(frame + 2, r);
+        }
+    }
+}
+
+}  // namespace vl
