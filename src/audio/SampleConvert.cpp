@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstring>
 
 namespace vl {
 
@@ -41,15 +42,28 @@ inline int32_t int24ToContainer(int32_t y, unsigned significantBits) {
 
 inline int32_t limitedInt24(float x) { return static_cast<int32_t>(limit(x) * kInt24Scale - 0.5f); }
 
-template <unsigned N>
-void reverseEach(uint8_t* bytes, uint32_t samples) {
+inline uint16_t swapBytes(uint16_t v) { return uint16_t(v << 8 | v >> 8); }
+inline uint32_t swapBytes(uint32_t v) {
+    return v >> 24 | (v >> 8 & 0xFF00u) | (v << 8 & 0xFF0000u) | v << 24;
+}
+inline uint64_t swapBytes(uint64_t v) { return uint64_t(swapBytes(uint32_t(v))) << 32 | swapBytes(uint32_t(v >> 32)); }
+
+template <typename Word>
+void reverseWords(uint8_t* bytes, uint32_t samples) {
     for (uint32_t i = 0; i < samples; ++i) {
-        uint8_t* s = bytes + size_t(i) * N;
-        for (unsigned b = 0; b < N / 2; ++b) {
-            const uint8_t t = s[b];
-            s[b] = s[N - 1 - b];
-            s[N - 1 - b] = t;
-        }
+        Word w;
+        std::memcpy(&w, bytes + size_t(i) * sizeof(Word), sizeof(Word));
+        w = swapBytes(w);
+        std::memcpy(bytes + size_t(i) * sizeof(Word), &w, sizeof(Word));
+    }
+}
+
+void reversePacked24(uint8_t* bytes, uint32_t samples) {
+    for (uint32_t i = 0; i < samples; ++i) {
+        uint8_t* s = bytes + size_t(i) * 3;
+        const uint8_t first = s[0];
+        s[0] = s[2];
+        s[2] = first;
     }
 }
 
@@ -117,10 +131,10 @@ void floatToFloat64(const float* in, double* out, uint32_t frames) {
 void reverseSampleBytes(void* buffer, uint32_t samples, unsigned bytesPerSample) {
     auto* bytes = static_cast<uint8_t*>(buffer);
     switch (bytesPerSample) {
-        case 2: reverseEach<2>(bytes, samples); break;
-        case 3: reverseEach<3>(bytes, samples); break;
-        case 4: reverseEach<4>(bytes, samples); break;
-        case 8: reverseEach<8>(bytes, samples); break;
+        case 2: reverseWords<uint16_t>(bytes, samples); break;
+        case 3: reversePacked24(bytes, samples); break;
+        case 4: reverseWords<uint32_t>(bytes, samples); break;
+        case 8: reverseWords<uint64_t>(bytes, samples); break;
         default: break;
     }
 }
@@ -196,22 +210,35 @@ void toPlanes(const Sample* in, uint32_t channels, float* left, float* right, ui
     }
 }
 
-template <typename Sample>
-inline Sample toInteger(float x, float scale, double low, double high) {
-    double v = static_cast<double>(x * scale);
-    v = (v == v) ? v : 0.0;
-    v = v < low ? low : v;
-    v = v > high ? high : v;
-    return static_cast<Sample>(v);
+// x * 32767 in single precision, limited to the 16-bit range and truncated. Both ends of the
+// range are singles, so limiting the single gives what limiting it in double precision gives.
+inline int16_t toInterleavedInt16(float x) {
+    float v = x * 32767.0f;
+    v = (v == v) ? v : 0.0f;
+    v = v < -32768.0f ? -32768.0f : v;
+    v = v > 32767.0f ? 32767.0f : v;
+    return static_cast<int16_t>(static_cast<int32_t>(v));
 }
 
-template <typename Sample>
+// x * 2^31 in single precision, limited to the 32-bit range and truncated. 2147483647 is no
+// single: every single below 2^31 truncates inside the range, and 2^31 or more is the top, as
+// limiting in double precision would give.
+inline int32_t toInterleavedInt32(float x) {
+    float v = x * 2147483648.0f;
+    v = (v == v) ? v : 0.0f;
+    v = v < -2147483648.0f ? -2147483648.0f : v;
+    const bool top = v >= 2147483648.0f;
+    const auto truncated = static_cast<int32_t>(top ? 0.0f : v);
+    return top ? INT32_MAX : truncated;
+}
+
+template <typename Sample, Sample (*convert)(float)>
 void fromPlanes(const float* left, const float* right, Sample* out, uint32_t channels, int32_t leftChannel,
-                int32_t rightChannel, uint32_t frames, float scale, double low, double high) {
+                int32_t rightChannel, uint32_t frames) {
     if (channels == 2 && leftChannel == 0 && rightChannel == 1) {
         for (uint32_t i = 0; i < frames; ++i) {
-            out[2 * size_t(i)] = toInteger<Sample>(left[i], scale, low, high);
-            out[2 * size_t(i) + 1] = toInteger<Sample>(right[i], scale, low, high);
+            out[2 * size_t(i)] = convert(left[i]);
+            out[2 * size_t(i) + 1] = convert(right[i]);
         }
         return;
     }
@@ -220,12 +247,10 @@ void fromPlanes(const float* left, const float* right, Sample* out, uint32_t cha
     const auto selects = [channels](int32_t channel) { return channel >= 0 && uint32_t(channel) < channels; };
     // Left is written last so that it wins when both choices name the same channel.
     if (selects(rightChannel) && rightChannel != leftChannel) {
-        for (uint32_t i = 0; i < frames; ++i)
-            out[size_t(i) * channels + uint32_t(rightChannel)] = toInteger<Sample>(right[i], scale, low, high);
+        for (uint32_t i = 0; i < frames; ++i) out[size_t(i) * channels + uint32_t(rightChannel)] = convert(right[i]);
     }
     if (selects(leftChannel)) {
-        for (uint32_t i = 0; i < frames; ++i)
-            out[size_t(i) * channels + uint32_t(leftChannel)] = toInteger<Sample>(left[i], scale, low, high);
+        for (uint32_t i = 0; i < frames; ++i) out[size_t(i) * channels + uint32_t(leftChannel)] = convert(left[i]);
     }
 }
 
@@ -241,13 +266,12 @@ void int32ToPlanes(const int32_t* in, uint32_t channels, float* left, float* rig
 
 void planesToInt16(const float* left, const float* right, int16_t* out, uint32_t channels, int32_t leftChannel,
                    int32_t rightChannel, uint32_t frames) {
-    fromPlanes(left, right, out, channels, leftChannel, rightChannel, frames, 32767.0f, -32768.0, 32767.0);
+    fromPlanes<int16_t, toInterleavedInt16>(left, right, out, channels, leftChannel, rightChannel, frames);
 }
 
 void planesToInt32(const float* left, const float* right, int32_t* out, uint32_t channels, int32_t leftChannel,
                    int32_t rightChannel, uint32_t frames) {
-    fromPlanes(left, right, out, channels, leftChannel, rightChannel, frames, 2147483648.0f, -2147483648.0,
-               2147483647.0);
+    fromPlanes<int32_t, toInterleavedInt32>(left, right, out, channels, leftChannel, rightChannel, frames);
 }
 
 }  // namespace interleaved

@@ -106,7 +106,7 @@ void int32ToPlanes(const int32_t* in, uint32_t channels, float* left, float* rig
 
 // Output: channel leftChannel takes the left plane, otherwise channel rightChannel the right
 // plane, every other channel 0. A value is x * 32767 (2147483648 for 32-bit) in single
-// precision, limited in double precision to the integer range and truncated; NaN gives 0.
+// precision, limited to the integer range (as in double precision) and truncated; NaN gives 0.
 // A channel index outside 0..channels-1 selects no channel.
 void planesToInt16(const float* left, const float* right, int16_t* out, uint32_t channels, int32_t leftChannel,
                    int32_t rightChannel, uint32_t frames);

@@ -10,7 +10,7 @@ namespace vl {
 namespace {
 
 // Sample data is read and converted in pieces of this size.
-constexpr size_t kReadBlockBytes = 16384;
+constexpr size_t kReadBlockBytes = 32768;
 // Recordings are encoded and written in pieces of this many frames.
 constexpr uint32_t kWriteBlockFrames = 256;
 

@@ -43,8 +43,13 @@ FileByteSource::~FileByteSource() { std::fclose(file); }
 
 bool FileByteSource::readAt(uint64_t offset, void* destination, size_t count) {
     if (offset > length || count > length - offset) return false;
-    if (!seekFile(file, offset)) return false;
-    return std::fread(destination, 1, count, file) == count;
+    if (offset != position && !seekFile(file, offset)) {
+        position = UINT64_MAX;
+        return false;
+    }
+    const bool complete = std::fread(destination, 1, count, file) == count;
+    position = complete ? offset + count : UINT64_MAX;
+    return complete;
 }
 
 bool MemoryByteSource::readAt(uint64_t offset, void* destination, size_t count) {

@@ -35,6 +35,9 @@ private:
     FileByteSource(FILE* file, uint64_t length) : file(file), length(length) {}
     FILE* file;
     uint64_t length;
+    // Where the stream stands, so that reading on from there needs no seek (a seek drops the
+    // stream's buffer and costs a system call).
+    uint64_t position = UINT64_MAX;
 };
 
 class MemoryByteSource final : public ByteSource {
