@@ -57,26 +57,13 @@ AudioFileError VLAudioFileAIFF::parseHeader(ByteSource& source, AudioFileHeader&
     const bool aifc = isId(form + 8, "AIFC");
     if (!isId(form, "FORM") || !(aifc || isId(form + 8, "AIFF"))) return AudioFileError::NotAiff;
 
+    FoundChunks found;
+    AudioFileError error = findChunks(source, sizeof form, true, "COMM", "SSND", found);
+    if (error != AudioFileError::None) return error;
     Comm comm;
-    ChunkHeader chunk, ssnd;
-    bool haveComm = false, haveSsnd = false;
-    ChunkWalker walker(source, sizeof form, true);
-    AudioFileError error = AudioFileError::None;
-    while (!haveComm || !haveSsnd) {
-        const ChunkWalker::Step step = walker.next(chunk, error);
-        if (step == ChunkWalker::Step::Failed) return error;
-        if (step == ChunkWalker::Step::End) break;
-        if (!haveComm && isId(chunk.id, "COMM")) {
-            if ((error = readComm(source, chunk, aifc, comm)) != AudioFileError::None) return error;
-            haveComm = true;
-        } else if (!haveSsnd && isId(chunk.id, "SSND")) {
-            if (chunk.size < kSsndFieldBytes) return AudioFileError::MalformedChunk;
-            ssnd = chunk;
-            haveSsnd = true;
-        }
-    }
-    if (!haveComm) return AudioFileError::MissingFormat;
-    if (!haveSsnd) return AudioFileError::MissingData;
+    if ((error = readComm(source, found.format, aifc, comm)) != AudioFileError::None) return error;
+    const ChunkHeader& ssnd = found.data;
+    if (ssnd.size < kSsndFieldBytes) return AudioFileError::MalformedChunk;
 
     SampleLayout layout;
     layout.channels = comm.channels;
@@ -97,13 +84,7 @@ AudioFileError VLAudioFileAIFF::parseHeader(ByteSource& source, AudioFileHeader&
     if (dataStart > chunkEnd || dataBytes > chunkEnd - dataStart || !fitsInSource(source, dataStart, dataBytes))
         return AudioFileError::DataPastEnd;
 
-    header.dataOffset = dataStart;
-    header.dataBytes = dataBytes;
-    header.frameCount = comm.frames;
-    header.sampleRate = static_cast<int32_t>(comm.sampleRate);
-    header.channels = comm.channels;
-    header.sampleFormat = format;
-    header.bitsPerSample = comm.bitsPerSample;
+    header = headerFor(layout, format, dataStart, comm.frames);
     return AudioFileError::None;
 }
 

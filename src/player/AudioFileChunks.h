@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "player/AudioFile.h"
 #include "player/AudioFileFormat.h"
 #include "player/AudioFileSource.h"
 
@@ -15,25 +16,19 @@ struct ChunkHeader {
     uint64_t bodyOffset = 0;  // where the chunk's body starts
 };
 
-// Walks the chunks from a start offset to the end of the source. Every step moves forward by at
-// least the 8 header bytes and the walk stops after kMaxChunks, so it always ends.
-class ChunkWalker {
-public:
-    enum class Step { Chunk, End, Failed };
-
-    ChunkWalker(ByteSource& source, uint64_t start, bool bigEndian)
-        : source(source), position(start), bigEndian(bigEndian) {}
-
-    // The next chunk's header. End when no complete header is left; Failed (with the reason
-    // in error) when reading fails or the chunk limit is reached.
-    Step next(ChunkHeader& chunk, AudioFileError& error);
-
-private:
-    ByteSource& source;
-    uint64_t position;
-    bool bigEndian;
-    uint32_t chunks = 0;
+// The two chunks a reader needs: the one that describes the samples ("fmt ", "COMM") and the
+// one that holds them ("data", "SSND"). The first chunk of each id counts.
+struct FoundChunks {
+    ChunkHeader format, data;
+    bool haveFormat = false, haveData = false;
 };
+
+// Walks the chunks from start until both are found or no complete chunk header is left. Every
+// step moves forward by at least the 8 header bytes, and after kMaxChunks chunks the walk gives
+// up (TooManyChunks), so it always ends. A missing chunk is reported as MissingFormat or
+// MissingData.
+AudioFileError findChunks(ByteSource& source, uint64_t start, bool bigEndian, const char (&formatId)[5],
+                          const char (&dataId)[5], FoundChunks& found);
 
 // The sample layout a format chunk describes, before it is checked.
 struct SampleLayout {
@@ -47,6 +42,10 @@ struct SampleLayout {
 // Checks channels, rate and encoding against what the readers support and gives the
 // SampleFormat; AudioFileError::None or the first reason the layout is refused.
 AudioFileError sampleFormatOf(const SampleLayout& layout, SampleFormat& format);
+
+// The header of a file whose layout sampleFormatOf accepted, with `frames` whole frames from
+// dataOffset on.
+AudioFileHeader headerFor(const SampleLayout& layout, SampleFormat format, uint64_t dataOffset, uint32_t frames);
 
 // True when `bytes` bytes from offset lie inside the source.
 inline bool fitsInSource(const ByteSource& source, uint64_t offset, uint64_t bytes) {

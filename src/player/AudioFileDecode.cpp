@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstddef>
+#include <type_traits>
 
 #include "player/AudioFileBytes.h"
 
@@ -22,48 +23,44 @@ struct Signed8 {
     static float decode(const uint8_t* p) { return static_cast<float>(static_cast<int8_t>(p[0])) * (1.0f / 128.0f); }
 };
 
-template <bool BigEndian>
-struct Int16 {
-    static constexpr uint32_t kBytes = 2;
+// The unsigned word of sizeof(Word) bytes at p in the given byte order.
+template <typename Word, bool BigEndian>
+Word loadWord(const uint8_t* p) {
+    if constexpr (sizeof(Word) == 2) return BigEndian ? loadBE16(p) : loadLE16(p);
+    if constexpr (sizeof(Word) == 4) return BigEndian ? loadBE32(p) : loadLE32(p);
+    if constexpr (sizeof(Word) == 8) return BigEndian ? loadBE64(p) : loadLE64(p);
+}
+
+// Two's complement integers of 16, 32 or 64 bits, scaled so that full scale is +-1. Rounding
+// to single and then scaling by a power of two rounds once, as scaling in double precision and
+// then rounding would.
+template <typename Signed, bool BigEndian>
+struct Integer {
+    static constexpr uint32_t kBytes = sizeof(Signed);
     static float decode(const uint8_t* p) {
-        const auto v = static_cast<int16_t>(BigEndian ? loadBE16(p) : loadLE16(p));
-        return static_cast<float>(v) * (1.0f / 32768.0f);
+        using Word = std::make_unsigned_t<Signed>;
+        constexpr float kScale = 1.0f / static_cast<float>(Word(1) << (8 * sizeof(Signed) - 1));
+        return static_cast<float>(static_cast<Signed>(loadWord<Word, BigEndian>(p))) * kScale;
     }
 };
 
-template <bool BigEndian>
-struct Int32 {
-    static constexpr uint32_t kBytes = 4;
-    static float decode(const uint8_t* p) {
-        // Rounding to single and then scaling by a power of two rounds once, as scaling in
-        // double precision and then rounding would.
-        const auto v = static_cast<int32_t>(BigEndian ? loadBE32(p) : loadLE32(p));
-        return static_cast<float>(v) * (1.0f / 2147483648.0f);
-    }
+// IEEE floats and doubles, taken as they are (doubles rounded to single).
+template <typename Real, typename Word, bool BigEndian>
+struct Ieee {
+    static constexpr uint32_t kBytes = sizeof(Real);
+    static float decode(const uint8_t* p) { return static_cast<float>(std::bit_cast<Real>(loadWord<Word, BigEndian>(p))); }
 };
 
 template <bool BigEndian>
-struct Float32 {
-    static constexpr uint32_t kBytes = 4;
-    static float decode(const uint8_t* p) { return std::bit_cast<float>(BigEndian ? loadBE32(p) : loadLE32(p)); }
-};
-
+using Int16 = Integer<int16_t, BigEndian>;
 template <bool BigEndian>
-struct Int64 {
-    static constexpr uint32_t kBytes = 8;
-    static float decode(const uint8_t* p) {
-        const auto v = static_cast<int64_t>(BigEndian ? loadBE64(p) : loadLE64(p));
-        return static_cast<float>(v) * (1.0f / 9223372036854775808.0f);
-    }
-};
-
+using Int32 = Integer<int32_t, BigEndian>;
 template <bool BigEndian>
-struct Float64 {
-    static constexpr uint32_t kBytes = 8;
-    static float decode(const uint8_t* p) {
-        return static_cast<float>(std::bit_cast<double>(BigEndian ? loadBE64(p) : loadLE64(p)));
-    }
-};
+using Int64 = Integer<int64_t, BigEndian>;
+template <bool BigEndian>
+using Float32 = Ieee<float, uint32_t, BigEndian>;
+template <bool BigEndian>
+using Float64 = Ieee<double, uint64_t, BigEndian>;
 
 template <typename Codec, uint32_t Channels>
 void decodeFrames(const uint8_t* in, uint32_t frames, float* left, float* right) {

@@ -61,25 +61,12 @@ AudioFileError VLAudioFileWAV::parseHeader(ByteSource& source, AudioFileHeader& 
     // the end of the file instead.
     if (!isId(riff, "RIFF") || !isId(riff + 8, "WAVE")) return AudioFileError::NotWave;
 
+    FoundChunks found;
+    AudioFileError error = findChunks(source, sizeof riff, false, "fmt ", "data", found);
+    if (error != AudioFileError::None) return error;
     WavFormat fmt;
-    ChunkHeader chunk, data;
-    bool haveFmt = false, haveData = false;
-    ChunkWalker walker(source, sizeof riff, false);
-    AudioFileError error = AudioFileError::None;
-    while (!haveFmt || !haveData) {
-        const ChunkWalker::Step step = walker.next(chunk, error);
-        if (step == ChunkWalker::Step::Failed) return error;
-        if (step == ChunkWalker::Step::End) break;
-        if (!haveFmt && isId(chunk.id, "fmt ")) {
-            if ((error = readFmt(source, chunk, fmt)) != AudioFileError::None) return error;
-            haveFmt = true;
-        } else if (!haveData && isId(chunk.id, "data")) {
-            data = chunk;
-            haveData = true;
-        }
-    }
-    if (!haveFmt) return AudioFileError::MissingFormat;
-    if (!haveData) return AudioFileError::MissingData;
+    if ((error = readFmt(source, found.format, fmt)) != AudioFileError::None) return error;
+    const ChunkHeader& data = found.data;
 
     if (fmt.tag != kTagPcm && fmt.tag != kTagFloat) return AudioFileError::UnsupportedEncoding;
     SampleLayout layout;
@@ -95,13 +82,7 @@ AudioFileError VLAudioFileWAV::parseHeader(ByteSource& source, AudioFileHeader& 
     if (fmt.blockAlign != frameBytes) return AudioFileError::UnsupportedEncoding;
     if (!fitsInSource(source, data.bodyOffset, data.size)) return AudioFileError::DataPastEnd;
 
-    header.dataOffset = data.bodyOffset;
-    header.frameCount = data.size / frameBytes;
-    header.dataBytes = uint64_t(header.frameCount) * frameBytes;
-    header.sampleRate = static_cast<int32_t>(fmt.sampleRate);
-    header.channels = fmt.channels;
-    header.sampleFormat = format;
-    header.bitsPerSample = fmt.bitsPerSample;
+    header = headerFor(layout, format, data.bodyOffset, data.size / frameBytes);
     return AudioFileError::None;
 }
 

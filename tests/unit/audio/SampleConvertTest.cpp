@@ -353,6 +353,10 @@ TEST(Interleaved, OutputScalesLimitsAndTruncates) {
     EXPECT_EQ(out32[5], INT32_MIN);
     EXPECT_EQ(out32[6], 2147483647);
     EXPECT_EQ(out32[7], INT32_MIN);
+    const float belowOne = std::nextafter(1.0f, 0.0f), minusOne = -1.0f;
+    interleaved::planesToInt32(&belowOne, &minusOne, out32, 2, 0, 1, 1);
+    EXPECT_EQ(out32[0], 2147483520);  // the largest single below 2^31 stays below the top
+    EXPECT_EQ(out32[1], INT32_MIN);
 }
 
 TEST(Interleaved, OutputPlacesTheChosenChannelsAndSilencesTheRest) {

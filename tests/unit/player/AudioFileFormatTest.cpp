@@ -223,7 +223,9 @@ TEST(WavReading, UnsupportedOrDamagedFilesGiveNoFramesAndAReason) {
         // A size that would wrap a 32-bit offset back to the start must not loop.
         {"wrapping chunk size", ChunkImage::riff().chunk("fmt ", fmt).header("LIST", 0xFFFFFFDC).image(),
          AudioFileError::MissingData},
-        {"chunk past the end", ChunkImage::riff().header("fmt ", 1000).append(fmt).image(), AudioFileError::ReadFailed},
+        {"chunk past the end", ChunkImage::riff().header("fmt ", 1000).append(fmt).image(), AudioFileError::MissingData},
+        {"fmt cut short", ChunkImage::riff().chunk("data", data).header("fmt ", 40).append(fmt).image(),
+         AudioFileError::ReadFailed},
         {"endless empty chunks", manyChunks.image(), AudioFileError::TooManyChunks},
         {"not RIFF", ChunkImage::form().chunk("fmt ", fmt).image(), AudioFileError::NotWave},
         {"too short", Bytes{'R', 'I', 'F', 'F'}, AudioFileError::NotWave},
