@@ -1,0 +1,279 @@
+#include "audio/SampleConvert.h"
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+namespace vl {
+
+namespace {
+
+// 3.051804e-5 and 32767.506 as the exact singles the conversions are defined with.
+constexpr float kInt16InScale = std::bit_cast<float>(0x3800007Fu);
+constexpr float kInt16OutScale = std::bit_cast<float>(0x46FFFF03u);
+constexpr float kInt24Scale = 8388608.0f;       // 2^23
+constexpr float kInt24InScale = 1.0f / 8388608.0f;
+static_assert(std::bit_cast<uint32_t>(kLimiterBound) == 0x3F7FFFFEu);
+
+// Written out here rather than calling limitSample so that every loop body is visible to the
+// vectoriser.
+inline float limit(float x) {
+    x = (x == x) ? x : 0.0f;
+    x = x < -1.0f ? -1.0f : x;
+    x = x > 1.0f ? 1.0f : x;
+    // The absolute values are defined in double precision; |v| of a single is exact, so the
+    // single-precision fabs gives the same bits.
+    const float above = std::fabs(x + kLimiterBound);
+    const float below = std::fabs(x - kLimiterBound);
+    return (above - below) * 0.5f;
+}
+
+// Aligns a container of significantBits to 24 bits (shifts done unsigned where they go left,
+// so that negative samples shift without overflow).
+inline int32_t containerTo24(int32_t s, unsigned significantBits) {
+    return significantBits < 24 ? static_cast<int32_t>(static_cast<uint32_t>(s) << (24 - significantBits))
+                                : s >> (significantBits - 24);
+}
+
+inline int32_t int24ToContainer(int32_t y, unsigned significantBits) {
+    return significantBits < 24 ? y >> (24 - significantBits)
+                                : static_cast<int32_t>(static_cast<uint32_t>(y) << (significantBits - 24));
+}
+
+inline int32_t limitedInt24(float x) { return static_cast<int32_t>(limit(x) * kInt24Scale - 0.5f); }
+
+inline uint16_t swapBytes(uint16_t v) { return uint16_t(v << 8 | v >> 8); }
+inline uint32_t swapBytes(uint32_t v) {
+    return v >> 24 | (v >> 8 & 0xFF00u) | (v << 8 & 0xFF0000u) | v << 24;
+}
+inline uint64_t swapBytes(uint64_t v) { return uint64_t(swapBytes(uint32_t(v))) << 32 | swapBytes(uint32_t(v >> 32)); }
+
+template <typename Word>
+void reverseWords(uint8_t* bytes, uint32_t samples) {
+    for (uint32_t i = 0; i < samples; ++i) {
+        Word w;
+        std::memcpy(&w, bytes + size_t(i) * sizeof(Word), sizeof(Word));
+        w = swapBytes(w);
+        std::memcpy(bytes + size_t(i) * sizeof(Word), &w, sizeof(Word));
+    }
+}
+
+void reversePacked24(uint8_t* bytes, uint32_t samples) {
+    for (uint32_t i = 0; i < samples; ++i) {
+        uint8_t* s = bytes + size_t(i) * 3;
+        const uint8_t first = s[0];
+        s[0] = s[2];
+        s[2] = first;
+    }
+}
+
+}  // namespace
+
+float limitSample(float x) { return limit(x); }
+
+namespace planar {
+
+void int16ToFloat(const int16_t* in, float* out, uint32_t frames) {
+    for (uint32_t i = 0; i < frames; ++i) out[i] = (static_cast<float>(in[i]) + 0.5f) * kInt16InScale;
+}
+
+void floatToInt16(const float* in, int16_t* out, uint32_t frames) {
+    for (uint32_t i = 0; i < frames; ++i)
+        out[i] = static_cast<int16_t>(static_cast<int32_t>(limit(in[i]) * kInt16OutScale - 0.5f));
+}
+
+void int24ToFloat(const uint8_t* in, float* out, uint32_t frames) {
+    for (uint32_t i = 0; i < frames; ++i) {
+        const uint8_t* s = in + size_t(i) * 3;
+        const uint32_t raw = uint32_t(s[0]) | uint32_t(s[1]) << 8 | uint32_t(s[2]) << 16;
+        const int32_t v = static_cast<int32_t>(raw << 8) >> 8;
+        out[i] = (static_cast<float>(v) + 0.5f) * kInt24InScale;
+    }
+}
+
+void floatToInt24(const float* in, uint8_t* out, uint32_t frames) {
+    for (uint32_t i = 0; i < frames; ++i) {
+        const uint32_t y = static_cast<uint32_t>(limitedInt24(in[i]));
+        uint8_t* s = out + size_t(i) * 3;
+        s[0] = static_cast<uint8_t>(y);
+        s[1] = static_cast<uint8_t>(y >> 8);
+        s[2] = static_cast<uint8_t>(y >> 16);
+    }
+}
+
+void int32ToFloat(const int32_t* in, float* out, uint32_t frames, unsigned significantBits) {
+    for (uint32_t i = 0; i < frames; ++i)
+        out[i] = (static_cast<float>(containerTo24(in[i], significantBits)) + 0.5f) * kInt24InScale;
+}
+
+void floatToInt32(const float* in, int32_t* out, uint32_t frames, unsigned significantBits) {
+    for (uint32_t i = 0; i < frames; ++i) out[i] = int24ToContainer(limitedInt24(in[i]), significantBits);
+}
+
+void float32ToFloat(const float* in, float* out, uint32_t frames) {
+    for (uint32_t i = 0; i < frames; ++i) out[i] = in[i];
+}
+
+void floatToFloat32(const float* in, float* out, uint32_t frames) {
+    for (uint32_t i = 0; i < frames; ++i) out[i] = in[i];
+}
+
+void float64ToFloat(const double* in, float* out, uint32_t frames) {
+    for (uint32_t i = 0; i < frames; ++i) out[i] = static_cast<float>(in[i]);
+}
+
+void floatToFloat64(const float* in, double* out, uint32_t frames) {
+    for (uint32_t i = 0; i < frames; ++i) out[i] = static_cast<double>(limit(in[i]));
+}
+
+}  // namespace planar
+
+void reverseSampleBytes(void* buffer, uint32_t samples, unsigned bytesPerSample) {
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    switch (bytesPerSample) {
+        case 2: reverseWords<uint16_t>(bytes, samples); break;
+        case 3: reversePacked24(bytes, samples); break;
+        case 4: reverseWords<uint32_t>(bytes, samples); break;
+        case 8: reverseWords<uint64_t>(bytes, samples); break;
+        default: break;
+    }
+}
+
+bool planarLayoutFor(int32_t sampleType, PlanarLayout& layout) {
+    using F = PlanarLayout::Family;
+    // The big-endian codes are their little-endian twin minus 16.
+    const bool bigEndian = sampleType >= 0 && sampleType < 16;
+    switch (static_cast<PlanarSampleType>(bigEndian ? sampleType + 16 : sampleType)) {
+        case PlanarSampleType::Int16LSB: layout = {F::Int16, 2, 16, bigEndian}; return true;
+        case PlanarSampleType::Int24LSB: layout = {F::Int24, 3, 24, bigEndian}; return true;
+        case PlanarSampleType::Int32LSB: layout = {F::Int32, 4, 32, bigEndian}; return true;
+        case PlanarSampleType::Float32LSB: layout = {F::Float32, 4, 32, bigEndian}; return true;
+        case PlanarSampleType::Float64LSB: layout = {F::Float64, 8, 64, bigEndian}; return true;
+        case PlanarSampleType::Int32LSB16: layout = {F::Int32, 4, 16, bigEndian}; return true;
+        case PlanarSampleType::Int32LSB18: layout = {F::Int32, 4, 18, bigEndian}; return true;
+        case PlanarSampleType::Int32LSB20: layout = {F::Int32, 4, 20, bigEndian}; return true;
+        case PlanarSampleType::Int32LSB24: layout = {F::Int32, 4, 24, bigEndian}; return true;
+        default: return false;
+    }
+}
+
+void planarToFloat(const PlanarLayout& layout, void* device, float* out, uint32_t frames) {
+    using F = PlanarLayout::Family;
+    if (layout.bigEndian) reverseSampleBytes(device, frames, layout.bytesPerSample);
+    switch (layout.family) {
+        case F::Int16: planar::int16ToFloat(static_cast<const int16_t*>(device), out, frames); break;
+        case F::Int24: planar::int24ToFloat(static_cast<const uint8_t*>(device), out, frames); break;
+        case F::Int32:
+            planar::int32ToFloat(static_cast<const int32_t*>(device), out, frames, layout.significantBits);
+            break;
+        case F::Float32: planar::float32ToFloat(static_cast<const float*>(device), out, frames); break;
+        case F::Float64: planar::float64ToFloat(static_cast<const double*>(device), out, frames); break;
+    }
+}
+
+void floatToPlanar(const PlanarLayout& layout, const float* in, void* device, uint32_t frames) {
+    using F = PlanarLayout::Family;
+    switch (layout.family) {
+        case F::Int16: planar::floatToInt16(in, static_cast<int16_t*>(device), frames); break;
+        case F::Int24: planar::floatToInt24(in, static_cast<uint8_t*>(device), frames); break;
+        case F::Int32: planar::floatToInt32(in, static_cast<int32_t*>(device), frames, layout.significantBits); break;
+        case F::Float32: planar::floatToFloat32(in, static_cast<float*>(device), frames); break;
+        case F::Float64: planar::floatToFloat64(in, static_cast<double*>(device), frames); break;
+    }
+    if (layout.bigEndian) reverseSampleBytes(device, frames, layout.bytesPerSample);
+}
+
+namespace interleaved {
+
+namespace {
+
+// Channels 2p and 2p+1 of the last pair of every frame; a lone channel feeds both planes.
+template <typename Sample>
+void toPlanes(const Sample* in, uint32_t channels, float* left, float* right, uint32_t frames, double scale) {
+    if (channels == 0) return;
+    if (channels == 1) {
+        for (uint32_t i = 0; i < frames; ++i) left[i] = right[i] = static_cast<float>(in[i] * scale);
+        return;
+    }
+    if (channels == 2) {  // the common case, with a stride the vectoriser knows
+        for (uint32_t i = 0; i < frames; ++i) {
+            left[i] = static_cast<float>(in[2 * size_t(i)] * scale);
+            right[i] = static_cast<float>(in[2 * size_t(i) + 1] * scale);
+        }
+        return;
+    }
+    const size_t pair = 2 * size_t(channels / 2 - 1);
+    for (uint32_t i = 0; i < frames; ++i) {
+        const Sample* frame = in + size_t(i) * channels;
+        left[i] = static_cast<float>(frame[pair] * scale);
+        right[i] = static_cast<float>(frame[pair + 1] * scale);
+    }
+}
+
+// x * 32767 in single precision, limited to the 16-bit range and truncated. Both ends of the
+// range are singles, so limiting the single gives what limiting it in double precision gives.
+inline int16_t toInterleavedInt16(float x) {
+    float v = x * 32767.0f;
+    v = (v == v) ? v : 0.0f;
+    v = v < -32768.0f ? -32768.0f : v;
+    v = v > 32767.0f ? 32767.0f : v;
+    return static_cast<int16_t>(static_cast<int32_t>(v));
+}
+
+// x * 2^31 in single precision, limited to the 32-bit range and truncated. 2147483647 is no
+// single: every single below 2^31 truncates inside the range, and 2^31 or more is the top, as
+// limiting in double precision would give.
+inline int32_t toInterleavedInt32(float x) {
+    float v = x * 2147483648.0f;
+    v = (v == v) ? v : 0.0f;
+    v = v < -2147483648.0f ? -2147483648.0f : v;
+    const bool top = v >= 2147483648.0f;
+    const auto truncated = static_cast<int32_t>(top ? 0.0f : v);
+    return top ? INT32_MAX : truncated;
+}
+
+template <typename Sample, Sample (*convert)(float)>
+void fromPlanes(const float* left, const float* right, Sample* out, uint32_t channels, int32_t leftChannel,
+                int32_t rightChannel, uint32_t frames) {
+    if (channels == 2 && leftChannel == 0 && rightChannel == 1) {
+        for (uint32_t i = 0; i < frames; ++i) {
+            out[2 * size_t(i)] = convert(left[i]);
+            out[2 * size_t(i) + 1] = convert(right[i]);
+        }
+        return;
+    }
+    const size_t total = size_t(frames) * channels;
+    for (size_t i = 0; i < total; ++i) out[i] = 0;
+    const auto selects = [channels](int32_t channel) { return channel >= 0 && uint32_t(channel) < channels; };
+    // Left is written last so that it wins when both choices name the same channel.
+    if (selects(rightChannel) && rightChannel != leftChannel) {
+        for (uint32_t i = 0; i < frames; ++i) out[size_t(i) * channels + uint32_t(rightChannel)] = convert(right[i]);
+    }
+    if (selects(leftChannel)) {
+        for (uint32_t i = 0; i < frames; ++i) out[size_t(i) * channels + uint32_t(leftChannel)] = convert(left[i]);
+    }
+}
+
+}  // namespace
+
+void int16ToPlanes(const int16_t* in, uint32_t channels, float* left, float* right, uint32_t frames) {
+    toPlanes(in, channels, left, right, frames, 1.0 / 32768.0);
+}
+
+void int32ToPlanes(const int32_t* in, uint32_t channels, float* left, float* right, uint32_t frames) {
+    toPlanes(in, channels, left, right, frames, 1.0 / 2147483648.0);
+}
+
+void planesToInt16(const float* left, const float* right, int16_t* out, uint32_t channels, int32_t leftChannel,
+                   int32_t rightChannel, uint32_t frames) {
+    fromPlanes<int16_t, toInterleavedInt16>(left, right, out, channels, leftChannel, rightChannel, frames);
+}
+
+void planesToInt32(const float* left, const float* right, int32_t* out, uint32_t channels, int32_t leftChannel,
+                   int32_t rightChannel, uint32_t frames) {
+    fromPlanes<int32_t, toInterleavedInt32>(left, right, out, channels, leftChannel, rightChannel, frames);
+}
+
+}  // namespace interleaved
+
+}  // namespace vl

@@ -1,0 +1,339 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "audio/SampleConvert.h"
+
+using namespace vl;
+
+namespace {
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+const float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float k = kLimiterBound;
+
+// The limiter written literally from its definition, absolute values in double precision.
+float referenceLimit(float x) {
+    const float above = static_cast<float>(std::fabs(static_cast<double>(x + k)));
+    const float below = static_cast<float>(std::fabs(static_cast<double>(x - k)));
+    return (above - below) * 0.5f;
+}
+
+int16_t toInt16(float x) {
+    int16_t out;
+    planar::floatToInt16(&x, &out, 1);
+    return out;
+}
+
+int32_t toInt24(float x) {
+    uint8_t b[3];
+    planar::floatToInt24(&x, b, 1);
+    return static_cast<int32_t>(uint32_t(b[0]) << 8 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 24) >> 8;
+}
+
+float fromInt24(int32_t v) {
+    const uint8_t b[3] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
+    float out;
+    planar::int24ToFloat(b, &out, 1);
+    return out;
+}
+
+int32_t toContainer(float x, unsigned bits) {
+    int32_t out;
+    planar::floatToInt32(&x, &out, 1, bits);
+    return out;
+}
+
+float fromContainer(int32_t s, unsigned bits) {
+    float out;
+    planar::int32ToFloat(&s, &out, 1, bits);
+    return out;
+}
+
+}  // namespace
+
+TEST(Limiter, MatchesItsDefinitionInsideFullScale) {
+    // Every 97th single between -1 and +1, both signs: the literal formula and ours agree to
+    // the bit (a fused multiply-add or a different bound would show here).
+    int compared = 0, differing = 0;
+    float firstDifference = 0.0f;
+    for (uint32_t bits = 0; bits <= 0x3F800000u; bits += 97) {
+        for (float x : {std::bit_cast<float>(bits), -std::bit_cast<float>(bits)}) {
+            if (std::bit_cast<uint32_t>(limitSample(x)) != std::bit_cast<uint32_t>(referenceLimit(x))) {
+                if (differing++ == 0) firstDifference = x;
+            }
+            ++compared;
+        }
+    }
+    EXPECT_EQ(differing, 0) << "first at " << firstDifference;
+    EXPECT_GT(compared, 20000000);
+    EXPECT_EQ(limitSample(0.5f), 0.5f);
+    EXPECT_EQ(limitSample(-0.25f), -0.25f);
+    EXPECT_EQ(limitSample(1.0f), k);
+    EXPECT_EQ(limitSample(-1.0f), -k);
+}
+
+TEST(Limiter, EverythingBeyondFullScaleHoldsAtTheBound) {
+    // The bare formula gives 1.0 at 3.0, 0 at 1e8 and NaN at infinity.
+    EXPECT_EQ(referenceLimit(3.0f), 1.0f);
+    EXPECT_EQ(referenceLimit(1e8f), 0.0f);
+    EXPECT_TRUE(std::isnan(referenceLimit(kInf)));
+    for (float x : {1.0000001f, 1.5f, 3.0f, 1000.0f, 16777216.0f, 1e30f, kInf}) {
+        EXPECT_EQ(limitSample(x), k) << x;
+        EXPECT_EQ(limitSample(-x), -k) << x;
+    }
+    EXPECT_EQ(limitSample(kNaN), 0.0f);
+}
+
+TEST(PlanarInt16, OutputExamplesAndLimits) {
+    EXPECT_EQ(toInt16(0.5f), 16383);
+    EXPECT_EQ(toInt16(-0.5f), -16384);
+    EXPECT_EQ(toInt16(1.0f), 32767);
+    EXPECT_EQ(toInt16(-1.0f), -32768);
+    EXPECT_EQ(toInt16(0.0f), 0);
+    EXPECT_EQ(toInt16(1.5f), 32767);
+    EXPECT_EQ(toInt16(-7.0f), -32768);
+    EXPECT_EQ(toInt16(kInf), 32767);
+    EXPECT_EQ(toInt16(-kInf), -32768);
+    EXPECT_EQ(toInt16(kNaN), 0);
+}
+
+TEST(PlanarInt16, InputCarriesTheHalfStepOffset) {
+    const float scale = std::bit_cast<float>(0x3800007Fu);
+    const int16_t in[4] = {0, 32767, -32768, 1};
+    float out[4];
+    planar::int16ToFloat(in, out, 4);
+    EXPECT_EQ(out[0], 0.5f * scale);
+    EXPECT_NEAR(out[0], 1.5259e-5f, 1e-9f);  // silence is not exactly 0 in this family
+    EXPECT_EQ(out[1], 32767.5f * scale);
+    EXPECT_EQ(out[2], -32767.5f * scale);
+    EXPECT_EQ(out[3], 1.5f * scale);
+    EXPECT_LT(out[1], 1.0f);
+    EXPECT_GT(out[2], -1.0f);
+}
+
+TEST(PlanarInt16, EveryValueSurvivesARoundTripWithinOneStep) {
+    std::vector<int16_t> in(65536), back(65536);
+    std::vector<float> mid(65536);
+    for (int i = 0; i < 65536; ++i) in[i] = static_cast<int16_t>(i - 32768);
+    planar::int16ToFloat(in.data(), mid.data(), 65536);
+    planar::floatToInt16(mid.data(), back.data(), 65536);
+    for (int i = 0; i < 65536; ++i) ASSERT_LE(std::abs(back[i] - in[i]), 1) << in[i];
+}
+
+TEST(PlanarInt24, OutputExamplesLimitsAndByteOrder) {
+    EXPECT_EQ(toInt24(0.5f), 4194303);
+    EXPECT_EQ(toInt24(-0.5f), -4194304);
+    EXPECT_EQ(toInt24(1.0f), 8388606);
+    EXPECT_EQ(toInt24(-1.0f), -8388607);
+    EXPECT_EQ(toInt24(0.0f), 0);
+    // Where the bare limiter yields 1.0 the result would wrap to -8388608.
+    EXPECT_EQ(toInt24(3.0f), 8388606);
+    EXPECT_EQ(toInt24(-3.0f), -8388607);
+    EXPECT_EQ(toInt24(kNaN), 0);
+    const float x = 0.5f;
+    uint8_t b[3];
+    planar::floatToInt24(&x, b, 1);
+    EXPECT_EQ(b[0], 0xFF);  // 4194303 = 0x3FFFFF, low byte first
+    EXPECT_EQ(b[1], 0xFF);
+    EXPECT_EQ(b[2], 0x3F);
+}
+
+TEST(PlanarInt24, InputSignExtendsAndOffsets) {
+    EXPECT_EQ(fromInt24(0), 0.5f / 8388608.0f);
+    EXPECT_EQ(fromInt24(8388607), 8388607.5f / 8388608.0f);
+    EXPECT_EQ(fromInt24(-8388608), -8388607.5f / 8388608.0f);
+    EXPECT_EQ(fromInt24(-1), -0.5f / 8388608.0f);
+}
+
+TEST(PlanarInt32, ContainersAlignTo24BitsOnInput) {
+    const float step = 1.0f / 8388608.0f;
+    EXPECT_EQ(fromContainer(32767, 16), (32767 * 256 + 0.5f) * step);
+    EXPECT_EQ(fromContainer(-32768, 16), (-8388608 + 0.5f) * step);
+    EXPECT_EQ(fromContainer(131071, 18), (131071 * 64 + 0.5f) * step);
+    EXPECT_EQ(fromContainer(-524288, 20), (-8388608 + 0.5f) * step);
+    EXPECT_EQ(fromContainer(8388607, 24), (8388607 + 0.5f) * step);
+    EXPECT_EQ(fromContainer(0x7FFFFFFF, 32), (8388607 + 0.5f) * step);
+    EXPECT_EQ(fromContainer(INT32_MIN, 32), (-8388608 + 0.5f) * step);
+    EXPECT_EQ(fromContainer(0x100, 32), 1.5f * step);  // the low 8 bits are dropped
+}
+
+TEST(PlanarInt32, ContainersStayInsideTheirBitsOnOutput) {
+    struct Case {
+        unsigned bits;
+        int32_t plusOne, minusOne, half;
+    };
+    for (const Case& c : {Case{16, 32767, -32768, 16383}, Case{18, 131071, -131072, 65535},
+                          Case{20, 524287, -524288, 262143}, Case{24, 8388606, -8388607, 4194303},
+                          Case{32, 8388606 * 256, -8388607 * 256, 4194303 * 256}}) {
+        SCOPED_TRACE(c.bits);
+        EXPECT_EQ(toContainer(1.0f, c.bits), c.plusOne);
+        EXPECT_EQ(toContainer(-1.0f, c.bits), c.minusOne);
+        EXPECT_EQ(toContainer(0.5f, c.bits), c.half);
+        EXPECT_EQ(toContainer(3.0f, c.bits), c.plusOne);   // no wrap beyond full scale
+        EXPECT_EQ(toContainer(-kInf, c.bits), c.minusOne);
+        EXPECT_EQ(toContainer(0.0f, c.bits), 0);
+    }
+}
+
+TEST(PlanarFloat, SinglesAreCopiedDoublesRoundedAndLimitedOnOutput) {
+    const float in[4] = {0.25f, -1.5f, 3.0f, 1e-30f};
+    float out[4];
+    planar::float32ToFloat(in, out, 4);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], in[i]);
+    planar::floatToFloat32(in, out, 4);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], in[i]);  // no limiting
+
+    const double din[3] = {0.1, -2.5, 1.0 + 1e-12};
+    planar::float64ToFloat(din, out, 3);
+    EXPECT_EQ(out[0], 0.1f);
+    EXPECT_EQ(out[1], -2.5f);  // no limiting on input
+    EXPECT_EQ(out[2], 1.0f);
+
+    double dout[4];
+    planar::floatToFloat64(in, dout, 4);
+    EXPECT_EQ(dout[0], 0.25);
+    EXPECT_EQ(dout[1], -double(k));
+    EXPECT_EQ(dout[2], double(k));
+}
+
+TEST(PlanarLayouts, EveryAsioSampleTypeMapsAndTheRestIsRefused) {
+    struct Case {
+        int32_t type;
+        PlanarLayout::Family family;
+        unsigned bytes, bits;
+    };
+    using F = PlanarLayout::Family;
+    const Case cases[] = {{16, F::Int16, 2, 16}, {17, F::Int24, 3, 24}, {18, F::Int32, 4, 32},
+                          {19, F::Float32, 4, 32}, {20, F::Float64, 8, 64}, {24, F::Int32, 4, 16},
+                          {25, F::Int32, 4, 18},   {26, F::Int32, 4, 20},   {27, F::Int32, 4, 24}};
+    for (const Case& c : cases) {
+        for (bool big : {false, true}) {
+            PlanarLayout layout;
+            ASSERT_TRUE(planarLayoutFor(big ? c.type - 16 : c.type, layout)) << c.type;
+            EXPECT_EQ(layout.family, c.family);
+            EXPECT_EQ(layout.bytesPerSample, c.bytes);
+            EXPECT_EQ(layout.bigEndian, big);
+            if (c.family == F::Int32) {
+                EXPECT_EQ(layout.significantBits, c.bits);
+            }
+        }
+    }
+    PlanarLayout layout;
+    for (int32_t refused : {5, 6, 7, 12, 15, 21, 28, 32, 33, 40, 41, -1, 1000}) {
+        EXPECT_FALSE(planarLayoutFor(refused, layout)) << refused;
+    }
+}
+
+TEST(PlanarLayouts, BigEndianTwinsReverseEverySampleInPlace) {
+    const float signal[5] = {0.5f, -0.75f, 0.0f, 1.0f, -0.125f};
+    for (int32_t lsb : {16, 17, 18, 19, 20, 24, 25, 26, 27}) {
+        SCOPED_TRACE(lsb);
+        PlanarLayout little, big;
+        ASSERT_TRUE(planarLayoutFor(lsb, little));
+        ASSERT_TRUE(planarLayoutFor(lsb - 16, big));
+        const unsigned n = little.bytesPerSample;
+        std::vector<uint8_t> le(5 * n), be(5 * n);
+        floatToPlanar(little, signal, le.data(), 5);
+        floatToPlanar(big, signal, be.data(), 5);
+        for (unsigned s = 0; s < 5; ++s)
+            for (unsigned b = 0; b < n; ++b) ASSERT_EQ(be[s * n + b], le[s * n + n - 1 - b]);
+
+        float fromLe[5], fromBe[5];
+        std::vector<uint8_t> device = be;
+        planarToFloat(little, le.data(), fromLe, 5);
+        planarToFloat(big, device.data(), fromBe, 5);
+        for (int i = 0; i < 5; ++i) EXPECT_EQ(fromBe[i], fromLe[i]);
+        EXPECT_EQ(device, le);  // the driver's buffer was reversed in place
+    }
+    // A big-endian 16-bit full-scale sample read by hand.
+    uint8_t msb[2] = {0x7F, 0xFE};
+    PlanarLayout layout;
+    ASSERT_TRUE(planarLayoutFor(static_cast<int32_t>(PlanarSampleType::Int16MSB), layout));
+    float out;
+    planarToFloat(layout, msb, &out, 1);
+    EXPECT_EQ(out, (32766 + 0.5f) * std::bit_cast<float>(0x3800007Fu));
+}
+
+TEST(Interleaved, InputTakesTheLastPairOfEachFrame) {
+    const int16_t stereo[4] = {16384, -32768, 0, 32767};
+    float left[2], right[2];
+    interleaved::int16ToPlanes(stereo, 2, left, right, 2);
+    EXPECT_EQ(left[0], 0.5f);
+    EXPECT_EQ(right[0], -1.0f);
+    EXPECT_EQ(left[1], 0.0f);  // exactly 0: no offset in this family
+    EXPECT_EQ(right[1], 32767.0f / 32768.0f);
+
+    const int16_t quad[8] = {1, 2, 300, 400, 5, 6, 700, 800};
+    interleaved::int16ToPlanes(quad, 4, left, right, 2);
+    EXPECT_EQ(left[0], 300.0f / 32768);
+    EXPECT_EQ(right[0], 400.0f / 32768);
+    EXPECT_EQ(left[1], 700.0f / 32768);
+    EXPECT_EQ(right[1], 800.0f / 32768);
+
+    // Three channels: frames stay three samples apart and the third is unread.
+    const int16_t three[6] = {10, 20, 30, 40, 50, 60};
+    interleaved::int16ToPlanes(three, 3, left, right, 2);
+    EXPECT_EQ(left[1], 40.0f / 32768);
+    EXPECT_EQ(right[1], 50.0f / 32768);
+
+    const int16_t mono[2] = {-16384, 8192};
+    interleaved::int16ToPlanes(mono, 1, left, right, 2);
+    EXPECT_EQ(left[0], -0.5f);
+    EXPECT_EQ(right[0], -0.5f);
+    EXPECT_EQ(right[1], 0.25f);
+
+    const int32_t wide[4] = {INT32_MIN, 0x40000000, 0x7FFFFFFF, 1};
+    interleaved::int32ToPlanes(wide, 2, left, right, 2);
+    EXPECT_EQ(left[0], -1.0f);
+    EXPECT_EQ(right[0], 0.5f);
+    EXPECT_EQ(left[1], 1.0f);  // 2147483647 / 2^31 rounds to 1 in single precision
+    EXPECT_EQ(right[1], static_cast<float>(1.0 / 2147483648.0));
+}
+
+TEST(Interleaved, OutputScalesLimitsAndTruncates) {
+    const float left[5] = {0.5f, 1.0f, -1.0f, 2.0f, 0.99999f};
+    const float right[5] = {-0.5f, kNaN, -2.0f, -kInf, 1e-6f};
+    int16_t out16[10];
+    interleaved::planesToInt16(left, right, out16, 2, 0, 1, 5);
+    const int16_t want16[10] = {16383, -16383, 32767, 0, -32767, -32768, 32767, -32768, 32766, 0};
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(out16[i], want16[i]) << i;
+
+    int32_t out32[10];
+    interleaved::planesToInt32(left, right, out32, 2, 0, 1, 5);
+    EXPECT_EQ(out32[0], 1073741824);
+    EXPECT_EQ(out32[1], -1073741824);
+    EXPECT_EQ(out32[2], 2147483647);  // 1.0 * 2^31 held at the top
+    EXPECT_EQ(out32[3], 0);           // NaN
+    EXPECT_EQ(out32[4], INT32_MIN);
+    EXPECT_EQ(out32[5], INT32_MIN);
+    EXPECT_EQ(out32[6], 2147483647);
+    EXPECT_EQ(out32[7], INT32_MIN);
+    const float belowOne = std::nextafter(1.0f, 0.0f), minusOne = -1.0f;
+    interleaved::planesToInt32(&belowOne, &minusOne, out32, 2, 0, 1, 1);
+    EXPECT_EQ(out32[0], 2147483520);  // the largest single below 2^31 stays below the top
+    EXPECT_EQ(out32[1], INT32_MIN);
+}
+
+TEST(Interleaved, OutputPlacesTheChosenChannelsAndSilencesTheRest) {
+    const float left[2] = {0.5f, 0.25f};
+    const float right[2] = {-0.5f, -0.25f};
+    std::vector<int16_t> out(8, 1234);
+    interleaved::planesToInt16(left, right, out.data(), 4, 2, 0, 2);
+    EXPECT_EQ(out, (std::vector<int16_t>{-16383, 0, 16383, 0, -8191, 0, 8191, 0}));
+
+    std::fill(out.begin(), out.end(), 1234);
+    interleaved::planesToInt16(left, right, out.data(), 4, 0, 0, 2);  // both on channel 0
+    EXPECT_EQ(out, (std::vector<int16_t>{16383, 0, 0, 0, 8191, 0, 0, 0}));
+
+    std::fill(out.begin(), out.end(), 1234);
+    interleaved::planesToInt16(left, right, out.data(), 2, 1, 0, 2);  // swapped stereo
+    EXPECT_EQ((std::vector<int16_t>(out.begin(), out.begin() + 4)), (std::vector<int16_t>{-16383, 16383, -8191, 8191}));
+
+    std::vector<int32_t> out32(6, 99);
+    interleaved::planesToInt32(left, right, out32.data(), 3, 7, -1, 2);  // no valid choice
+    EXPECT_EQ(out32, std::vector<int32_t>(6, 0));
+}
