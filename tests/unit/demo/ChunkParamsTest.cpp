@@ -142,27 +142,6 @@ TEST(Parameters, DisplayShowsPlainUnits) {
     EXPECT_EQ(show(demo::kDetune, 12.5f), "12.5 cent");
 }
 
-TEST(Parameters, PlainAndNormalisedMapBackAndForth) {
-    for (int p = 0; p < demo::kNumParams; ++p) {
-        for (float n : {0.0f, 0.1f, 0.5f, 0.77f, 1.0f})
-            EXPECT_NEAR(demo::paramToNormalized(p, demo::paramToPlain(p, n)), n, 1e-4f) << demo::paramName(p);
-        // Monotonic: a knob turned up never lowers the value.
-        EXPECT_LT(demo::paramToPlain(p, 0.25f), demo::paramToPlain(p, 0.75f)) << demo::paramName(p);
-    }
-}
-
-TEST(Parameters, DefaultPatchHasAShortReleaseAndTunedOscillators) {
-    const demo::Patch patch = demo::patchFrom(demo::defaultParamValues());
-    EXPECT_LE(patch.releaseSeconds, 0.5f);
-    EXPECT_GE(patch.attackSeconds, 0.001f);  // no click at note-on
-    EXPECT_NEAR(patch.detuneCents, 0.0f, 1e-3f);
-    EXPECT_GT(patch.volume, 0.0f);
-    for (int p = 0; p < demo::kNumParams; ++p) {
-        EXPECT_GE(demo::paramDefault(p), 0.0f);
-        EXPECT_LE(demo::paramDefault(p), 1.0f);
-    }
-}
-
 TEST(ParameterStore, ClampsIgnoresNonNumbersAndCountsChanges) {
     demo::ParameterStore store;
     EXPECT_EQ(store.snapshot(), demo::defaultParamValues());

@@ -69,19 +69,6 @@ TEST_P(EnvelopeAtRate, ReleaseEndsAtExactZeroWithinItsTime) {
 
 INSTANTIATE_TEST_SUITE_P(Rates, EnvelopeAtRate, ::testing::Values(22050.0, 44100.0, 192000.0));
 
-TEST(Envelope, ReleaseFromALowerLevelEndsSooner) {
-    const EnvelopeSettings s = EnvelopeSettings::make(48000.0, 0.001f, 0.01f, 0.2f, 0.3f);
-    Envelope env;
-    env.gateOn();
-    for (int i = 0; i < 4800; ++i) env.next(s);
-    ASSERT_FLOAT_EQ(env.level(), 0.2f);
-    env.gateOff();
-    const int samples = runStage(env, s);
-    EXPECT_LT(samples, 0.3 * 48000.0);
-    EXPECT_GT(samples, 0.1 * 48000.0);
-    EXPECT_FALSE(env.active());
-}
-
 TEST(Envelope, RetriggerDuringReleaseRisesFromThePresentLevel) {
     const EnvelopeSettings s = EnvelopeSettings::make(44100.0, 0.005f, 0.05f, 0.6f, 0.5f);
     Envelope env;
@@ -97,27 +84,6 @@ TEST(Envelope, RetriggerDuringReleaseRisesFromThePresentLevel) {
     EXPECT_GE(after, before);
     EXPECT_LT(after - before, 0.05f);  // a continuation, not a jump to the top
     EXPECT_EQ(env.stage(), Stage::Attack);
-}
-
-TEST(Envelope, ZeroSustainFreesTheVoiceAfterTheDecay) {
-    const EnvelopeSettings s = EnvelopeSettings::make(44100.0, 0.001f, 0.02f, 0.0f, 0.3f);
-    Envelope env;
-    env.gateOn();
-    for (int i = 0; i < 44100 / 10 && env.active(); ++i) env.next(s);
-    EXPECT_FALSE(env.active());
-    EXPECT_EQ(env.level(), 0.0f);
-}
-
-TEST(Envelope, SustainChangesGlideInsteadOfStepping) {
-    Envelope env;
-    const EnvelopeSettings low = EnvelopeSettings::make(44100.0, 0.001f, 0.01f, 0.2f, 0.3f);
-    env.gateOn();
-    for (int i = 0; i < 4410; ++i) env.next(low);
-    const EnvelopeSettings high = EnvelopeSettings::make(44100.0, 0.001f, 0.01f, 0.9f, 0.3f);
-    const float first = env.next(high);
-    EXPECT_LT(first, 0.25f);
-    for (int i = 0; i < 44100; ++i) env.next(high);
-    EXPECT_EQ(env.level(), 0.9f);
 }
 
 // ---- filter ---------------------------------------------------------------------------------
@@ -162,18 +128,14 @@ TEST(LowPassFilter, StableAndBoundedAtEveryRateCutoffAndResonance) {
     }
 }
 
-TEST(LowPassFilter, PassesLowFrequenciesAndCutsHighOnes) {
+TEST(LowPassFilter, PassesLowsCutsHighsAndResonatesAtTheCutoff) {
     for (double rate : {22050.0, 48000.0, 192000.0}) {
         EXPECT_NEAR(sineGain(50.0, 2000.0, 0.0f, rate), 1.0, 0.02) << rate;
         // Two poles: 40 dB per decade above the cutoff.
         EXPECT_LT(sineGain(8000.0, 500.0, 0.0f, rate), 0.01) << rate;
     }
-}
-
-TEST(LowPassFilter, ResonanceRaisesTheGainAtTheCutoff) {
-    const double plain = sineGain(1000.0, 1000.0, 0.0f, 48000.0);
+    EXPECT_NEAR(sineGain(1000.0, 1000.0, 0.0f, 48000.0), 0.5, 0.02);
     const double resonant = sineGain(1000.0, 1000.0, 1.0f, 48000.0);
-    EXPECT_NEAR(plain, 0.5, 0.02);
     EXPECT_GT(resonant, 10.0);
     EXPECT_LT(resonant, 15.0);  // strong but finite: it never turns into an oscillator
 }
