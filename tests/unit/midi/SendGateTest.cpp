@@ -10,61 +10,35 @@
 namespace vl {
 namespace {
 
-TEST(SendGate, PassesOpenOnlyWhileTheGateIsOpen) {
+using Clock = std::chrono::steady_clock;
+
+TEST(SendGate, PassesAreOpenOnlyWhileTheGateIsAndDrainIsBounded) {
     std::atomic<bool> closed{true};
     SendGate gate(closed);
     EXPECT_FALSE(gate.enter());
     gate.open();
-    EXPECT_FALSE(closed.load());
-    EXPECT_TRUE(gate.enter());
-    gate.close();
-    EXPECT_TRUE(closed.load());
-    EXPECT_FALSE(gate.enter());
-    // Refused passes leave nothing behind.
-    EXPECT_TRUE(gate.drain(0));
-}
-
-TEST(SendGate, DrainWaitsForTheSenderInside) {
-    std::atomic<bool> closed{false};
-    SendGate gate(closed);
-    std::atomic<bool> entered{false}, left{false};
-    std::thread sender([&] {
-        {
-            auto pass = gate.enter();
-            entered = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            left = true;
-        }
-    });
-    while (!entered) std::this_thread::yield();
-    gate.close();
-    EXPECT_TRUE(gate.drain(5000));
-    EXPECT_TRUE(left.load());
-    sender.join();
-}
-
-TEST(SendGate, DrainGivesUpAfterItsTimeout) {
-    std::atomic<bool> closed{false};
-    SendGate gate(closed);
-    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(!closed && gate.enter());
+    const auto start = Clock::now();
     {
         auto stuck = gate.enter();
         gate.close();
-        EXPECT_FALSE(gate.drain(30));
+        EXPECT_TRUE(closed && !gate.enter());
+        EXPECT_FALSE(gate.drain(30));  // a sender that never leaves does not hold the close forever
     }
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(25));
-    EXPECT_TRUE(gate.drain(0));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(25));
+    EXPECT_TRUE(gate.drain(0));  // refused and finished passes leave nothing behind
 }
 
-TEST(SendGate, NoSendReachesAClosedOutput) {
-    std::atomic<bool> closed{true};
+TEST(SendGate, NoSendOverlapsTheCloseOfTheOutput) {
+    std::atomic<bool> closed{true}, outputOpen{false}, stop{false};
     SendGate gate(closed);
-    std::atomic<bool> outputOpen{false}, stop{false};
     std::atomic<int> sends{0}, sendsOnClosedOutput{0};
     std::thread audio([&] {
         while (!stop) {
             auto pass = gate.enter();
             if (!pass) continue;
+            if (!outputOpen) ++sendsOnClosedOutput;
+            std::this_thread::yield();  // a send that takes a moment
             if (!outputOpen) ++sendsOnClosedOutput;
             ++sends;
         }
@@ -75,8 +49,8 @@ TEST(SendGate, NoSendReachesAClosedOutput) {
         gate.open();
         // Close only once the sender got through, so that every close meets a busy sender.
         const int before = sends;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (sends == before && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (sends == before && Clock::now() < deadline) std::this_thread::yield();
         gate.close();
         ASSERT_TRUE(gate.drain(5000));
         outputOpen = false;

@@ -6,8 +6,6 @@
 namespace vl::test {
 
 namespace {
-
-// The test's key below HKEY_CURRENT_USER of the test-private prefix.
 class RegistrySpace final : public StoreSpace {
 public:
     explicit RegistrySpace(const std::wstring& effectName) : root_(L"Software\\Vorlane\\" + effectName) { clear(); }
@@ -18,11 +16,7 @@ private:
     void clear() { RegDeleteTreeW(HKEY_CURRENT_USER, root_.c_str()); }
     std::wstring root_;
 };
-
-std::unique_ptr<StoreSpace> makeRegistrySpace(const std::wstring& effectName) {
-    return std::make_unique<RegistrySpace>(effectName);
-}
-
+std::unique_ptr<StoreSpace> makeRegistrySpace(const std::wstring& name) { return std::make_unique<RegistrySpace>(name); }
 }  // namespace
 
 std::vector<StoreKind> storeKinds() { return {{"Registry", &makeRegistrySpace}, {"File", &makeFileStoreSpace}}; }

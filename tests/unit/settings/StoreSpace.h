@@ -11,7 +11,7 @@
 
 namespace vl::test {
 
-// The persistent data of one test, removed before and after it.
+// The persistent data of one test (under Software\Vorlane\<effect>), removed before and after.
 class StoreSpace {
 public:
     virtual ~StoreSpace() = default;
@@ -21,15 +21,11 @@ public:
 
 struct StoreKind {
     std::string name;
-    // effectName keeps the registry data of different tests apart.
     std::unique_ptr<StoreSpace> (*make)(const std::wstring& effectName);
 };
-
-// Test names show the kind, not the bytes of the record.
 inline void PrintTo(const StoreKind& kind, std::ostream* out) { *out << kind.name; }
 
 std::unique_ptr<StoreSpace> makeFileStoreSpace(const std::wstring& effectName);
-// Every kind of store this platform has.
-std::vector<StoreKind> storeKinds();
+std::vector<StoreKind> storeKinds();  // every kind this platform has
 
 }  // namespace vl::test
