@@ -17,7 +17,7 @@ bool isSet(const char* text) { return text != nullptr && text[0] != '\0'; }
 
 FileStore::FileStore(std::filesystem::path file) : file_(std::move(file)) {
     // An unreadable file starts the store empty; flushLocked then refuses to replace it.
-    if (!readFile(tree_)) tree_.clear();
+    readFile(tree_);
 }
 
 FileStore::~FileStore() {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <locale>
+#include <optional>
 #include <sstream>
 
 namespace vl {
@@ -130,13 +131,12 @@ void writeDevice(KeyValues& host, const AudioDirection& direction, const AudioDe
 // The standard stream conversion in the classic locale ("98.7654"). Only a finite, positive
 // tempo is taken: anything else would reach the plug-in's time information and every
 // samples-per-beat division.
-bool parseTempo(const std::wstring& text, double& tempo) {
+std::optional<double> parseTempo(const std::wstring& text) {
     std::wistringstream in(text);
     in.imbue(std::locale::classic());
     double value = 0.0;
-    if (!(in >> value) || !std::isfinite(value) || value <= 0.0) return false;
-    tempo = value;
-    return true;
+    if (!(in >> value) || !std::isfinite(value) || value <= 0.0) return std::nullopt;
+    return value;
 }
 
 std::wstring formatTempo(double tempo) {
@@ -199,12 +199,10 @@ void HostSettings::loadSettings(const AudioBackendSet& backends) {
         if (outputDevice) readChannels(host, kAudioOut, *outputDevice);
 
         std::wstring tempoText;
-        double stored = tempo;
         if (!host.read(L"Tempo", tempoText))
-            stored = 120.0;
-        else
-            parseTempo(tempoText, stored);
-        tempo = stored;
+            tempo = 120.0;
+        else if (auto parsed = parseTempo(tempoText))
+            tempo = *parsed;
     }
 
     // Device keys are numbered without gaps; the first missing number ends the list.
