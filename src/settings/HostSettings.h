@@ -9,10 +9,9 @@
 #include "audio/AudioDevice.h"
 #include "midi/MidiDevice.h"
 #include "platform/RelaxedAtomic.h"
+#include "settings/KeyValueStore.h"
 
 namespace vl {
-
-class KeyValueStore;  // settings/KeyValueStore.h
 
 class HostSettings {
 public:
@@ -47,6 +46,10 @@ public:
     bool openPlayerOnStartup = false;
     bool startPlayerAutomatic = false;
     std::wstring keyPath;
+
+private:
+    std::shared_ptr<KeyValueStore> store;
+    KeyValueStore::Key rootKey = KeyValueStore::Key::None;  // None when it could not be opened
 };
 
 }  // namespace vl

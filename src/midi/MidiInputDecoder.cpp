@@ -1,0 +1,48 @@
+#include "midi/MidiInputDecoder.h"
+
+namespace vl {
+
+MidiInputDecoder::MidiInputDecoder(MidiMessage& record, CounterSource now, int64_t frequency)
+    : record_(record), now_(now), frequency_(frequency) {}
+
+void MidiInputDecoder::decode(uint32_t packed, MidiMessage& message) noexcept {
+    const uint8_t status = packed & 0xFF;
+    message.status = status < 0xF0 ? static_cast<uint8_t>(status & 0xF0) : status;
+    message.command = status & 0xF0;
+    message.channel = status & 0x0F;
+    message.data1 = (packed >> 8) & 0x7F;
+    message.data2 = (packed >> 16) & 0x7F;
+}
+
+double MidiInputDecoder::stampDeltaMs() noexcept {
+    const int64_t now = now_();
+    double delta = 0.0;
+    // A counter without a rate (never seen on a working system) gives no time rather than
+    // a division by zero.
+    if (haveLastCounter_ && frequency_ > 0)
+        delta = static_cast<double>(now - lastCounter_) / static_cast<double>(frequency_) * 1000.0;
+    lastCounter_ = now;
+    haveLastCounter_ = true;
+    return delta;
+}
+
+void MidiInputDecoder::deliver(const MidiInstance* instance, MidiInputEvent event, uint32_t packed) noexcept {
+    if (!instance || !instance->decoder) return;
+    MidiInputDecoder& decoder = *instance->decoder;
+    MidiMessage& record = decoder.record_;
+    switch (event) {
+        case MidiInputEvent::ShortMessage:
+            decode(packed, record);
+            record.deltaMs = decoder.stampDeltaMs();
+            break;
+        case MidiInputEvent::CloseNotice:
+            record.status = 0;
+            record.command = 0;
+            break;
+        case MidiInputEvent::Other:
+            return;
+    }
+    if (instance->handler) instance->handler(&record, instance->handlerValue);
+}
+
+}  // namespace vl

@@ -1,0 +1,65 @@
+#pragma once
+// The MIDI engine on the Windows multimedia MIDI functions.
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "midi/MidiDevice.h"
+#include "midi/MidiInputDecoder.h"
+#include "midi/SendGate.h"
+
+namespace vl {
+
+// The multimedia MIDI functions the engine calls, so that tests can stand in for the
+// platform (its devices, its failures, and whether a call was made at all).
+struct WinMidiApi {
+    UINT(WINAPI* inGetNumDevs)();
+    MMRESULT(WINAPI* inGetDevCaps)(UINT_PTR, LPMIDIINCAPSW, UINT);
+    MMRESULT(WINAPI* inOpen)(LPHMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD);
+    MMRESULT(WINAPI* inStart)(HMIDIIN);
+    MMRESULT(WINAPI* inStop)(HMIDIIN);
+    MMRESULT(WINAPI* inReset)(HMIDIIN);
+    MMRESULT(WINAPI* inClose)(HMIDIIN);
+    UINT(WINAPI* outGetNumDevs)();
+    MMRESULT(WINAPI* outGetDevCaps)(UINT_PTR, LPMIDIOUTCAPSW, UINT);
+    MMRESULT(WINAPI* outOpen)(LPHMIDIOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD);
+    MMRESULT(WINAPI* outShortMsg)(HMIDIOUT, DWORD);
+    MMRESULT(WINAPI* outClose)(HMIDIOUT);
+
+    static WinMidiApi system();
+};
+
+class VLMMMidi final : public VLMidiBase {
+public:
+    // Enumerates the devices: inputs (switched on), then outputs (switched off) with the MIDI
+    // mapper as the last entry when the platform has one.
+    explicit VLMMMidi(const WinMidiApi& api = WinMidiApi::system());
+    ~VLMMMidi() override;
+
+    bool openDevices(const int32_t* inputDevice, const int32_t* outputDevice, MidiHandler handler,
+                     void* handlerValue) override;
+    void closeDevices() override;
+    void sendShortMessage(uint32_t message) override;
+
+    // The callback handed to midiInOpen; runs on the platform's MIDI callback thread.
+    static void CALLBACK inputCallback(HMIDIIN handle, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                                       DWORD_PTR param2);
+
+    std::vector<HMIDIIN> inputHandles;
+    std::atomic<HMIDIOUT> outputHandle{nullptr};
+
+private:
+    void enumerate();
+    void addDevice(int32_t deviceId, const WCHAR (&productName)[MAXPNAMELEN], bool isInput);
+
+    WinMidiApi api_;
+    MidiInputDecoder decoder_{messageRecord};
+    SendGate outputGate_{closed};
+    std::vector<std::unique_ptr<MidiInstance>> instances_;  // one per open input, freed after its close
+};
+
+}  // namespace vl
