@@ -1,0 +1,138 @@
+// The player and recorder operations of the user-interface thread. The arrays they replace or
+// free are touched by the audio thread inside RenderBlock, so every replacement first stops the
+// player (or recorder) and waits until no block is inside its step.
+
+#include <algorithm>
+#include <new>
+#include <thread>
+
+#include "host/VLVSTHostInterface.h"
+#include "platform/Clock.h"
+#include "player/AudioFile.h"
+#include "settings/HostSettings.h"
+
+namespace vl {
+
+namespace {
+
+bool waitUntilIdle(const std::atomic<bool>& busy) {
+    const int64_t start = platform::counterNow();
+    const int64_t limit = platform::counterFrequency() * kPlayerQuiesceTimeoutMs / 1000;
+    while (busy.load(std::memory_order_seq_cst)) {
+        if (platform::counterNow() - start > limit) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+std::unique_ptr<float[]> allocateFrames(uint32_t frames) {
+    return std::unique_ptr<float[]>(new (std::nothrow) float[frames]);
+}
+
+}  // namespace
+
+bool VLVSTHostInterface::quiescePlayer() {
+    playerState.store(Stopped, std::memory_order_seq_cst);
+    return waitUntilIdle(playerBusy);
+}
+
+bool VLVSTHostInterface::quiesceRecorder() {
+    recorderState.store(Stopped, std::memory_order_seq_cst);
+    return waitUntilIdle(recorderBusy);
+}
+
+double VLVSTHostInterface::deviceSampleRate() const {
+    return settings && settings->outputDevice ? settings->outputDevice->sampleRate : 0.0;
+}
+
+uint32_t VLVSTHostInterface::loadedFileSampleRate() const {
+    return audioFile && audioFile->sampleRate() > 0 ? static_cast<uint32_t>(audioFile->sampleRate()) : 0;
+}
+
+uint32_t VLVSTHostInterface::LoadSample(const std::filesystem::path& path) {
+    if (deviceSampleRate() <= 0.0) return 0;
+    const int32_t remembered = playerState.load(std::memory_order_acquire);
+    if (!quiescePlayer()) return 0;  // the audio thread still reads the old arrays
+    playerLeft.reset();
+    playerRight.reset();
+    playedFrames = 0;
+    fileFrames = 0;
+
+    const uint32_t frames = OpenAudioFile(audioFile, path);
+    if (frames == 0) return 0;
+    std::unique_ptr<float[]> left = allocateFrames(frames + 1);
+    std::unique_ptr<float[]> right = allocateFrames(frames + 1);
+    if (!left || !right || !audioFile->readAll(StereoBuffer{left.get(), right.get()})) return 0;
+    // Interpolation at the last frame reads the first one.
+    left[frames] = left[0];
+    right[frames] = right[0];
+    playerLeft = std::move(left);
+    playerRight = std::move(right);
+    fileFrames = frames;
+    playerState.store(remembered, std::memory_order_seq_cst);
+    return frames;
+}
+
+bool VLVSTHostInterface::StartPlayer(PlayState mode, bool loop) {
+    const double rate = deviceSampleRate();
+    if (rate <= 0.0 || !playerLeft || !playerRight) return false;
+    if (mode != Stopped) {
+        if (!quiescePlayer()) return false;
+        playedFrames = 0;
+        loopPlayback = loop;
+        playbackEnded = false;
+        playPosition = 0.0;
+        // The file plays at its own rate: 1.0 when file and device rates agree.
+        const uint32_t fileRate = loadedFileSampleRate();
+        playStep = fileRate > 0 ? static_cast<double>(static_cast<float>(fileRate) / static_cast<float>(rate)) : 1.0;
+    }
+    resetMusicalPosition();
+    playerState.store(mode, std::memory_order_seq_cst);
+    return true;
+}
+
+bool VLVSTHostInterface::StartRecorder(PlayState mode, uint32_t maxFrames) {
+    const double rate = deviceSampleRate();
+    if (rate <= 0.0) return false;
+    if (mode != Stopped) {
+        if (!quiesceRecorder()) return false;
+        recordLeft.reset();
+        recordRight.reset();
+        recordCapacity = 0;
+        recordedFrames = 0;
+        const uint32_t limit = recordLimitFrames(rate);
+        const uint32_t capacity = (maxFrames != 0 && maxFrames <= limit) ? maxFrames : limit;
+        std::unique_ptr<float[]> left = allocateFrames(capacity);
+        std::unique_ptr<float[]> right = allocateFrames(capacity);
+        if (!left || !right) return false;
+        recordLeft = std::move(left);
+        recordRight = std::move(right);
+        recordCapacity = capacity;
+    }
+    recorderState.store(mode, std::memory_order_seq_cst);
+    return true;
+}
+
+void VLVSTHostInterface::FreeRecording() {
+    if (!quiesceRecorder()) return;
+    recordLeft.reset();
+    recordRight.reset();
+    recordCapacity = 0;
+    recordedFrames = 0;
+}
+
+bool VLVSTHostInterface::SaveRecording(const std::filesystem::path& path) {
+    const double rate = deviceSampleRate();
+    const uint32_t frames = recordedFrames;
+    if (rate <= 0.0 || frames == 0 || !recordLeft || !recordRight) return false;
+    if (!quiesceRecorder()) return false;
+    for (uint32_t i = 0; i < frames; ++i) {
+        recordLeft[i] = std::clamp(recordLeft[i], -1.0f, 1.0f);
+        recordRight[i] = std::clamp(recordRight[i], -1.0f, 1.0f);
+    }
+    std::unique_ptr<VLAudioFileBase> file;
+    if (!CreateAudioFile(file, path, frames, static_cast<uint32_t>(rate))) return false;
+    return file->writeStereo16(StereoBuffer{recordLeft.get(), recordRight.get()}, frames);
+}
+
+}  // namespace vl

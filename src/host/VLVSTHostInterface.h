@@ -1,0 +1,201 @@
+#pragma once
+// VLVSTHostInterface: the engine coordinator. It ties the plug-in slot, the audio back ends, the
+// MIDI engine and the settings together, starts and stops the audio and MIDI engines, and runs
+// the process cycle that hands events, time information and audio to the plug-in.
+//
+// Threads: the user-interface thread (starts, stops, commands, keys, state file), the audio
+// thread (RenderBlock: the ASIO driver's thread or our EngineThread), the MIDI callback thread
+// (MidiInputHandler) and any thread of the plug-in (OnPluginTempo, forwardMidiOut). No lock
+// guards the coordinator: the hand-offs are atomics, written with release and read with
+// acquire ordering, and the audio thread never waits for any of them.
+//
+// Tempo hand-over: a writer waits while an earlier change is still pending, but only while a
+// process cycle runs to take it and at most kTempoHandOverWaitMs; otherwise the newest tempo
+// simply replaces the pending one (the process cycle takes the flag before it reads the tempo,
+// so no change is ever lost). With the engine stopped a tempo change never waits and the next
+// engine start applies the newest tempo.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "audio/AudioDevice.h"
+#include "host/CpuMeter.h"
+#include "host/PluginSlot.h"
+#include "host/ProcessBuffers.h"
+#include "midi/MidiDevice.h"
+#include "midi/MidiEventSlot.h"
+#include "platform/RelaxedAtomic.h"
+#include "platform/UserMessages.h"
+#include "player/PlayerCore.h"
+
+namespace vl {
+
+class HostSettings;
+class VLAudioFileBase;
+class VLVSTHostInterface;
+
+// One per opened MIDI input: the settings record whose options apply, and the coordinator.
+struct MidiInputContext {
+    MidiDeviceRecord* device = nullptr;
+    VLVSTHostInterface* host = nullptr;
+    std::atomic<bool> closed{false};  // the input's close notice arrived
+};
+
+constexpr uint32_t kEngineStartTimeoutMs = 10000;  // first block of a blocking back end
+constexpr uint32_t kEngineStopTimeoutMs = 3000;    // device loop ending after a stop request
+constexpr uint32_t kAsioStopSettleMs = 500;
+constexpr uint32_t kTempoHandOverWaitMs = 200;
+constexpr uint32_t kPlayerQuiesceTimeoutMs = 2000;
+constexpr uint32_t kCpuMeterBlockInterval = 100;
+// Blocks are processed in pieces of at most this many frames when the announced block size
+// is unknown (0).
+constexpr uint32_t kFallbackMaxBlock = 4096;
+
+class VLVSTHostInterfaceBase {
+public:
+    virtual ~VLVSTHostInterfaceBase();
+
+    // Links (not owned).
+    PluginSlot* slot = nullptr;
+    AudioBackendSet* audio = nullptr;
+    VLMidiBase* midi = nullptr;
+    HostSettings* settings = nullptr;
+
+    std::atomic<bool> engineThreadEnded{false};
+    std::atomic<bool> engineRunning{false};
+    std::atomic<bool> engineStopping{false};
+    std::atomic<bool> tempoChanged{false};
+    std::atomic<double> tempo{120.0};
+    double beatsPerSample = 0.0;  // audio thread, and engine start while no cycle runs
+    std::atomic<bool> transportRequest{true};
+    std::atomic<bool> requestedPlaying{false};
+
+    std::atomic<int32_t> recorderState{Stopped};
+    std::unique_ptr<float[]> recordLeft;
+    std::unique_ptr<float[]> recordRight;
+    uint32_t recordCapacity = 0;
+    RelaxedAtomic<uint32_t> recordedFrames{0};
+    std::atomic<int32_t> playerState{Stopped};
+    std::atomic<bool> startBothRequest{false};
+    std::unique_ptr<float[]> playerLeft;
+    std::unique_ptr<float[]> playerRight;
+    std::unique_ptr<VLAudioFileBase> audioFile;
+    RelaxedAtomic<uint32_t> playedFrames{0};
+    uint32_t fileFrames = 0;
+    bool loopPlayback = false;
+    RelaxedAtomic<bool> playbackEnded{false};
+
+    MidiDeviceRecord* midiOutputDevice = nullptr;
+    MidiEventQueue events;  // the two event slots, the write slot and inputBusy
+
+    double clockTimeSum = 0.0;  // MIDI thread
+    int32_t clockTickCount = 0;  // MIDI thread
+    std::atomic<bool> syncActive{false};
+    double playPosition = 0.0;  // audio thread while the player runs
+    double playStep = 1.0;
+    std::atomic<double> clockPpq{0.0};  // written by the MIDI thread
+    double lastClockPpq = 0.0;          // audio thread
+    double ppqAccumulator = 0.0;        // audio thread (others ask for a reset)
+    uint8_t noteState[128] = {};
+    int32_t keyboardOctave = 4;
+};
+
+class VLVSTHostInterface : public VLVSTHostInterfaceBase {
+public:
+    VLVSTHostInterface();
+    ~VLVSTHostInterface() override;
+
+    // Links the coordinator and copies the settings' tempo; only when all four are present.
+    void link(PluginSlot* slot, AudioBackendSet* audio, VLMidiBase* midi, HostSettings* settings);
+    bool linked() const;
+    // Where user-facing messages go (message boxes in the application); null = nowhere.
+    void setMessageSink(platform::MessageSink* sink) { messages = sink; }
+
+    bool StartAudioEngine();
+    void StopAudioEngine();
+    bool StartMidiEngine();
+    void StopMidiEngine();
+
+    // The per-block function given to the back ends (user = the coordinator).
+    static bool RenderBlock(float** inputs, float** outputs, uint32_t frames, void* user);
+    // Installed as the slot's tempoHook after the first successful engine start.
+    static void OnPluginTempo(double tempo, void* user);
+    // Installed as the slot's midiOutHook when a MIDI output is open.
+    static void forwardMidiOut(const vst::VstMidiEvent* event, void* user);
+    // The handler given to the MIDI engine for each opened input (value = MidiInputContext).
+    static void MidiInputHandler(const MidiMessage* message, void* context);
+
+    // Computer-keyboard notes, octave keys and "P" (All Notes Off); true = the key was used.
+    bool KeyboardNote(int key, bool isKeyDown);
+    // All Notes Off on channel 1, as the Panic command sends it.
+    void Panic();
+    // Appends one event for the next block (any thread but the audio thread).
+    bool insertMidiEvent(uint8_t status, uint8_t data1, uint8_t data2, uint8_t channel);
+
+    // The tempo hand-over (see the top of this file).
+    void handOverTempo(double newTempo);
+    // Asks the process cycle to start or stop the transport at its next block.
+    void requestTransport(bool playing);
+    bool transportPlaying() const { return playing.load(std::memory_order_acquire); }
+
+    // Plug-in state in "<contentpath>saved.chunk".
+    void SaveChunk();
+    void LoadChunk();
+
+    // Player and recorder (user-interface thread).
+    uint32_t LoadSample(const std::filesystem::path& path);
+    bool StartPlayer(PlayState mode, bool loop);
+    bool StartRecorder(PlayState mode, uint32_t maxFrames);
+    void FreeRecording();
+    // Limits the recording to [-1, 1] and writes it as a 16-bit stereo WAV (or AIFF, by the
+    // name's last letter) at the device rate.
+    bool SaveRecording(const std::filesystem::path& path);
+    // Sample rate of the output device (0 without one), used by the player and its window.
+    double deviceSampleRate() const;
+    uint32_t loadedFileSampleRate() const;
+    // Asks the process cycle to restart the musical position from 0 at its next block.
+    void resetMusicalPosition() { ppqResetRequest.store(true, std::memory_order_release); }
+
+    // Time the ASIO driver gets to leave a callback after stop (tests shorten it).
+    uint32_t asioStopSettleMs = kAsioStopSettleMs;
+
+    CpuMeter cpuMeter;
+    int32_t blockCounter = 0;
+    RelaxedAtomic<int32_t> cpuPercent{0};
+
+private:
+    bool renderBlock(float** inputs, float** outputs, uint32_t frames);
+    void handleMidiMessage(const MidiMessage& message, MidiDeviceRecord& device);
+    void handleClockMessage(const MidiMessage& message, MidiDeviceRecord& device);
+    void showError(const wchar_t* text);
+    bool joinEngineThread(uint32_t timeoutMs);
+    // Stops the player (or recorder) and waits, bounded, until no block is inside its step,
+    // so that its arrays may be replaced. false = the audio thread did not let go in time.
+    bool quiescePlayer();
+    bool quiesceRecorder();
+
+    platform::MessageSink* messages = nullptr;
+
+    // Engine run state (user-interface thread).
+    std::thread engineThread;
+    VLAudioBase* runningBackend = nullptr;
+    uint32_t runningType = 0;
+    double engineSampleRate = 44100.0;
+    ProcessBuffers processBuffers;
+
+    // Audio-thread hand-offs beyond the ones of the base.
+    std::atomic<bool> playing{false};  // mirrors kVstTransportPlaying for other threads
+    std::atomic<bool> ppqResetRequest{false};
+    std::atomic<uint32_t> clockStartCount{0};  // MIDI start messages so far
+    uint32_t lastClockStartCount = 0;          // audio thread
+    std::atomic<bool> playerBusy{false};
+    std::atomic<bool> recorderBusy{false};
+
+    std::vector<std::unique_ptr<MidiInputContext>> inputContexts;
+};
+
+}  // namespace vl
