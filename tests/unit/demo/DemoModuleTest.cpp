@@ -12,7 +12,7 @@
 #include "KnobPanel.h"
 #include "LoadedDemo.h"
 #include "Parameters.h"
-#include "SignalAnalysis.h"
+#include "support/SignalAnalysis.h"
 
 using demotest::controller;
 using demotest::LoadedDemo;

@@ -6,7 +6,7 @@
 
 #include "Envelope.h"
 #include "Filter.h"
-#include "SignalAnalysis.h"
+#include "support/SignalAnalysis.h"
 
 using demo::Envelope;
 using demo::EnvelopeSettings;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Parameters.h"
-#include "SignalAnalysis.h"
+#include "support/SignalAnalysis.h"
 
 using demo::Synth;
 using demotest::largestStep;

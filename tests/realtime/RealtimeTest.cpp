@@ -1,0 +1,107 @@
+// Proves that the process cycle allocates nothing and takes no lock: every operator new of this
+// program is counted, and (natively, without sanitizers) every pthread mutex lock, while the
+// counting flag of the audio thread is set.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+#include <vector>
+
+#include "../unit/coordinator/CoordinatorRig.h"
+#include "player/AudioFile.h"
+#include "support/ProbeModule.h"
+#include "support/ScratchDir.h"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define VL_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VL_SANITIZED 1
+#endif
+
+#if !defined(_WIN32) && !defined(VL_SANITIZED)
+#define VL_COUNT_LOCKS 1
+#include <dlfcn.h>
+#include <pthread.h>
+#endif
+
+namespace {
+thread_local bool countingHere = false;
+std::atomic<long> allocations{0};
+std::atomic<long> locks{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (countingHere) allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (countingHere) allocations.fetch_add(1, std::memory_order_relaxed);
+    return std::malloc(size ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+#ifdef VL_COUNT_LOCKS
+extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex) {
+    using LockFn = int (*)(pthread_mutex_t*);
+    static LockFn real = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
+    if (countingHere) locks.fetch_add(1, std::memory_order_relaxed);
+    return real(mutex);
+}
+#endif
+
+using namespace vltest;
+namespace fs = std::filesystem;
+
+TEST(Realtime, ProcessCycleAllocatesNothingAndTakesNoLock) {
+    const ScratchDir dir("realtime");
+    {
+        std::vector<float> samples(4410, 0.1f);
+        std::unique_ptr<vl::VLAudioFileBase> file;
+        ASSERT_TRUE(vl::CreateAudioFile(file, dir / "loop.wav", 4410, 44100));
+        ASSERT_TRUE(file->writeStereo16(vl::StereoBuffer{samples.data(), samples.data()}, 4410));
+    }
+
+    ProbeModule probe;
+    probe.config().processMode = probe::ProcessPassThrough;
+    CoordinatorRig rig(vl::kDeviceTypeASIO, 44100.0, 64);
+    ASSERT_EQ(rig.slot.load(probe.path()), vl::LoadResult::Loaded);
+    rig.settings->inputDevice = rig.backend.input();
+    rig.link();
+    ASSERT_EQ(rig.host.LoadSample(dir / "loop.wav"), 4410u);
+    ASSERT_TRUE(rig.host.StartPlayer(vl::Running, true));
+    ASSERT_TRUE(rig.host.StartRecorder(vl::Running, 0));
+    ASSERT_TRUE(rig.host.StartAudioEngine());
+    rig.host.requestTransport(true);
+
+    for (int block = 0; block < 5000; ++block) {
+        if (block % 3 == 0) rig.host.KeyboardNote('D', block % 2 == 0);
+        if (block % 50 == 0) rig.host.handOverTempo(100.0 + block % 40);
+        countingHere = true;
+        rig.backend.pump(64);
+        countingHere = false;
+    }
+    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_EQ(locks.load(), 0);
+    EXPECT_EQ(probe.blockCount(), 5000);
+    EXPECT_GT(probe.log().eventCount.load(), 1000);
+    EXPECT_EQ(rig.host.recordedFrames.get(), 5000u * 64u);
+
+    // The counters do count: a block that allocates is caught.
+    countingHere = true;
+    void* block = ::operator new(16);  // a direct call: never elided, unlike a new-expression
+    countingHere = false;
+    ::operator delete(block);
+    EXPECT_EQ(allocations.load(), 1);
+}

@@ -1,0 +1,286 @@
+// The player and recorder: the arithmetic of the process cycle, the window's calculations, and
+// the coordinator's operations with real files.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <vector>
+
+#include "CoordinatorRig.h"
+#include "player/AudioFile.h"
+#include "player/PlayerCore.h"
+#include "support/ProbeModule.h"
+#include "support/ScratchDir.h"
+
+using namespace vltest;
+namespace fs = std::filesystem;
+
+TEST(PlayerFill, StepOneIsSampleExactAndLoopsWrapToZero) {
+    const std::vector<float> left = {0.1f, 0.2f, 0.3f, 0.1f};  // 3 frames + the copy of frame 0
+    const std::vector<float> right = {-0.1f, -0.2f, -0.3f, -0.1f};
+    std::vector<float> outL(7), outR(7);
+    double position = 0.0;
+    bool ended = false;
+    vl::playerFill(left.data(), right.data(), 3, true, 1.0, position, ended, outL.data(), outR.data(), 7);
+    EXPECT_EQ(outL, (std::vector<float>{0.1f, 0.2f, 0.3f, 0.1f, 0.2f, 0.3f, 0.1f}));
+    EXPECT_EQ(outR[2], -0.3f);
+    EXPECT_FALSE(ended);
+    EXPECT_EQ(position, 1.0);
+
+    // An overshoot of the end is dropped: the loop restarts at exactly 0.0.
+    position = 2.75;
+    vl::playerFill(left.data(), right.data(), 3, true, 0.5, position, ended, outL.data(), outR.data(), 2);
+    EXPECT_FLOAT_EQ(outL[0], 0.3f + (0.1f - 0.3f) * 0.75f);
+    EXPECT_EQ(outL[1], 0.1f);  // position 3.25 wrapped to 0.0
+    EXPECT_EQ(position, 0.5);
+}
+
+TEST(PlayerFill, EndOfANonLoopingFileFillsZeros) {
+    const std::vector<float> data = {0.5f, 0.5f, 0.5f};
+    std::vector<float> outL(6, 7.0f), outR(6, 7.0f);
+    double position = 0.0;
+    bool ended = false;
+    vl::playerFill(data.data(), data.data(), 2, false, 1.0, position, ended, outL.data(), outR.data(), 6);
+    EXPECT_EQ(outL, (std::vector<float>{0.5f, 0.5f, 0.0f, 0.0f, 0.0f, 0.0f}));
+    EXPECT_EQ(outR[5], 0.0f);
+    EXPECT_TRUE(ended);
+}
+
+TEST(PlayerFill, InterpolatesInDoublePrecisionFromASinglePrecisionDifference) {
+    const float a = 0.1f, b = 0.7f;
+    const std::vector<float> data = {a, b, a};
+    std::vector<float> out(1);
+    double position = 0.3;
+    bool ended = false;
+    vl::playerFill(data.data(), data.data(), 2, true, 1.0, position, ended, out.data(), out.data(), 1);
+    const float difference = b - a;
+    EXPECT_EQ(out[0], static_cast<float>(static_cast<double>(difference) * 0.3 + static_cast<double>(a)));
+}
+
+TEST(RecorderCapture, StopsStoringAtCapacity) {
+    std::vector<float> recL(5, 0.0f), recR(5, 0.0f);
+    const std::vector<float> block = {1, 2, 3};
+    uint32_t recorded = vl::recorderCapture(recL.data(), recR.data(), 5, 0, block.data(), block.data(), 3);
+    EXPECT_EQ(recorded, 3u);
+    recorded = vl::recorderCapture(recL.data(), recR.data(), 5, recorded, block.data(), block.data(), 3);
+    EXPECT_EQ(recorded, 5u);
+    EXPECT_EQ(recL, (std::vector<float>{1, 2, 3, 1, 2}));
+    EXPECT_EQ(vl::recorderCapture(recL.data(), recR.data(), 5, recorded, block.data(), block.data(), 3), 5u);
+}
+
+TEST(DetectTempo, TakesTheFileAsTwoToSixtyFourBeats) {
+    auto tempo = vl::DetectTempo(176400, 44100);  // 4 s: d = 4, 8 beats
+    ASSERT_TRUE(tempo.has_value());
+    EXPECT_DOUBLE_EQ(*tempo, 120.0);
+    EXPECT_EQ(vl::detectedTempoText(tempo), L"120.00 BPM");
+    EXPECT_FALSE(vl::DetectTempo(22050, 44100).has_value());  // 0.5 s
+    EXPECT_EQ(vl::detectedTempoText(std::nullopt), L"failed");
+    // Just outside the first window (1.325 .. 1.35 s) fails; inside the second works.
+    EXPECT_FALSE(vl::DetectTempo(static_cast<uint32_t>(44100 * 1.33), 44100).has_value());
+    auto two = vl::DetectTempo(61740, 44100);  // 1.4 s: d = 2
+    ASSERT_TRUE(two.has_value());
+    EXPECT_DOUBLE_EQ(*two, 44100.0 / 30870.0 * 120.0);
+    EXPECT_FALSE(vl::DetectTempo(1000, 0).has_value());
+    EXPECT_EQ(vl::detectedTempoText(98.7654), L"98.77 BPM");
+}
+
+TEST(RecordLength, BarsMinutesAndTheFileLength) {
+    vl::RecordLengthRequest r;
+    r.deviceSampleRate = 44100.0;
+    r.tempo = 120.0;
+    r.maxLengthIndex = 0;
+    EXPECT_EQ(vl::RecordLengthFrames(r), 88200u);  // one bar at 120 BPM
+    r.maxLengthIndex = 3;
+    EXPECT_EQ(vl::RecordLengthFrames(r), 352800u);
+    r.maxLengthIndex = 8;
+    EXPECT_EQ(vl::RecordLengthFrames(r), 88200u * 12);
+    r.maxLengthIndex = 13;
+    EXPECT_EQ(vl::RecordLengthFrames(r), 88200u * 64);
+    r.maxLengthIndex = 14;
+    EXPECT_EQ(vl::RecordLengthFrames(r), 44100u * 60);
+    r.maxLengthIndex = 18;
+    EXPECT_EQ(vl::RecordLengthFrames(r), 44100u * 960);
+    // Option 3 follows the file, converted with its own rate when started from Play.
+    r.recordOption = vl::RecordWithPlayStop;
+    r.loadedFrames = 48000;
+    r.fileSampleRate = 48000;
+    EXPECT_EQ(vl::RecordLengthFrames(r), 48000u);
+    r.fromPlay = true;
+    EXPECT_EQ(vl::RecordLengthFrames(r), 44100u);
+    r.loopFile = true;
+    EXPECT_EQ(vl::RecordLengthFrames(r), static_cast<uint32_t>(44100.0 / 48000.0 * 44100.0 * 960.0));
+    EXPECT_EQ(vl::kRecordLengthCount, 19);
+    EXPECT_STREQ(vl::recordLengthText(8), L"12 Bar");
+    EXPECT_STREQ(vl::recordLengthText(18), L"16 min");
+    EXPECT_EQ(vl::recordLimitFrames(44100.0), 13230000u);
+}
+
+TEST(TimeTexts, MinutesAndSeconds) {
+    EXPECT_EQ(vl::playerTimeText(static_cast<uint32_t>(65.4 * 44100), 44100.0), L"1:05");
+    EXPECT_EQ(vl::playerTimeText(static_cast<uint32_t>(59.6 * 44100), 44100.0), L"1:00");
+    EXPECT_EQ(vl::playerTimeText(9 * 44100, 44100.0), L"0:09");
+    EXPECT_EQ(vl::playerTimeText(0, 44100.0), L"0:00");
+    EXPECT_EQ(vl::recorderTimeText(75 * 48000, 48000.0), L"1:15 / max:");
+    EXPECT_EQ(vl::recorderTimeText(3 * 48000, 48000.0), L"0:03 / max:");
+}
+
+namespace {
+
+// The value frame i of writeRamp's file decodes to.
+float rampSample(uint32_t i) { return std::trunc(static_cast<float>(i % 1000) / 32767.0f * 32767.0f) / 32768.0f; }
+
+// Writes a 16-bit stereo WAV whose left channel counts up in steps of 1/32767.
+fs::path writeRamp(const fs::path& path, uint32_t frames, uint32_t rate) {
+    std::vector<float> left(frames), right(frames);
+    for (uint32_t i = 0; i < frames; ++i) {
+        left[i] = static_cast<float>(i % 1000) / 32767.0f;
+        right[i] = -left[i];
+    }
+    std::unique_ptr<vl::VLAudioFileBase> file;
+    EXPECT_TRUE(vl::CreateAudioFile(file, path, frames, rate));
+    EXPECT_TRUE(file->writeStereo16(vl::StereoBuffer{left.data(), right.data()}, frames));
+    return path;
+}
+
+struct PlayerRig {
+    explicit PlayerRig(double rate = 44100.0) : rig(vl::kDeviceTypeASIO, rate, 64) {
+        probe.config().flags = vst::effFlagsCanReplacing;
+        probe.config().processMode = probe::ProcessPassThrough;
+        rig.slot.load(probe.path());
+        rig.settings->inputDevice = rig.backend.input();
+        rig.backend.input()->sampleRate = rate;
+        rig.link();
+    }
+    ProbeModule probe;
+    CoordinatorRig rig;
+};
+
+}  // namespace
+
+TEST(Player, FilePlaysSampleExactThroughThePluginAtItsOwnRate) {
+    for (uint32_t rate : {44100u, 48000u}) {
+        const ScratchDir dir("player-exact");
+        const fs::path file = writeRamp(dir / "ramp.wav", 500, rate);
+        PlayerRig p(rate);
+        ASSERT_EQ(p.rig.host.LoadSample(file), 500u);
+        ASSERT_TRUE(p.rig.host.StartPlayer(vl::Running, false));
+        EXPECT_EQ(p.rig.host.playStep, 1.0);  // the file's rate equals the device's
+        p.rig.backend.captureLeft.assign(640, 9.0f);
+        p.rig.backend.captureRight.assign(640, 9.0f);
+        ASSERT_TRUE(p.rig.startAndPump(10));
+        for (uint32_t i = 0; i < 500; ++i) {
+            const float expected = rampSample(i);
+            ASSERT_EQ(p.rig.backend.captureLeft[i], expected) << rate << " frame " << i;
+            ASSERT_EQ(p.rig.backend.captureRight[i], -expected) << i;
+        }
+        // After the end of a non-looping file: silence, then the device input again.
+        EXPECT_EQ(p.rig.backend.captureLeft[500], 0.0f);
+        EXPECT_EQ(p.rig.backend.captureLeft[511], 0.0f);
+        EXPECT_EQ(p.rig.backend.captureLeft[512], 0.25f);
+        EXPECT_TRUE(static_cast<bool>(p.rig.host.playbackEnded));
+        EXPECT_EQ(p.rig.host.playedFrames.get(), 512u);
+    }
+}
+
+TEST(Player, FileAtAnotherRateIsResampled) {
+    const ScratchDir dir("player-rates");
+    PlayerRig p(48000.0);
+    ASSERT_EQ(p.rig.host.LoadSample(writeRamp(dir / "slow.wav", 100, 44100)), 100u);
+    ASSERT_TRUE(p.rig.host.StartPlayer(vl::Running, true));
+    EXPECT_EQ(p.rig.host.playStep, static_cast<double>(44100.0f / 48000.0f));
+}
+
+TEST(Player, WaitingPlayerStartsWithTheFirstMidiBlock) {
+    const ScratchDir dir("player-waiting");
+    PlayerRig p;
+    ASSERT_EQ(p.rig.host.LoadSample(writeRamp(dir / "ramp.wav", 1000, 44100)), 1000u);
+    ASSERT_TRUE(p.rig.startAndPump(2));
+    ASSERT_TRUE(p.rig.host.StartPlayer(vl::Waiting, true));
+    p.rig.backend.pump(64);
+    EXPECT_EQ(p.rig.host.playerState.load(), vl::Waiting);
+    EXPECT_EQ(p.probe.block(2).firstInput[0], 0.25f);  // still the device input
+    p.rig.host.KeyboardNote('D', true);
+    p.rig.backend.pump(64);
+    p.rig.backend.pump(64);
+    EXPECT_EQ(p.rig.host.playerState.load(), vl::Running);
+    EXPECT_EQ(p.probe.block(3).firstInput[0], 0.0f);  // file frame 0
+    EXPECT_EQ(p.probe.block(4).ppqPos, 64.0 * 120.0 / 60.0 / 44100.0);  // position restarted
+}
+
+TEST(Player, StartTogetherRequestStartsBothInTheSameBlock) {
+    const ScratchDir dir("player-together");
+    PlayerRig p;
+    ASSERT_EQ(p.rig.host.LoadSample(writeRamp(dir / "ramp.wav", 1000, 44100)), 1000u);
+    ASSERT_TRUE(p.rig.startAndPump(1));
+    ASSERT_TRUE(p.rig.host.StartPlayer(vl::Waiting, true));
+    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Waiting, 1000));
+    p.rig.host.startBothRequest = true;
+    p.rig.backend.pump(64);
+    EXPECT_EQ(p.rig.host.playerState.load(), vl::Running);
+    EXPECT_EQ(p.rig.host.recorderState.load(), vl::Running);
+    EXPECT_EQ(p.rig.host.recordedFrames.get(), 64u);
+    EXPECT_EQ(p.rig.host.playedFrames.get(), 64u);
+    EXPECT_EQ(p.rig.host.recordLeft[7], rampSample(7));  // the file, through the plug-in
+}
+
+TEST(Player, RestartingTheEngineRestartsThePlayerFromTheBeginning) {
+    const ScratchDir dir("player-restart");
+    PlayerRig p;
+    ASSERT_EQ(p.rig.host.LoadSample(writeRamp(dir / "ramp.wav", 1000, 44100)), 1000u);
+    ASSERT_TRUE(p.rig.startAndPump(3));
+    ASSERT_TRUE(p.rig.host.StartPlayer(vl::Waiting, true));
+    ASSERT_TRUE(p.rig.host.StartAudioEngine());
+    EXPECT_EQ(p.rig.host.playerState.load(), vl::Running);
+    EXPECT_EQ(p.rig.host.playPosition, 0.0);
+    p.rig.backend.pump(64);
+    EXPECT_EQ(p.probe.block(3).firstInput[0], rampSample(0));
+    EXPECT_EQ(p.probe.block(3).lastInput[0], rampSample(63));
+    EXPECT_TRUE(p.rig.host.loopPlayback);
+}
+
+TEST(Player, FailuresLeaveThePlayerStopped) {
+    const ScratchDir dir("player-fail");
+    PlayerRig p;
+    EXPECT_FALSE(p.rig.host.StartPlayer(vl::Running, false));  // nothing loaded
+    EXPECT_EQ(p.rig.host.LoadSample(dir / "missing.wav"), 0u);
+    EXPECT_EQ(p.rig.host.LoadSample(dir / "song.mp3"), 0u);
+    EXPECT_EQ(p.rig.host.playerState.load(), vl::Stopped);
+    EXPECT_EQ(p.rig.host.playerLeft, nullptr);
+    // Without an output device nothing happens at all.
+    p.rig.settings->outputDevice = nullptr;
+    EXPECT_EQ(p.rig.host.LoadSample(writeRamp(dir / "ramp.wav", 10, 44100)), 0u);
+    EXPECT_FALSE(p.rig.host.StartRecorder(vl::Running, 0));
+}
+
+TEST(Recorder, CapacityIsLimitedToThreeHundredSeconds) {
+    PlayerRig p;
+    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 0));
+    EXPECT_EQ(p.rig.host.recordCapacity, 13230000u);
+    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 20000000));
+    EXPECT_EQ(p.rig.host.recordCapacity, 13230000u);
+    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 100));
+    EXPECT_EQ(p.rig.host.recordCapacity, 100u);
+    ASSERT_TRUE(p.rig.startAndPump(3));
+    EXPECT_EQ(p.rig.host.recordedFrames.get(), 100u);
+    EXPECT_EQ(p.rig.host.recorderState.load(), vl::Running);  // full, but still running
+    p.rig.host.FreeRecording();
+    EXPECT_EQ(p.rig.host.recordLeft, nullptr);
+    p.rig.backend.pump(64);  // a block after the free touches nothing
+}
+
+TEST(Recorder, RecordingIsSavedAsA16BitWavAtTheDeviceRate) {
+    const ScratchDir dir("player-save");
+    PlayerRig p(48000.0);
+    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 128));
+    ASSERT_TRUE(p.rig.startAndPump(2));
+    ASSERT_TRUE(p.rig.host.SaveRecording(dir / "take.wav"));
+    std::unique_ptr<vl::VLAudioFileBase> file;
+    ASSERT_EQ(vl::OpenAudioFile(file, dir / "take.wav"), 128u);
+    EXPECT_EQ(file->sampleRate(), 48000);
+    std::vector<float> left(128), right(128);
+    ASSERT_TRUE(file->readAll(vl::StereoBuffer{left.data(), right.data()}));
+    EXPECT_EQ(left[5], std::trunc(0.25f * 32767.0f) / 32768.0f);
+    EXPECT_EQ(right[5], std::trunc(-0.25f * 32767.0f) / 32768.0f);
+    file.reset();
+}
