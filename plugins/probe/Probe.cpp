@@ -265,6 +265,14 @@ void processReplacing(vst::AEffect* effect, float** inputs, float** outputs, vst
         }
     }
 
+    if (logFile) {
+        char line[256];
+        std::snprintf(line, sizeof line, "block %lld %d %.17g %.17g %d %.9g %.9g %.17g", static_cast<long long>(n), frames,
+                      b.ppqPos, b.tempo, b.timeFlags, static_cast<double>(b.firstInput[0]),
+                      static_cast<double>(b.lastInput[0]), b.sampleRate);
+        logLine(line);
+    }
+
     const bool active = usable();
     for (int o = 0; o < effect->numOutputs; ++o) {
         float* out = outputs[o];
