@@ -26,7 +26,8 @@ protected:
 };
 
 struct Bench {
-    explicit Bench(uint32_t frames, bool full) : rig(vl::kDeviceTypeASIO, 44100.0, frames) {
+    // full: player (file at fileRate, looping), recorder and transport running.
+    explicit Bench(uint32_t frames, bool full, uint32_t fileRate = 44100) : rig(vl::kDeviceTypeASIO, 44100.0, frames) {
         plugin.attach(rig.slot);
         rig.settings->inputDevice = rig.backend.input();
         rig.link();
@@ -38,7 +39,7 @@ struct Bench {
             const fs::path file = fs::temp_directory_path() / "vorlane-bench-loop.wav";
             std::vector<float> samples(44100, 0.2f);
             std::unique_ptr<vl::VLAudioFileBase> writer;
-            vl::CreateAudioFile(writer, file, 44100, 44100);
+            vl::CreateAudioFile(writer, file, 44100, fileRate);
             writer->writeStereo16(vl::StereoBuffer{samples.data(), samples.data()}, 44100);
             rig.host.LoadSample(file);
             rig.host.StartPlayer(vl::Running, true);
@@ -75,13 +76,16 @@ void BM_RenderBlock(benchmark::State& state) {
                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-void BM_RenderBlockPlayerRecorderEvents(benchmark::State& state) {
+// Player and recorder running; with events, two MIDI events reach the plug-in every block.
+void renderWithPlayerAndRecorder(benchmark::State& state, bool events, uint32_t fileRate = 44100) {
     const auto frames = static_cast<uint32_t>(state.range(0));
-    Bench b(frames, true);
+    Bench b(frames, true, fileRate);
     uint64_t n = 0;
     for (auto _ : state) {
-        b.rig.host.insertMidiEvent(0x90, 60, 100, 0);
-        b.rig.host.insertMidiEvent(0x80, 60, 0, 0);
+        if (events) {
+            b.rig.host.insertMidiEvent(0x90, 60, 100, 0);
+            b.rig.host.insertMidiEvent(0x80, 60, 0, 0);
+        }
         vl::VLVSTHostInterface::RenderBlock(b.planes, b.planes, frames, &b.rig.host);
         benchmark::ClobberMemory();
         // Keep the recorder storing: restart it before its 300 seconds are full.
@@ -95,9 +99,18 @@ void BM_RenderBlockPlayerRecorderEvents(benchmark::State& state) {
                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+void BM_RenderBlockPlayerRecorder(benchmark::State& state) { renderWithPlayerAndRecorder(state, false); }
+void BM_RenderBlockPlayerRecorderEvents(benchmark::State& state) { renderWithPlayerAndRecorder(state, true); }
+// A 48 kHz file on a 44.1 kHz device: the player interpolates every frame.
+void BM_RenderBlockResamplingPlayerRecorderEvents(benchmark::State& state) {
+    renderWithPlayerAndRecorder(state, true, 48000);
+}
+
 }  // namespace
 
 BENCHMARK(BM_ProcessReplacingDirect)->Arg(64)->Arg(256)->Arg(1024);
 BENCHMARK(BM_RenderBlock)->Arg(64)->Arg(256)->Arg(1024);
+BENCHMARK(BM_RenderBlockPlayerRecorder)->Arg(64)->Arg(256)->Arg(1024);
 BENCHMARK(BM_RenderBlockPlayerRecorderEvents)->Arg(64)->Arg(256)->Arg(1024);
+BENCHMARK(BM_RenderBlockResamplingPlayerRecorderEvents)->Arg(64)->Arg(256)->Arg(1024);
 BENCHMARK_MAIN();

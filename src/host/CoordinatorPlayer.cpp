@@ -105,6 +105,10 @@ bool VLVSTHostInterface::StartRecorder(PlayState mode, uint32_t maxFrames) {
         std::unique_ptr<float[]> left = allocateFrames(capacity);
         std::unique_ptr<float[]> right = allocateFrames(capacity);
         if (!left || !right) return false;
+        // Touched once here, so that the audio thread never meets a page the system has yet
+        // to supply.
+        std::fill_n(left.get(), capacity, 0.0f);
+        std::fill_n(right.get(), capacity, 0.0f);
         recordLeft = std::move(left);
         recordRight = std::move(right);
         recordCapacity = capacity;

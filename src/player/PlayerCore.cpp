@@ -1,5 +1,6 @@
 #include "player/PlayerCore.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -7,11 +8,25 @@
 
 namespace vl {
 
+namespace {
+
+// Linear interpolation at position: the difference in single precision, the rest in double.
+inline float interpolate(const float* data, double position) {
+    const uint32_t n = static_cast<uint32_t>(position);
+    const double f = position - static_cast<double>(n);
+    const float difference = data[n + 1] - data[n];
+    return static_cast<float>(static_cast<double>(difference) * f + static_cast<double>(data[n]));
+}
+
+}  // namespace
+
 void playerFill(const float* playerLeft, const float* playerRight, uint32_t fileFrames, bool loop, double step,
                 double& playPosition, bool& ended, float* left, float* right, uint32_t frames) {
+    const double end = static_cast<double>(fileFrames);
     double position = playPosition;
-    for (uint32_t i = 0; i < frames; ++i) {
-        if (position >= static_cast<double>(fileFrames)) {
+    uint32_t i = 0;
+    while (i < frames) {
+        if (position >= end) {
             if (!loop) {
                 std::memset(left + i, 0, (frames - i) * sizeof(float));
                 std::memset(right + i, 0, (frames - i) * sizeof(float));
@@ -20,13 +35,26 @@ void playerFill(const float* playerLeft, const float* playerRight, uint32_t file
             }
             position = 0.0;  // the fractional overshoot is dropped
         }
-        const uint32_t n = static_cast<uint32_t>(position);
-        const double f = position - static_cast<double>(n);
-        const float dl = playerLeft[n + 1] - playerLeft[n];
-        const float dr = playerRight[n + 1] - playerRight[n];
-        left[i] = static_cast<float>(static_cast<double>(dl) * f + static_cast<double>(playerLeft[n]));
-        right[i] = static_cast<float>(static_cast<double>(dr) * f + static_cast<double>(playerRight[n]));
-        position += step;
+        const uint32_t remaining = frames - i;
+        const uint32_t whole = static_cast<uint32_t>(position);
+        if (step == 1.0 && static_cast<double>(whole) == position) {
+            // File and device at one rate: the interpolation reads whole frames, so it is a copy.
+            const uint32_t run = std::min(remaining, fileFrames - whole);
+            std::memcpy(left + i, playerLeft + whole, run * sizeof(float));
+            std::memcpy(right + i, playerRight + whole, run * sizeof(float));
+            position += static_cast<double>(run);
+            i += run;
+            continue;
+        }
+        // Frames that certainly stay inside the file run without the end test; near the end
+        // they go one at a time through it.
+        const double safe = std::floor((end - position) / step) - 1.0;
+        const uint32_t run = !(safe >= 1.0) ? 1 : (safe >= static_cast<double>(remaining) ? remaining : static_cast<uint32_t>(safe));
+        for (uint32_t k = 0; k < run; ++k, ++i) {
+            left[i] = interpolate(playerLeft, position);
+            right[i] = interpolate(playerRight, position);
+            position += step;
+        }
     }
     playPosition = position;
 }

@@ -58,6 +58,54 @@ TEST(PlayerFill, InterpolatesInDoublePrecisionFromASinglePrecisionDifference) {
     EXPECT_EQ(out[0], static_cast<float>(static_cast<double>(difference) * 0.3 + static_cast<double>(a)));
 }
 
+// The fill as a plain loop over frames, to compare the real one (with its copy and run
+// shortcuts) against: both must give the same bits.
+void referenceFill(const float* l, const float* r, uint32_t fileFrames, bool loop, double step, double& position,
+                   bool& ended, float* outL, float* outR, uint32_t frames) {
+    for (uint32_t i = 0; i < frames; ++i) {
+        if (position >= fileFrames) {
+            if (!loop) {
+                for (; i < frames; ++i) outL[i] = outR[i] = 0.0f;
+                ended = true;
+                break;
+            }
+            position = 0.0;
+        }
+        const uint32_t n = static_cast<uint32_t>(position);
+        const double f = position - n;
+        outL[i] = static_cast<float>(static_cast<double>(l[n + 1] - l[n]) * f + l[n]);
+        outR[i] = static_cast<float>(static_cast<double>(r[n + 1] - r[n]) * f + r[n]);
+        position += step;
+    }
+}
+
+TEST(PlayerFill, ShortcutsGiveTheSameBitsAsThePlainLoop) {
+    std::vector<float> l(1001), r(1001);
+    for (size_t i = 0; i < 1000; ++i) {
+        l[i] = static_cast<float>(std::sin(i * 0.37));
+        r[i] = static_cast<float>(std::cos(i * 0.11)) * 0.5f;
+    }
+    l[1000] = l[0];
+    r[1000] = r[0];
+    for (double step : {1.0, 0.91875, 1.0884353741496599, 0.5, 2.0, 3.25, 1.0000001}) {
+        for (bool loop : {true, false}) {
+            for (double start : {0.0, 3.0, 999.0, 998.5, 500.25}) {
+                double a = start, b = start;
+                bool endedA = false, endedB = false;
+                for (int block = 0; block < 40 && !endedA; ++block) {
+                    std::vector<float> outA(256), outB(256), outC(256), outD(256);
+                    vl::playerFill(l.data(), r.data(), 1000, loop, step, a, endedA, outA.data(), outB.data(), 256);
+                    referenceFill(l.data(), r.data(), 1000, loop, step, b, endedB, outC.data(), outD.data(), 256);
+                    ASSERT_EQ(outA, outC) << step << " " << loop << " " << start << " block " << block;
+                    ASSERT_EQ(outB, outD);
+                    ASSERT_EQ(a, b);
+                    ASSERT_EQ(endedA, endedB);
+                }
+            }
+        }
+    }
+}
+
 TEST(RecorderCapture, StopsStoringAtCapacity) {
     std::vector<float> recL(5, 0.0f), recR(5, 0.0f);
     const std::vector<float> block = {1, 2, 3};
