@@ -23,7 +23,7 @@
 #include "MidiQueue.h"
 #include "Parameters.h"
 #include "Synth.h"
-#include "host/VstAbi.h"
+#include "vst/VstAbi.h"
 
 #if defined(_WIN32)
 #define DEMO_EXPORT extern "C" __declspec(dllexport)

@@ -3,7 +3,7 @@
 // (EditorWin.cpp); elsewhere there is none (EditorNone.cpp) and the host is told so.
 
 #include "KnobPanel.h"
-#include "host/VstAbi.h"
+#include "vst/VstAbi.h"
 
 namespace demo {
 

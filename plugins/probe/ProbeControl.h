@@ -9,7 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "host/VstAbi.h"
+#include "vst/VstAbi.h"
 
 namespace probe {
 

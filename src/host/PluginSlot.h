@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "host/VstAbi.h"
+#include "vst/VstAbi.h"
 #include "platform/Module.h"
 
 namespace vl {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "host/VstAbi.h"
+#include "vst/VstAbi.h"
 
 namespace vl {
 

@@ -3,7 +3,7 @@
 // logic: an effect record whose dispatcher and processReplacing call virtual functions.
 
 #include "host/PluginSlot.h"
-#include "host/VstAbi.h"
+#include "vst/VstAbi.h"
 
 namespace vltest {
 
