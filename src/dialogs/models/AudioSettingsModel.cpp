@@ -150,48 +150,47 @@ void AudioSettingsModel::showChannels(AudioDeviceRecord* record, AudioDeviceReco
     }
 }
 
-void AudioSettingsModel::selectInputDevice(int index) {
-    inputList.selected = inRange(index, inputList.devices.size()) ? index : -1;
-    AudioDeviceRecord* record = inputList.selectedDevice();
+AudioDeviceRecord* AudioSettingsModel::chooseDevice(DeviceList& list, int index,
+                                                    ChannelLists& channels, AudioDeviceRecord* current) {
+    list.selected = inRange(index, list.devices.size()) ? index : -1;
+    AudioDeviceRecord* record = list.selectedDevice();
     if (record) {
         // Querying an ASIO driver loads it, which would unload the driver of a running engine.
         if (record->type == kDeviceTypeASIO && !record->detailsKnown) host.StopAudioEngine();
         queryDetails(record);
     }
-    showChannels(record, settings.inputDevice, inputChannelLists);
+    showChannels(record, current, channels);
+    return record;
+}
+
+void AudioSettingsModel::selectInputDevice(int index) {
+    chooseDevice(inputList, index, inputChannelLists, settings.inputDevice);
     changed();
 }
 
 void AudioSettingsModel::selectOutputDevice(int index) {
-    outputList.selected = inRange(index, outputList.devices.size()) ? index : -1;
-    AudioDeviceRecord* record = outputList.selectedDevice();
-    if (record) {
-        if (record->type == kDeviceTypeASIO && !record->detailsKnown) host.StopAudioEngine();
-        queryDetails(record);
+    if (AudioDeviceRecord* record = chooseDevice(outputList, index, outputChannelLists, settings.outputDevice)) {
         bufferSamples = static_cast<int32_t>(std::min<uint32_t>(record->bufferSize, std::numeric_limits<int32_t>::max()));
         latencyMs = latencyMsFromSamples(bufferSamples, record->sampleRate);
     }
-    showChannels(record, settings.outputDevice, outputChannelLists);
+    changed();
+}
+
+void AudioSettingsModel::storeChannel(ChannelLists& lists, const DeviceList& devices, Side side, int index) {
+    if (!inRange(index, lists.names.size())) return;
+    (side == Side::Left ? lists.left : lists.right) = index;
+    // Stored at once, inputs as outputs: the back ends read the channels from the records.
+    if (AudioDeviceRecord* record = devices.selectedDevice())
+        (side == Side::Left ? record->leftChannel : record->rightChannel) = index;
     changed();
 }
 
 void AudioSettingsModel::selectInputChannel(Side side, int index) {
-    ChannelLists& lists = inputChannelLists;
-    if (!inRange(index, lists.names.size())) return;
-    (side == Side::Left ? lists.left : lists.right) = index;
-    // Stored at once, as for the outputs: the back ends read the record's input channels.
-    if (AudioDeviceRecord* record = inputList.selectedDevice())
-        (side == Side::Left ? record->leftChannel : record->rightChannel) = index;
-    changed();
+    storeChannel(inputChannelLists, inputList, side, index);
 }
 
 void AudioSettingsModel::selectOutputChannel(Side side, int index) {
-    ChannelLists& lists = outputChannelLists;
-    if (!inRange(index, lists.names.size())) return;
-    (side == Side::Left ? lists.left : lists.right) = index;
-    if (AudioDeviceRecord* record = outputList.selectedDevice())
-        (side == Side::Left ? record->leftChannel : record->rightChannel) = index;
-    changed();
+    storeChannel(outputChannelLists, outputList, side, index);
 }
 
 void AudioSettingsModel::takeSamples(int32_t samples) {

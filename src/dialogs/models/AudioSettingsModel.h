@@ -118,6 +118,9 @@ private:
     bool queryDetails(AudioDeviceRecord* record);
     void fillDeviceLists(uint32_t type);
     void showChannels(AudioDeviceRecord* record, AudioDeviceRecord* current, ChannelLists& lists);
+    // Selects an entry, queries its record and shows its channels; the record or none.
+    AudioDeviceRecord* chooseDevice(DeviceList& list, int index, ChannelLists& channels, AudioDeviceRecord* current);
+    void storeChannel(ChannelLists& lists, const DeviceList& devices, Side side, int index);
     void takeSamples(int32_t samples);  // into the record, with the latency
     void takeLatency(double ms);        // samples from it, into the record
     void changed();

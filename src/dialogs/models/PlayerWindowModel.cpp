@@ -261,46 +261,41 @@ void PlayerWindowModel::updateControls() {
     view.fileOptionsEnabled = !playerDisabled && !isPlaying;
 }
 
+void PlayerWindowModel::optionChanged() {
+    settings.saveSettings();
+    updateControls();
+}
+
 void PlayerWindowModel::setDetectTempo(bool on) {
-    view.detectTempo = on;
-    settings.sampleCalcTempo = on;
+    view.detectTempo = settings.sampleCalcTempo = on;
     settings.saveSettings();
     detectTempo();
 }
 
 void PlayerWindowModel::setLoopFile(bool on) {
-    view.loopFile = on;
-    settings.sampleLooped = on;
-    settings.saveSettings();
-    updateControls();
+    view.loopFile = settings.sampleLooped = on;
+    optionChanged();
 }
 
 void PlayerWindowModel::setStartByMidi(bool on) {
-    view.startByMidi = on;
-    settings.sampleStartByMidi = on;
-    settings.saveSettings();
-    updateControls();
+    view.startByMidi = settings.sampleStartByMidi = on;
+    optionChanged();
 }
 
 void PlayerWindowModel::selectRecordOption(int option) {
     if (!inRange(option, view.recordOptionCount)) return;
-    view.recordOption = option;
-    settings.sampleRecordOption = option;
-    settings.saveSettings();
-    updateControls();
+    view.recordOption = settings.sampleRecordOption = option;
+    optionChanged();
 }
 
 void PlayerWindowModel::selectMaxLength(int index) {
     if (!inRange(index, kRecordLengthCount)) return;
-    view.maxLengthIndex = index;
-    settings.sampleRecordMaxBars = index;
-    settings.saveSettings();
-    updateControls();
+    view.maxLengthIndex = settings.sampleRecordMaxBars = index;
+    optionChanged();
 }
 
 void PlayerWindowModel::setOpenOnStartup(bool on) {
-    view.openOnStartup = on;
-    settings.openPlayerOnStartup = on;
+    view.openOnStartup = settings.openPlayerOnStartup = on;
     settings.saveSettings();
 }
 

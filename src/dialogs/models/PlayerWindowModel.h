@@ -108,6 +108,7 @@ public:
 
 private:
     void updateControls();
+    void optionChanged();  // saves the settings and updates the controls
     void detectTempo();
     void stopRecording();
     void saveRecordingLoop();

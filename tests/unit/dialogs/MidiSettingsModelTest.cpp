@@ -10,7 +10,7 @@ using namespace vltest;
 using vl::MidiSettingsModel;
 using vl::MidiStateIcon;
 
-TEST(MidiLists, NoteNamesChannelsAndKeys) {
+TEST(MidiLists, NoteNamesAndChannels) {
     struct Note {
         int number;
         const wchar_t* name;
@@ -23,15 +23,6 @@ TEST(MidiLists, NoteNamesChannelsAndKeys) {
     ASSERT_EQ(channels.size(), 17u);
     EXPECT_EQ(channels.front(), L"all");
     EXPECT_EQ(channels[16], L"16");
-
-    struct Key {
-        vl::ListKey key;
-        int caret, count, index;
-    };
-    for (const Key& k : {Key{vl::ListKey::Up, 0, 3, -1}, Key{vl::ListKey::Up, 2, 3, 1}, Key{vl::ListKey::Down, 2, 3, 2},
-                         Key{vl::ListKey::Down, -1, 3, 0}, Key{vl::ListKey::Other, 1, 3, 1}}) {
-        EXPECT_EQ(vl::listIndexAfterKey(k.key, k.caret, k.count), k.index);
-    }
 }
 
 namespace {
