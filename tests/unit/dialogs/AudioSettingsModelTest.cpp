@@ -283,3 +283,19 @@ TEST(AudioSettingsModel, OkRestartsOnlyAfterAChange) {
     model.initialise();
     EXPECT_TRUE(model.applyEnabled());
 }
+
+TEST(AudioSettingsModel, ApplyShowsTheSizeTheSharedStreamReports) {
+    DialogRig rig;
+    rig.wasapi.add(vl::kDeviceTypeWasapiShared, L"Mic", true);
+    vl::AudioDeviceRecord* out = rig.wasapi.add(vl::kDeviceTypeWasapiShared, L"Speakers", false, true);
+    rig.load();
+    AudioSettingsModel model(rig.backends, *rig.settings, rig.host, false, false, &rig.messages);
+    model.initialise();
+    EXPECT_EQ(model.samplesText(), L"512");
+    rig.wasapi.preferredSize = 448;  // what the opened stream will report
+    EXPECT_TRUE(model.apply());
+    EXPECT_EQ(out->bufferSize, 448u);
+    EXPECT_EQ(model.samplesText(), L"448");
+    EXPECT_EQ(model.latencyText(), L"10.2");
+    rig.host.StopAudioEngine();
+}
