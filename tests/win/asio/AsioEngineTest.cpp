@@ -102,8 +102,8 @@ TEST(AsioEngine, ThePlugInGetsTheDriversBlockSizeAndRate) {
         ASSERT_TRUE(rig.host.StartAudioEngine()) << c.blockSize;
         ASSERT_TRUE(rig.driver.waitForSwitches(8));
         rig.host.StopAudioEngine();
-        EXPECT_EQ(rig.settings->outputDevice->bufferSize, uint32_t(c.blockSize));
-        EXPECT_EQ(rig.settings->outputDevice->sampleRate, c.rate);
+        EXPECT_EQ(rig.settings.outputDevice->bufferSize, uint32_t(c.blockSize));
+        EXPECT_EQ(rig.settings.outputDevice->sampleRate, c.rate);
         ASSERT_NE(rig.probe.lastCall(vst::effSetBlockSize), nullptr);
         EXPECT_EQ(rig.probe.lastCall(vst::effSetBlockSize)->value, c.blockSize);
         EXPECT_EQ(rig.probe.lastCall(vst::effSetSampleRate)->opt, float(c.rate));
