@@ -95,7 +95,7 @@ TEST(AsioEngine, ThePlugInGetsTheDriversBlockSizeAndRate) {
         double rate;
     } cases[] = {{64, 48000.0}, {200, 44100.0}, {1024, 96000.0}};
     for (const Case& c : cases) {
-        AsioEngineRig rig(c.blockSize, c.rate, testasio::Unpaced);
+        AsioEngineRig rig(c.blockSize, c.rate, testasio::Paced);
         ASSERT_TRUE(rig.loaded);
         rig.driver.config().maxSwitches = 8;
         rig.host.asioStopSettleMs = 0;

@@ -29,6 +29,11 @@ struct Render {
     std::atomic<bool> answer{true};
     std::atomic<int> calls{0};
     std::atomic<uint32_t> lastFrames{0};
+    // A block that takes holdMs (once): how long it was under way, in driver calls.
+    testasio::Log* log = nullptr;
+    std::atomic<int> holdMs{0};
+    std::atomic<bool> holding{false};
+    std::atomic<int32_t> callsAtExit{-1};
 
     Render() {
         for (int i = 0; i < kFrames; ++i) {
@@ -44,6 +49,11 @@ struct Render {
         std::memcpy(out[1], self->outRight, frames * sizeof(float));
         self->lastFrames.store(frames);
         self->calls.fetch_add(1);
+        if (const int ms = self->holdMs.exchange(0)) {
+            self->holding = true;
+            Sleep(DWORD(ms));
+            self->callsAtExit = self->log->callCount.load();
+        }
         return self->answer.load();
     }
 };
@@ -276,12 +286,14 @@ TEST_F(AsioBackend, UnusedOutputsAreZeroFilledEveryBlockOnTheDriversThread) {
     ASSERT_TRUE(start());
     ASSERT_TRUE(driver.waitForSwitches(50));
     asio->stop();
-    EXPECT_EQ(render.calls.load(), 50);
+    // Switches the thread makes before start() has returned are silence without a block.
+    const int32_t rendered = render.calls.load();
+    EXPECT_GE(rendered, 40);
     EXPECT_EQ(render.lastFrames.load(), 256u);
     for (int c = 0; c < 32; ++c) {
         EXPECT_EQ(outputBlocks(c), 50) << c;
         EXPECT_EQ(untouched(c), 0) << c;
-        EXPECT_EQ(nonZero(c), (c == 7 || c == 30) ? 50 : 0) << c;
+        EXPECT_EQ(nonZero(c), (c == 7 || c == 30) ? rendered : 0) << c;
     }
     EXPECT_EQ(driver.log().timeInfoSwitches.load(), 50);  // the host asked for time info
     EXPECT_EQ(driver.log().threadWaitFailed.load(), 0);
@@ -426,4 +438,22 @@ TEST_F(AsioBackend, StopEndsTheDriverInOrder) {
     EXPECT_EQ(asio->leftPlane, nullptr);
     asio->stop();  // a second stop does nothing
     EXPECT_EQ(driver.log().callCount.load(), after);
+}
+
+TEST_F(AsioBackend, StopLetsABlockUnderWayFinishBeforeTheDriverStops) {
+    driver.config().pacing = testasio::Paced;
+    driver.config().preferredSize = 64;
+    render.log = &driver.log();
+    render.holdMs = 40;
+    ASSERT_TRUE(start());
+    for (int i = 0; i < 2000 && !render.holding.load(); ++i) Sleep(1);
+    ASSERT_TRUE(render.holding.load());
+    const int32_t before = driver.log().callCount.load();
+    asio->stop();
+    int32_t stopAt = -1;
+    for (int32_t i = before; i < driver.log().callCount.load() && stopAt < 0; ++i)
+        if (driver.log().calls[i] == testasio::mStop) stopAt = i;
+    ASSERT_GE(stopAt, 0);
+    ASSERT_GE(render.callsAtExit.load(), 0);
+    EXPECT_LE(render.callsAtExit.load(), stopAt);  // the block ended before the driver was stopped
 }
