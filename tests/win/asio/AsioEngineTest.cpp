@@ -97,20 +97,18 @@ TEST(AsioEngine, ThePlugInGetsTheDriversBlockSizeAndRate) {
     for (const Case& c : cases) {
         AsioEngineRig rig(c.blockSize, c.rate, testasio::Paced);
         ASSERT_TRUE(rig.loaded);
-        rig.driver.config().maxSwitches = 8;
         rig.host.asioStopSettleMs = 0;
         ASSERT_TRUE(rig.host.StartAudioEngine()) << c.blockSize;
-        ASSERT_TRUE(rig.driver.waitForSwitches(8));
+        for (int i = 0; i < 5000 && rig.probe.blockCount() < 3; ++i) vl::platform::sleepMs(1);
         rig.host.StopAudioEngine();
         EXPECT_EQ(rig.settings.outputDevice->bufferSize, uint32_t(c.blockSize));
         EXPECT_EQ(rig.settings.outputDevice->sampleRate, c.rate);
         ASSERT_NE(rig.probe.lastCall(vst::effSetBlockSize), nullptr);
         EXPECT_EQ(rig.probe.lastCall(vst::effSetBlockSize)->value, c.blockSize);
         EXPECT_EQ(rig.probe.lastCall(vst::effSetSampleRate)->opt, float(c.rate));
-        // Switches before the start has returned are silence without a block.
         const int64_t blocks = rig.probe.blockCount();
-        ASSERT_GE(blocks, 1);
-        ASSERT_LE(blocks, 8);
+        ASSERT_GE(blocks, 3);
+        ASSERT_LE(blocks, rig.driver.log().switches.load());
         for (int64_t b = 0; b < blocks; ++b) EXPECT_EQ(rig.probe.block(b).frames, c.blockSize) << b;
         EXPECT_EQ(rig.probe.block(blocks - 1).sampleRate, c.rate);
     }
