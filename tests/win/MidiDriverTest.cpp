@@ -78,6 +78,7 @@ TEST(TestMidiDriver, AnOutputWhoseSendTimedOutIsNotReusedByTheNextOpen) {
 
     // The port is still held: opening it again fails, and nothing reaches the stuck handle.
     EXPECT_FALSE(engine.openDevices(nullptr, &port1, nullptr, nullptr));
+    EXPECT_EQ(first.refusedOpens.load(), 1);  // asked afresh, refused by the port
     engine.sendShortMessage(0x3C80);
     // Another port opens afresh and gets what is sent from now on.
     ASSERT_TRUE(engine.openDevices(nullptr, &port2, nullptr, nullptr));

@@ -100,6 +100,8 @@ TEST(MidiEndToEnd, NotesPassTheFiltersOfTheInputTheyCameFrom) {
     ASSERT_TRUE(e.deliverAll());
     e.block();
     EXPECT_EQ(e.events(), (Bytes{{0x91, 60, 64}, {0x81, 60, 0}, {0x93, 96, 127}}));
+    e.host.StopMidiEngine();
+    EXPECT_EQ(std::pair(e.driver->inputs[0].closes.load(), e.driver->inputs[1].closes.load()), std::pair(1, 1));
 }
 
 TEST(MidiEndToEnd, ClockSyncReadsASteadyTempoWithActiveSensingBetweenTheTicksAndFollowsStartAndStop) {

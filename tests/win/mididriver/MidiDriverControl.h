@@ -42,7 +42,7 @@ struct Input {
     std::atomic<int32_t> scriptLength{0};  // entries are written first, then the length (release)
     // Reported by the driver.
     std::atomic<int32_t> delivered{0};  // script entries handed to the client so far
-    std::atomic<int32_t> opens{0}, closes{0}, starts{0}, failedOpens{0};
+    std::atomic<int32_t> opens{0}, closes{0}, failedOpens{0};
     std::atomic<int32_t> isOpen{0};
     double deliveredAtMs[kMaxScript];  // when each entry was handed over (nowMs clock)
 };

@@ -131,7 +131,6 @@ DWORD startInput(InputPort& port) {
     port.running.store(true, std::memory_order_release);
     port.thread = CreateThread(nullptr, 0, &deliveryThread, &port, 0, nullptr);
     if (!port.thread) return MMSYSERR_NOMEM;
-    control.inputs[port.index].starts.fetch_add(1);
     return MMSYSERR_NOERROR;
 }
 
