@@ -37,6 +37,12 @@ struct DeliveryLock {
 
 bool portsOffered() { return GetEnvironmentVariableW(kEnableVariable, nullptr, 0) > 0; }
 
+void notifyClient(const MIDIOPENDESC& desc, DWORD callbackType, DWORD message, DWORD_PTR param1 = 0,
+                  DWORD_PTR param2 = 0) {
+    DriverCallback(desc.dwCallback, callbackType, reinterpret_cast<HDRVR>(desc.hMidi), message, desc.dwInstance, param1,
+                   param2);
+}
+
 // --- The ALSA driver behind the audio entry points -----------------------------------------
 
 HMODULE alsaDriver() {
@@ -62,8 +68,7 @@ struct InputPort {
 
     void notify(DWORD message, DWORD_PTR param1 = 0, DWORD_PTR param2 = 0) {
         EnterCriticalSection(&deliveryLock.section);
-        DriverCallback(desc.dwCallback, callbackType, reinterpret_cast<HDRVR>(desc.hMidi), message, desc.dwInstance,
-                       param1, param2);
+        notifyClient(desc, callbackType, message, param1, param2);
         LeaveCriticalSection(&deliveryLock.section);
     }
 };
@@ -189,6 +194,20 @@ DWORD markPrepared(DWORD_PTR header, bool prepared) {
     return MMSYSERR_NOERROR;
 }
 
+// What inputs and outputs answer alike: driver set-up, the port count and a wrong port number.
+// False leaves the message to the port.
+bool commonMessage(UINT device, UINT message, UINT countMessage, int ports, DWORD& answer) {
+    if (message == DRVM_INIT || message == DRVM_EXIT || message == DRVM_ENABLE || message == DRVM_DISABLE)
+        answer = MMSYSERR_NOERROR;
+    else if (message == countMessage)
+        answer = portsOffered() ? static_cast<DWORD>(ports) : 0;
+    else if (device >= static_cast<UINT>(ports))
+        answer = MMSYSERR_BADDEVICEID;
+    else
+        return false;
+    return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -217,18 +236,8 @@ __declspec(dllexport) LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT
 
 __declspec(dllexport) DWORD WINAPI midMessage(UINT device, UINT message, DWORD_PTR, DWORD_PTR param1,
                                               DWORD_PTR param2) {
-    switch (message) {
-        case DRVM_INIT:
-        case DRVM_EXIT:
-        case DRVM_ENABLE:
-        case DRVM_DISABLE:
-            return MMSYSERR_NOERROR;
-        case MIDM_GETNUMDEVS:
-            return portsOffered() ? kInputs : 0;
-        default:
-            break;
-    }
-    if (device >= static_cast<UINT>(kInputs)) return MMSYSERR_BADDEVICEID;
+    DWORD answer = 0;
+    if (commonMessage(device, message, MIDM_GETNUMDEVS, kInputs, answer)) return answer;
     InputPort& port = inputPorts[device];
     port.index = static_cast<int>(device);
     switch (message) {
@@ -246,18 +255,8 @@ __declspec(dllexport) DWORD WINAPI midMessage(UINT device, UINT message, DWORD_P
 
 __declspec(dllexport) DWORD WINAPI modMessage(UINT device, UINT message, DWORD_PTR, DWORD_PTR param1,
                                               DWORD_PTR param2) {
-    switch (message) {
-        case DRVM_INIT:
-        case DRVM_EXIT:
-        case DRVM_ENABLE:
-        case DRVM_DISABLE:
-            return MMSYSERR_NOERROR;
-        case MODM_GETNUMDEVS:
-            return portsOffered() ? kOutputs : 0;
-        default:
-            break;
-    }
-    if (device >= static_cast<UINT>(kOutputs)) return MMSYSERR_BADDEVICEID;
+    DWORD answer = 0;
+    if (commonMessage(device, message, MODM_GETNUMDEVS, kOutputs, answer)) return answer;
     Output& out = control.outputs[device];
     OutputPort& port = outputPorts[device];
     switch (message) {
@@ -272,15 +271,13 @@ __declspec(dllexport) DWORD WINAPI modMessage(UINT device, UINT message, DWORD_P
             port.desc = *desc;
             port.callbackType = HIWORD(param2 & CALLBACK_TYPEMASK);
             out.opens.fetch_add(1);
-            DriverCallback(port.desc.dwCallback, port.callbackType, reinterpret_cast<HDRVR>(port.desc.hMidi), MOM_OPEN,
-                           port.desc.dwInstance, 0, 0);
+            notifyClient(port.desc, port.callbackType, MOM_OPEN);
             return MMSYSERR_NOERROR;
         }
         case MODM_CLOSE:
             if (!out.isOpen.exchange(0)) return MMSYSERR_INVALHANDLE;
             out.closes.fetch_add(1);
-            DriverCallback(port.desc.dwCallback, port.callbackType, reinterpret_cast<HDRVR>(port.desc.hMidi), MOM_CLOSE,
-                           port.desc.dwInstance, 0, 0);
+            notifyClient(port.desc, port.callbackType, MOM_CLOSE);
             return MMSYSERR_NOERROR;
         case MODM_DATA: return receive(out, static_cast<uint32_t>(param1));
         case MODM_PREPARE: return markPrepared(param1, true);
