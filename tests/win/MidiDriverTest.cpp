@@ -37,7 +37,7 @@ uintmax_t playTone() {
     waveOutUnprepareHeader(wave, &header, sizeof header);
     waveOutClose(wave);
     std::error_code error;
-    const uintmax_t size = std::filesystem::file_size(VL_AUDIO_SINK_DIR "/play_22050_1_16_S16_LE.raw", error);
+    const uintmax_t size = std::filesystem::file_size(VL_TEST_AUDIO_SINK_DIR "/play_22050_1_16_S16_LE.raw", error);
     return error ? 0 : size;
 }
 
