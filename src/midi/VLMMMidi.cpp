@@ -6,10 +6,6 @@ namespace vl {
 
 namespace {
 
-// A send is one short platform call; a close that waits longer than this leaves the output
-// open (and unused) for the next close to retry rather than pulling it from under a send.
-constexpr uint32_t kSendDrainTimeoutMs = 2000;
-
 MidiInputEvent inputEventOf(UINT message) {
     switch (message) {
         case MIM_DATA: return MidiInputEvent::ShortMessage;
@@ -28,7 +24,11 @@ WinMidiApi WinMidiApi::system() {
 
 VLMMMidi::VLMMMidi(const WinMidiApi& api) : api_(api) { enumerate(); }
 
-VLMMMidi::~VLMMMidi() { closeDevices(); }
+VLMMMidi::~VLMMMidi() {
+    closeDevices();
+    // A send still stuck in the driver would come back into this object.
+    releaseLeftBehindOutputs(sendDrainTimeoutMs);
+}
 
 void VLMMMidi::addDevice(int32_t deviceId, const WCHAR (&productName)[MAXPNAMELEN], bool isInput) {
     auto record = std::make_unique<MidiDeviceRecord>();
@@ -61,7 +61,7 @@ void VLMMMidi::enumerate() {
 
 bool VLMMMidi::openDevices(const int32_t* inputDevice, const int32_t* outputDevice, MidiHandler handler,
                            void* handlerValue) {
-    outputGate_.open();
+    closed.store(false, std::memory_order_release);
     if (!inputDevice && !outputDevice) return false;
 
     if (inputDevice) {
@@ -81,17 +81,30 @@ bool VLMMMidi::openDevices(const int32_t* inputDevice, const int32_t* outputDevi
 
     if (outputDevice) {
         // One output at a time: a second would be lost without ever being closed.
-        if (outputHandle.load(std::memory_order_acquire)) return false;
+        if (currentLane_.load(std::memory_order_acquire)) return false;
+        releaseLeftBehindOutputs(0);
+        OutputLane* lane = nullptr;
+        for (OutputLane& candidate : lanes_) {
+            if (!candidate.handle.load(std::memory_order_acquire)) {
+                lane = &candidate;
+                break;
+            }
+        }
+        if (!lane) return false;  // every lane still waits for a stuck send
         HMIDIOUT handle = nullptr;
         if (api_.outOpen(&handle, static_cast<UINT>(*outputDevice), 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR)
             return false;
-        outputHandle.store(handle, std::memory_order_release);
+        lane->handle.store(handle, std::memory_order_release);
+        lane->gate.open();
+        currentLane_.store(lane, std::memory_order_release);
     }
     return true;
 }
 
 void VLMMMidi::closeDevices() {
-    outputGate_.close();
+    closed.store(true, std::memory_order_release);
+    OutputLane* lane = currentLane_.exchange(nullptr, std::memory_order_acq_rel);
+    if (lane) lane->gate.close();
     for (HMIDIIN handle : inputHandles) {
         api_.inStop(handle);
         api_.inReset(handle);
@@ -100,17 +113,35 @@ void VLMMMidi::closeDevices() {
     inputHandles.clear();
     instances_.clear();
 
-    HMIDIOUT output = outputHandle.load(std::memory_order_acquire);
-    if (output && outputGate_.drain(kSendDrainTimeoutMs)) {
-        api_.outClose(output);
-        outputHandle.store(nullptr, std::memory_order_release);
+    if (lane && lane->gate.drain(sendDrainTimeoutMs)) {
+        api_.outClose(lane->handle.load(std::memory_order_acquire));
+        lane->handle.store(nullptr, std::memory_order_release);
+    }
+    releaseLeftBehindOutputs(0);
+}
+
+void VLMMMidi::releaseLeftBehindOutputs(uint32_t waitMs) {
+    OutputLane* current = currentLane_.load(std::memory_order_acquire);
+    for (OutputLane& lane : lanes_) {
+        HMIDIOUT handle = lane.handle.load(std::memory_order_acquire);
+        if (&lane == current || !handle || !lane.gate.drain(waitMs)) continue;
+        api_.outClose(handle);
+        lane.handle.store(nullptr, std::memory_order_release);
     }
 }
 
+HMIDIOUT VLMMMidi::outputHandle() const {
+    const OutputLane* lane = currentLane_.load(std::memory_order_acquire);
+    return lane ? lane->handle.load(std::memory_order_acquire) : nullptr;
+}
+
 void VLMMMidi::sendShortMessage(uint32_t message) {
-    const SendGate::Pass pass = outputGate_.enter();
+    OutputLane* lane = currentLane_.load(std::memory_order_acquire);
+    if (!lane) return;
+    // A lane is never freed, so a sender that read it just before a close still finds it shut.
+    const SendGate::Pass pass = lane->gate.enter();
     if (!pass) return;
-    if (HMIDIOUT output = outputHandle.load(std::memory_order_acquire)) api_.outShortMsg(output, message);
+    if (HMIDIOUT output = lane->handle.load(std::memory_order_acquire)) api_.outShortMsg(output, message);
 }
 
 void CALLBACK VLMMMidi::inputCallback(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {

@@ -49,16 +49,37 @@ public:
     static void CALLBACK inputCallback(HMIDIIN handle, UINT message, DWORD_PTR instance, DWORD_PTR param1,
                                        DWORD_PTR param2);
 
+    // How long a close waits for a send still inside the driver (tests shorten it). A send is
+    // one short platform call, so the wait nearly always ends at once.
+    uint32_t sendDrainTimeoutMs = 2000;
+
     std::vector<HMIDIIN> inputHandles;
-    std::atomic<HMIDIOUT> outputHandle{nullptr};
+
+    // The open output, or none.
+    HMIDIOUT outputHandle() const;
 
 private:
+    // One opened output with the gate its senders pass. A close that gives up waiting for a
+    // send stuck inside the driver leaves the lane behind, shut to senders and still holding
+    // its handle (closing it under the send is not safe), until a later open or close finds the
+    // send gone and closes the handle. An open meanwhile takes another lane and opens the device
+    // afresh, so senders are never handed the stuck handle again.
+    struct OutputLane {
+        std::atomic<HMIDIOUT> handle{nullptr};
+        std::atomic<bool> shut{true};
+        SendGate gate{shut};
+    };
+    static constexpr int kOutputLanes = 4;
+
     void enumerate();
     void addDevice(int32_t deviceId, const WCHAR (&productName)[MAXPNAMELEN], bool isInput);
+    // Closes the handles of left-behind lanes whose stuck send has returned (at most waitMs each).
+    void releaseLeftBehindOutputs(uint32_t waitMs);
 
     WinMidiApi api_;
     MidiInputDecoder decoder_{messageRecord};
-    SendGate outputGate_{closed};
+    OutputLane lanes_[kOutputLanes];
+    std::atomic<OutputLane*> currentLane_{nullptr};  // the lane senders use; null = no output
     std::vector<std::unique_ptr<MidiInstance>> instances_;  // one per open input, freed after its close
 };
 
