@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -602,11 +603,71 @@ void noModule() {
     check(run.waitExit(10000), "no module: the process ends");
 }
 
+// The demonstration: the wrapped instrument is started as a user would, a short phrase is
+// played on the computer keyboard (the keys go through the host's message loop), a screenshot
+// is taken and the host is left through File > Exit.
+int demo(const fs::path& exe) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::wstring commandLine = L"\"" + exe.wstring() + L"\"";
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, exe.parent_path().wstring().c_str(),
+                        &startup, &process)) {
+        std::printf("demo: the host could not be started\n");
+        return 1;
+    }
+    HWND main = nullptr;
+    if (!waitUntil([&] { return (main = findWindow(process.dwProcessId, L"")) != nullptr; }, 60000, 20)) {
+        std::printf("demo: no window\n");
+        TerminateProcess(process.hProcess, 1);
+        return 1;
+    }
+    std::printf("demo: window '%s'\n", narrow(windowText(main)).c_str());
+    sleepMs(1500);
+    // C major, F major, G major and back: arpeggio then chord (D is C3 at the default octave).
+    struct Note {
+        int key;
+        int onMs, lengthMs;
+    };
+    const Note phrase[] = {{'D', 0, 300},    {'G', 250, 300},  {'J', 500, 300},  {'D', 750, 700},  {'G', 750, 700},
+                           {'J', 750, 700},  {'H', 1500, 300}, {'K', 1750, 300}, {'D', 2000, 300}, {'H', 2250, 600},
+                           {'K', 2250, 600}, {'J', 2750, 200}, {'L', 2900, 200}, {'F', 3050, 200}, {'D', 3250, 700},
+                           {'G', 3250, 700}, {'J', 3250, 700}};
+    struct KeyEvent {
+        int atMs, key;
+        bool down;
+    };
+    std::vector<KeyEvent> events;
+    for (const Note& n : phrase) {
+        events.push_back({n.onMs, n.key, true});
+        events.push_back({n.onMs + n.lengthMs, n.key, false});
+    }
+    std::stable_sort(events.begin(), events.end(), [](const KeyEvent& a, const KeyEvent& b) { return a.atMs < b.atMs; });
+    const auto t0 = Clock::now();
+    for (const KeyEvent& e : events) {
+        while (msSince(t0) < e.atMs) sleepMs(2);
+        postKey(main, e.key, e.down);
+    }
+    sleepMs(1200);
+    screenshot("demo");
+    PostMessageW(main, WM_COMMAND, ID_FILE_EXIT, 0);
+    const bool ended = waitUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, 20000);
+    std::printf("demo: host %s\n", ended ? "closed" : "did not close");
+    if (!ended) TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return ended ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--demo") {
+        workDir = fs::absolute(argv[3]);
+        return demo(fs::absolute(argv[2]));
+    }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s <bin folder> <work folder>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <bin folder> <work folder>\n       %s --demo <host exe> <work folder>\n", argv[0], argv[0]);
         return 2;
     }
     binDir = fs::absolute(argv[1]);
