@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "AppAudio.h"
+#include "audio/WindowsAudioBackends.h"
 #include "Dialog.h"
 #include "MainWindowIds.h"
 #include "PluginWindow.h"
