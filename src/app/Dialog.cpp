@@ -117,6 +117,9 @@ INT_PTR Dialog::RunModal(HWND owner) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    // Left without EndDialog (a quit message): the default action still runs before the
+    // window goes away.
+    if (!ended_ && hwnd_) OnCancel();
     if (ownerEnabled) EnableWindow(owner, TRUE);
     modalRunning_ = false;
     if (hwnd_) DestroyWindow(hwnd_);

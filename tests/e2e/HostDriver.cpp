@@ -568,7 +568,8 @@ void foreignPlugin() {
 }
 
 void halvorn() {
-    HostRun run("halvorn", L"Halvorn", "vorlane_probe.dll", "effectName=Halvorn\nflags=0x110\n");
+    HostRun run("halvorn", L"Halvorn", "vorlane_probe.dll", "effectName=Halvorn\nflags=0x110\nchunk=halvorn-state\n");
+    setContentPath(L"Halvorn", run.dir);
     run.start();
     if (!run.waitMainWindow(L"") || !audioAvailable) {
         check(false, "halvorn: window and engine");
@@ -584,6 +585,20 @@ void halvorn() {
     check(findLine(run.log(), playing) < 0, "halvorn: still stopped while Space is held");
     postKey(run.main, VK_SPACE, false);
     check(waitUntil([&] { return findLine(run.log(), playing) >= 0; }, 5000), "halvorn: Space released starts the transport");
+
+    // The session ends (log-off, shut-down): no close message comes, yet the state is saved.
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(run.main, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &answer);
+    SendMessageTimeoutW(run.main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 10000, &answer);
+    {
+        const auto log = run.log();
+        const int save = findLine(log, [](const LogLine& l) { return opcodeOf(l) == 23; });
+        std::ifstream saved(run.dir / "saved.chunk", std::ios::binary);
+        const std::string state((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+        check(save >= 0 && state == "halvorn-state", "halvorn: the end of the session saves the state", state);
+        check(save >= 0 && findLine(log, [](const LogLine& l) { return l.kind == "block"; }, save) < 0,
+              "halvorn: the engine was stopped before that save");
+    }
     PostMessageW(run.main, WM_CLOSE, 0, 0);
     check(run.waitExit(15000), "halvorn: close box ends the process");
     check(listed(opcodesFrom(run.log(), 15)) == "15,1", "halvorn: closing ends with effEditClose, effClose",
