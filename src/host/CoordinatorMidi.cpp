@@ -48,6 +48,8 @@ bool VLVSTHostInterface::insertMidiEvent(uint8_t status, uint8_t data1, uint8_t 
 }
 
 void VLVSTHostInterface::StopMidiEngine() {
+    // Without an open output the plug-in is told that its MIDI goes nowhere.
+    if (slot && slot->midiOutUser.load() == this) slot->installMidiOutHook(nullptr, nullptr);
     if (midi) midi->closeDevices();
     syncActive.store(false, std::memory_order_release);
     // Closing delivered every input's close notice; no callback can reach the contexts now.
@@ -75,11 +77,13 @@ bool VLVSTHostInterface::StartMidiEngine() {
             auto context = std::make_unique<MidiInputContext>();
             context->device = options;
             context->host = this;
-            if (options->sync) syncActive.store(true, std::memory_order_release);
             const int32_t deviceId = record->deviceId;
             MidiInputContext* value = context.get();
             inputContexts.push_back(std::move(context));
-            if (!midi->openDevices(&deviceId, nullptr, &MidiInputHandler, value)) {
+            if (midi->openDevices(&deviceId, nullptr, &MidiInputHandler, value)) {
+                // Only an input that really opened follows the clock.
+                if (options->sync) syncActive.store(true, std::memory_order_release);
+            } else {
                 options->active = false;
                 record->active = false;
                 for (const auto& engineRecord : midi->devices) {
@@ -118,12 +122,13 @@ void VLVSTHostInterface::MidiInputHandler(const MidiMessage* message, void* valu
         context->closed.store(true, std::memory_order_release);
         return;
     }
-    context->host->handleMidiMessage(*message, *context->device);
+    context->host->handleMidiMessage(*message, *context);
 }
 
-void VLVSTHostInterface::handleMidiMessage(const MidiMessage& m, MidiDeviceRecord& device) {
+void VLVSTHostInterface::handleMidiMessage(const MidiMessage& m, MidiInputContext& input) {
+    MidiDeviceRecord& device = *input.device;
     if (m.command == 0xF0) {
-        if (device.sync) handleClockMessage(m, device);
+        if (device.sync) handleClockMessage(m, input);
         return;  // system messages never reach the plug-in
     }
     const int32_t channelSetting = device.channel;
@@ -135,7 +140,8 @@ void VLVSTHostInterface::handleMidiMessage(const MidiMessage& m, MidiDeviceRecor
     insertMidiEvent(m.status, m.data1, m.data2, m.channel);
 }
 
-void VLVSTHostInterface::handleClockMessage(const MidiMessage& m, MidiDeviceRecord& device) {
+void VLVSTHostInterface::handleClockMessage(const MidiMessage& m, MidiInputContext& input) {
+    const MidiDeviceRecord& device = *input.device;
     const bool isPlaying = transportPlaying();
     switch (m.status) {
         case kClockStop:
@@ -143,6 +149,9 @@ void VLVSTHostInterface::handleClockMessage(const MidiMessage& m, MidiDeviceReco
             if (isPlaying) transportRequest.store(true, std::memory_order_release);
             return;
         case kClockStart: {
+            // The first tick after a start is timed from the start.
+            input.lastClockMs = m.timeMs;
+            input.haveClockTime = true;
             clockTimeSum = 0.0;
             clockTickCount = 0;
             // The delay in milliseconds as quarter notes at the current tempo.
@@ -154,14 +163,20 @@ void VLVSTHostInterface::handleClockMessage(const MidiMessage& m, MidiDeviceReco
             return;
         }
         case kClockTick: {
-            if ((!isPlaying || device.syncWhilePlaying) && m.deltaMs > 0.0) {
-                clockTimeSum += m.deltaMs;
+            // Timed from this input's previous tick: active sensing, notes or controllers in
+            // between, here or on other inputs, do not shorten the interval.
+            const double interval = input.haveClockTime ? m.timeMs - input.lastClockMs : 0.0;
+            input.lastClockMs = m.timeMs;
+            input.haveClockTime = true;
+            if ((!isPlaying || device.syncWhilePlaying) && interval > 0.0) {
+                clockTimeSum += interval;
                 clockTickCount += 1;
                 if (clockTickCount == kTicksPerWindow) {
                     const double newTempo = std::floor(60000.0 / clockTimeSum * 10.0 + 0.5) / 10.0;
                     clockTimeSum = 0.0;
                     clockTickCount = 0;
-                    if (newTempo != tempo.load(std::memory_order_acquire)) {
+                    // A window across a long pause gives no tempo (0.0 BPM): it is ignored.
+                    if (isUsableTempo(newTempo) && newTempo != tempo.load(std::memory_order_acquire)) {
                         handOverTempo(newTempo);
                         if (settings) settings->tempo = newTempo;
                     }

@@ -70,6 +70,12 @@ PluginSlot::PluginSlot() {
 }
 
 PluginSlot::~PluginSlot() {
+    if (loopMayRun()) {
+        // A device loop that never ended may still call into the plug-in: it stays open and
+        // its code stays loaded for the rest of the process.
+        effect = nullptr;
+        module = nullptr;
+    }
     // A plug-in still open when the slot goes away is closed before its code is unloaded.
     close();
     platform::freeModule(module);
@@ -185,15 +191,19 @@ bool PluginSlot::canDo(const char* capability) {
 }
 
 bool PluginSlot::editKeyDown(vst::int32 character, vst::int32 virtualKey, float modifiers) {
-    return dispatch(vst::effEditKeyDown, character, virtualKey, nullptr, modifiers) > 0;
+    return dispatch(vst::effEditKeyDown, character, virtualKey, nullptr, modifiers) != 0;
 }
 
 bool PluginSlot::editKeyUp(vst::int32 character, vst::int32 virtualKey, float modifiers) {
-    return dispatch(vst::effEditKeyUp, character, virtualKey, nullptr, modifiers) > 0;
+    return dispatch(vst::effEditKeyUp, character, virtualKey, nullptr, modifiers) != 0;
 }
 
+void PluginSlot::keepOpenUntil(std::shared_ptr<const std::atomic<bool>> loopEnded) { loopEnded_ = std::move(loopEnded); }
+
+bool PluginSlot::loopMayRun() const { return loopEnded_ && !loopEnded_->load(std::memory_order_acquire); }
+
 void PluginSlot::close() {
-    if (!effect) return;
+    if (!effect || loopMayRun()) return;
     dispatch(vst::effClose);
     effect = nullptr;
     vendorPlugin = false;

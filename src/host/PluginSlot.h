@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -93,8 +94,14 @@ public:
     bool canDo(const char* capability);
     bool editKeyDown(vst::int32 character, vst::int32 virtualKey, float modifiers);
     bool editKeyUp(vst::int32 character, vst::int32 virtualKey, float modifiers);
-    // effClose; the record is dead afterwards, so the slot forgets the effect.
+    // effClose; the record is dead afterwards, so the slot forgets the effect. Refused while
+    // a device loop may still call the plug-in (see keepOpenUntil).
     void close();
+    // Keeps the plug-in open and its module loaded until *loopEnded reads true: close() does
+    // nothing before, and a slot destroyed before leaves both for the rest of the process.
+    // Null lifts the hold.
+    void keepOpenUntil(std::shared_ptr<const std::atomic<bool>> loopEnded);
+    bool loopMayRun() const;
 
     // --- the effect record's fields -----------------------------------------------------
     bool isSynth() const;
@@ -124,6 +131,7 @@ private:
 
     std::atomic<vst::int32> lastBlockSize{0};
     bool vendorPlugin = false;
+    std::shared_ptr<const std::atomic<bool>> loopEnded_;
 };
 
 // Byte offset of the vendor extension block behind the published effect record.

@@ -1,6 +1,7 @@
 #include "host/VLVSTHostInterface.h"
 
 #include <cmath>
+#include <cstdlib>
 
 #include "platform/Clock.h"
 #include "platform/Thread.h"
@@ -21,7 +22,9 @@ constexpr wchar_t kRatesText[] =
 constexpr wchar_t kBitsText[] =
     L"Different bit rates for input and output device not supported!\r\nPlease correct and restart Application.";
 
+// 0 for a device that reports no usable rate, so that the song position stays finite.
 double beatsPerSampleFor(double tempo, double sampleRate) {
+    if (!(sampleRate > 0.0) || !std::isfinite(sampleRate)) return 0.0;
     return 1.0 / (sampleRate / (tempo * 0.016666666666666666));
 }
 
@@ -32,6 +35,14 @@ double elapsedMs(int64_t since) {
 
 }  // namespace
 
+// What the device loop on the engine thread shares with the coordinator. The loop's back end
+// is given this record, not the coordinator, and the record lives as long as either of them.
+struct VLVSTHostInterface::EngineLoop {
+    std::atomic<VLVSTHostInterface*> host{nullptr};  // null once the coordinator let go
+    std::atomic<int32_t> inside{0};                  // the loop is using host right now
+    std::atomic<bool> ended{false};                  // the device loop has returned
+};
+
 VLVSTHostInterfaceBase::~VLVSTHostInterfaceBase() = default;
 
 VLVSTHostInterface::VLVSTHostInterface() = default;
@@ -39,11 +50,11 @@ VLVSTHostInterface::VLVSTHostInterface() = default;
 VLVSTHostInterface::~VLVSTHostInterface() {
     StopAudioEngine();
     StopMidiEngine();
-    // A device loop that did not end within the stop time-out is asked once more and awaited:
-    // the back ends bound their own waits, so it ends.
+    // A device loop that did not end within the stop time-out is asked once more, within the
+    // same bound, and otherwise let go.
     if (engineThread.joinable()) {
         engineStopping.store(true, std::memory_order_release);
-        engineThread.join();
+        if (!joinEngineThread(engineStopTimeoutMs)) abandonEngineLoop();
     }
     if (slot) {
         // The hooks point at this object.
@@ -59,7 +70,7 @@ void VLVSTHostInterface::link(PluginSlot* newSlot, AudioBackendSet* newAudio, VL
     audio = newAudio;
     midi = newMidi;
     settings = newSettings;
-    tempo.store(settings->tempo, std::memory_order_release);
+    if (isUsableTempo(settings->tempo)) tempo.store(settings->tempo, std::memory_order_release);
 }
 
 bool VLVSTHostInterface::linked() const { return slot && audio && midi && settings; }
@@ -137,6 +148,7 @@ bool VLVSTHostInterface::StartAudioEngine() {
     if (!processBuffers.prepare(slot->numInputs(), slot->numOutputs(), blockSize > 0 ? blockSize : kFallbackMaxBlock))
         return false;
 
+    // Blocks are refused until here, also after an ASIO stop.
     engineStopping.store(false, std::memory_order_release);
     runningBackend = backend;
     runningType = output->type;
@@ -149,23 +161,33 @@ bool VLVSTHostInterface::StartAudioEngine() {
     } else {
         engineThreadEnded.store(false, std::memory_order_release);
         engineRunning.store(false, std::memory_order_release);
-        engineThread = std::thread([this, backend, input, output] {
+        auto loop = std::make_shared<EngineLoop>();
+        loop->host.store(this, std::memory_order_seq_cst);
+        engineLoop = loop;
+        // The plug-in stays open for as long as this loop may call it.
+        slot->keepOpenUntil(std::shared_ptr<const std::atomic<bool>>(loop, &loop->ended));
+        engineThread = std::thread([loop, backend, input, output] {
             platform::raiseCurrentThreadToTimeCritical();
-            backend->openAndStart(input, output, &RenderBlock, this);
-            engineRunning.store(false, std::memory_order_release);
-            engineThreadEnded.store(true, std::memory_order_release);
+            backend->openAndStart(input, output, &loopRenderBlock, loop.get());
+            loop->inside.fetch_add(1, std::memory_order_seq_cst);
+            if (VLVSTHostInterface* host = loop->host.load(std::memory_order_seq_cst)) {
+                host->engineRunning.store(false, std::memory_order_release);
+                host->engineThreadEnded.store(true, std::memory_order_release);
+            }
+            loop->ended.store(true, std::memory_order_release);
+            loop->inside.fetch_sub(1, std::memory_order_seq_cst);
         });
         // Wait for the first block; a device that never delivers one fails the start instead
         // of hanging the user interface.
         const int64_t start = platform::counterNow();
         for (;;) {
-            if (engineThreadEnded.load(std::memory_order_acquire)) {
+            if (loop->ended.load(std::memory_order_acquire)) {
                 engineThread.join();
-                runningBackend = nullptr;
+                engineLoopEnded();
                 return false;
             }
             if (engineRunning.load(std::memory_order_acquire)) break;
-            if (elapsedMs(start) > kEngineStartTimeoutMs) {
+            if (elapsedMs(start) > engineStartTimeoutMs) {
                 StopAudioEngine();
                 return false;
             }
@@ -179,24 +201,49 @@ bool VLVSTHostInterface::StartAudioEngine() {
     return true;
 }
 
+// The thread sets ended as its last use of the record, so the join returns at once.
 bool VLVSTHostInterface::joinEngineThread(uint32_t timeoutMs) {
     const int64_t start = platform::counterNow();
-    while (!engineThreadEnded.load(std::memory_order_acquire)) {
+    while (!engineLoop->ended.load(std::memory_order_acquire)) {
         if (elapsedMs(start) > timeoutMs) return false;
         platform::sleepMs(1);
     }
     engineThread.join();
+    engineLoopEnded();
     return true;
+}
+
+void VLVSTHostInterface::engineLoopEnded() {
+    engineLoop.reset();
+    runningBackend = nullptr;
+    if (slot) slot->keepOpenUntil(nullptr);
+}
+
+void VLVSTHostInterface::abandonEngineLoop() {
+    engineLoop->host.store(nullptr, std::memory_order_seq_cst);
+    const int64_t start = platform::counterNow();
+    while (engineLoop->inside.load(std::memory_order_seq_cst) != 0) {
+        if (elapsedMs(start) > engineStopTimeoutMs) {
+            // A process cycle is stuck inside the plug-in and still uses this object: nothing
+            // of the host may be torn down under it, so the process ends here.
+            std::_Exit(kExitEngineHung);
+        }
+        platform::sleepMs(1);
+    }
+    // From now on the loop finds no coordinator; the slot keeps the plug-in open until it ends.
+    engineThread.detach();
+    engineLoop.reset();
 }
 
 void VLVSTHostInterface::StopAudioEngine() {
     if (!linked()) return;
     if (runningType == kDeviceTypeASIO && runningBackend) {
         if (!engineRunning.load(std::memory_order_acquire)) return;
+        // Set until the next start has prepared everything: a late driver callback is refused.
+        engineStopping.store(true, std::memory_order_release);
         runningBackend->stop();
         platform::sleepMs(asioStopSettleMs);  // the driver may still be inside a callback
         engineRunning.store(false, std::memory_order_release);
-        engineStopping.store(false, std::memory_order_release);
         runningBackend = nullptr;
         return;
     }
@@ -204,15 +251,27 @@ void VLVSTHostInterface::StopAudioEngine() {
     // The process cycle answers false while engineStopping is set, which ends the device loop.
     // The flag stays set until the loop has really ended, so a slow device cannot resume.
     engineStopping.store(true, std::memory_order_release);
-    if (joinEngineThread(kEngineStopTimeoutMs)) {
-        engineStopping.store(false, std::memory_order_release);
-        runningBackend = nullptr;
-    }
+    if (joinEngineThread(engineStopTimeoutMs)) engineStopping.store(false, std::memory_order_release);
+}
+
+bool VLVSTHostInterface::loopRenderBlock(float** inputs, float** outputs, uint32_t frames, void* user) {
+    auto* loop = static_cast<EngineLoop*>(user);
+    // Announced before the coordinator is read, so that letting go (which clears host before
+    // it reads inside) either sees this cycle or is seen by it.
+    loop->inside.fetch_add(1, std::memory_order_seq_cst);
+    VLVSTHostInterface* host = loop->host.load(std::memory_order_seq_cst);
+    const bool goOn = host && RenderBlock(inputs, outputs, frames, host);
+    loop->inside.fetch_sub(1, std::memory_order_seq_cst);
+    return goOn;
 }
 
 bool VLVSTHostInterface::RenderBlock(float** inputs, float** outputs, uint32_t frames, void* user) {
     auto* self = static_cast<VLVSTHostInterface*>(user);
-    return self && self->renderBlock(inputs, outputs, frames);
+    if (!self) return false;
+    self->cycleInside.store(true, std::memory_order_release);
+    const bool goOn = self->renderBlock(inputs, outputs, frames);
+    self->cycleInside.store(false, std::memory_order_release);
+    return goOn;
 }
 
 bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t frames) {
@@ -315,28 +374,46 @@ bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t f
     return true;
 }
 
+void VLVSTHostInterface::replaceTempo(double newTempo) {
+    if (!isUsableTempo(newTempo)) return;
+    tempo.store(newTempo, std::memory_order_release);
+    tempoChanged.store(true, std::memory_order_release);
+}
+
 void VLVSTHostInterface::handOverTempo(double newTempo) {
+    if (!isUsableTempo(newTempo)) return;
     const int64_t start = platform::counterNow();
     while (tempoChanged.load(std::memory_order_acquire) && engineRunning.load(std::memory_order_acquire) &&
            elapsedMs(start) < kTempoHandOverWaitMs) {
         std::this_thread::yield();
     }
-    tempo.store(newTempo, std::memory_order_release);
-    tempoChanged.store(true, std::memory_order_release);
+    replaceTempo(newTempo);
 }
 
+// Runs on whatever thread the plug-in calls from, the audio thread included: it never waits
+// there and never touches the settings store (SavePendingTempo does, on the user-interface
+// thread).
 void VLVSTHostInterface::OnPluginTempo(double newTempo, void* user) {
     auto* self = static_cast<VLVSTHostInterface*>(user);
-    if (!self || !self->settings) return;
+    if (!self || !self->settings || !isUsableTempo(newTempo)) return;
     if (newTempo == self->tempo.load(std::memory_order_acquire) || !self->settings->PluginCanSetTempo) return;
-    self->handOverTempo(newTempo);
+    if (self->cycleInside.load(std::memory_order_acquire))
+        self->replaceTempo(newTempo);
+    else
+        self->handOverTempo(newTempo);
     self->settings->tempo = newTempo;
-    self->settings->saveSettings();
+    self->tempoToSave.store(true, std::memory_order_release);
 }
 
+void VLVSTHostInterface::SavePendingTempo() {
+    if (tempoToSave.exchange(false, std::memory_order_acq_rel) && settings) settings->saveSettings();
+}
+
+// Only a change of state is requested: a play request while playing would restart the song
+// position, and one that withdraws a pending opposite request leaves the state as it is.
 void VLVSTHostInterface::requestTransport(bool play) {
     requestedPlaying.store(play, std::memory_order_release);
-    transportRequest.store(true, std::memory_order_release);
+    transportRequest.store(play != transportPlaying(), std::memory_order_release);
 }
 
 }  // namespace vl

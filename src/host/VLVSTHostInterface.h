@@ -13,7 +13,14 @@
 // process cycle runs to take it and at most kTempoHandOverWaitMs; otherwise the newest tempo
 // simply replaces the pending one (the process cycle takes the flag before it reads the tempo,
 // so no change is ever lost). With the engine stopped a tempo change never waits and the next
-// engine start applies the newest tempo.
+// engine start applies the newest tempo. A request of the plug-in made from inside a process
+// cycle never waits (the only thread that could take the pending change is the caller). Tempos
+// outside kMinTempoBpm..kMaxTempoBpm are ignored by every writer.
+//
+// Engine thread: the device loop reaches the coordinator through a small shared record that
+// outlives it, and the plug-in is kept open while the loop may still run, so that a loop that
+// does not end within its bound can neither call into a destroyed coordinator nor into a
+// closed plug-in.
 
 #include <atomic>
 #include <cstdint>
@@ -43,12 +50,19 @@ struct MidiInputContext {
     MidiDeviceRecord* device = nullptr;
     VLVSTHostInterface* host = nullptr;
     std::atomic<bool> closed{false};  // the input's close notice arrived
+    // Arrival of this input's previous clock tick or start (MIDI thread): each tick is timed
+    // from it, whatever else arrived in between on any input.
+    double lastClockMs = 0.0;
+    bool haveClockTime = false;
 };
 
 constexpr uint32_t kEngineStartTimeoutMs = 10000;  // first block of a blocking back end
 constexpr uint32_t kEngineStopTimeoutMs = 3000;    // device loop ending after a stop request
 constexpr uint32_t kAsioStopSettleMs = 500;
 constexpr uint32_t kTempoHandOverWaitMs = 200;
+// Exit code of a process whose engine could not be torn down because a process cycle never
+// returned from the plug-in.
+constexpr int kExitEngineHung = 3;
 constexpr uint32_t kPlayerQuiesceTimeoutMs = 2000;
 constexpr uint32_t kCpuMeterBlockInterval = 100;
 // Blocks are processed in pieces of at most this many frames when the announced block size
@@ -162,6 +176,14 @@ public:
 
     // Time the ASIO driver gets to leave a callback after stop (tests shorten it).
     uint32_t asioStopSettleMs = kAsioStopSettleMs;
+    // Bounds of the engine thread's first block and of its end after a stop (tests shorten them).
+    uint32_t engineStartTimeoutMs = kEngineStartTimeoutMs;
+    uint32_t engineStopTimeoutMs = kEngineStopTimeoutMs;
+
+    // Writes the settings when a tempo set by the plug-in is still unsaved. Called on the
+    // user-interface thread (the main window's timer): the plug-in's request itself never
+    // touches the settings store, as it may come from the audio thread.
+    void SavePendingTempo();
 
     CpuMeter cpuMeter;
     int32_t blockCounter = 0;
@@ -169,10 +191,18 @@ public:
 
 private:
     bool renderBlock(float** inputs, float** outputs, uint32_t frames);
-    void handleMidiMessage(const MidiMessage& message, MidiDeviceRecord& device);
-    void handleClockMessage(const MidiMessage& message, MidiDeviceRecord& device);
+    void handleMidiMessage(const MidiMessage& message, MidiInputContext& input);
+    void handleClockMessage(const MidiMessage& message, MidiInputContext& input);
+    // Stores a usable tempo for the next block without waiting.
+    void replaceTempo(double newTempo);
     void showError(const wchar_t* text);
+    struct EngineLoop;
+    static bool loopRenderBlock(float** inputs, float** outputs, uint32_t frames, void* loop);
     bool joinEngineThread(uint32_t timeoutMs);
+    void engineLoopEnded();
+    // Lets go of a device loop that did not end: it is cut off from the coordinator, and the
+    // plug-in stays open until it ends.
+    void abandonEngineLoop();
     // Stops the player (or recorder) and waits, bounded, until no block is inside its step,
     // so that its arrays may be replaced. false = the audio thread did not let go in time.
     bool quiescePlayer();
@@ -182,6 +212,7 @@ private:
 
     // Engine run state (user-interface thread).
     std::thread engineThread;
+    std::shared_ptr<EngineLoop> engineLoop;
     VLAudioBase* runningBackend = nullptr;
     uint32_t runningType = 0;
     double engineSampleRate = 44100.0;
@@ -192,6 +223,8 @@ private:
     std::atomic<bool> ppqResetRequest{false};
     std::atomic<uint32_t> clockStartCount{0};  // MIDI start messages so far
     uint32_t lastClockStartCount = 0;          // audio thread
+    std::atomic<bool> cycleInside{false};  // a process cycle is in progress
+    std::atomic<bool> tempoToSave{false};  // a tempo set by the plug-in awaits SavePendingTempo
     std::atomic<bool> playerBusy{false};
     std::atomic<bool> recorderBusy{false};
 

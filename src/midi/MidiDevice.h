@@ -42,6 +42,7 @@ struct MidiMessage {
     uint8_t data1 = 0;
     uint8_t data2 = 0;
     double deltaMs = 0.0;  // ms since the previous message on any input; 0 for the first
+    double timeMs = 0.0;   // arrival in ms on the engine's monotonic clock (0 = its first message)
 };
 
 using MidiHandler = void (*)(const MidiMessage* message, void* handlerValue);

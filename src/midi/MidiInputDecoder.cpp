@@ -14,16 +14,18 @@ void MidiInputDecoder::decode(uint32_t packed, MidiMessage& message) noexcept {
     message.data2 = (packed >> 16) & 0x7F;
 }
 
-double MidiInputDecoder::stampDeltaMs() noexcept {
+void MidiInputDecoder::stamp(MidiMessage& message) noexcept {
     const int64_t now = now_();
-    double delta = 0.0;
+    if (!haveLastCounter_) originCounter_ = now;
     // A counter without a rate (never seen on a working system) gives no time rather than
     // a division by zero.
-    if (haveLastCounter_ && frequency_ > 0)
-        delta = static_cast<double>(now - lastCounter_) / static_cast<double>(frequency_) * 1000.0;
+    const auto ms = [this](int64_t ticks) {
+        return frequency_ > 0 ? static_cast<double>(ticks) / static_cast<double>(frequency_) * 1000.0 : 0.0;
+    };
+    message.deltaMs = haveLastCounter_ ? ms(now - lastCounter_) : 0.0;
+    message.timeMs = ms(now - originCounter_);
     lastCounter_ = now;
     haveLastCounter_ = true;
-    return delta;
 }
 
 void MidiInputDecoder::deliver(const MidiInstance* instance, MidiInputEvent event, uint32_t packed) noexcept {
@@ -33,7 +35,7 @@ void MidiInputDecoder::deliver(const MidiInstance* instance, MidiInputEvent even
     switch (event) {
         case MidiInputEvent::ShortMessage:
             decode(packed, record);
-            record.deltaMs = decoder.stampDeltaMs();
+            decoder.stamp(record);
             break;
         case MidiInputEvent::CloseNotice:
             record.status = 0;

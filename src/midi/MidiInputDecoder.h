@@ -43,13 +43,15 @@ public:
     static void decode(uint32_t packed, MidiMessage& message) noexcept;
 
 private:
-    // Milliseconds since the previous short message of any input; 0 for the first one.
-    double stampDeltaMs() noexcept;
+    // deltaMs: milliseconds since the previous short message of any input, 0 for the first
+    // one; timeMs: milliseconds since the first one.
+    void stamp(MidiMessage& message) noexcept;
 
     MidiMessage& record_;
     CounterSource now_;
     int64_t frequency_;
     int64_t lastCounter_ = 0;
+    int64_t originCounter_ = 0;
     bool haveLastCounter_ = false;
 };
 

@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "platform/FileIO.h"
+#include "settings/FileLock.h"
 
 namespace vl {
 
@@ -10,6 +11,8 @@ namespace {
 
 // A settings file is a few kilobytes; anything near this is not ours to parse.
 constexpr size_t kMaxFileBytes = size_t(16) << 20;
+// A writer holds the lock for a few milliseconds; one that holds it longer is not waited for.
+constexpr uint32_t kLockWaitMs = 2000;
 
 bool isSet(const char* text) { return text != nullptr && text[0] != '\0'; }
 
@@ -64,17 +67,28 @@ void FileStore::apply(SettingsTree& tree, const Change& change) {
 
 bool FileStore::flushLocked() {
     if (file_.empty()) return false;
-    SettingsTree merged;
-    if (!readFile(merged)) return false;
-    for (const Change& change : pending_) apply(merged, change);
-    const std::string text = formatSettingsText(merged);
-
     std::error_code ec;
     const std::filesystem::path folder = file_.parent_path();
     // The folder holds nobody else's data: only its owner may look into it.
     if (!folder.empty() && std::filesystem::create_directories(folder, ec))
         std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ec);
-    if (!platform::writeFileAtomically(file_, text.data(), text.size())) return false;
+
+    // Read, merge and replace as one step with respect to every other writer of the file (other
+    // hosts, other stores of this one), each through a temporary file of its own. Should the
+    // lock not come in time, the write goes ahead unlocked rather than not at all.
+    std::filesystem::path lockFile = file_;
+    lockFile += ".lock";
+    const FileLock lock(lockFile, kLockWaitMs);
+    SettingsTree merged;
+    if (!readFile(merged)) return false;
+    for (const Change& change : pending_) apply(merged, change);
+    const std::string text = formatSettingsText(merged);
+    const std::filesystem::path written = uniqueWriterName(file_);
+    if (!platform::writeFileAtomically(written, text.data(), text.size())) return false;
+    if (!replaceFile(written, file_)) {
+        std::filesystem::remove(written, ec);
+        return false;
+    }
     tree_ = std::move(merged);
     pending_.clear();
     return true;

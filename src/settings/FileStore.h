@@ -4,9 +4,11 @@
 //
 // The file is read at construction. Changes are applied at once in memory and written out
 // when a key is closed or the store is destroyed: the file is read again, the changes of
-// this store are replayed onto it, and the result replaces the file atomically. So two hosts
-// for different plug-ins can share one file without undoing each other's changes, and a crash
-// never leaves a half-written file. A file that exists but cannot be read is never replaced.
+// this store are replayed onto it, and the result replaces the file atomically. Writers take
+// an advisory lock on "<file>.lock" around that read-merge-replace and each writes through a
+// temporary file of its own. So two hosts for different plug-ins can share one file, even
+// saving at the same moment, without undoing each other's changes, and a crash never leaves a
+// half-written file. A file that exists but cannot be read is never replaced.
 
 #include <filesystem>
 #include <mutex>

@@ -1,6 +1,5 @@
 #include "settings/HostSettings.h"
 
-#include <cmath>
 #include <locale>
 #include <optional>
 #include <sstream>
@@ -128,14 +127,14 @@ void writeDevice(KeyValues& host, const AudioDirection& direction, const AudioDe
     host.write(direction.bufferSize, device.bufferSize);
 }
 
-// The standard stream conversion in the classic locale ("98.7654"). Only a finite, positive
-// tempo is taken: anything else would reach the plug-in's time information and every
-// samples-per-beat division.
+// The standard stream conversion in the classic locale ("98.7654"). Only a usable tempo is
+// taken: anything else would reach the plug-in's time information and every samples-per-beat
+// division.
 std::optional<double> parseTempo(const std::wstring& text) {
     std::wistringstream in(text);
     in.imbue(std::locale::classic());
     double value = 0.0;
-    if (!(in >> value) || !std::isfinite(value) || value <= 0.0) return std::nullopt;
+    if (!(in >> value) || !isUsableTempo(value)) return std::nullopt;
     return value;
 }
 

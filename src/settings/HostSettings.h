@@ -13,6 +13,14 @@
 
 namespace vl {
 
+// The tempos the host takes, in beats per minute. Every writer of a tempo (settings, plug-in
+// request, MIDI clock, tempo dialog) ignores a value outside this range or not finite: 1 to
+// 999 BPM covers every real use, and the plug-in's time information and every division by the
+// tempo stay finite.
+constexpr double kMinTempoBpm = 1.0;
+constexpr double kMaxTempoBpm = 999.0;
+inline bool isUsableTempo(double bpm) { return bpm >= kMinTempoBpm && bpm <= kMaxTempoBpm; }  // false for NaN
+
 class HostSettings {
 public:
     // Opens (creating if needed) the root key "Software\Vorlane\" + effectName in store; a

@@ -12,6 +12,8 @@
 
 #include "../unit/coordinator/CoordinatorRig.h"
 #include "player/AudioFile.h"
+#include "host/HostCallback.h"
+#include "support/FakePlugin.h"
 #include "support/ProbeModule.h"
 #include "support/ScratchDir.h"
 
@@ -104,4 +106,33 @@ TEST(Realtime, ProcessCycleAllocatesNothingAndTakesNoLock) {
     countingHere = false;
     ::operator delete(block);
     EXPECT_EQ(allocations.load(), 1);
+}
+
+// A plug-in that sets the host's tempo from inside its processing: the request neither
+// allocates, nor locks, nor touches the settings store on the audio thread.
+TEST(Realtime, TempoRequestFromInsideTheProcessCycle) {
+    struct TempoSetter : FakePlugin {
+        TempoSetter() : FakePlugin(0, 2, vst::effFlagsIsSynth | vst::effFlagsCanReplacing) {}
+        int block = 0;
+        void onProcess(float** in, float** out, vst::int32 frames) override {
+            const float tempo = 100.0f + static_cast<float>(block++ % 40);
+            vl::VLHostCallback(&effect, vst::audioMasterSetTempoPrivate, 0, 0, nullptr, tempo);
+            FakePlugin::onProcess(in, out, frames);
+        }
+    } plugin;
+    CoordinatorRig rig(vl::kDeviceTypeASIO, 44100.0, 64);
+    plugin.attach(rig.slot);
+    rig.link();
+    rig.settings->PluginCanSetTempo = true;
+    ASSERT_TRUE(rig.host.StartAudioEngine());
+    allocations = 0;
+    locks = 0;
+    for (int block = 0; block < 500; ++block) {
+        countingHere = true;
+        rig.backend.pump(64);
+        countingHere = false;
+    }
+    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_EQ(locks.load(), 0);
+    EXPECT_EQ(rig.slot.timeInfo.tempo, 100.0 + 498 % 40);  // each block takes the previous one's request
 }

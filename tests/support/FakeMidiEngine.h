@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "midi/MidiDevice.h"
+#include "midi/MidiInputDecoder.h"
 
 namespace vltest {
 
@@ -81,11 +82,30 @@ public:
         m.data1 = static_cast<uint8_t>(data1 & 0x7F);
         m.data2 = static_cast<uint8_t>(data2 & 0x7F);
         m.deltaMs = deltaMs;
+        fakeTimeMs += deltaMs;
+        m.timeMs = fakeTimeMs;
         inputs[n].handler(&m, inputs[n].value);
     }
 
+    // The engine's counter as the real decoder reads it (ticks of kCounterFrequency per second).
+    static constexpr int64_t kCounterFrequency = 2400000;  // 1/24 s is 100000 ticks
+    static inline int64_t counter = 1;
+
+    // Delivers a packed short message to the n-th opened input through the real decoder, as a
+    // platform input callback does, at the given counter value.
+    void deliverPacked(size_t n, uint32_t packed, int64_t atCounter) {
+        if (n >= inputs.size()) return;
+        counter = atCounter;
+        const vl::MidiInstance instance{inputs[n].handler, inputs[n].value, &decoder};
+        vl::MidiInputDecoder::deliver(&instance, vl::MidiInputEvent::ShortMessage, packed);
+    }
+
 private:
+    static int64_t readCounter() { return counter; }
+
     std::mutex sendMutex;
+    double fakeTimeMs = 0.0;
+    vl::MidiInputDecoder decoder{messageRecord, &readCounter, kCounterFrequency};
 };
 
 }  // namespace vltest

@@ -42,6 +42,11 @@ public:
     bool failOpen = false;
     uint32_t maxBlocks = 0;           // 0 = until the callback answers false
     uint32_t paceMicros = 0;          // sleep between blocks (0 = as fast as possible)
+    // A device that hangs: the loop delivers no block (holdBeforeFirstBlock) or does not end
+    // when the callback answers false (holdAfterStop) until the test sets release.
+    bool holdBeforeFirstBlock = false;
+    bool holdAfterStop = false;
+    std::atomic<bool> release{false};
     // Input sample of channel c at absolute frame n: inputBase[c] + n * inputStep.
     float inputBase[2] = {0.25f, -0.25f};
     float inputStep = 0.0f;
@@ -74,8 +79,12 @@ public:
             return true;
         }
         inLoop = true;
+        while (holdBeforeFirstBlock && !release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         for (;;) {
-            if (!pump(blockFrames)) break;
+            if (!pump(blockFrames)) {
+                while (holdAfterStop && !release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                break;
+            }
             if (maxBlocks && blocks >= maxBlocks) break;
             if (paceMicros) std::this_thread::sleep_for(std::chrono::microseconds(paceMicros));
         }

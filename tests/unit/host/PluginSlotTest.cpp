@@ -178,8 +178,13 @@ TEST_F(SlotTest, OnlyTheAnswerOneCountsAsYes) {
     EXPECT_TRUE(slot.canDo("sendVstMidiEvent"));
     EXPECT_STREQ(probe.lastCall(vst::effCanDo)->text, "sendVstMidiEvent");
 
-    probe.config().keyDownAnswer = -1;
-    EXPECT_FALSE(slot.editKeyDown('a', 0, 0.0f));
+    // A key counts as consumed on any nonzero answer, negative ones too.
+    for (int answer : {-1, 0, 1, 2}) {
+        probe.config().keyDownAnswer = answer;
+        probe.config().keyUpAnswer = answer;
+        EXPECT_EQ(slot.editKeyDown('a', 0, 0.0f), answer != 0) << answer;
+        EXPECT_EQ(slot.editKeyUp('a', 0, 0.0f), answer != 0) << answer;
+    }
     probe.config().keyDownAnswer = 1;
     EXPECT_TRUE(slot.editKeyDown('a', vst::VKEY_SPACE, 8.0f));
     const probe::Call* key = probe.lastCall(vst::effEditKeyDown);

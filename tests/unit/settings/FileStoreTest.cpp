@@ -2,7 +2,15 @@
 // host writing the same file.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "platform/FileIO.h"
 #include "settings/FileStore.h"
@@ -128,6 +136,60 @@ TEST_F(FileStoreTest, AFileThatCannotBeReadIsNeverReplaced) {
     fs::resize_file(file, hugeSize);
     writeText(kHost, L"Tempo", L"100");
     EXPECT_EQ(fs::file_size(file), hugeSize);
+}
+
+// Two hosts (processes, or stores of one process) saving into the same file at the same time:
+// each value is written and its key closed, so every one is a read-merge-replace of its own.
+TEST_F(FileStoreTest, WritersAtTheSameTimeLoseNothing) {
+    constexpr int kValues = 100;
+    const auto writeMany = [this](int writer) {
+        FileStore store(file);
+        const std::wstring key = L"Software\\Vorlane\\Writer " + std::to_wstring(writer) + L"\\Host";
+        for (int i = 0; i < kValues; ++i) {
+            ScopedKey host(store, store.createKey(key));
+            store.writeDword(host.get(), L"v" + std::to_wstring(i), static_cast<uint32_t>(i));
+        }
+    };
+    const auto countValues = [this](int writers) {
+        FileStore store(file);
+        int found = 0;
+        for (int writer = 0; writer < writers; ++writer) {
+            ScopedKey host(store, store.openKey(L"Software\\Vorlane\\Writer " + std::to_wstring(writer) + L"\\Host"));
+            uint32_t value = 0;
+            for (int i = 0; i < kValues; ++i) found += store.readDword(host.get(), L"v" + std::to_wstring(i), value) && value == uint32_t(i);
+        }
+        return found;
+    };
+    {
+        std::thread first(writeMany, 0), second(writeMany, 1);
+        first.join();
+        second.join();
+        EXPECT_EQ(countValues(2), 2 * kValues);
+    }
+#ifndef _WIN32
+    fs::remove_all(folder);
+    pid_t children[2] = {};
+    for (int writer = 0; writer < 2; ++writer) {
+        children[writer] = fork();
+        ASSERT_GE(children[writer], 0);
+        if (children[writer] == 0) {
+            writeMany(writer + 2);
+            _exit(0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = -1;
+        // Bounded: a writer that hangs fails the test instead of the run.
+        for (int i = 0; i < 60000 && waitpid(child, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (waitpid(child, &status, WNOHANG) == 0) kill(child, SIGKILL);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(countValues(4), 2 * kValues);  // writers 2 and 3 (0 and 1 went with the folder)
+#endif
+    // Nothing is left behind but the file and its lock.
+    for (const auto& entry : fs::directory_iterator(file.parent_path()))
+        EXPECT_TRUE(entry.path() == file || entry.path().extension() == ".lock") << entry.path();
 }
 
 TEST_F(FileStoreTest, TheUserFileFollowsTheXdgRules) {

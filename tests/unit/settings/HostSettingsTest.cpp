@@ -112,7 +112,8 @@ TEST_P(HostSettingsTest, TempoIsReadOnlyWithAValidAudioDeviceTypeAndOnlyWhenItCo
     const std::pair<const wchar_t*, double> cases[] = {
         {L"98.7654", 98.7654}, {L"140bpm", 140.0}, {L"abc", 90.0}, {L"", 90.0},
         // Never a tempo that would break the time information.
-        {L"-5", 90.0}, {L"0", 90.0}, {L"1e999", 90.0}, {L"nan", 90.0}};
+        {L"-5", 90.0}, {L"0", 90.0}, {L"1e999", 90.0}, {L"nan", 90.0}, {L"inf", 90.0},
+        {L"0.5", 90.0}, {L"1000", 90.0}, {L"1", 1.0}, {L"999", 999.0}};
     for (const auto& [text, expected] : cases) {
         put(host(), {{L"Tempo", text}});
         EXPECT_EQ(loadedRun(90.0)->tempo, expected) << std::string(text, text + wcslen(text));
@@ -239,6 +240,49 @@ TEST_P(HostSettingsTest, DefaultAudioDevicesAreTheLastSharedModeDefaults) {
     AudioDeviceRecord* second = wasapi.add(kDeviceTypeWasapiShared, L"Second", false, true);
     EXPECT_TRUE(settings->chooseDefaultAudioDevices(wasapi));
     EXPECT_EQ(std::tuple(settings->inputDevice, settings->outputDevice), std::tuple(mic, second));
+}
+
+// The names and types of the stored layout, written out here rather than taken from the
+// code's own tables, so that a misspelt name in both directions cannot go unnoticed.
+TEST_P(HostSettingsTest, ValueNamesAndTypesFollowTheStoredLayout) {
+    AudioDeviceRecord* in = asio.add(kDeviceTypeASIO, L"Driver", true);
+    AudioDeviceRecord* out = asio.add(kDeviceTypeASIO, L"Driver", false);
+    {
+        auto settings = run();
+        std::tie(settings->inputDevice, settings->outputDevice) = std::tuple(in, out);
+        settings->samplePath = L"loop.wav";
+        settings->midiDevices.push_back(midiRecord(0, L"Keys", true, true));
+        settings->saveSettings();
+    }
+    const std::wstring device = midiKey(0);
+    const std::pair<std::wstring, const wchar_t*> strings[] = {
+        {host(), L"AudioDeviceIn Name"}, {host(), L"AudioDeviceOut Name"}, {host(), L"Tempo"},
+        {host(), L"samplePath"}, {device, L"name"}};
+    const std::pair<std::wstring, const wchar_t*> numbers[] = {
+        {host(), L"AudioDeviceType"}, {host(), L"AudioDeviceIn Left"}, {host(), L"AudioDeviceIn Right"},
+        {host(), L"AudioDeviceIn BufferSize"}, {host(), L"AudioDeviceOut Left"}, {host(), L"AudioDeviceOut Right"},
+        {host(), L"AudioDeviceOut BufferSize"}, {host(), L"sampleLooped"}, {host(), L"sampleStartByMidi"},
+        {host(), L"sampleCalcTempo"}, {host(), L"sampleRecordOption"}, {host(), L"sampleRecordMaxBars"},
+        {host(), L"openPlayerOnStartup"}, {host(), L"startPlayerAutomatic"}, {device, L"in"}, {device, L"active"},
+        {device, L"sync"}, {device, L"syncWhilePlaying"}, {device, L"delay"}, {device, L"filterCCMessages"},
+        {device, L"filterProgramChanges"}, {device, L"channel"}, {device, L"keyboardRangeLeft"},
+        {device, L"keyboardRangeRight"}};
+    for (const auto& [key, name] : strings) {
+        auto value = stored(key, name);
+        EXPECT_TRUE(value && std::holds_alternative<std::wstring>(*value)) << std::wstring(name);
+    }
+    for (const auto& [key, name] : numbers) {
+        auto value = stored(key, name);
+        EXPECT_TRUE(value && std::holds_alternative<uint32_t>(*value)) << std::wstring(name);
+    }
+    // Read back under the same literal names, and the one value of the root key.
+    put(host(), {{L"Tempo", L"87.5"}, {L"sampleRecordMaxBars", 9u}});
+    put(device, {{L"keyboardRangeRight", 99u}});
+    put(root(), {{L"PluginCanSetTempo", 1u}});
+    auto next = loadedRun();
+    EXPECT_EQ(std::tuple(next->tempo.get(), next->sampleRecordMaxBars, next->PluginCanSetTempo), std::tuple(87.5, 9, true));
+    ASSERT_EQ(next->midiDevices.size(), 1u);
+    EXPECT_EQ(next->midiDevices[0]->keyboardRangeRight.get(), 99);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, HostSettingsTest, ::testing::ValuesIn(test::storeKinds()),
