@@ -98,6 +98,21 @@ inline vl::AudioDeviceRecord* findRecord(vl::VLAudioBase* backend, uint32_t type
     return nullptr;
 }
 
+// One blocking family: its device type and where the set keeps its back end.
+struct Family {
+    const char* name;
+    uint32_t type;
+    vl::VLAudioBase* (*backend)(vl::WindowsAudioBackends&);
+};
+inline void PrintTo(const Family& family, std::ostream* os) { *os << family.name; }
+inline std::string familyName(const testing::TestParamInfo<Family>& info) { return info.param.name; }
+
+inline const Family kWasapiShared{"WasapiShared", vl::kDeviceTypeWasapiShared,
+                                  [](vl::WindowsAudioBackends& b) { return &b.wasapi(); }};
+inline const Family kDirectSound{"DirectSound", vl::kDeviceTypeDirectSound,
+                                 [](vl::WindowsAudioBackends& b) { return b.directSound(); }};
+inline const Family kMme{"Mme", vl::kDeviceTypeMME, [](vl::WindowsAudioBackends& b) { return b.mme(); }};
+
 // ---- the file sink --------------------------------------------------------------------------
 
 inline std::filesystem::path sinkDir() { return std::filesystem::path(VL_TEST_AUDIO_SINK_DIR); }
