@@ -254,7 +254,45 @@ void fromPlanes(const float* left, const float* right, Sample* out, uint32_t cha
     }
 }
 
+// Channels left and right of every frame (already checked against channels).
+template <typename Sample>
+void chosenToPlanes(const Sample* in, uint32_t channels, InputChannels chosen, float* left, float* right,
+                    uint32_t frames, double scale) {
+    if (channels == 0) return;
+    for (uint32_t i = 0; i < frames; ++i) {
+        const Sample* frame = in + size_t(i) * channels;
+        left[i] = static_cast<float>(frame[chosen.left] * scale);
+        right[i] = static_cast<float>(frame[chosen.right] * scale);
+    }
+}
+
 }  // namespace
+
+InputChannels chooseInputChannels(uint32_t channels, int32_t leftChannel, int32_t rightChannel) {
+    if (channels <= 1) return {0, 0};
+    const auto inside = [channels](int32_t c) { return c >= 0 && uint32_t(c) < channels; };
+    return {inside(leftChannel) ? uint32_t(leftChannel) : 0u, inside(rightChannel) ? uint32_t(rightChannel) : 1u};
+}
+
+void int16ToChosenPlanes(const int16_t* in, uint32_t channels, InputChannels chosen, float* left, float* right,
+                         uint32_t frames) {
+    chosenToPlanes(in, channels, chosen, left, right, frames, 1.0 / 32768.0);
+}
+
+void int32ToChosenPlanes(const int32_t* in, uint32_t channels, InputChannels chosen, float* left, float* right,
+                         uint32_t frames) {
+    chosenToPlanes(in, channels, chosen, left, right, frames, 1.0 / 2147483648.0);
+}
+
+void float32ToChosenPlanes(const float* in, uint32_t channels, InputChannels chosen, float* left, float* right,
+                           uint32_t frames) {
+    if (channels == 0) return;
+    for (uint32_t i = 0; i < frames; ++i) {
+        const float* frame = in + size_t(i) * channels;
+        left[i] = frame[chosen.left];
+        right[i] = frame[chosen.right];
+    }
+}
 
 void int16ToPlanes(const int16_t* in, uint32_t channels, float* left, float* right, uint32_t frames) {
     toPlanes(in, channels, left, right, frames, 1.0 / 32768.0);
@@ -272,6 +310,11 @@ void planesToInt16(const float* left, const float* right, int16_t* out, uint32_t
 void planesToInt32(const float* left, const float* right, int32_t* out, uint32_t channels, int32_t leftChannel,
                    int32_t rightChannel, uint32_t frames) {
     fromPlanes<int32_t, toInterleavedInt32>(left, right, out, channels, leftChannel, rightChannel, frames);
+}
+
+void planesToFloat32(const float* left, const float* right, float* out, uint32_t channels, int32_t leftChannel,
+                     int32_t rightChannel, uint32_t frames) {
+    fromPlanes<float, limit>(left, right, out, channels, leftChannel, rightChannel, frames);
 }
 
 }  // namespace interleaved

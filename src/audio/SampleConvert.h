@@ -113,6 +113,28 @@ void planesToInt16(const float* left, const float* right, int16_t* out, uint32_t
 void planesToInt32(const float* left, const float* right, int32_t* out, uint32_t channels, int32_t leftChannel,
                    int32_t rightChannel, uint32_t frames);
 
+// The device channels that feed the left and right planes: the record's choice, a mono device
+// feeding both planes, an index outside the device's channels falling back to 0 (left) or 1
+// (right).
+struct InputChannels {
+    uint32_t left = 0;
+    uint32_t right = 1;
+};
+InputChannels chooseInputChannels(uint32_t channels, int32_t leftChannel, int32_t rightChannel);
+
+// Input from the chosen channels (see chooseInputChannels): integers scaled by 2^-15 or 2^-31
+// in double precision as above, IEEE singles copied.
+void int16ToChosenPlanes(const int16_t* in, uint32_t channels, InputChannels chosen, float* left, float* right,
+                         uint32_t frames);
+void int32ToChosenPlanes(const int32_t* in, uint32_t channels, InputChannels chosen, float* left, float* right,
+                         uint32_t frames);
+void float32ToChosenPlanes(const float* in, uint32_t channels, InputChannels chosen, float* left, float* right,
+                           uint32_t frames);
+
+// Output to IEEE singles: the channel choice of planesToInt16, every value limited with c(x).
+void planesToFloat32(const float* left, const float* right, float* out, uint32_t channels, int32_t leftChannel,
+                     int32_t rightChannel, uint32_t frames);
+
 }  // namespace interleaved
 
 }  // namespace vl

@@ -1,0 +1,127 @@
+#pragma once
+// The application's rules that do not draw anything: how a key message is routed and
+// translated for the plug-in, what the menu loses for which plug-in, whether the transport
+// starts at start-up, the status caption, and the window size arithmetic. Portable, so that
+// the native tests cover them; the Windows main window only applies the answers.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vl::app {
+
+// Windows virtual-key codes used by the rules (the values of <windows.h>).
+namespace vk {
+constexpr int Back = 0x08, Tab = 0x09, Clear = 0x0C, Return = 0x0D, Shift = 0x10, Control = 0x11, Menu = 0x12,
+              Pause = 0x13, Escape = 0x1B, Space = 0x20, Prior = 0x21, Next = 0x22, End = 0x23, Home = 0x24,
+              Left = 0x25, Up = 0x26, Right = 0x27, Down = 0x28, Select = 0x29, Print = 0x2A, Execute = 0x2B,
+              Snapshot = 0x2C, Insert = 0x2D, Delete = 0x2E, Help = 0x2F, Numpad0 = 0x60, Numpad9 = 0x69,
+              Multiply = 0x6A, Add = 0x6B, Separator = 0x6C, Subtract = 0x6D, Decimal = 0x6E, Divide = 0x6F,
+              F1 = 0x70, F12 = 0x7B, Numlock = 0x90, Scroll = 0x91;
+}  // namespace vk
+
+// ---- keys ---------------------------------------------------------------------------------
+
+// The plug-in's virtual key (VstVirtualKey) for a Windows virtual-key code; 0 when the code is
+// not one of the 55 translated keys.
+int32_t vstVirtualKey(int windowsKey);
+// Number of entries of the translation table.
+size_t vstVirtualKeyTableSize();
+// The character handed with effEditKeyDown/Up: letters A..Z in lower case, others unchanged.
+int32_t keyCharacter(int windowsKey);
+// VstModifierKey bits: Shift 1, Alt 2, Ctrl 8.
+int32_t modifierBits(bool shift, bool ctrl, bool alt);
+
+enum class KeyRoute {
+    General,          // the general handling (plug-in, then computer-keyboard notes)
+    Swallow,          // marked handled, goes nowhere else
+    Command,          // run the menu command in KeyDecision::command, then swallow
+    PanicKey,         // Ctrl+X key-down: KeyboardNote("P"), swallowed if it answered true
+    ToggleTransport,  // Space released: toggle the requested transport, then swallow
+};
+
+struct KeyDecision {
+    KeyRoute route = KeyRoute::General;
+    int command = 0;  // menu command id for KeyRoute::Command
+};
+
+// Routes a key-down or key-up message of the thread (Ctrl as held at that moment).
+KeyDecision routeKey(int windowsKey, bool keyDown, bool ctrl);
+
+// What the general handling sends to the plug-in for one key message.
+struct PluginKey {
+    int32_t character = 0;
+    int32_t virtualKey = 0;
+    float modifiers = 0.0f;
+};
+PluginKey pluginKey(int windowsKey, bool shift, bool ctrl, bool alt);
+
+// ---- transport ----------------------------------------------------------------------------
+
+struct TransportChange {
+    bool setRequest = false;      // set the coordinator's transportRequest
+    bool requestedPlaying = false;  // the value to store in requestedPlaying
+};
+
+// Space released: the requested state flips; a request is raised only when the new state
+// differs from what the time information shows.
+TransportChange spaceToggle(bool requestedPlaying, bool timeInfoPlaying);
+
+// Start-up: the transport is asked to play unless a MIDI clock device is synced or the effect
+// is one of the two that start stopped. effectName is the plug-in's 8-bit name as it stands in
+// its buffer (up to the first zero byte); the comparison is byte-exact.
+struct StartupTransport {
+    bool apply = false;        // false: leave transportRequest and requestedPlaying alone
+    TransportChange change{};  // when apply: what to store
+};
+StartupTransport transportAtStartup(bool anyClockSync, std::string_view effectName, bool timeInfoPlaying);
+
+// ---- menu ---------------------------------------------------------------------------------
+
+enum class MenuVariant {
+    Foreign,             // no player item, Help menu only "About"
+    VendorWithoutAbout,  // everything but "About"
+    VendorFull,          // the menu as the resource defines it
+};
+MenuVariant menuVariant(bool isVendorPlugin, bool hasAboutScreen);
+
+struct MenuRemoval {
+    int menu;      // MENU_POS_FILE or MENU_POS_HELP
+    int position;  // position inside that pull-down at the moment of the removal
+};
+// Removals in the order in which they are applied to the menu of the resource.
+std::vector<MenuRemoval> menuRemovals(MenuVariant variant);
+
+// Text of the engine switch item.
+const wchar_t* engineItemText(bool running);
+
+// ---- caption ------------------------------------------------------------------------------
+
+// "<name> | Tempo: <tempo, two decimals> | CPU: <cpu>%" followed by a newline.
+std::wstring statusCaption(std::wstring_view effectName, double tempo, int cpuPercent);
+
+// ---- window sizes -------------------------------------------------------------------------
+
+struct Rect {
+    int left = 0, top = 0, right = 0, bottom = 0;
+};
+struct Placement {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+// The editor's extent as the windows use it: the right and bottom of the plug-in's rectangle,
+// 16-bit signed values. Without a rectangle the plug-in slot's default size stands in.
+struct EditorExtent {
+    int16_t right = 0;
+    int16_t bottom = 0;
+};
+
+// Main window: at the client rectangle's top-left corner, editor right + 6 wide and editor
+// bottom + 46 high (both less the client origin). A rectangle with a negative extent gives an
+// empty window rather than a negative size.
+Placement mainWindowPlacement(const Rect& client, EditorExtent editor);
+// Editor child window: the control's client size plus the editor's extent less 10 pixels.
+Placement editorWindowPlacement(const Rect& client, EditorExtent editor);
+
+}  // namespace vl::app

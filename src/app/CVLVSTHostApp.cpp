@@ -1,0 +1,39 @@
+#include "CVLVSTHostApp.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <exception>
+
+#include "CVLVSTHostDlg.h"
+#include "platform/win/Com.h"
+
+namespace vl::app {
+
+int CVLVSTHostApp::InitInstance() {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_USEREX_CLASSES | ICC_LINK_CLASS;
+    InitCommonControlsEx(&controls);
+    // The audio back ends enumerate their devices through COM on this thread.
+    platform::ComThreadScope com;
+
+    try {
+        CVLVSTHostDlg mainWindow;
+        Dialog::SetMainWindow(&mainWindow);
+        mainWindow.RunModal(nullptr);
+        Dialog::SetMainWindow(nullptr);
+    } catch (const std::exception&) {
+        MessageBoxW(nullptr, L"The application could not create its windows.", L"Error", MB_OK | MB_ICONERROR);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace vl::app
+
+namespace {
+vl::app::CVLVSTHostApp theApp;
+}
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return theApp.InitInstance(); }

@@ -1,0 +1,392 @@
+#include "CVLVSTHostDlg.h"
+
+#include <string>
+
+#include "AppRules.h"
+#include "CHostAbout.h"
+#include "host/HostCallback.h"
+#include "platform/Module.h"
+
+namespace vl::app {
+
+namespace {
+
+constexpr wchar_t kErrorCaption[] = L"Error";
+constexpr wchar_t kWarningCaption[] = L"Warning";
+constexpr wchar_t kNoPluginText[] = L"Couldn't load Plugin!";
+constexpr wchar_t kNoAudioText[] = L"Couldn't start Audioengine";
+constexpr wchar_t kNoMidiText[] = L"Couldn't start Midi-Engine";
+constexpr wchar_t kTempoSyncedText[] =
+    L"The tempo is already synced by an external Midi device!\r\nTo change this open the Midi Settings Dialog.";
+constexpr wchar_t kVendorOnlyText[] = L"This feature only works with Vorlane products!";
+
+bool keyHeld(int key) { return GetKeyState(key) < 0; }
+
+bool testHooksEnabled() {
+    wchar_t value[8] = {};
+    return GetEnvironmentVariableW(kTestHooksVariable, value, 8) > 0;
+}
+
+}  // namespace
+
+platform::MessageAnswer MessageBoxSink::show(const platform::UserMessage& message) {
+    UINT style = message.buttons == platform::MessageButtons::YesNo ? MB_YESNO : MB_OK;
+    switch (message.icon) {
+        case platform::MessageIcon::Error: style |= MB_ICONERROR; break;
+        case platform::MessageIcon::Warning: style |= MB_ICONWARNING; break;
+        case platform::MessageIcon::Question: style |= MB_ICONQUESTION; break;
+        case platform::MessageIcon::Information: style |= MB_ICONINFORMATION; break;
+        case platform::MessageIcon::None: break;
+    }
+    HWND ownerWindow = message.owner ? static_cast<HWND>(message.owner) : *owner;
+    const int answer = MessageBoxW(ownerWindow, message.text.c_str(), message.caption.c_str(), style);
+    if (answer == IDYES) return platform::MessageAnswer::Yes;
+    if (answer == IDNO) return platform::MessageAnswer::No;
+    return platform::MessageAnswer::Ok;
+}
+
+CVLVSTHostDlg::CVLVSTHostDlg() : Dialog(IDD_VORLANEHOST_DIALOG) {
+    // From here on the host callback answers from the slot's time information, also while the
+    // plug-in's entry point runs.
+    setHostContext(&slot);
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                         GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+    smallIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                              GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    coordinator.setMessageSink(&messageSink);
+    testQueryMessage = testHooksEnabled() ? RegisterWindowMessageW(kTestQueryMessage) : 0;
+}
+
+CVLVSTHostDlg::~CVLVSTHostDlg() {
+    Shutdown();
+    // The settings go first; the coordinator must not reach them any more.
+    coordinator.settings = nullptr;
+    settings.reset();
+    if (icon) DestroyIcon(icon);
+    if (smallIcon) DestroyIcon(smallIcon);
+}
+
+void CVLVSTHostDlg::DoDataExchange() { pluginWindow.Attach(GetDlgItem(hwnd(), IDC_PLUGINWINDOW)); }
+
+void CVLVSTHostDlg::ShowMessage(const wchar_t* text, const wchar_t* caption) {
+    platform::UserMessage message;
+    message.text = text;
+    message.caption = caption;
+    message.icon = caption == kWarningCaption ? platform::MessageIcon::Warning : platform::MessageIcon::Error;
+    messageSink.show(message);
+}
+
+BOOL CVLVSTHostDlg::OnInitDialog() {
+    // 1. Data exchange, wait cursor, icons.
+    messageOwner = hwnd();
+    DoDataExchange();
+    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon ? smallIcon : icon));
+
+    // 2. The plug-in beside the executable.
+    const LoadResult loaded = slot.loadForExecutable(platform::executablePath());
+    if (loaded == LoadResult::PathTooShort) return FALSE;
+    if (!slot.effect) {
+        ShowMessage(kNoPluginText, kErrorCaption);
+        if (MainWindow()) SendMessageW(MainWindow()->hwnd(), WM_CLOSE, 0, 0);
+        return FALSE;
+    }
+
+    // 3. Editor rectangle and effect name (the caption).
+    const EditorExtent editor = editorExtentOf(slot);
+    const std::wstring effectName = slot.effectNameWide();
+    SetWindowTextW(hwnd(), effectName.c_str());
+
+    // 4. Settings of this effect, with the MIDI devices of this run merged in.
+    settings = std::make_unique<HostSettings>(effectName);
+    settings->loadSettings(backends.set());
+    settings->mergeMidiDevices(midi.devices);
+
+    // 5. Window size from the editor, centred on the screen.
+    RECT client{};
+    GetClientRect(hwnd(), &client);
+    const Placement placed = mainWindowPlacement(Rect{client.left, client.top, client.right, client.bottom}, editor);
+    MoveWindow(hwnd(), placed.x, placed.y, placed.width, placed.height, TRUE);
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    SetWindowPos(hwnd(), nullptr, work.left + (work.right - work.left - placed.width) / 2,
+                 work.top + (work.bottom - work.top - placed.height) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+    // 6. The editor.
+    pluginWindow.SetupEditor(&slot, &coordinator, hwnd());
+
+    // 7. Coordinator links.
+    coordinator.link(&slot, &backends.set(), &midi, settings.get());
+
+    // 8. Audio engine.
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    StartAudioAtStartup();
+
+    // 9. MIDI engine.
+    if (!coordinator.StartMidiEngine()) {
+        ShowMessage(kNoMidiText, kErrorCaption);
+        OpenModeless(ModelessWindow::MidiSettings, false);
+    }
+
+    // 10. The plug-in's saved state.
+    coordinator.LoadChunk();
+
+    // 11. Transport.
+    ApplyStartupTransport();
+
+    // 12. - 15. Menu for this plug-in.
+    HMENU menu = GetMenu(hwnd());
+    if (!menu) return FALSE;
+    isVendorPlugin = slot.checkVendor();
+    SetEngineItemText(menu, coordinator.engineRunning.load(std::memory_order_acquire));
+    AdjustMenu(menu);
+
+    // 16. The player window, if the user asked for it at start.
+    if (settings->openPlayerOnStartup) OnCommand(ID_FILE_AUDIOPLAYER, 0, nullptr);
+
+    // 17.
+    return TRUE;
+}
+
+void CVLVSTHostDlg::StartAudioAtStartup() {
+    if (coordinator.StartAudioEngine()) return;
+    if (settings->outputDevice) {
+        ShowMessage(kNoAudioText, kErrorCaption);
+        OpenModeless(ModelessWindow::AudioSettings, true);
+        return;
+    }
+    if (!settings->chooseDefaultAudioDevices(backends.wasapi())) return;
+    if (coordinator.StartAudioEngine()) {
+        settings->saveSettings();
+    } else {
+        OpenModeless(ModelessWindow::AudioSettings, true);
+    }
+}
+
+void CVLVSTHostDlg::ApplyStartupTransport() {
+    const StartupTransport start =
+        transportAtStartup(settings->anyClockSync(), slot.effectName(), coordinator.transportPlaying());
+    if (!start.apply) return;
+    // requestedPlaying is published before the request that announces it.
+    coordinator.requestedPlaying.store(start.change.requestedPlaying, std::memory_order_release);
+    if (start.change.setRequest) coordinator.transportRequest.store(true, std::memory_order_release);
+}
+
+void CVLVSTHostDlg::ToggleTransport() {
+    const TransportChange change =
+        spaceToggle(coordinator.requestedPlaying.load(std::memory_order_acquire), coordinator.transportPlaying());
+    coordinator.requestedPlaying.store(change.requestedPlaying, std::memory_order_release);
+    if (change.setRequest) coordinator.transportRequest.store(true, std::memory_order_release);
+}
+
+void CVLVSTHostDlg::SetEngineItemText(HMENU menu, bool running) {
+    MENUITEMINFOW item{};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_STRING;
+    item.dwTypeData = const_cast<wchar_t*>(engineItemText(running));
+    SetMenuItemInfoW(menu, ID_FILE_AUDIOENGINE, FALSE, &item);
+}
+
+void CVLVSTHostDlg::AdjustMenu(HMENU menu) {
+    const MenuVariant variant = menuVariant(isVendorPlugin, isVendorPlugin && slot.canDo("hasAboutScreen"));
+    for (const MenuRemoval& removal : menuRemovals(variant)) {
+        if (HMENU popup = GetSubMenu(menu, removal.menu)) DeleteMenu(popup, removal.position, MF_BYPOSITION);
+    }
+    DrawMenuBar(hwnd());
+}
+
+void CVLVSTHostDlg::OpenModeless(ModelessWindow which, bool applyEnabledAtStart) {
+    Dialog* open = nullptr;
+    switch (which) {
+        case ModelessWindow::AudioSettings: open = audioSettingsDialog; break;
+        case ModelessWindow::MidiSettings: open = midiSettingsDialog; break;
+        case ModelessWindow::Tempo: open = tempoDialog; break;
+        case ModelessWindow::Player: open = playerDialog; break;
+    }
+    if (open && open->hwnd()) {
+        SetForegroundWindow(open->hwnd());
+        return;
+    }
+    // The Audio Settings, Midi Settings, Tempo and Audio Player / Recorder windows are created
+    // here, modeless, with this window as parent; each clears its pointer above when it is
+    // destroyed. They are not part of the application yet, so the commands open nothing.
+    (void)applyEnabledAtStart;
+}
+
+void CVLVSTHostDlg::ToggleEngine() {
+    HMENU menu = GetMenu(hwnd());
+    if (!menu) return;
+    if (coordinator.engineRunning.load(std::memory_order_acquire)) {
+        coordinator.StopAudioEngine();
+        SetEngineItemText(menu, false);
+    } else if (coordinator.StartAudioEngine()) {
+        SetEngineItemText(menu, true);
+    } else {
+        ShowMessage(kNoAudioText, kErrorCaption);
+        SetEngineItemText(menu, false);
+    }
+}
+
+bool CVLVSTHostDlg::OnCommand(WORD id, WORD, HWND) {
+    switch (id) {
+        case ID_FILE_AUDIOSETTINGS: OpenModeless(ModelessWindow::AudioSettings, false); return true;
+        case ID_FILE_MIDISETTINGS: OpenModeless(ModelessWindow::MidiSettings, false); return true;
+        case ID_FILE_TEMPO:
+            if (settings && settings->anyClockSync()) {
+                ShowMessage(kTempoSyncedText, kWarningCaption);
+            } else {
+                OpenModeless(ModelessWindow::Tempo, false);
+            }
+            return true;
+        case ID_FILE_AUDIOENGINE: ToggleEngine(); return true;
+        case ID_FILE_AUDIOPLAYER: OpenModeless(ModelessWindow::Player, false); return true;
+        case ID_FILE_PANIC: coordinator.Panic(); return true;
+        case ID_FILE_EXIT:
+            coordinator.SaveChunk();
+            if (MainWindow()) SendMessageW(MainWindow()->hwnd(), WM_CLOSE, 0, 0);
+            return true;
+        case ID_HELP_HELP:
+            if (isVendorPlugin) slot.showHelp();
+            else ShowMessage(kVendorOnlyText, kErrorCaption);
+            return true;
+        case ID_HELP_CHECKFORUPDATES:
+            if (isVendorPlugin) slot.checkForUpdates();
+            else ShowMessage(kVendorOnlyText, kErrorCaption);
+            return true;
+        case ID_HELP_ABOUT:
+            if (isVendorPlugin) {
+                slot.showAboutScreen();
+            } else {
+                CHostAbout about;
+                about.RunSystemModal(hwnd());
+            }
+            return true;
+        default: return false;
+    }
+}
+
+void CVLVSTHostDlg::OnOK() {
+    Shutdown();
+    Dialog::OnOK();
+}
+
+void CVLVSTHostDlg::OnCancel() {
+    Shutdown();
+    Dialog::OnCancel();
+}
+
+void CVLVSTHostDlg::StopEnginesAndSaveState() {
+    coordinator.StopAudioEngine();
+    if (coordinator.linked()) coordinator.StopMidiEngine();  // closes the devices, ends clock sync
+    coordinator.SaveChunk();
+}
+
+void CVLVSTHostDlg::Shutdown() {
+    if (shutDown) return;
+    shutDown = true;
+    StopEnginesAndSaveState();
+    pluginWindow.editorClosing = true;
+    slot.editClose();
+    slot.close();
+}
+
+INT_PTR CVLVSTHostDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
+    handled = true;
+    switch (message) {
+        case WM_PAINT:
+            if (IsIconic(hwnd())) {
+                PaintMinimised();
+                return 0;
+            }
+            break;
+        case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(icon);
+        case WM_QUERYENDSESSION: return TRUE;
+        case WM_ENDSESSION:
+            // The session ends without a close message: the engines are stopped and the
+            // plug-in's state is saved now, as the shut-down would.
+            if (wParam && !shutDown && !stateSavedForSessionEnd) {
+                stateSavedForSessionEnd = true;
+                StopEnginesAndSaveState();
+            }
+            return 0;
+        default:
+            if (testQueryMessage && message == testQueryMessage) {
+                AnswerTestQuery(reinterpret_cast<HWND>(wParam), lParam);
+                return 1;
+            }
+            break;
+    }
+    handled = false;
+    return 0;
+}
+
+void CVLVSTHostDlg::PaintMinimised() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(hwnd(), &paint);
+    SendMessageW(hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client{};
+    GetClientRect(hwnd(), &client);
+    const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, icon);
+    EndPaint(hwnd(), &paint);
+}
+
+void CVLVSTHostDlg::AnswerTestQuery(HWND replyTo, LPARAM query) {
+    if (!replyTo || query != kQueryMenu) return;
+    std::wstring answer;
+    HMENU menu = GetMenu(hwnd());
+    const int menus = menu ? GetMenuItemCount(menu) : 0;
+    for (int m = 0; m < menus; ++m) {
+        HMENU popup = GetSubMenu(menu, m);
+        const int items = popup ? GetMenuItemCount(popup) : 0;
+        for (int i = 0; i < items; ++i) {
+            wchar_t text[256] = {};
+            MENUITEMINFOW item{};
+            item.cbSize = sizeof item;
+            item.fMask = MIIM_ID | MIIM_FTYPE | MIIM_STRING;
+            item.dwTypeData = text;
+            item.cch = 255;
+            GetMenuItemInfoW(popup, static_cast<UINT>(i), TRUE, &item);
+            const bool separator = (item.fType & MFT_SEPARATOR) != 0;
+            answer += std::to_wstring(m) + L":" + std::to_wstring(i) + L":" +
+                      std::to_wstring(separator ? 0 : item.wID) + L":" + (separator ? L"" : text) + L"\n";
+        }
+    }
+    COPYDATASTRUCT data{};
+    data.dwData = static_cast<ULONG_PTR>(query);
+    data.cbData = static_cast<DWORD>((answer.size() + 1) * sizeof(wchar_t));
+    data.lpData = answer.data();
+    SendMessageW(replyTo, WM_COPYDATA, reinterpret_cast<WPARAM>(hwnd()), reinterpret_cast<LPARAM>(&data));
+}
+
+bool CVLVSTHostDlg::PreTranslateMessage(MSG& message) {
+    if (message.message != WM_KEYDOWN && message.message != WM_KEYUP) return false;
+    const bool keyDown = message.message == WM_KEYDOWN;
+    const int key = static_cast<int>(message.wParam);
+    const KeyDecision decision = routeKey(key, keyDown, keyHeld(VK_CONTROL));
+    switch (decision.route) {
+        case KeyRoute::Swallow: return true;
+        case KeyRoute::Command: OnCommand(static_cast<WORD>(decision.command), 0, nullptr); return true;
+        case KeyRoute::ToggleTransport: ToggleTransport(); return true;
+        case KeyRoute::PanicKey:
+            if (coordinator.KeyboardNote('P', true)) return true;
+            break;
+        case KeyRoute::General: break;
+    }
+    return GeneralKeyHandling(key, keyDown);
+}
+
+bool CVLVSTHostDlg::GeneralKeyHandling(int key, bool keyDown) {
+    const PluginKey forPlugin = pluginKey(key, keyHeld(VK_SHIFT), keyHeld(VK_CONTROL), keyHeld(VK_MENU));
+    const bool consumed = keyDown ? slot.editKeyDown(forPlugin.character, forPlugin.virtualKey, forPlugin.modifiers)
+                                  : slot.editKeyUp(forPlugin.character, forPlugin.virtualKey, forPlugin.modifiers);
+    if (consumed) return true;
+    if (isVendorPlugin && slot.editorOwnsKeys()) return false;
+    return coordinator.KeyboardNote(key & 0xFF, keyDown);
+}
+
+}  // namespace vl::app

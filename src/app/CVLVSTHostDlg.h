@@ -1,0 +1,101 @@
+#pragma once
+// CVLVSTHostDlg: the main window. It owns every long-lived part of the host (members in
+// construction order below; destruction runs backwards, so the settings go first and the
+// plug-in module is released last), runs the start-up, the menu commands, the key handling
+// and the shut-down.
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "audio/WindowsAudioBackends.h"
+#include "Dialog.h"
+#include "MainWindowIds.h"
+#include "PluginWindow.h"
+#include "host/PluginSlot.h"
+#include "host/VLVSTHostInterface.h"
+#include "midi/VLMMMidi.h"
+#include "platform/UserMessages.h"
+#include "settings/HostSettings.h"
+
+namespace vl::app {
+
+// Environment variable that switches the test query message on (any non-empty value).
+constexpr wchar_t kTestHooksVariable[] = L"VORLANE_HOST_TEST_HOOKS";
+// Registered message of the test query: wParam = the window that receives the answer as
+// WM_COPYDATA, lParam = the query. Menus cannot be read from another process.
+constexpr wchar_t kTestQueryMessage[] = L"VorlaneHost.TestQuery";
+enum TestQuery : LPARAM {
+    kQueryMenu = 1,  // one line per menu entry: "<menu>:<position>:<id>:<text>", separators id 0
+};
+
+// Message boxes of the engine, owned by the main window.
+class MessageBoxSink final : public platform::MessageSink {
+public:
+    explicit MessageBoxSink(HWND* owner) : owner(owner) {}
+    platform::MessageAnswer show(const platform::UserMessage& message) override;
+
+private:
+    HWND* owner;
+};
+
+class CVLVSTHostDlg : public Dialog {
+public:
+    CVLVSTHostDlg();
+    ~CVLVSTHostDlg() override;
+
+    // Stops the engines, saves the plug-in's state and closes its editor and the plug-in.
+    // Runs once, before the window goes away, whichever way it ends.
+    virtual void Shutdown();
+
+protected:
+    BOOL OnInitDialog() override;
+    bool OnCommand(WORD id, WORD code, HWND control) override;
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+    bool PreTranslateMessage(MSG& message) override;
+    void OnOK() override;
+    void OnCancel() override;
+
+private:
+    // The modeless windows of later dialogs; each stays at most once.
+    enum class ModelessWindow { AudioSettings, MidiSettings, Tempo, Player };
+
+    void DoDataExchange();
+    void OpenModeless(ModelessWindow which, bool applyEnabledAtStart);
+    void ShowMessage(const wchar_t* text, const wchar_t* caption);
+    void StartAudioAtStartup();
+    void ApplyStartupTransport();
+    void AdjustMenu(HMENU menu);
+    void SetEngineItemText(HMENU menu, bool running);
+    void ToggleEngine();
+    void ToggleTransport();
+    bool GeneralKeyHandling(int key, bool keyDown);
+    // Shut-down steps up to the state save, also run when the session ends.
+    void StopEnginesAndSaveState();
+    void AnswerTestQuery(HWND replyTo, LPARAM query);
+    void PaintMinimised();
+
+    // --- members in construction order ------------------------------------------------
+    PluginSlot slot;
+    WindowsAudioBackends backends;
+    VLMMMidi midi;
+    Dialog* audioSettingsDialog = nullptr;
+    Dialog* tempoDialog = nullptr;
+    Dialog* midiSettingsDialog = nullptr;
+    Dialog* playerDialog = nullptr;
+    PluginWindow pluginWindow;
+    VLVSTHostInterface coordinator;
+    std::unique_ptr<HostSettings> settings;
+    bool isVendorPlugin = false;
+    HICON icon = nullptr;
+    HICON smallIcon = nullptr;
+
+    MessageBoxSink messageSink{&messageOwner};
+    HWND messageOwner = nullptr;
+    bool shutDown = false;
+    bool stateSavedForSessionEnd = false;
+    UINT testQueryMessage = 0;
+};
+
+}  // namespace vl::app

@@ -1,0 +1,94 @@
+#include "PluginWindow.h"
+
+#include <stdexcept>
+
+#include "host/PluginSlot.h"
+#include "host/VLVSTHostInterface.h"
+
+namespace vl::app {
+
+EditorExtent editorExtentOf(PluginSlot& slot) {
+    if (auto rect = slot.editGetRect()) return {rect->right, rect->bottom};
+    return {static_cast<int16_t>(kDefaultEditorWidth), static_cast<int16_t>(kDefaultEditorHeight)};
+}
+
+PluginWindow::PluginWindow() {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSW existing{};
+    if (GetClassInfoW(instance, kPluginWindowClass, &existing)) return;
+    WNDCLASSW windowClass{};
+    windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = kPluginWindowClass;
+    if (!RegisterClassW(&windowClass)) throw std::runtime_error("the editor window class could not be registered");
+}
+
+PluginWindow::~PluginWindow() {
+    if (hwnd_ && IsWindow(hwnd_)) {
+        KillTimer(hwnd_, kEditorTimerId);
+        SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousProc_));
+        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+    }
+}
+
+void PluginWindow::Attach(HWND control) {
+    if (!control || hwnd_) return;
+    hwnd_ = control;
+    SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    previousProc_ = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PluginWindow::WindowProc)));
+}
+
+LRESULT CALLBACK PluginWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<PluginWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
+    WNDPROC previous = self->previousProc_;
+    if (message == WM_TIMER) {
+        self->OnTimer(wParam);
+        return 0;
+    }
+    if (message == WM_NCDESTROY) {
+        KillTimer(hwnd, kEditorTimerId);
+        SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        self->hwnd_ = nullptr;
+    }
+    return CallWindowProcW(previous, hwnd, message, wParam, lParam);
+}
+
+bool PluginWindow::SetupEditor(PluginSlot* slot, VLVSTHostInterface* host, HWND mainWindow) {
+    if (!slot || !host || !mainWindow || !hwnd_) return false;
+    slot_ = slot;
+    host_ = host;
+    mainWindow_ = mainWindow;
+    effectName_ = slot->effectNameWide();
+
+    SetTimer(hwnd_, kEditorTimerId, kEditorTimerMs, nullptr);
+
+    const EditorExtent editor = editorExtentOf(*slot);
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    const Placement placed =
+        editorWindowPlacement(Rect{client.left, client.top, client.right, client.bottom}, editor);
+    MoveWindow(hwnd_, placed.x, placed.y, placed.width, placed.height, TRUE);
+
+    return slot->editOpen(hwnd_);
+}
+
+void PluginWindow::OnTimer(UINT_PTR id) {
+    if (id != kEditorTimerId || editorClosing || !slot_) return;
+    slot_->editIdle();
+    ++idleCalls_;
+    // A tempo the plug-in set is written to the settings here, on the user-interface thread.
+    host_->SavePendingTempo();
+    if (host_->engineRunning.load(std::memory_order_acquire)) {
+        const std::wstring caption =
+            statusCaption(effectName_, host_->tempo.load(std::memory_order_acquire), host_->cpuPercent.get());
+        SetWindowTextW(mainWindow_, caption.c_str());
+    }
+}
+
+}  // namespace vl::app

@@ -1,0 +1,60 @@
+#pragma once
+// PluginWindow: the child window (control IDC_PLUGINWINDOW, class "PluginWndCtrl") in which
+// the plug-in opens its editor. Its 40 ms timer drives the editor's idle calls and, while the
+// audio engine runs, the main window's status caption.
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/AppRules.h"
+
+namespace vl {
+class PluginSlot;
+class VLVSTHostInterface;
+}  // namespace vl
+
+namespace vl::app {
+
+constexpr wchar_t kPluginWindowClass[] = L"PluginWndCtrl";
+constexpr UINT_PTR kEditorTimerId = 1;
+constexpr UINT kEditorTimerMs = 40;
+
+// The editor extent used by both windows; the slot's default size without a rectangle.
+EditorExtent editorExtentOf(PluginSlot& slot);
+
+class PluginWindow {
+public:
+    // Registers the window class unless it exists; throws std::runtime_error when it cannot.
+    PluginWindow();
+    ~PluginWindow();
+    PluginWindow(const PluginWindow&) = delete;
+    PluginWindow& operator=(const PluginWindow&) = delete;
+
+    // Takes over the dialog's control (data exchange).
+    void Attach(HWND control);
+    HWND hwnd() const { return hwnd_; }
+
+    // Timer, size and effEditOpen; false when an argument is missing or the editor refused.
+    bool SetupEditor(PluginSlot* slot, VLVSTHostInterface* host, HWND mainWindow);
+
+    // Set by the shut-down before effEditClose: no idle call or caption after it.
+    bool editorClosing = false;
+
+    // Calls that the timer made (for the tests' idle-rate check).
+    unsigned long idleCalls() const { return idleCalls_; }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void OnTimer(UINT_PTR id);
+
+    HWND hwnd_ = nullptr;
+    WNDPROC previousProc_ = nullptr;
+    PluginSlot* slot_ = nullptr;
+    VLVSTHostInterface* host_ = nullptr;
+    HWND mainWindow_ = nullptr;
+    std::wstring effectName_;
+    unsigned long idleCalls_ = 0;
+};
+
+}  // namespace vl::app

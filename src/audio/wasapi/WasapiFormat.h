@@ -1,0 +1,57 @@
+#pragma once
+// The WASAPI back end's arithmetic and format rules, kept free of Windows headers so that they
+// are tested natively.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vl::wasapi {
+
+// The device format blob is read into a buffer of this size (WAVEFORMATEXTENSIBLE).
+constexpr size_t kDeviceFormatBytes = 40;
+
+constexpr uint16_t kFormatTagPcm = 0x0001;
+constexpr uint16_t kFormatTagFloat = 0x0003;
+constexpr uint16_t kFormatTagExtensible = 0xFFFE;
+
+// How the samples of a device format are read and written.
+enum class SampleKind { Int16, Int32, Float32, Unsupported };
+
+// The fields of a WAVEFORMATEX / WAVEFORMATEXTENSIBLE record, and the record's bytes as they
+// are handed to IAudioClient::Initialize.
+struct DeviceFormat {
+    uint16_t formatTag = 0;
+    uint16_t channels = 0;
+    uint32_t samplesPerSec = 0;
+    uint32_t avgBytesPerSec = 0;
+    uint16_t blockAlign = 0;
+    uint16_t bitsPerSample = 0;
+    uint16_t extraSize = 0;
+    uint16_t validBits = 0;
+    uint32_t channelMask = 0;
+    uint8_t subFormat[16] = {};
+    uint8_t bytes[kDeviceFormatBytes] = {};
+};
+
+// Reads at most 40 bytes of a device format blob. false for a blob too short for the basic
+// record (16 bytes), or an extensible one without its extension, or one without channels or
+// rate: such a device format cannot be used. A basic record is handed on with extra size 0.
+bool parseDeviceFormat(const uint8_t* blob, size_t size, DeviceFormat& format);
+
+// IEEE float (the float tag, or the extensible tag with the float sub-format) of 32 bits is
+// Float32; otherwise 16 bits are Int16 and 32 bits Int32; every other width is Unsupported.
+SampleKind sampleKindOf(const DeviceFormat& format);
+
+// Exclusive-mode buffer duration and period in 100-ns units: the block's length in
+// milliseconds rounded down to a multiple of 0.5 ms (256 frames at 48000 Hz give 50000).
+int64_t exclusiveBufferDuration(uint32_t frames, uint32_t samplesPerSec);
+
+// Frames a shared-mode render stream takes in a cycle: bufferSize minus padding, 0 when the
+// padding already fills the block.
+uint32_t sharedWritableFrames(uint32_t bufferSize, uint32_t padding);
+
+// Rewrites a device format (the 40-byte record) to rate and width: block align, bytes per
+// second and, for the extensible record, valid bits equal to the width.
+void rewriteFormat(uint8_t (&bytes)[kDeviceFormatBytes], uint32_t rate, uint16_t bits);
+
+}  // namespace vl::wasapi

@@ -1,0 +1,767 @@
+// Drives the real VorlaneHost.exe the way a user does, under Wine: the host is copied next to
+// a probe plug-in under one base name, started, and worked through its menu commands, keys
+// and message boxes; the probe's call log and the registry show what reached the plug-in.
+//
+// Usage: vl_e2e_host_driver <bin folder> <work folder>
+// Prints one line per check ("PASS ..." / "FAIL ..."), the start time, and answers the number
+// of failed checks. Screenshots are asked for by creating "<work>\shots\<name>.request"; the
+// wrapper script takes them and answers with "<name>.done".
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/AboutIds.h"
+#include "app/MainWindowIds.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+int failures = 0;
+fs::path binDir;
+fs::path workDir;
+
+void check(bool ok, const std::string& name, const std::string& detail = {}) {
+    std::printf("%s %s%s%s\n", ok ? "PASS" : "FAIL", name.c_str(), detail.empty() ? "" : ": ", detail.c_str());
+    std::fflush(stdout);
+    if (!ok) ++failures;
+}
+
+std::string narrow(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) {
+        if (c == L'\n') out += "\\n";
+        else if (c == L'\t') out += "\\t";
+        else if (c == L'\r') out += "\\r";
+        else out += c < 128 ? static_cast<char>(c) : '?';
+    }
+    return out;
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs = 20) {
+    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < end) {
+        if (condition()) return true;
+        // Sent messages (the test query answers) are handled while we wait.
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+    }
+    return condition();
+}
+
+void sleepMs(int ms) {
+    waitUntil([] { return false; }, ms, 10);
+}
+
+// ---- the probe's log ------------------------------------------------------------------------
+
+struct LogLine {
+    std::string kind;  // "call", "event", "block", "entry"
+    std::vector<std::string> fields;
+    std::string text;
+};
+
+std::vector<LogLine> readLog(const fs::path& path) {
+    std::vector<LogLine> lines;
+    std::ifstream in(path);
+    std::string text;
+    while (std::getline(in, text)) {
+        if (!text.empty() && text.back() == '\r') text.pop_back();
+        LogLine line;
+        line.text = text;
+        std::istringstream words(text);
+        words >> line.kind;
+        std::string word;
+        while (words >> word) line.fields.push_back(word);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+int opcodeOf(const LogLine& line) { return line.kind == "call" && !line.fields.empty() ? std::stoi(line.fields[0]) : -1; }
+
+int countCalls(const std::vector<LogLine>& log, int opcode) {
+    int n = 0;
+    for (const auto& line : log) n += opcodeOf(line) == opcode;
+    return n;
+}
+
+int countBlocks(const std::vector<LogLine>& log) {
+    int n = 0;
+    for (const auto& line : log) n += line.kind == "block";
+    return n;
+}
+
+// Index of the first line matching, from start; -1 when none.
+int findLine(const std::vector<LogLine>& log, const std::function<bool(const LogLine&)>& match, int start = 0) {
+    for (size_t i = static_cast<size_t>(start); i < log.size(); ++i) {
+        if (match(log[i])) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool isEvent(const LogLine& line, const std::string& b0, const std::string& b1, const std::string& b2) {
+    return line.kind == "event" && line.fields.size() >= 5 && line.fields[2] == b0 && line.fields[3] == b1 &&
+           line.fields[4] == b2;
+}
+
+// ---- registry -------------------------------------------------------------------------------
+
+std::wstring effectKey(const std::wstring& effect) { return L"Software\\Vorlane\\" + effect; }
+
+void setContentPath(const std::wstring& effect, const fs::path& dir) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, effectKey(effect).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    const std::wstring value = dir.wstring() + L"\\";
+    RegSetValueExW(key, L"contentpath", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+void forgetSettings(const std::wstring& effect) { RegDeleteTreeW(HKEY_CURRENT_USER, effectKey(effect).c_str()); }
+
+bool readDword(const std::wstring& key, const wchar_t* name, DWORD& value) {
+    DWORD size = sizeof value;
+    return RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size) ==
+           ERROR_SUCCESS;
+}
+
+bool readString(const std::wstring& key, const wchar_t* name, std::wstring& value) {
+    wchar_t buffer[512] = {};
+    DWORD size = sizeof buffer;
+    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+        return false;
+    value = buffer;
+    return true;
+}
+
+// ---- windows of the host ----------------------------------------------------------------------
+
+struct WindowSearch {
+    DWORD pid;
+    std::wstring className;
+    std::wstring caption;  // empty = any
+    bool visibleOnly;
+    HWND found;
+};
+
+BOOL CALLBACK searchWindow(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<WindowSearch*>(data);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != search->pid) return TRUE;
+    if (search->visibleOnly && !IsWindowVisible(window)) return TRUE;
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (search->className != name) return TRUE;
+    if (!search->caption.empty()) {
+        wchar_t caption[512] = {};
+        GetWindowTextW(window, caption, 512);
+        if (search->caption != caption) return TRUE;
+    }
+    search->found = window;
+    return FALSE;
+}
+
+HWND findWindow(DWORD pid, const std::wstring& caption, bool visibleOnly = true) {
+    WindowSearch search{pid, L"#32770", caption, visibleOnly, nullptr};
+    EnumWindows(&searchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::wstring windowText(HWND window) {
+    wchar_t text[1024] = {};
+    GetWindowTextW(window, text, 1024);
+    return text;
+}
+
+std::wstring itemText(HWND dialog, int id) {
+    wchar_t text[1024] = {};
+    GetDlgItemTextW(dialog, id, text, 1024);
+    return text;
+}
+
+// ---- screenshots ----------------------------------------------------------------------------
+
+// With a window, the request names its screen rectangle ("WxH+X+Y") and the picture is cut to it.
+void screenshot(const std::string& name, HWND window = nullptr) {
+    const fs::path shots = workDir / "shots";
+    fs::create_directories(shots);
+    const fs::path request = shots / (name + ".request");
+    const fs::path done = shots / (name + ".done");
+    sleepMs(300);  // let the window paint
+    std::string geometry;
+    RECT frame{};
+    if (window && GetWindowRect(window, &frame)) {
+        geometry = std::to_string(frame.right - frame.left) + "x" + std::to_string(frame.bottom - frame.top) + "+" +
+                   std::to_string(frame.left) + "+" + std::to_string(frame.top);
+    }
+    { std::ofstream(request) << geometry; }
+    if (!waitUntil([&] { return fs::exists(done); }, 10000, 50)) std::printf("note: no screenshot taken for %s\n", name.c_str());
+}
+
+// ---- answers of the test query (menus can only be read inside the host) ------------------------
+
+std::wstring lastAnswer;
+HWND replyWindow = nullptr;
+
+LRESULT CALLBACK replyProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COPYDATA) {
+        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        lastAnswer.assign(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
+        while (!lastAnswer.empty() && lastAnswer.back() == L'\0') lastAnswer.pop_back();
+        return TRUE;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void createReplyWindow() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = &replyProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"VorlaneHostDriverReply";
+    RegisterClassW(&windowClass);
+    replyWindow = CreateWindowW(L"VorlaneHostDriverReply", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+}
+
+// Menu entries as "<menu>:<position>:<id>:<text>" lines.
+std::vector<std::wstring> queryMenu(HWND host) {
+    static const UINT query = RegisterWindowMessageW(L"VorlaneHost.TestQuery");
+    lastAnswer.clear();
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(host, query, reinterpret_cast<WPARAM>(replyWindow), 1, SMTO_NORMAL, 5000, &result);
+    std::vector<std::wstring> lines;
+    std::wstringstream in(lastAnswer);
+    std::wstring line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+std::wstring menuText(const std::vector<std::wstring>& menu, int command) {
+    const std::wstring marker = L":" + std::to_wstring(command) + L":";
+    for (const auto& line : menu) {
+        const size_t at = line.find(marker);
+        if (at != std::wstring::npos) return line.substr(at + marker.size());
+    }
+    return L"<missing>";
+}
+
+// The texts of one pull-down, separators as "-".
+std::vector<std::wstring> menuTexts(const std::vector<std::wstring>& menu, int which) {
+    std::vector<std::wstring> texts;
+    const std::wstring prefix = std::to_wstring(which) + L":";
+    for (const auto& line : menu) {
+        if (line.rfind(prefix, 0) != 0) continue;
+        const size_t third = line.find(L':', line.find(L':', prefix.size()) + 1);
+        const std::wstring id = line.substr(line.find(L':', prefix.size()) + 1, third - line.find(L':', prefix.size()) - 1);
+        texts.push_back(id == L"0" ? L"-" : line.substr(third + 1));
+    }
+    return texts;
+}
+
+std::string joined(const std::vector<std::wstring>& texts) {
+    std::string out;
+    for (const auto& t : texts) out += (out.empty() ? "" : " | ") + narrow(t);
+    return out;
+}
+
+// ---- keys -----------------------------------------------------------------------------------
+
+void postKey(HWND window, int key, bool down) {
+    const LPARAM flags = down ? 1 : static_cast<LPARAM>(0xC0000001u);
+    PostMessageW(window, down ? WM_KEYDOWN : WM_KEYUP, static_cast<WPARAM>(key), flags);
+}
+
+void sendInputKey(WORD key, bool down) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+    SendInput(1, &input, sizeof input);
+}
+
+// ---- one run of the host ----------------------------------------------------------------------
+
+struct HostRun {
+    fs::path dir;
+    std::wstring baseName;
+    PROCESS_INFORMATION process{};
+    Clock::time_point started;
+    HWND main = nullptr;
+
+    fs::path logPath() const { return dir / "probe.log"; }
+    std::vector<LogLine> log() const { return readLog(logPath()); }
+
+    // Copies the host (and the plug-in, unless dll is empty) under one base name.
+    HostRun(const std::string& caseName, const std::wstring& base, const std::string& dll, const std::string& config)
+        : dir(workDir / caseName), baseName(base) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        fs::copy_file(binDir / "VorlaneHost.exe", dir / (base + L".exe"));
+        if (!dll.empty()) fs::copy_file(binDir / dll, dir / (base + L".dll"));
+        std::ofstream(dir / "probe.cfg") << config;
+    }
+
+    bool start() {
+        SetEnvironmentVariableW(L"VORLANE_PROBE_CONFIG", (dir / "probe.cfg").wstring().c_str());
+        SetEnvironmentVariableW(L"VORLANE_PROBE_LOG", logPath().wstring().c_str());
+        SetEnvironmentVariableW(L"VORLANE_HOST_TEST_HOOKS", L"1");
+        std::wstring commandLine = L"\"" + (dir / (baseName + L".exe")).wstring() + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        started = Clock::now();
+        return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.wstring().c_str(),
+                              &startup, &process) != FALSE;
+    }
+
+    DWORD pid() const { return process.dwProcessId; }
+
+    bool waitMainWindow(const std::wstring& caption) {
+        return waitUntil([&] { return (main = findWindow(pid(), caption)) != nullptr; }, 30000, 5);
+    }
+
+    bool waitExit(int timeoutMs) {
+        if (!process.hProcess) return true;
+        return waitUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, timeoutMs, 20);
+    }
+
+    ~HostRun() {
+        if (process.hProcess) {
+            if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0) {
+                TerminateProcess(process.hProcess, 99);
+                WaitForSingleObject(process.hProcess, 5000);
+            }
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        }
+    }
+};
+
+double msSince(Clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+// Waits for a message box of the host with this caption; answers its text (empty if none) and
+// confirms it when asked to.
+std::wstring messageBox(const HostRun& run, const std::wstring& caption, const std::string& shot = {}, bool confirm = true) {
+    HWND box = nullptr;
+    waitUntil([&] { return (box = findWindow(run.pid(), caption)) != nullptr && box != run.main; }, 10000, 20);
+    if (!box || box == run.main) return {};
+    const std::wstring text = itemText(box, 0xFFFF);
+    if (!shot.empty()) screenshot(shot);
+    if (confirm) PostMessageW(box, WM_COMMAND, IDOK, 0);
+    waitUntil([&] { return !IsWindow(box); }, 5000);
+    return text;
+}
+
+// The opcodes of the calls from the first one of `from` on (effEditIdle left out).
+std::vector<int> opcodesFrom(const std::vector<LogLine>& log, int from) {
+    std::vector<int> opcodes;
+    for (const auto& line : log) {
+        const int op = opcodeOf(line);
+        if (op < 0 || op == 19) continue;
+        if (opcodes.empty() && op != from) continue;
+        opcodes.push_back(op);
+    }
+    return opcodes;
+}
+
+std::string listed(const std::vector<int>& values) {
+    std::string out;
+    for (int v : values) out += (out.empty() ? "" : ",") + std::to_string(v);
+    return out;
+}
+
+bool audioAvailable = false;
+std::wstring defaultOutputName;  // as the first start stored it
+
+// ---- cases ----------------------------------------------------------------------------------
+
+// What Wine needs to start a process and run it to its end: this driver itself, started with
+// --noop. The host's start time is judged against it.
+double wineProcessStartMs() {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    double best = -1;
+    for (int i = 0; i < 3; ++i) {
+        std::wstring commandLine = L"\"" + std::wstring(self) + L"\" --noop";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        const auto t0 = Clock::now();
+        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+            return -1;
+        WaitForSingleObject(process.hProcess, 10000);
+        const double ms = msSince(t0);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        if (best < 0 || ms < best) best = ms;
+    }
+    return best;
+}
+
+void foreignPlugin() {
+    const std::wstring effect = L"Probe E2E";
+    forgetSettings(effect);
+    HostRun run("foreign", L"ProbeHost", "vorlane_probe.dll",
+                "effectName=Probe E2E\neditorRect=300x200\nchunk=state-of-the-probe\nflags=0x110\n");
+    setContentPath(effect, run.dir);
+    check(run.start(), "foreign: host started");
+
+    // Start time: process start to the first processed block, and to the plug-in's entry.
+    double entryMs = -1, firstBlockMs = -1;
+    waitUntil([&] {
+        const auto log = run.log();
+        if (entryMs < 0 && findLine(log, [](const LogLine& l) { return l.kind == "entry"; }) >= 0) entryMs = msSince(run.started);
+        if (countBlocks(log) == 0) return false;
+        firstBlockMs = msSince(run.started);
+        return true;
+    }, 30000, 1);
+    audioAvailable = firstBlockMs >= 0;
+    std::printf("START TIME: process start to first processed block %.0f ms; the plug-in's entry point ran after "
+                "%.0f ms, so the host needed %.0f ms from loading the plug-in to the first block\n",
+                firstBlockMs, entryMs, firstBlockMs >= 0 && entryMs >= 0 ? firstBlockMs - entryMs : -1.0);
+    const double wineStart = wineProcessStartMs();
+    std::printf("START TIME: an empty program takes %.0f ms to start and end under Wine; the host's first block "
+                "came %.0f ms after that\n", wineStart, firstBlockMs - wineStart);
+    check(audioAvailable, "foreign: the engine processes blocks on the default device");
+    if (!run.waitMainWindow(L"")) {
+        check(false, "foreign: main window appears");
+        return;
+    }
+    const std::wstring firstCaption = windowText(run.main);
+
+    // Caption: the bare name until the engine runs, then the status format.
+    check(firstCaption == effect || std::regex_match(narrow(firstCaption), std::regex(R"(Probe E2E \| Tempo: 120\.00 \| CPU: -?\d+%\\n)")),
+          "foreign: caption when the window appears", narrow(firstCaption));
+    const std::regex status(R"(Probe E2E \| Tempo: 120\.00 \| CPU: -?\d+%\\n)");
+    std::wstring caption;
+    const bool statusShown = waitUntil([&] {
+        caption = windowText(run.main);
+        return std::regex_match(narrow(caption), status);
+    }, 5000);
+    check(statusShown, "foreign: status caption while the engine runs", narrow(caption));
+
+    // Size from the editor rectangle (300 x 200): 306 x 246.
+    RECT frame{};
+    GetWindowRect(run.main, &frame);
+    check(frame.right - frame.left == 306 && frame.bottom - frame.top == 246, "foreign: main window size from the editor",
+          std::to_string(frame.right - frame.left) + "x" + std::to_string(frame.bottom - frame.top));
+    screenshot("foreign-running");
+
+    // Default devices written at the first start.
+    DWORD type = 0;
+    std::wstring outName;
+    const std::wstring host = effectKey(effect) + L"\\Host";
+    const bool typeRead = readDword(host, L"AudioDeviceType", type);
+    const bool nameRead = readString(host, L"AudioDeviceOut Name", outName);
+    defaultOutputName = outName;
+    check(typeRead && type == 4 && nameRead && !outName.empty(),
+          "foreign: default devices in the registry after a first start",
+          "type " + std::to_string(type) + ", output '" + narrow(outName) + "'");
+
+    // Menu of a foreign plug-in.
+    const auto menu = queryMenu(run.main);
+    check(joined(menuTexts(menu, MENU_POS_FILE)) ==
+              "Audio Settings\\tCtrl+A | Midi Settings\\tCtrl+M | - | Tempo\\tCtrl+T | - | &Audioengine Running\\tCtrl+R | - "
+              "| Panic\\tCtrl+X | - | Exit\\tAlt+F4",
+          "foreign: File menu", joined(menuTexts(menu, MENU_POS_FILE)));
+    check(joined(menuTexts(menu, MENU_POS_HELP)) == "About", "foreign: Help menu", joined(menuTexts(menu, MENU_POS_HELP)));
+
+    // Help: the vendor-only message. About: the host's own box.
+    PostMessageW(run.main, WM_COMMAND, ID_HELP_HELP, 0);
+    const std::wstring help = messageBox(run, L"Error", "foreign-help");
+    check(help == L"This feature only works with Vorlane products!", "foreign: Help message", narrow(help));
+    PostMessageW(run.main, WM_COMMAND, ID_HELP_ABOUT, 0);
+    HWND about = nullptr;
+    waitUntil([&] { return (about = findWindow(run.pid(), L"Vorlane VST Host")) != nullptr; }, 10000);
+    check(about && itemText(about, IDC_ABOUT_TITLE) == L"Vorlane VST Host", "foreign: About box",
+          about ? narrow(itemText(about, IDC_ABOUT_TITLE)) : "no box");
+    if (about) {
+        screenshot("foreign-about");
+        PostMessageW(about, WM_COMMAND, IDOK, 0);
+        waitUntil([&] { return !IsWindow(about); }, 5000);
+    }
+
+    // A letter key goes to the plug-in first (character 'd', no virtual key), then becomes a note.
+    postKey(run.main, 'D', true);
+    const bool noteOn = waitUntil([&] {
+        const auto log = run.log();
+        const int key = findLine(log, [](const LogLine& l) { return opcodeOf(l) == 59 && l.fields.size() > 2 && l.fields[1] == "100" && l.fields[2] == "0"; });
+        return key >= 0 && findLine(log, [](const LogLine& l) { return isEvent(l, "90", "30", "5e"); }, key) >= 0;
+    }, 5000);
+    check(noteOn, "foreign: letter key reaches effEditKeyDown, then note 48 on");
+    postKey(run.main, 'D', false);
+    const bool noteOff = waitUntil([&] {
+        const auto log = run.log();
+        const int key = findLine(log, [](const LogLine& l) { return opcodeOf(l) == 60 && l.fields.size() > 1 && l.fields[1] == "100"; });
+        return key >= 0 && findLine(log, [](const LogLine& l) { return isEvent(l, "90", "30", "00"); }, key) >= 0;
+    }, 5000);
+    check(noteOff, "foreign: key release reaches effEditKeyUp, then note 48 off");
+
+    // Keys with Ctrl come through the system's input queue.
+    SetForegroundWindow(run.main);
+    sleepMs(200);
+    sendInputKey(VK_CONTROL, true);
+    sendInputKey('X', true);
+    sendInputKey('X', false);
+    sendInputKey(VK_CONTROL, false);
+    check(waitUntil([&] {
+        const auto log = run.log();
+        return findLine(log, [](const LogLine& l) { return isEvent(l, "b0", "7b", "00"); }) >= 0;
+    }, 5000), "foreign: Ctrl+X sends All Notes Off (CC 123)");
+
+    // Ctrl+R: nothing on the press, one toggle on the release.
+    sendInputKey(VK_CONTROL, true);
+    sendInputKey('R', true);
+    sleepMs(400);
+    const std::wstring whilePressed = menuText(queryMenu(run.main), ID_FILE_AUDIOENGINE);
+    sendInputKey('R', false);
+    sendInputKey(VK_CONTROL, false);
+    std::wstring afterRelease;
+    waitUntil([&] { return (afterRelease = menuText(queryMenu(run.main), ID_FILE_AUDIOENGINE)) != whilePressed; }, 5000, 100);
+    check(whilePressed == L"&Audioengine Running\tCtrl+R" && afterRelease == L"&Audioengine Stopped\tCtrl+R",
+          "foreign: Ctrl+R stops the engine once, on the release", narrow(whilePressed) + " -> " + narrow(afterRelease));
+    const std::wstring stoppedCaption = windowText(run.main);
+
+    // Engine stopped: idle calls go on about 25 times a second, the caption stays.
+    const int idleBefore = countCalls(run.log(), 19);
+    const auto t0 = Clock::now();
+    sleepMs(2000);
+    const double seconds = msSince(t0) / 1000.0;
+    const double idleRate = (countCalls(run.log(), 19) - idleBefore) / seconds;
+    std::printf("IDLE RATE: %.1f effEditIdle calls per second\n", idleRate);
+    check(idleRate > 18.0 && idleRate < 27.0, "foreign: about 25 effEditIdle calls a second", std::to_string(idleRate));
+    check(windowText(run.main) == stoppedCaption, "foreign: caption unchanged while the engine is stopped");
+
+    sendInputKey(VK_CONTROL, true);
+    sendInputKey('R', true);
+    sendInputKey('R', false);
+    sendInputKey(VK_CONTROL, false);
+    std::wstring restarted;
+    waitUntil([&] { return (restarted = menuText(queryMenu(run.main), ID_FILE_AUDIOENGINE)) == L"&Audioengine Running\tCtrl+R"; }, 10000, 100);
+    check(restarted == L"&Audioengine Running\tCtrl+R", "foreign: Ctrl+R starts the engine again", narrow(restarted));
+
+    // Exit: the state is saved by the command and again by the shut-down, then the editor and
+    // the plug-in are closed, in this order.
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(run.waitExit(15000), "foreign: Exit ends the process");
+    const auto log = run.log();
+    check(countCalls(log, 23) == 2, "foreign: Exit saves the state twice", std::to_string(countCalls(log, 23)) + " saves");
+    const auto order = opcodesFrom(log, 23);
+    check(listed(order) == "23,23,15,1", "foreign: shut-down order (state, state, effEditClose, effClose)", listed(order));
+    const int lastSave = [&] { int at = -1; for (size_t i = 0; i < log.size(); ++i) if (opcodeOf(log[i]) == 23) at = static_cast<int>(i); return at; }();
+    check(findLine(log, [](const LogLine& l) { return l.kind == "block" || opcodeOf(l) == 19; }, lastSave) < 0,
+          "foreign: no block and no idle call after the last save");
+    std::ifstream saved(run.dir / "saved.chunk", std::ios::binary);
+    std::string state((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+    check(state == "state-of-the-probe", "foreign: saved.chunk holds the plug-in's state", state);
+}
+
+void halvorn() {
+    HostRun run("halvorn", L"Halvorn", "vorlane_probe.dll", "effectName=Halvorn\nflags=0x110\nchunk=halvorn-state\n");
+    setContentPath(L"Halvorn", run.dir);
+    run.start();
+    if (!run.waitMainWindow(L"") || !audioAvailable) {
+        check(false, "halvorn: window and engine");
+        return;
+    }
+    waitUntil([&] { return countBlocks(run.log()) >= 30; }, 10000);
+    auto playing = [](const LogLine& l) { return l.kind == "block" && l.fields.size() > 4 && (std::stoi(l.fields[4]) & 2); };
+    auto log = run.log();
+    check(countBlocks(log) >= 30 && findLine(log, playing) < 0, "halvorn: transport stays stopped at start",
+          std::to_string(countBlocks(log)) + " blocks");
+    postKey(run.main, VK_SPACE, true);
+    sleepMs(300);
+    check(findLine(run.log(), playing) < 0, "halvorn: still stopped while Space is held");
+    postKey(run.main, VK_SPACE, false);
+    check(waitUntil([&] { return findLine(run.log(), playing) >= 0; }, 5000), "halvorn: Space released starts the transport");
+
+    // The session ends (log-off, shut-down): no close message comes, yet the state is saved.
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(run.main, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &answer);
+    SendMessageTimeoutW(run.main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 10000, &answer);
+    {
+        const auto log = run.log();
+        const int save = findLine(log, [](const LogLine& l) { return opcodeOf(l) == 23; });
+        std::ifstream saved(run.dir / "saved.chunk", std::ios::binary);
+        const std::string state((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+        check(save >= 0 && state == "halvorn-state", "halvorn: the end of the session saves the state", state);
+        check(save >= 0 && findLine(log, [](const LogLine& l) { return l.kind == "block"; }, save) < 0,
+              "halvorn: the engine was stopped before that save");
+    }
+    PostMessageW(run.main, WM_CLOSE, 0, 0);
+    check(run.waitExit(15000), "halvorn: close box ends the process");
+    check(listed(opcodesFrom(run.log(), 15)) == "15,1", "halvorn: closing ends with effEditClose, effClose",
+          listed(opcodesFrom(run.log(), 15)));
+}
+
+// A plug-in that needs an audio input, with only an output device stored: the engine does not
+// start, the caption keeps the bare effect name while the editor still gets its idle calls.
+void engineNeverRuns() {
+    const std::wstring effect = L"Probe Needs Input";
+    forgetSettings(effect);
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, (effectKey(effect) + L"\\Host").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        const DWORD type = 4;
+        RegSetValueExW(key, L"AudioDeviceType", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&type), sizeof type);
+        RegSetValueExW(key, L"AudioDeviceOut Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(defaultOutputName.c_str()),
+                       static_cast<DWORD>((defaultOutputName.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    HostRun run("needs-input", L"NeedsInput", "vorlane_probe.dll", "effectName=Probe Needs Input\nnumInputs=2\nflags=0x10\n");
+    run.start();
+    const std::wstring text = messageBox(run, L"Error");
+    check(text == L"Unable to start Audioengine\r\nPlugin needs an Audioinput device!", "needs input: engine message",
+          narrow(text));
+    if (!run.waitMainWindow(L"")) {
+        check(false, "needs input: main window appears");
+        return;
+    }
+    const int idleBefore = countCalls(run.log(), 19);
+    sleepMs(1000);
+    check(countCalls(run.log(), 19) - idleBefore >= 15 && countBlocks(run.log()) == 0 && windowText(run.main) == effect,
+          "needs input: bare effect name in the caption, idle calls going on, no block", narrow(windowText(run.main)));
+    PostMessageW(run.main, WM_CLOSE, 0, 0);
+    check(run.waitExit(15000), "needs input: close box ends the process");
+}
+
+void vendorMenus() {
+    struct Variant {
+        const char* name;
+        const char* config;
+        const char* help;
+    };
+    const Variant variants[] = {
+        {"vendor-no-about", "canDoAbout=0\nflags=0x110\n", "Help | - | Check for Updates"},
+        {"vendor-about", "canDoAbout=1\nflags=0x110\n", "Help | - | Check for Updates | About"},
+    };
+    for (const Variant& v : variants) {
+        HostRun run(v.name, L"VendorHost", "vorlane_probe_vendor.dll", v.config);
+        run.start();
+        if (!run.waitMainWindow(L"")) {
+            check(false, std::string(v.name) + ": main window appears");
+            continue;
+        }
+        const auto menu = queryMenu(run.main);
+        check(menuTexts(menu, MENU_POS_FILE).size() == 12 &&
+                  menuText(menu, ID_FILE_AUDIOPLAYER) == L"Audio Player / Recorder\tCtrl+P",
+              std::string(v.name) + ": File menu keeps the player", joined(menuTexts(menu, MENU_POS_FILE)));
+        check(joined(menuTexts(menu, MENU_POS_HELP)) == v.help, std::string(v.name) + ": Help menu",
+              joined(menuTexts(menu, MENU_POS_HELP)));
+        if (std::string(v.name) == "vendor-about") screenshot("vendor-running");
+        // Enter closes the window like the close box: the shut-down runs first.
+        postKey(run.main, VK_RETURN, true);
+        check(run.waitExit(15000), std::string(v.name) + ": Enter ends the process");
+        check(listed(opcodesFrom(run.log(), 15)) == "15,1", std::string(v.name) + ": Enter runs the shut-down",
+              listed(opcodesFrom(run.log(), 15)));
+    }
+}
+
+void noModule() {
+    HostRun run("no-module", L"NoModule", "", "");
+    run.start();
+    const std::wstring text = messageBox(run, L"Error", "no-module");
+    check(text == L"Couldn't load Plugin!", "no module: error message", narrow(text));
+    check(run.waitExit(10000), "no module: the process ends");
+}
+
+// The demonstration: the wrapped instrument is started as a user would, a short phrase is
+// played on the computer keyboard (the keys go through the host's message loop), a screenshot
+// is taken and the host is left through File > Exit.
+int demo(const fs::path& exe) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::wstring commandLine = L"\"" + exe.wstring() + L"\"";
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, exe.parent_path().wstring().c_str(),
+                        &startup, &process)) {
+        std::printf("demo: the host could not be started\n");
+        return 1;
+    }
+    HWND main = nullptr;
+    if (!waitUntil([&] { return (main = findWindow(process.dwProcessId, L"")) != nullptr; }, 60000, 20)) {
+        std::printf("demo: no window\n");
+        TerminateProcess(process.hProcess, 1);
+        return 1;
+    }
+    std::printf("demo: window '%s'\n", narrow(windowText(main)).c_str());
+    sleepMs(1500);
+    // C major, F major, G major and back: arpeggio then chord (D is C3 at the default octave).
+    struct Note {
+        int key;
+        int onMs, lengthMs;
+    };
+    const Note phrase[] = {{'D', 0, 300},    {'G', 250, 300},  {'J', 500, 300},  {'D', 750, 700},  {'G', 750, 700},
+                           {'J', 750, 700},  {'H', 1500, 300}, {'K', 1750, 300}, {'D', 2000, 300}, {'H', 2250, 600},
+                           {'K', 2250, 600}, {'J', 2750, 200}, {'L', 2900, 200}, {'F', 3050, 200}, {'D', 3250, 700},
+                           {'G', 3250, 700}, {'J', 3250, 700}};
+    struct KeyEvent {
+        int atMs, key;
+        bool down;
+    };
+    std::vector<KeyEvent> events;
+    for (const Note& n : phrase) {
+        events.push_back({n.onMs, n.key, true});
+        events.push_back({n.onMs + n.lengthMs, n.key, false});
+    }
+    std::stable_sort(events.begin(), events.end(), [](const KeyEvent& a, const KeyEvent& b) { return a.atMs < b.atMs; });
+    const auto t0 = Clock::now();
+    for (const KeyEvent& e : events) {
+        while (msSince(t0) < e.atMs) sleepMs(2);
+        postKey(main, e.key, e.down);
+    }
+    sleepMs(1200);
+    screenshot("demo", main);
+    PostMessageW(main, WM_COMMAND, ID_FILE_EXIT, 0);
+    const bool ended = waitUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, 20000);
+    std::printf("demo: host %s\n", ended ? "closed" : "did not close");
+    if (!ended) TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return ended ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--noop") return 0;
+    if (argc == 4 && std::string(argv[1]) == "--demo") {
+        workDir = fs::absolute(argv[3]);
+        return demo(fs::absolute(argv[2]));
+    }
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s <bin folder> <work folder>\n       %s --demo <host exe> <work folder>\n", argv[0], argv[0]);
+        return 2;
+    }
+    binDir = fs::absolute(argv[1]);
+    workDir = fs::absolute(argv[2]);
+    fs::create_directories(workDir);
+    createReplyWindow();
+
+    foreignPlugin();
+    halvorn();
+    engineNeverRuns();
+    vendorMenus();
+    noModule();
+
+    std::printf("%d failed checks\n", failures);
+    return failures == 0 ? 0 : 1;
+}
