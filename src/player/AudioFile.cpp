@@ -50,7 +50,8 @@ uint32_t VLAudioFileBase::openRead(std::unique_ptr<ByteSource> source) {
         return 0;
     }
     AudioFileHeader parsed;
-    const AudioFileError reason = parseHeader(*source, parsed);
+    AudioFileError reason = parseHeader(*source, parsed);
+    if (reason == AudioFileError::None && parsed.frameCount > kMaxReadFrames) reason = AudioFileError::TooLong;
     if (reason != AudioFileError::None) {
         values = AudioFileHeader{};
         fail(reason);

@@ -31,7 +31,8 @@ public:
     VLAudioFileBase& operator=(const VLAudioFileBase&) = delete;
 
     // Opens a file for reading and parses its header. Returns the frame count, or 0 on any
-    // failure (lastError() tells why; the file is then closed). An opened file stays open for
+    // failure (lastError() tells why; the file is then closed), also for a file of more than
+    // kMaxReadFrames frames (TooLong). An opened file stays open for
     // readAll until close() or destruction.
     uint32_t openRead(const std::filesystem::path& path);
     // The same over any byte source (memory in tests and fuzzing).

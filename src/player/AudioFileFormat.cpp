@@ -64,6 +64,7 @@ const char* describe(AudioFileError error) {
         case AudioFileError::MissingBuffer: return "a sample array is missing";
         case AudioFileError::InvalidArgument: return "invalid argument";
         case AudioFileError::WriteFailed: return "writing the file failed";
+        case AudioFileError::TooLong: return "the file is longer than the player can hold";
     }
     return "unknown error";
 }

@@ -62,6 +62,7 @@ enum class AudioFileError : uint8_t {
     MissingBuffer,          // a destination or source array is missing
     InvalidArgument,        // create() with a sample rate or format we cannot write
     WriteFailed,            // a write, flush or close failed
+    TooLong,                // more frames than the player holds (kMaxReadFrames)
 };
 const char* describe(AudioFileError error);
 
@@ -69,6 +70,10 @@ const char* describe(AudioFileError error);
 // audio rate and keeps rate arithmetic of the player inside 32 bits.
 inline constexpr uint32_t kMinSampleRate = 1;
 inline constexpr uint32_t kMaxSampleRate = 0x3FFFFFFF;
+// The most frames a reader accepts. The player holds a whole file as two arrays of frames + 1
+// floats, so this bounds what one load may allocate (2 GiB for both arrays; about 100 minutes
+// at 44.1 kHz) and keeps frames + 1 and every size computed from it far from 32-bit wrap.
+inline constexpr uint32_t kMaxReadFrames = uint32_t(1) << 28;
 // Chunks a reader walks before it gives up: real files have a handful, and the cap keeps a
 // crafted file of millions of empty chunks from keeping the reader busy.
 inline constexpr uint32_t kMaxChunks = 4096;

@@ -10,9 +10,11 @@
 #include <limits>
 
 #include "ChunkImage.h"
+#include "SparseByteSource.h"
 #include "platform/FileIO.h"
 #include "platform/Text.h"
 #include "player/AudioFile.h"
+#include "player/PlayerCore.h"
 
 using namespace vl;
 using namespace vl::test;
@@ -321,6 +323,74 @@ TEST(AiffReading, UnsupportedOrDamagedFilesGiveNoFramesAndAReason) {
         EXPECT_EQ(d.frames, 0u) << c.name;
         EXPECT_EQ(d.error, c.error) << c.name << ": " << describe(d.error);
     }
+}
+
+// Headers over a hole of gigabytes, as a sparse file gives them: the frame count is refused
+// before anything is allocated or read.
+TEST(AudioFileLimits, FramesBeyondWhatThePlayerHoldsAreRefused) {
+    struct Case {
+        const char* name;
+        bool aiff;
+        Bytes head;        // everything up to the sample data
+        uint64_t samples;  // bytes of samples the source claims after the head
+        uint32_t frames;   // 0: refused as TooLong
+    };
+    const ChunkImage be = ChunkImage::form();
+    auto wavHead = [](const Bytes& fmt, uint32_t dataBytes) {
+        return ChunkImage::riff().chunk("fmt ", fmt).header("data", dataBytes).image();
+    };
+    auto aiffHead = [&](uint16_t channels, uint32_t frames, uint16_t bits, uint32_t ssndBytes) {
+        return ChunkImage::form().chunk("COMM", commBody(channels, frames, bits, rate44100()))
+            .header("SSND", ssndBytes).append(ChunkImage::cat({be.u32(0), be.u32(0)})).image();
+    };
+    const Case cases[] = {
+        {"WAV, 2^32 - 1 frames", false, wavHead(fmtBody(1, 1, 44100, 8), 0xFFFFFFFFu), 0xFFFFFFFFu, 0},
+        {"WAV, one frame too many", false, wavHead(fmtBody(1, 1, 44100, 16), (kMaxReadFrames + 1) * 2),
+         uint64_t(kMaxReadFrames + 1) * 2, 0},
+        {"WAV, as many as the player holds", false, wavHead(fmtBody(1, 1, 44100, 8), kMaxReadFrames), kMaxReadFrames,
+         kMaxReadFrames},
+        {"WAV, 4 GB of 64-bit stereo", false, wavHead(fmtBody(3, 2, 44100, 64), 0xFFFFFFF0u), 0xFFFFFFF0u,
+         0xFFFFFFF0u / 16},
+        {"AIFF, 2^32 - 16 frames", true, aiffHead(1, 0xFFFFFFF0u, 8, 0xFFFFFFF8u), 0xFFFFFFF0u, 0},
+        {"AIFF, as many as the player holds", true, aiffHead(2, kMaxReadFrames, 16, kMaxReadFrames * 4 + 8),
+         uint64_t(kMaxReadFrames) * 4, kMaxReadFrames},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<VLAudioFileBase> file = makeAudioFile(c.aiff ? AudioFileType::Aiff : AudioFileType::Wav);
+        auto source = std::make_unique<SparseByteSource>(c.head, c.head.size() + c.samples);
+        const SparseByteSource& watched = *source;
+        EXPECT_EQ(file->openRead(std::move(source)), c.frames);
+        EXPECT_EQ(file->lastError(), c.frames ? AudioFileError::None : AudioFileError::TooLong);
+        if (c.frames == 0) {
+            EXPECT_FALSE(file->isOpen());
+            PlayerSample sample;
+            EXPECT_FALSE(readPlayerSample(*file, sample));
+            EXPECT_EQ(sample.left, nullptr);
+        } else {
+            EXPECT_LT(watched.reads, 10u);  // only the header was read
+        }
+    }
+}
+
+TEST(AudioFileLimits, ThePlayersCopyRepeatsFrameZeroAfterTheLast) {
+    // 100 000 frames of which only the first three are stored: the rest reads as zeros.
+    const Bytes head = ChunkImage::riff().chunk("fmt ", fmtBody(1, 2, 44100, 16)).header("data", 400000)
+                           .append(ints({16384, -16384, 8192, -8192, 0, 0}, 2, false)).image();
+    VLAudioFileWAV file;
+    ASSERT_EQ(file.openRead(std::make_unique<SparseByteSource>(head, head.size() - 12 + 400000)), 100000u);
+    PlayerSample sample;
+    ASSERT_TRUE(readPlayerSample(file, sample));
+    ASSERT_EQ(sample.frames, 100000u);
+    EXPECT_EQ(sample.left[0], 0.5f);
+    EXPECT_EQ(sample.right[1], -0.25f);
+    EXPECT_EQ(sample.left[99999], 0.0f);
+    EXPECT_EQ(sample.left[100000], 0.5f);
+    EXPECT_EQ(sample.right[100000], -0.5f);
+    // A file that is not open gives nothing.
+    file.close();
+    EXPECT_FALSE(readPlayerSample(file, sample));
+    EXPECT_EQ(sample.frames, 0u);
 }
 
 TEST(AudioFileObject, ReadAllNeedsAnOpenFileBothArraysAndTheWholeData) {
