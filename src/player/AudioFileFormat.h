@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace vl {
 
@@ -97,5 +98,17 @@ inline constexpr uint32_t kMaxWavFrames = (0xFFFFFFFFu - 36) / 4;
 inline constexpr uint32_t kMaxAiffFrames = (0xFFFFFFFFu - 46) / 4;
 std::array<uint8_t, kWavHeaderBytes> wavStereo16Header(uint32_t frames, uint32_t sampleRate);
 std::array<uint8_t, kAiffHeaderBytes> aiffStereo16Header(uint32_t frames, uint32_t sampleRate);
+
+// WAV files are also written as 24-bit PCM (Stereo24) and 32-bit IEEE float (StereoFloat32).
+// PCM headers are 44 bytes; a float file, not being PCM, has an 18-byte "fmt " (with an empty
+// extension) and a "fact" chunk holding the frame count before its "data": 58 bytes.
+inline constexpr uint32_t kWavFloatHeaderBytes = 58;
+// Header bytes of a WAV written in format, 0 for a format the writer does not write.
+uint32_t wavHeaderBytes(SampleFormat format);
+// Most frames a WAV of format can describe (0 for a format the writer does not write).
+uint32_t maxWavFrames(SampleFormat format);
+// The WAV header for frames (clamped to maxWavFrames) of format; empty for a format the writer
+// does not write.
+std::vector<uint8_t> wavHeader(uint32_t frames, uint32_t sampleRate, SampleFormat format);
 
 }  // namespace vl
