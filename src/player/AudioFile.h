@@ -33,8 +33,8 @@ public:
 
     // Opens a file for reading and parses its header. Returns the frame count, or 0 on any
     // failure (lastError() tells why; the file is then closed), also for a file of more than
-    // kMaxReadFrames frames (TooLong). An opened file stays open for
-    // readAll until close() or destruction.
+    // kMaxReadFrames frames (TooLong). An opened file stays open for readAll until close() or
+    // destruction.
     uint32_t openRead(const std::filesystem::path& path);
     // The same over any byte source (memory in tests and fuzzing).
     uint32_t openRead(std::unique_ptr<ByteSource> source);
@@ -52,10 +52,9 @@ public:
     bool readAll(const StereoBuffer& destination);
 
     // Appends frames, encoded in the format create() was given, after the header it wrote and
-    // closes the file, whether the
-    // writing succeeded or not. When fewer frames are written than the header announced (the
-    // caller passed fewer, or a write failed), the header sizes are rewritten to what the file
-    // holds, so that it stays valid.
+    // closes the file, whether the writing succeeded or not. When fewer frames are written than
+    // the header announced (the caller passed fewer, or a write failed), the header sizes are
+    // rewritten to what the file holds, so that it stays valid.
     bool writeFrames(const StereoBuffer& source, uint32_t frames);
     // The same, for files created as 16-bit stereo (the recorder's format).
     bool writeStereo16(const StereoBuffer& source, uint32_t frames) { return writeFrames(source, frames); }
