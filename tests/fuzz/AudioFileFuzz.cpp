@@ -19,7 +19,7 @@ namespace {
 constexpr uint64_t kSparseBytes = uint64_t(1) << 34;
 // Frames the target reads from the sparse source: reading gigabytes of a hole takes long and
 // finds nothing that a shorter read does not.
-constexpr uint32_t kSparseReadFrames = uint32_t(1) << 18;
+constexpr uint32_t kSparseReadFrames = uint32_t(1) << 16;
 
 void check(std::unique_ptr<vl::ByteSource> source, uint32_t readLimit) {
     const uint64_t total = source->size();
