@@ -26,7 +26,13 @@ bool waitUntilIdle(const std::atomic<bool>& busy) {
 }
 
 std::unique_ptr<float[]> allocateFrames(uint32_t frames) {
-    return std::unique_ptr<float[]>(new (std::nothrow) float[frames]);
+    return std::unique_ptr<float[]>(new (std::nothrow) float[size_t(frames)]);
+}
+
+// Read position advance per output frame: the file plays at its own rate, so 1.0 when file and
+// device rates agree (computed in single precision).
+double playStepFor(uint32_t fileRate, double deviceRate) {
+    return fileRate > 0 ? static_cast<double>(static_cast<float>(fileRate) / static_cast<float>(deviceRate)) : 1.0;
 }
 
 }  // namespace
@@ -58,19 +64,18 @@ uint32_t VLVSTHostInterface::LoadSample(const std::filesystem::path& path) {
     playedFrames = 0;
     fileFrames = 0;
 
-    const uint32_t frames = OpenAudioFile(audioFile, path);
-    if (frames == 0) return 0;
-    std::unique_ptr<float[]> left = allocateFrames(frames + 1);
-    std::unique_ptr<float[]> right = allocateFrames(frames + 1);
-    if (!left || !right || !audioFile->readAll(StereoBuffer{left.get(), right.get()})) return 0;
-    // Interpolation at the last frame reads the first one.
-    left[frames] = left[0];
-    right[frames] = right[0];
-    playerLeft = std::move(left);
-    playerRight = std::move(right);
-    fileFrames = frames;
+    // A file longer than the player holds is refused by the reader (lastError() says so).
+    PlayerSample sample;
+    if (OpenAudioFile(audioFile, path) == 0 || !readPlayerSample(*audioFile, sample)) return 0;
+    playerLeft = std::move(sample.left);
+    playerRight = std::move(sample.right);
+    fileFrames = sample.frames;
+    // A running player goes on with the new file from its start, at the new file's rate.
+    playPosition = 0.0;
+    playbackEnded = false;
+    playStep = playStepFor(loadedFileSampleRate(), deviceSampleRate());
     playerState.store(remembered, std::memory_order_seq_cst);
-    return frames;
+    return sample.frames;
 }
 
 bool VLVSTHostInterface::StartPlayer(PlayState mode, bool loop) {
@@ -82,9 +87,7 @@ bool VLVSTHostInterface::StartPlayer(PlayState mode, bool loop) {
         loopPlayback = loop;
         playbackEnded = false;
         playPosition = 0.0;
-        // The file plays at its own rate: 1.0 when file and device rates agree.
-        const uint32_t fileRate = loadedFileSampleRate();
-        playStep = fileRate > 0 ? static_cast<double>(static_cast<float>(fileRate) / static_cast<float>(rate)) : 1.0;
+        playStep = playStepFor(loadedFileSampleRate(), rate);
     }
     resetMusicalPosition();
     playerState.store(mode, std::memory_order_seq_cst);
@@ -127,9 +130,12 @@ void VLVSTHostInterface::FreeRecording() {
 
 bool VLVSTHostInterface::SaveRecording(const std::filesystem::path& path) {
     const double rate = deviceSampleRate();
-    const uint32_t frames = recordedFrames;
-    if (rate <= 0.0 || frames == 0 || !recordLeft || !recordRight) return false;
+    if (rate <= 0.0 || !recordLeft || !recordRight) return false;
+    // Stopped first, so that the count read next is final: a block that was still recording
+    // when the save began is saved with the rest.
     if (!quiesceRecorder()) return false;
+    const uint32_t frames = recordedFrames;
+    if (frames == 0) return false;
     for (uint32_t i = 0; i < frames; ++i) {
         recordLeft[i] = std::clamp(recordLeft[i], -1.0f, 1.0f);
         recordRight[i] = std::clamp(recordRight[i], -1.0f, 1.0f);

@@ -1,6 +1,10 @@
 // The plug-in's state between runs: its bank chunk, byte for byte, in "saved.chunk" inside the
 // folder named by the settings value "contentpath".
 
+#include <exception>
+#include <optional>
+#include <vector>
+
 #include "host/VLVSTHostInterface.h"
 #include "platform/FileIO.h"
 #include "platform/Text.h"
@@ -30,9 +34,16 @@ void VLVSTHostInterface::SaveChunk() {
 
 void VLVSTHostInterface::LoadChunk() {
     if (!settings || !slot) return;
-    std::wstring folder;
-    if (!settings->readRootString(kContentPathValue, folder)) return;
-    auto bytes = platform::readWholeFile(platform::pathFromWide(folder + kStateFileName), kMaxStateBytes);
+    // Every failure leaves the plug-in's state as it is, without a word: also a state file too
+    // large for the memory there is (the allocation's exception goes no further).
+    std::optional<std::vector<uint8_t>> bytes;
+    try {
+        std::wstring folder;
+        if (!settings->readRootString(kContentPathValue, folder)) return;
+        bytes = platform::readWholeFile(platform::pathFromWide(folder + kStateFileName), kMaxStateBytes);
+    } catch (const std::exception&) {
+        return;
+    }
     if (!bytes) return;
     // Also an empty file is handed over, with size 0 (and a valid pointer all the same).
     static const uint8_t noBytes = 0;

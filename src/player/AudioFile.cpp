@@ -11,7 +11,7 @@ namespace {
 
 // Sample data is read and converted in pieces of this size.
 constexpr size_t kReadBlockBytes = 32768;
-// Recordings are encoded and written in pieces of this many frames.
+// Recordings are encoded and written in pieces of this many frames (of at most 8 bytes).
 constexpr uint32_t kWriteBlockFrames = 256;
 
 }  // namespace
@@ -50,7 +50,8 @@ uint32_t VLAudioFileBase::openRead(std::unique_ptr<ByteSource> source) {
         return 0;
     }
     AudioFileHeader parsed;
-    const AudioFileError reason = parseHeader(*source, parsed);
+    AudioFileError reason = parseHeader(*source, parsed);
+    if (reason == AudioFileError::None && parsed.frameCount > kMaxReadFrames) reason = AudioFileError::TooLong;
     if (reason != AudioFileError::None) {
         values = AudioFileHeader{};
         fail(reason);
@@ -98,34 +99,36 @@ bool VLAudioFileBase::create(const std::filesystem::path& path, uint32_t frames,
     close();
     error = AudioFileError::None;
     values = AudioFileHeader{};
-    if (format != SampleFormat::Stereo16 || sampleRate < kMinSampleRate || sampleRate > kMaxSampleRate)
+    if (maxWritableFrames(format) == 0 || sampleRate < kMinSampleRate || sampleRate > kMaxSampleRate)
         return fail(AudioFileError::InvalidArgument);
     writer = platform::openFile(path, "wb");
     if (!writer) return fail(AudioFileError::CannotOpen);
-    const uint32_t announced = std::min(frames, maxWritableFrames());
+    const uint32_t announced = std::min(frames, maxWritableFrames(format));
     values.sampleRate = static_cast<int32_t>(sampleRate);
     values.channels = 2;
-    values.sampleFormat = SampleFormat::Stereo16;
-    values.bitsPerSample = 16;
+    values.sampleFormat = format;
+    values.bitsPerSample = bytesPerSampleOf(format) * 8;
     values.frameCount = announced;
-    values.dataBytes = uint64_t(announced) * 4;
+    values.dataBytes = uint64_t(announced) * bytesPerFrameOf(format);
     if (!writeHeaderAtStart(announced)) return fail(AudioFileError::WriteFailed);
     return true;
 }
 
 bool VLAudioFileBase::writeHeaderAtStart(uint32_t frames) {
-    const std::vector<uint8_t> header = stereo16Header(frames, static_cast<uint32_t>(values.sampleRate));
+    const std::vector<uint8_t> header = writerHeader(frames, static_cast<uint32_t>(values.sampleRate), values.sampleFormat);
     values.dataOffset = header.size();
     return seekFile(writer, 0) && std::fwrite(header.data(), 1, header.size(), writer) == header.size();
 }
 
-bool VLAudioFileBase::writeStereo16(const StereoBuffer& source, uint32_t frames) {
+bool VLAudioFileBase::writeFrames(const StereoBuffer& source, uint32_t frames) {
     if (!writer) {
         error = AudioFileError::NotOpen;
         return false;
     }
+    const SampleFormat format = values.sampleFormat;
+    const size_t frameBytes = bytesPerFrameOf(format);
     bool ok = true;
-    uint32_t toWrite = std::min(frames, maxWritableFrames());
+    uint32_t toWrite = std::min(frames, maxWritableFrames(format));
     if (toWrite < frames) {
         error = AudioFileError::InvalidArgument;
         ok = false;
@@ -135,12 +138,12 @@ bool VLAudioFileBase::writeStereo16(const StereoBuffer& source, uint32_t frames)
         ok = false;
         toWrite = 0;
     }
-    uint8_t block[kWriteBlockFrames * 4];
+    uint8_t block[kWriteBlockFrames * 8];
     uint32_t written = 0;
     while (written < toWrite) {
         const uint32_t count = std::min(kWriteBlockFrames, toWrite - written);
-        encodeStereo16(source.left + written, source.right + written, count, block, type);
-        if (std::fwrite(block, 1, size_t(count) * 4, writer) != size_t(count) * 4) {
+        encodeStereo(format, source.left + written, source.right + written, count, block, type);
+        if (std::fwrite(block, 1, count * frameBytes, writer) != count * frameBytes) {
             error = AudioFileError::WriteFailed;
             ok = false;
             break;
@@ -149,7 +152,7 @@ bool VLAudioFileBase::writeStereo16(const StereoBuffer& source, uint32_t frames)
     }
     if (written != values.frameCount) {
         values.frameCount = written;
-        values.dataBytes = uint64_t(written) * 4;
+        values.dataBytes = uint64_t(written) * frameBytes;
         if (!writeHeaderAtStart(written)) {
             error = AudioFileError::WriteFailed;
             ok = false;
@@ -197,10 +200,10 @@ uint32_t OpenAudioFile(std::unique_ptr<VLAudioFileBase>& slot, const std::filesy
 }
 
 bool CreateAudioFile(std::unique_ptr<VLAudioFileBase>& slot, const std::filesystem::path& path, uint32_t frames,
-                     uint32_t sampleRate) {
+                     uint32_t sampleRate, SampleFormat format) {
     slot.reset();
     slot = makeAudioFile(audioFileTypeForPath(path, false));
-    return slot && slot->create(path, frames, sampleRate, SampleFormat::Stereo16);
+    return slot && slot->create(path, frames, sampleRate, format);
 }
 
 }  // namespace vl

@@ -1,6 +1,7 @@
 #pragma once
 // Sample files for the audio player and recorder: WAV and AIFF (AIFC with float samples) are
-// read into two float arrays; recordings are written as 16-bit stereo WAV or AIFF.
+// read into two float arrays; recordings are written as 16-bit stereo WAV or AIFF (and, for
+// offline renders, as 24-bit or 32-bit float stereo WAV).
 
 #include <cstdint>
 #include <cstdio>
@@ -31,15 +32,17 @@ public:
     VLAudioFileBase& operator=(const VLAudioFileBase&) = delete;
 
     // Opens a file for reading and parses its header. Returns the frame count, or 0 on any
-    // failure (lastError() tells why; the file is then closed). An opened file stays open for
-    // readAll until close() or destruction.
+    // failure (lastError() tells why; the file is then closed), also for a file of more than
+    // kMaxReadFrames frames (TooLong). An opened file stays open for readAll until close() or
+    // destruction.
     uint32_t openRead(const std::filesystem::path& path);
     // The same over any byte source (memory in tests and fuzzing).
     uint32_t openRead(std::unique_ptr<ByteSource> source);
 
     // Creates (or truncates) the file and writes a complete header for `frames` frames of
-    // 16-bit stereo at sampleRate. Only SampleFormat::Stereo16 is written. Frame counts beyond
-    // what the format's 32-bit sizes describe are clamped.
+    // stereo at sampleRate: SampleFormat::Stereo16 for both types, and for WAV also Stereo24
+    // and StereoFloat32; any other format is refused (InvalidArgument) before anything is
+    // created. Frame counts beyond what the format's 32-bit sizes describe are clamped.
     bool create(const std::filesystem::path& path, uint32_t frames, uint32_t sampleRate,
                 SampleFormat format = SampleFormat::Stereo16);
 
@@ -48,11 +51,13 @@ public:
     // the file cannot be read.
     bool readAll(const StereoBuffer& destination);
 
-    // Appends frames after the header that create() wrote and closes the file, whether the
-    // writing succeeded or not. When fewer frames are written than the header announced (the
-    // caller passed fewer, or a write failed), the header sizes are rewritten to what the file
-    // holds, so that it stays valid.
-    bool writeStereo16(const StereoBuffer& source, uint32_t frames);
+    // Appends frames, encoded in the format create() was given, after the header it wrote and
+    // closes the file, whether the writing succeeded or not. When fewer frames are written than
+    // the header announced (the caller passed fewer, or a write failed), the header sizes are
+    // rewritten to what the file holds, so that it stays valid.
+    bool writeFrames(const StereoBuffer& source, uint32_t frames);
+    // The same, for files created as 16-bit stereo (the recorder's format).
+    bool writeStereo16(const StereoBuffer& source, uint32_t frames) { return writeFrames(source, frames); }
 
     // Flushes a file being written, closes the file; forgets dataOffset, frameCount and
     // bitsPerSample. The other header values stay readable.
@@ -79,9 +84,10 @@ protected:
     // Reads the header of the file in source; AudioFileError::None and the header values, or the
     // reason it cannot be read.
     virtual AudioFileError parseHeader(ByteSource& source, AudioFileHeader& header) const = 0;
-    // The header for frames of 16-bit stereo (already clamped to maxWritableFrames()).
-    virtual std::vector<uint8_t> stereo16Header(uint32_t frames, uint32_t sampleRate) const = 0;
-    virtual uint32_t maxWritableFrames() const = 0;
+    // The header for frames (already clamped to maxWritableFrames) of format; empty when this
+    // type does not write that format.
+    virtual std::vector<uint8_t> writerHeader(uint32_t frames, uint32_t sampleRate, SampleFormat format) const = 0;
+    virtual uint32_t maxWritableFrames(SampleFormat format) const = 0;
 
 private:
     // Records error, closes the file and answers false.
@@ -104,8 +110,8 @@ public:
 
 protected:
     AudioFileError parseHeader(ByteSource& source, AudioFileHeader& header) const override;
-    std::vector<uint8_t> stereo16Header(uint32_t frames, uint32_t sampleRate) const override;
-    uint32_t maxWritableFrames() const override { return kMaxWavFrames; }
+    std::vector<uint8_t> writerHeader(uint32_t frames, uint32_t sampleRate, SampleFormat format) const override;
+    uint32_t maxWritableFrames(SampleFormat format) const override { return maxWavFrames(format); }
 };
 
 class VLAudioFileAIFF final : public VLAudioFileBase {
@@ -114,8 +120,10 @@ public:
 
 protected:
     AudioFileError parseHeader(ByteSource& source, AudioFileHeader& header) const override;
-    std::vector<uint8_t> stereo16Header(uint32_t frames, uint32_t sampleRate) const override;
-    uint32_t maxWritableFrames() const override { return kMaxAiffFrames; }
+    std::vector<uint8_t> writerHeader(uint32_t frames, uint32_t sampleRate, SampleFormat format) const override;
+    uint32_t maxWritableFrames(SampleFormat format) const override {
+        return format == SampleFormat::Stereo16 ? kMaxAiffFrames : 0;
+    }
 };
 
 // The file type a path names by its last character: 'v' (".wav") is WAV, 'f' (".aif", ".aiff")
@@ -129,9 +137,9 @@ std::unique_ptr<VLAudioFileBase> makeAudioFile(AudioFileType type);
 uint32_t OpenAudioFile(std::unique_ptr<VLAudioFileBase>& slot, const std::filesystem::path& path);
 
 // Replaces the object in slot by a writer for path (only a lower-case last character counts)
-// and creates the file for frames of 16-bit stereo. A path of any other type leaves the slot
-// empty, creates nothing and answers false.
+// and creates the file for frames of stereo in format (16-bit unless told). A path of any other
+// type leaves the slot empty, creates nothing and answers false.
 bool CreateAudioFile(std::unique_ptr<VLAudioFileBase>& slot, const std::filesystem::path& path, uint32_t frames,
-                     uint32_t sampleRate);
+                     uint32_t sampleRate, SampleFormat format = SampleFormat::Stereo16);
 
 }  // namespace vl

@@ -88,7 +88,8 @@ AudioFileError VLAudioFileAIFF::parseHeader(ByteSource& source, AudioFileHeader&
     return AudioFileError::None;
 }
 
-std::vector<uint8_t> VLAudioFileAIFF::stereo16Header(uint32_t frames, uint32_t sampleRate) const {
+std::vector<uint8_t> VLAudioFileAIFF::writerHeader(uint32_t frames, uint32_t sampleRate, SampleFormat format) const {
+    if (format != SampleFormat::Stereo16) return {};
     const auto header = aiffStereo16Header(frames, sampleRate);
     return {header.begin(), header.end()};
 }

@@ -138,11 +138,25 @@ FrameDecoder forOrder(bool bigEndian, uint32_t channels) {
     return bigEndian ? forChannels<Codec<true>>(channels) : forChannels<Codec<false>>(channels);
 }
 
-inline int16_t toInt16(float x) {
+// x held at [-1, 1], NaN as 0.
+inline float held(float x) {
     x = (x == x) ? x : 0.0f;
     x = x < -1.0f ? -1.0f : x;
-    x = x > 1.0f ? 1.0f : x;
-    return static_cast<int16_t>(x * 32767.0f);
+    return x > 1.0f ? 1.0f : x;
+}
+
+inline int16_t toInt16(float x) { return static_cast<int16_t>(held(x) * 32767.0f); }
+inline int32_t toInt24(float x) { return static_cast<int32_t>(static_cast<double>(held(x)) * 8388607.0); }
+
+void store24(uint8_t* p, int32_t v, bool bigEndian) {
+    const auto u = static_cast<uint32_t>(v);
+    for (int b = 0; b < 3; ++b) p[bigEndian ? 2 - b : b] = static_cast<uint8_t>(u >> (8 * b));
+}
+
+void storeFloat(uint8_t* p, float v, bool bigEndian) {
+    const auto u = std::bit_cast<uint32_t>(v);
+    if (bigEndian) storeBE32(p, u);
+    else storeLE32(p, u);
 }
 
 }  // namespace
@@ -184,6 +198,27 @@ void encodeStereo16(const float* left, const float* right, uint32_t frames, uint
             storeLE16(frame, l);
             storeLE16(frame + 2, r);
         }
+    }
+}
+
+bool encodeStereo(SampleFormat format, const float* left, const float* right, uint32_t frames, uint8_t* out,
+                  AudioFileType type) {
+    const bool bigEndian = type == AudioFileType::Aiff;
+    switch (format) {
+        case SampleFormat::Stereo16: encodeStereo16(left, right, frames, out, type); return true;
+        case SampleFormat::Stereo24:
+            for (uint32_t i = 0; i < frames; ++i, out += 6) {
+                store24(out, toInt24(left[i]), bigEndian);
+                store24(out + 3, toInt24(right[i]), bigEndian);
+            }
+            return true;
+        case SampleFormat::StereoFloat32:
+            for (uint32_t i = 0; i < frames; ++i, out += 8) {
+                storeFloat(out, left[i], bigEndian);
+                storeFloat(out + 4, right[i], bigEndian);
+            }
+            return true;
+        default: return false;
     }
 }
 

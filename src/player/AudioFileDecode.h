@@ -22,4 +22,11 @@ FrameDecoder frameDecoderFor(SampleFormat format, AudioFileType type);
 // becomes 0, so an overshoot never wraps to the opposite sign.
 void encodeStereo16(const float* left, const float* right, uint32_t frames, uint8_t* out, AudioFileType type);
 
+// Encodes frames as interleaved left/right samples of format: Stereo16 as above; Stereo24 as
+// trunc(x * 8388607) in double precision after the same holding at [-1, 1]; StereoFloat32 as
+// the floats themselves, nothing held or changed (values beyond +-1 survive). out takes
+// frames * bytesPerFrameOf(format) bytes. False for any other format.
+bool encodeStereo(SampleFormat format, const float* left, const float* right, uint32_t frames, uint8_t* out,
+                  AudioFileType type);
+
 }  // namespace vl

@@ -64,6 +64,7 @@ const char* describe(AudioFileError error) {
         case AudioFileError::MissingBuffer: return "a sample array is missing";
         case AudioFileError::InvalidArgument: return "invalid argument";
         case AudioFileError::WriteFailed: return "writing the file failed";
+        case AudioFileError::TooLong: return "the file is longer than the player can hold";
     }
     return "unknown error";
 }
@@ -86,21 +87,56 @@ std::array<uint8_t, 10> encodeExtendedRate(uint32_t rate) {
 }
 
 std::array<uint8_t, kWavHeaderBytes> wavStereo16Header(uint32_t frames, uint32_t sampleRate) {
-    const uint32_t dataBytes = std::min(frames, kMaxWavFrames) * 4;
+    const std::vector<uint8_t> header = wavHeader(frames, sampleRate, SampleFormat::Stereo16);
     std::array<uint8_t, kWavHeaderBytes> h{};
+    std::copy(header.begin(), header.end(), h.begin());
+    return h;
+}
+
+uint32_t wavHeaderBytes(SampleFormat format) {
+    switch (format) {
+        case SampleFormat::Stereo16:
+        case SampleFormat::Stereo24: return kWavHeaderBytes;
+        case SampleFormat::StereoFloat32: return kWavFloatHeaderBytes;
+        default: return 0;
+    }
+}
+
+uint32_t maxWavFrames(SampleFormat format) {
+    const uint32_t headerBytes = wavHeaderBytes(format);
+    // The RIFF size counts everything after its own 8 bytes.
+    return headerBytes ? (0xFFFFFFFFu - (headerBytes - 8)) / bytesPerFrameOf(format) : 0;
+}
+
+std::vector<uint8_t> wavHeader(uint32_t frames, uint32_t sampleRate, SampleFormat format) {
+    const uint32_t headerBytes = wavHeaderBytes(format);
+    if (headerBytes == 0) return {};
+    const bool isFloat = format == SampleFormat::StereoFloat32;
+    const uint32_t frameBytes = bytesPerFrameOf(format);
+    const uint32_t clamped = std::min(frames, maxWavFrames(format));
+    const uint32_t dataBytes = clamped * frameBytes;  // no wrap: clamped above
+    std::vector<uint8_t> h(headerBytes);
     storeId(&h[0], "RIFF");
-    storeLE32(&h[4], dataBytes + 36);
+    storeLE32(&h[4], dataBytes + (headerBytes - 8));
     storeId(&h[8], "WAVE");
     storeId(&h[12], "fmt ");
-    storeLE32(&h[16], 16);
-    storeLE16(&h[20], 1);  // PCM
+    storeLE32(&h[16], isFloat ? 18 : 16);
+    storeLE16(&h[20], isFloat ? 3 : 1);  // IEEE float or PCM
     storeLE16(&h[22], 2);
     storeLE32(&h[24], sampleRate);
-    storeLE32(&h[28], sampleRate * 4);  // callers keep the rate at or below kMaxSampleRate
-    storeLE16(&h[32], 4);
-    storeLE16(&h[34], 16);
-    storeId(&h[36], "data");
-    storeLE32(&h[40], dataBytes);
+    storeLE32(&h[28], static_cast<uint32_t>(std::min<uint64_t>(uint64_t(sampleRate) * frameBytes, 0xFFFFFFFFu)));
+    storeLE16(&h[32], static_cast<uint16_t>(frameBytes));
+    storeLE16(&h[34], static_cast<uint16_t>(bytesPerSampleOf(format) * 8));
+    size_t data = 36;
+    if (isFloat) {
+        storeLE16(&h[36], 0);  // no extension
+        storeId(&h[38], "fact");
+        storeLE32(&h[42], 4);
+        storeLE32(&h[46], clamped);  // frames per channel
+        data = 50;
+    }
+    storeId(&h[data], "data");
+    storeLE32(&h[data + 4], dataBytes);
     return h;
 }
 

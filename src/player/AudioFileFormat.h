@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace vl {
 
@@ -62,6 +63,7 @@ enum class AudioFileError : uint8_t {
     MissingBuffer,          // a destination or source array is missing
     InvalidArgument,        // create() with a sample rate or format we cannot write
     WriteFailed,            // a write, flush or close failed
+    TooLong,                // more frames than the player holds (kMaxReadFrames)
 };
 const char* describe(AudioFileError error);
 
@@ -69,6 +71,10 @@ const char* describe(AudioFileError error);
 // audio rate and keeps rate arithmetic of the player inside 32 bits.
 inline constexpr uint32_t kMinSampleRate = 1;
 inline constexpr uint32_t kMaxSampleRate = 0x3FFFFFFF;
+// The most frames a reader accepts. The player holds a whole file as two arrays of frames + 1
+// floats, so this bounds what one load may allocate (2 GiB for both arrays; about 100 minutes
+// at 44.1 kHz) and keeps frames + 1 and every size computed from it far from 32-bit wrap.
+inline constexpr uint32_t kMaxReadFrames = uint32_t(1) << 28;
 // Chunks a reader walks before it gives up: real files have a handful, and the cap keeps a
 // crafted file of millions of empty chunks from keeping the reader busy.
 inline constexpr uint32_t kMaxChunks = 4096;
@@ -92,5 +98,17 @@ inline constexpr uint32_t kMaxWavFrames = (0xFFFFFFFFu - 36) / 4;
 inline constexpr uint32_t kMaxAiffFrames = (0xFFFFFFFFu - 46) / 4;
 std::array<uint8_t, kWavHeaderBytes> wavStereo16Header(uint32_t frames, uint32_t sampleRate);
 std::array<uint8_t, kAiffHeaderBytes> aiffStereo16Header(uint32_t frames, uint32_t sampleRate);
+
+// WAV files are also written as 24-bit PCM (Stereo24) and 32-bit IEEE float (StereoFloat32).
+// PCM headers are 44 bytes; a float file, not being PCM, has an 18-byte "fmt " (with an empty
+// extension) and a "fact" chunk holding the frame count before its "data": 58 bytes.
+inline constexpr uint32_t kWavFloatHeaderBytes = 58;
+// Header bytes of a WAV written in format, 0 for a format the writer does not write.
+uint32_t wavHeaderBytes(SampleFormat format);
+// Most frames a WAV of format can describe (0 for a format the writer does not write).
+uint32_t maxWavFrames(SampleFormat format);
+// The WAV header for frames (clamped to maxWavFrames) of format; empty for a format the writer
+// does not write.
+std::vector<uint8_t> wavHeader(uint32_t frames, uint32_t sampleRate, SampleFormat format);
 
 }  // namespace vl

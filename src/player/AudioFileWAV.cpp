@@ -1,5 +1,5 @@
 // RIFF WAVE: reading PCM and IEEE float files (also in WAVE_FORMAT_EXTENSIBLE form), writing
-// 16-bit stereo PCM.
+// 16-bit or 24-bit stereo PCM and 32-bit float stereo.
 
 #include <algorithm>
 
@@ -86,9 +86,8 @@ AudioFileError VLAudioFileWAV::parseHeader(ByteSource& source, AudioFileHeader& 
     return AudioFileError::None;
 }
 
-std::vector<uint8_t> VLAudioFileWAV::stereo16Header(uint32_t frames, uint32_t sampleRate) const {
-    const auto header = wavStereo16Header(frames, sampleRate);
-    return {header.begin(), header.end()};
+std::vector<uint8_t> VLAudioFileWAV::writerHeader(uint32_t frames, uint32_t sampleRate, SampleFormat format) const {
+    return wavHeader(frames, sampleRate, format);
 }
 
 }  // namespace vl

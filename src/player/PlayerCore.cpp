@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <new>
+
+#include "player/AudioFile.h"
 
 namespace vl {
 
@@ -57,6 +60,23 @@ void playerFill(const float* playerLeft, const float* playerRight, uint32_t file
         }
     }
     playPosition = position;
+}
+
+bool readPlayerSample(VLAudioFileBase& file, PlayerSample& sample) {
+    static_assert((uint64_t(kMaxReadFrames) + 1) * sizeof(float) <= SIZE_MAX, "a player array must be addressable");
+    sample = PlayerSample{};
+    const uint32_t frames = file.frameCount();
+    if (frames == 0 || frames > kMaxReadFrames) return false;
+    const size_t count = static_cast<size_t>(uint64_t(frames) + 1);
+    std::unique_ptr<float[]> left(new (std::nothrow) float[count]);
+    std::unique_ptr<float[]> right(new (std::nothrow) float[count]);
+    if (!left || !right || !file.readAll(StereoBuffer{left.get(), right.get()})) return false;
+    left[frames] = left[0];
+    right[frames] = right[0];
+    sample.left = std::move(left);
+    sample.right = std::move(right);
+    sample.frames = frames;
+    return true;
 }
 
 uint32_t recorderCapture(float* recordLeft, float* recordRight, uint32_t capacity, uint32_t recordedFrames,
@@ -154,7 +174,7 @@ std::wstring recorderTimeText(uint32_t frames, double deviceSampleRate) {
 }
 
 uint32_t recordLimitFrames(double deviceSampleRate) {
-    return clampFrames(static_cast<double>(wholeRate(deviceSampleRate)) * 300.0);
+    return std::min(clampFrames(static_cast<double>(wholeRate(deviceSampleRate)) * 300.0), kMaxReadFrames);
 }
 
 }  // namespace vl

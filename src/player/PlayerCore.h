@@ -3,10 +3,13 @@
 // window makes for the user: plain functions without state.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace vl {
+
+class VLAudioFileBase;
 
 enum PlayState : int32_t { Stopped = 0, Running = 1, Waiting = 2 };
 
@@ -16,6 +19,18 @@ enum PlayState : int32_t { Stopped = 0, Running = 1, Waiting = 2 };
 // non-looping one fills the rest of the block with zeros and sets ended.
 void playerFill(const float* playerLeft, const float* playerRight, uint32_t fileFrames, bool loop, double step,
                 double& playPosition, bool& ended, float* left, float* right, uint32_t frames);
+
+// The player's copy of a whole sample file: frames + 1 floats per channel, the last one a copy
+// of frame 0 so that interpolation at the last frame reads the first.
+struct PlayerSample {
+    std::unique_ptr<float[]> left, right;
+    uint32_t frames = 0;
+};
+
+// Reads every frame of an open file into sample, with all sizes in 64 bits. False, and sample
+// empty, for a file of no frames or of more than kMaxReadFrames, when memory is short or when
+// reading fails.
+bool readPlayerSample(VLAudioFileBase& file, PlayerSample& sample);
 
 // Appends a block to the record buffer up to its capacity; answers the new recorded count.
 uint32_t recorderCapture(float* recordLeft, float* recordRight, uint32_t capacity, uint32_t recordedFrames,
@@ -54,7 +69,8 @@ uint32_t RecordLengthFrames(const RecordLengthRequest& request);
 std::wstring playerTimeText(uint32_t frames, double deviceSampleRate);
 std::wstring recorderTimeText(uint32_t frames, double deviceSampleRate);
 
-// 300 seconds at the device rate: the most a recording keeps.
+// 300 seconds at the device rate: the most a recording keeps (and never more than the player
+// could load back, kMaxReadFrames).
 uint32_t recordLimitFrames(double deviceSampleRate);
 
 }  // namespace vl

@@ -28,14 +28,16 @@ std::filesystem::path pathOf(const std::string& utf8) { return platform::pathFro
 const char* usageText() {
     return "usage: vorlane-render --plugin PATH [--input in.wav|in.aif] [--midi file.mid] [--notes SPEC] [--keys SPEC]\n"
            "                      [--rate 44100] [--block 512] [--tempo 120] [--seconds S] [--tail S]\n"
-           "                      [--chunk state.bin] [--save-chunk state.bin] [--quiet] --output out.wav\n"
+           "                      [--chunk state.bin] [--save-chunk state.bin] [--format s16|s24|f32] [--quiet]\n"
+           "                      --output out.wav\n"
            "\n"
            "Renders a VST 2.x plug-in offline through the host's engine. --notes takes\n"
            "note@start+length[:velocity] entries separated by commas, times in seconds,\n"
            "for example 60@0+1,64@0.5+1:90. --keys plays the computer keyboard the same way:\n"
            "KEY@start+length, for example D@0+0.5,F@0.5+0.5 (D is C3). The output is a 16-bit WAV, or AIFF for a name\n"
-           "ending in .aif or .aiff. The length is --seconds, else the input's length or the\n"
-           "last MIDI event, plus --tail (2 seconds unless given).\n";
+           "ending in .aif or .aiff; --format s24 writes a 24-bit WAV and --format f32 a 32-bit float WAV,\n"
+           "which keeps output beyond full scale unclipped. The length is --seconds, else the input's\n"
+           "length or the last MIDI event, plus --tail (2 seconds unless given).\n";
 }
 
 std::optional<RenderOptions> parseArguments(const std::vector<std::string>& args, std::string& error) {
@@ -81,6 +83,15 @@ std::optional<RenderOptions> parseArguments(const std::vector<std::string>& args
         else if (name == "--output") options.output = pathOf(value);
         else if (name == "--chunk") options.chunk = pathOf(value);
         else if (name == "--save-chunk") options.saveChunk = pathOf(value);
+        else if (name == "--format") {
+            if (value == "s16") options.format = OutputFormat::S16;
+            else if (value == "s24") options.format = OutputFormat::S24;
+            else if (value == "f32") options.format = OutputFormat::F32;
+            else {
+                error = "bad value for --format: " + value + " (s16, s24 or f32)";
+                return std::nullopt;
+            }
+        }
         else if (name == "--rate") {
             if (!needNumber(8000.0, 384000.0)) return std::nullopt;
             options.rate = number;
@@ -117,6 +128,10 @@ std::optional<RenderOptions> parseArguments(const std::vector<std::string>& args
     const char last = outputName.empty() ? '\0' : outputName.back();
     if (last != 'v' && last != 'f') {
         error = "the output name must end in .wav, .aif or .aiff";
+        return std::nullopt;
+    }
+    if (last == 'f' && options.format != OutputFormat::S16) {
+        error = "--format s24 and f32 write WAV files: the output name must end in .wav";
         return std::nullopt;
     }
     return options;

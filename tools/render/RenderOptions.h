@@ -24,6 +24,10 @@ enum ExitCode : int {
     kExitChunkUnreadable = 9,
 };
 
+// Sample format of the output file: 16-bit PCM (WAV or AIFF, through the host's own recorder
+// save), 24-bit PCM or 32-bit float (WAV only; float keeps values beyond +-1).
+enum class OutputFormat { S16, S24, F32 };
+
 struct RenderOptions {
     std::filesystem::path plugin;
     std::filesystem::path input;
@@ -38,6 +42,7 @@ struct RenderOptions {
     std::filesystem::path chunk;
     std::filesystem::path saveChunk;
     std::filesystem::path output;
+    OutputFormat format = OutputFormat::S16;
     bool quiet = false;
     bool help = false;
 };

@@ -101,6 +101,19 @@ bool canWrite(const std::filesystem::path& path) {
     return true;
 }
 
+// Writes the recording: 16-bit through the host's own save (held at full scale, as the
+// application saves it), 24-bit and float by the same writer in the wider format.
+bool saveOutput(VLVSTHostInterface& host, const RenderOptions& options) {
+    if (options.format == OutputFormat::S16) return host.SaveRecording(options.output);
+    host.StartRecorder(Stopped, 0);  // the engine has stopped: the count is final
+    const uint32_t frames = host.recordedFrames;
+    const SampleFormat format = options.format == OutputFormat::S24 ? SampleFormat::Stereo24 : SampleFormat::StereoFloat32;
+    std::unique_ptr<VLAudioFileBase> file;
+    return frames > 0 && host.recordLeft && host.recordRight &&
+           CreateAudioFile(file, options.output, frames, static_cast<uint32_t>(options.rate), format) &&
+           file->writeFrames(StereoBuffer{host.recordLeft.get(), host.recordRight.get()}, frames);
+}
+
 int render(const RenderOptions& options) {
     // Everything that can be checked before the plug-in runs is checked first.
     std::vector<TimedMidiEvent> events;
@@ -135,8 +148,10 @@ int render(const RenderOptions& options) {
     if (!options.input.empty()) {
         std::unique_ptr<VLAudioFileBase> probeFile;
         const uint32_t frames = OpenAudioFile(probeFile, options.input);
-        if (frames == 0 || probeFile->sampleRate() <= 0)
-            return fail(kExitInputUnreadable, "cannot read audio file " + shown(options.input));
+        if (frames == 0 || probeFile->sampleRate() <= 0) {
+            const std::string reason = probeFile ? std::string(": ") + describe(probeFile->lastError()) : "";
+            return fail(kExitInputUnreadable, "cannot read audio file " + shown(options.input) + reason);
+        }
         inputSeconds = static_cast<double>(frames) / probeFile->sampleRate();
     }
     std::optional<std::vector<uint8_t>> chunk;
@@ -210,7 +225,7 @@ int render(const RenderOptions& options) {
     host.StopAudioEngine();
     if (rendered < totalFrames) return fail(kExitRenderFailed, "the engine stopped early");
 
-    if (!host.SaveRecording(options.output)) return fail(kExitOutputUnwritable, "cannot write " + shown(options.output));
+    if (!saveOutput(host, options)) return fail(kExitOutputUnwritable, "cannot write " + shown(options.output));
     if (!options.saveChunk.empty()) {
         void* data = nullptr;
         const vst::intptr size = slot.getChunk(&data);

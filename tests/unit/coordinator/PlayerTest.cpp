@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <vector>
 
 #include "CoordinatorRig.h"
+#include "platform/FileIO.h"
 #include "player/AudioFile.h"
 #include "player/PlayerCore.h"
 #include "support/ProbeModule.h"
@@ -162,6 +164,8 @@ TEST(RecordLength, BarsMinutesAndTheFileLength) {
     EXPECT_STREQ(vl::recordLengthText(8), L"12 Bar");
     EXPECT_STREQ(vl::recordLengthText(18), L"16 min");
     EXPECT_EQ(vl::recordLimitFrames(44100.0), 13230000u);
+    // Never more than the player could load back, whatever rate a device claims.
+    EXPECT_EQ(vl::recordLimitFrames(1e9), vl::kMaxReadFrames);
 }
 
 TEST(TimeTexts, MinutesAndSeconds) {
@@ -331,4 +335,53 @@ TEST(Recorder, RecordingIsSavedAsA16BitWavAtTheDeviceRate) {
     EXPECT_EQ(left[5], std::trunc(0.25f * 32767.0f) / 32768.0f);
     EXPECT_EQ(right[5], std::trunc(-0.25f * 32767.0f) / 32768.0f);
     file.reset();
+}
+
+namespace {
+
+// A real, sparse WAV file of mono 8-bit frames whose header announces dataBytes bytes of
+// samples; the file is made that long over a hole, so it needs almost no disk.
+fs::path writeSparseWav(const fs::path& path, uint32_t dataBytes) {
+    auto header = vl::wavStereo16Header(0, 44100);
+    header[22] = 1;                                      // mono
+    header[28] = 0x44, header[29] = 0xAC, header[30] = 0, header[31] = 0;  // 44100 bytes per second
+    header[32] = 1;                                      // block alignment
+    header[34] = 8;                                      // bits
+    for (int i = 0; i < 4; ++i) header[40 + i] = static_cast<uint8_t>(dataBytes >> (8 * i));
+    FILE* f = vl::platform::openFile(path, "wb");
+    EXPECT_NE(f, nullptr);
+    if (!f) return path;
+    std::fwrite(header.data(), 1, header.size(), f);
+    std::fclose(f);
+    fs::resize_file(path, header.size() + uint64_t(dataBytes));
+    return path;
+}
+
+}  // namespace
+
+TEST(Player, AFileWithMoreFramesThanThePlayerCanHoldIsRefused) {
+    const ScratchDir dir("player-huge");
+    PlayerRig p;
+    // 2^32 - 1 frames: one more for the player's copy of frame 0 must not wrap the arrays to
+    // nothing.
+    EXPECT_EQ(p.rig.host.LoadSample(writeSparseWav(dir / "huge.wav", 0xFFFFFFFFu)), 0u);
+    EXPECT_EQ(p.rig.host.playerLeft, nullptr);
+    EXPECT_EQ(p.rig.host.fileFrames, 0u);
+    EXPECT_EQ(p.rig.host.playerState.load(), vl::Stopped);
+    EXPECT_FALSE(p.rig.host.StartPlayer(vl::Running, false));
+}
+
+TEST(Player, LoadingWhilePlayingPlaysTheNewFileAtItsOwnRate) {
+    const ScratchDir dir("player-reload");
+    PlayerRig p(48000.0);
+    ASSERT_EQ(p.rig.host.LoadSample(writeRamp(dir / "a.wav", 1000, 44100)), 1000u);
+    ASSERT_TRUE(p.rig.host.StartPlayer(vl::Running, true));
+    ASSERT_TRUE(p.rig.startAndPump(3));
+    ASSERT_EQ(p.rig.host.LoadSample(writeRamp(dir / "b.wav", 1000, 48000)), 1000u);
+    EXPECT_EQ(p.rig.host.playerState.load(), vl::Running);
+    EXPECT_EQ(p.rig.host.playStep, 1.0);
+    p.rig.backend.pump(64);
+    // The new file from its start, frame for frame.
+    EXPECT_EQ(p.probe.block(3).firstInput[0], rampSample(0));
+    EXPECT_EQ(p.probe.block(3).lastInput[0], rampSample(63));
 }

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
+#include <vector>
 
 #include "CoordinatorRig.h"
 #include "platform/FileIO.h"
@@ -13,6 +17,39 @@
 
 using namespace vltest;
 namespace fs = std::filesystem;
+
+// Allocations of more than this many bytes fail as they do when memory runs out. The program's
+// own operator new is replaced for that; it changes nothing until a test lowers the limit.
+std::atomic<size_t> failAllocationsAbove{SIZE_MAX};
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+// new and delete below are a matching malloc / free pair, which GCC cannot see once inlined.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(size_t size) {
+    if (size > failAllocationsAbove.load(std::memory_order_relaxed)) throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t size) { return ::operator new(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](size_t size, const std::nothrow_t& tag) noexcept { return ::operator new(size, tag); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 namespace {
 
@@ -120,4 +157,26 @@ TEST(PluginState, NonLatinFolderAndFailedSavesKeepThePreviousState) {
     EXPECT_EQ(s.fileText(folder / "saved.chunk"), "first");
     s.rig.host.SaveChunk();
     EXPECT_EQ(s.fileText(folder / "saved.chunk"), "second");
+}
+
+TEST(PluginState, AStateTooLargeForMemoryIsSkippedSilently) {
+    StateRig s;
+    ASSERT_TRUE(s.loaded);
+    s.setContentPath(s.dir);
+    const std::vector<uint8_t> big(4 << 20, 0x5A);
+    ASSERT_TRUE(vl::platform::writeFileAtomically(s.dir / "saved.chunk", big.data(), big.size()));
+    failAllocationsAbove = 1 << 20;
+    bool threw = false;
+    try {
+        s.rig.host.LoadChunk();
+    } catch (...) {
+        threw = true;
+    }
+    failAllocationsAbove = SIZE_MAX;
+    EXPECT_FALSE(threw);
+    EXPECT_EQ(s.probe.log().setChunkCalls, 0);  // the plug-in keeps the state it has
+    // With memory enough the same file is handed over.
+    s.rig.host.LoadChunk();
+    EXPECT_EQ(s.probe.log().setChunkCalls, 1);
+    EXPECT_EQ(s.probe.log().setChunkSize, static_cast<int32_t>(big.size()));
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -10,9 +11,11 @@
 #include <limits>
 
 #include "ChunkImage.h"
+#include "SparseByteSource.h"
 #include "platform/FileIO.h"
 #include "platform/Text.h"
 #include "player/AudioFile.h"
+#include "player/PlayerCore.h"
 
 using namespace vl;
 using namespace vl::test;
@@ -323,6 +326,74 @@ TEST(AiffReading, UnsupportedOrDamagedFilesGiveNoFramesAndAReason) {
     }
 }
 
+// Headers over a hole of gigabytes, as a sparse file gives them: the frame count is refused
+// before anything is allocated or read.
+TEST(AudioFileLimits, FramesBeyondWhatThePlayerHoldsAreRefused) {
+    struct Case {
+        const char* name;
+        bool aiff;
+        Bytes head;        // everything up to the sample data
+        uint64_t samples;  // bytes of samples the source claims after the head
+        uint32_t frames;   // 0: refused as TooLong
+    };
+    const ChunkImage be = ChunkImage::form();
+    auto wavHead = [](const Bytes& fmt, uint32_t dataBytes) {
+        return ChunkImage::riff().chunk("fmt ", fmt).header("data", dataBytes).image();
+    };
+    auto aiffHead = [&](uint16_t channels, uint32_t frames, uint16_t bits, uint32_t ssndBytes) {
+        return ChunkImage::form().chunk("COMM", commBody(channels, frames, bits, rate44100()))
+            .header("SSND", ssndBytes).append(ChunkImage::cat({be.u32(0), be.u32(0)})).image();
+    };
+    const Case cases[] = {
+        {"WAV, 2^32 - 1 frames", false, wavHead(fmtBody(1, 1, 44100, 8), 0xFFFFFFFFu), 0xFFFFFFFFu, 0},
+        {"WAV, one frame too many", false, wavHead(fmtBody(1, 1, 44100, 16), (kMaxReadFrames + 1) * 2),
+         uint64_t(kMaxReadFrames + 1) * 2, 0},
+        {"WAV, as many as the player holds", false, wavHead(fmtBody(1, 1, 44100, 8), kMaxReadFrames), kMaxReadFrames,
+         kMaxReadFrames},
+        {"WAV, 4 GB of 64-bit stereo", false, wavHead(fmtBody(3, 2, 44100, 64), 0xFFFFFFF0u), 0xFFFFFFF0u,
+         0xFFFFFFF0u / 16},
+        {"AIFF, 2^32 - 16 frames", true, aiffHead(1, 0xFFFFFFF0u, 8, 0xFFFFFFF8u), 0xFFFFFFF0u, 0},
+        {"AIFF, as many as the player holds", true, aiffHead(2, kMaxReadFrames, 16, kMaxReadFrames * 4 + 8),
+         uint64_t(kMaxReadFrames) * 4, kMaxReadFrames},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<VLAudioFileBase> file = makeAudioFile(c.aiff ? AudioFileType::Aiff : AudioFileType::Wav);
+        auto source = std::make_unique<SparseByteSource>(c.head, c.head.size() + c.samples);
+        const SparseByteSource& watched = *source;
+        EXPECT_EQ(file->openRead(std::move(source)), c.frames);
+        EXPECT_EQ(file->lastError(), c.frames ? AudioFileError::None : AudioFileError::TooLong);
+        if (c.frames == 0) {
+            EXPECT_FALSE(file->isOpen());
+            PlayerSample sample;
+            EXPECT_FALSE(readPlayerSample(*file, sample));
+            EXPECT_EQ(sample.left, nullptr);
+        } else {
+            EXPECT_LT(watched.reads, 10u);  // only the header was read
+        }
+    }
+}
+
+TEST(AudioFileLimits, ThePlayersCopyRepeatsFrameZeroAfterTheLast) {
+    // 100 000 frames of which only the first three are stored: the rest reads as zeros.
+    const Bytes head = ChunkImage::riff().chunk("fmt ", fmtBody(1, 2, 44100, 16)).header("data", 400000)
+                           .append(ints({16384, -16384, 8192, -8192, 0, 0}, 2, false)).image();
+    VLAudioFileWAV file;
+    ASSERT_EQ(file.openRead(std::make_unique<SparseByteSource>(head, head.size() - 12 + 400000)), 100000u);
+    PlayerSample sample;
+    ASSERT_TRUE(readPlayerSample(file, sample));
+    ASSERT_EQ(sample.frames, 100000u);
+    EXPECT_EQ(sample.left[0], 0.5f);
+    EXPECT_EQ(sample.right[1], -0.25f);
+    EXPECT_EQ(sample.left[99999], 0.0f);
+    EXPECT_EQ(sample.left[100000], 0.5f);
+    EXPECT_EQ(sample.right[100000], -0.5f);
+    // A file that is not open gives nothing.
+    file.close();
+    EXPECT_FALSE(readPlayerSample(file, sample));
+    EXPECT_EQ(sample.frames, 0u);
+}
+
 TEST(AudioFileObject, ReadAllNeedsAnOpenFileBothArraysAndTheWholeData) {
     VLAudioFileWAV file;
     float l[4], r[4];
@@ -406,6 +477,77 @@ TEST(AudioFileWriting, RecordingsRoundTripInANonLatinFolder) {
             EXPECT_EQ(l[i], wantLeft[i] / 32768.0f) << i;
             EXPECT_EQ(r[i], wantRight[i] / 32768.0f) << i;
         }
+    }
+    fs::remove_all(dir);
+}
+
+// 24-bit PCM and 32-bit float WAV: the header fields of each, and exact values back.
+TEST(AudioFileWriting, WiderWavFormatsCarryTheirOwnHeaderFields) {
+    const ChunkImage le = ChunkImage::riff();
+    struct Case {
+        SampleFormat format;
+        Bytes fmt;        // the "fmt " chunk with its header
+        Bytes beforeData; // chunks between "fmt " and "data"
+        uint32_t frameBytes;
+    };
+    const Case cases[] = {
+        {SampleFormat::Stereo24,
+         ChunkImage::cat({Bytes{'f', 'm', 't', ' '}, le.u32(16), le.u16(1), le.u16(2), le.u32(48000), le.u32(288000),
+                          le.u16(6), le.u16(24)}),
+         {}, 6},
+        {SampleFormat::StereoFloat32,
+         ChunkImage::cat({Bytes{'f', 'm', 't', ' '}, le.u32(18), le.u16(3), le.u16(2), le.u32(48000), le.u32(384000),
+                          le.u16(8), le.u16(32), le.u16(0)}),
+         ChunkImage::cat({Bytes{'f', 'a', 'c', 't'}, le.u32(4), le.u32(5)}), 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.format));
+        const std::vector<uint8_t> header = wavHeader(5, 48000, c.format);
+        ASSERT_EQ(header.size(), wavHeaderBytes(c.format));
+        EXPECT_EQ(header, ChunkImage::cat({Bytes{'R', 'I', 'F', 'F'}, le.u32(uint32_t(header.size() - 8 + 5 * c.frameBytes)),
+                                           Bytes{'W', 'A', 'V', 'E'}, c.fmt, c.beforeData, Bytes{'d', 'a', 't', 'a'},
+                                           le.u32(5 * c.frameBytes)}));
+        // The largest count clamps so that the RIFF size does not wrap.
+        const std::vector<uint8_t> big = wavHeader(0xFFFFFFFFu, 48000, c.format);
+        const uint32_t riff = uint32_t(big[4] | big[5] << 8 | big[6] << 16) | uint32_t(big[7]) << 24;
+        EXPECT_GE(riff, 0xFFFFFFFFu - c.frameBytes);
+        EXPECT_EQ(uint64_t(maxWavFrames(c.format)) * c.frameBytes + header.size() - 8, riff);
+    }
+    EXPECT_TRUE(wavHeader(5, 48000, SampleFormat::Stereo32).empty());
+
+    const fs::path dir = scratchDir(L"vorlane-wide-formats");
+    const std::vector<float> left = {0.0f, 0.5f, -1.0f, 1.75f, -3.0f, 1e-7f};
+    const std::vector<float> right = {1.0f, -0.25f, 0.999999f, std::numeric_limits<float>::quiet_NaN(), 2.0f, -1e-7f};
+    const auto frames = uint32_t(left.size());
+    std::unique_ptr<VLAudioFileBase> slot;
+    // AIFF is written in 16 bits only; nothing is created for the others.
+    EXPECT_FALSE(CreateAudioFile(slot, dir / "take.aiff", frames, 48000, SampleFormat::StereoFloat32));
+    EXPECT_EQ(slot->lastError(), AudioFileError::InvalidArgument);
+    EXPECT_FALSE(fs::exists(dir / "take.aiff"));
+    for (SampleFormat format : {SampleFormat::Stereo24, SampleFormat::StereoFloat32}) {
+        SCOPED_TRACE(static_cast<int>(format));
+        ASSERT_TRUE(CreateAudioFile(slot, dir / "take.wav", frames, 48000, format));
+        ASSERT_TRUE(slot->writeFrames({const_cast<float*>(left.data()), const_cast<float*>(right.data())}, frames));
+        ASSERT_EQ(fileBytes(dir / "take.wav").size(), wavHeaderBytes(format) + frames * bytesPerFrameOf(format));
+        ASSERT_EQ(OpenAudioFile(slot, dir / "take.wav"), frames);
+        EXPECT_EQ(slot->sampleFormat(), format);
+        std::vector<float> l(frames), r(frames);
+        ASSERT_TRUE(slot->readAll({l.data(), r.data()}));
+        for (uint32_t i = 0; i < frames; ++i) {
+            if (format == SampleFormat::StereoFloat32) {
+                // Float keeps every value as it is, hot ones included.
+                EXPECT_EQ(std::bit_cast<uint32_t>(l[i]), std::bit_cast<uint32_t>(left[i])) << i;
+                EXPECT_EQ(std::bit_cast<uint32_t>(r[i]), std::bit_cast<uint32_t>(right[i])) << i;
+            } else {
+                auto expected = [](float x) {
+                    x = std::isnan(x) ? 0.0f : std::clamp(x, -1.0f, 1.0f);
+                    return static_cast<float>(std::trunc(double(x) * 8388607.0) / 8388608.0);
+                };
+                EXPECT_EQ(l[i], expected(left[i])) << i;
+                EXPECT_EQ(r[i], expected(right[i])) << i;
+            }
+        }
+        slot.reset();
     }
     fs::remove_all(dir);
 }

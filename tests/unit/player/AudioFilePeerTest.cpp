@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -208,5 +209,64 @@ TEST_F(PeerFiles, OurRecordingsReadBackInLibsndfileAndSox) {
         ASSERT_EQ(sox.size(), size_t(frames) * 2);
         EXPECT_EQ(sox[2 * 10], short(left[10] * 32767.0f) / 32768.0);
         EXPECT_EQ(sox[2 * 50 + 1], -16383 / 32768.0);  // trunc(-0.5 * 32767)
+    }
+}
+
+TEST_F(PeerFiles, WiderWavRecordingsReadBackExactlyInLibsndfileAndSox) {
+    constexpr uint32_t frames = 2000;
+    std::vector<float> left(frames), right(frames);
+    for (uint32_t i = 0; i < frames; ++i) {
+        left[i] = std::sin(float(i) * 0.05f) * 0.9f;
+        right[i] = float(int(i % 400) - 200) / 100.0f;  // a saw from -2 to just below +2: hot
+    }
+    struct Case {
+        SampleFormat format;
+        int sndfileFormat;
+    };
+    for (const Case c : {Case{SampleFormat::Stereo24, SF_FORMAT_WAV | SF_FORMAT_PCM_24},
+                         Case{SampleFormat::StereoFloat32, SF_FORMAT_WAV | SF_FORMAT_FLOAT}}) {
+        SCOPED_TRACE(c.sndfileFormat);
+        const bool isFloat = c.format == SampleFormat::StereoFloat32;
+        const fs::path path = dir / "take.wav";
+        std::unique_ptr<VLAudioFileBase> slot;
+        ASSERT_TRUE(CreateAudioFile(slot, path, frames, 48000, c.format));
+        ASSERT_TRUE(slot->writeFrames({left.data(), right.data()}, frames));
+
+        SF_INFO info{};
+        SNDFILE* sf = sf_open(path.c_str(), SFM_READ, &info);
+        ASSERT_NE(sf, nullptr) << sf_strerror(nullptr);
+        EXPECT_EQ(info.format, c.sndfileFormat);
+        EXPECT_EQ(info.channels, 2);
+        EXPECT_EQ(info.samplerate, 48000);
+        EXPECT_EQ(info.frames, frames);
+        char log[4096] = {};
+        sf_command(sf, SFC_GET_LOG_INFO, log, sizeof log);
+        EXPECT_EQ(std::string(log).find("hould"), std::string::npos) << log;
+        if (isFloat) {
+            EXPECT_NE(std::string(log).find("fact"), std::string::npos) << log;
+        }
+        std::vector<float> floats(size_t(frames) * 2);
+        std::vector<int> ints(size_t(frames) * 2);
+        const sf_count_t read = isFloat ? sf_readf_float(sf, floats.data(), frames) : sf_readf_int(sf, ints.data(), frames);
+        EXPECT_EQ(read, frames);
+        sf_close(sf);
+        for (uint32_t i = 0; i < frames; ++i) {
+            for (int ch = 0; ch < 2; ++ch) {
+                const float x = (ch == 0 ? left : right)[i];
+                if (isFloat) {
+                    ASSERT_EQ(floats[2 * i + ch], x) << i;  // unclipped
+                } else {
+                    // libsndfile gives 24-bit samples in the top bits of an int.
+                    const int held = int(std::trunc(double(std::clamp(x, -1.0f, 1.0f)) * 8388607.0));
+                    ASSERT_EQ(ints[2 * i + ch], held * 256) << i << " " << ch;
+                }
+            }
+        }
+        const std::vector<double> sox = soxDecode(path);
+        ASSERT_EQ(sox.size(), size_t(frames) * 2);
+        // sox reads 24-bit exactly; float within its 32-bit integer step, for values in range.
+        EXPECT_NEAR(sox[2 * 10], isFloat ? left[10] : std::trunc(double(left[10]) * 8388607.0) / 8388608.0,
+                    isFloat ? 1.0 / 2147483648.0 : 0.0);
+        EXPECT_NEAR(sox[2 * 150 + 1], right[150], isFloat ? 1.0 / 2147483648.0 : 1.0 / 8388608.0);
     }
 }

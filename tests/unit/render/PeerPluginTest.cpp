@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,23 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path kPeerFolder = "/usr/lib/vst";
+const char kPeerPackage[] = "dpf-plugins-vst";
+
+// The plug-in modules of the package the tests install, from the package's own file list: the
+// folder may also hold libraries of other packages that are no plug-ins (a suite's shared core).
+std::vector<fs::path> packageModules(const fs::path& scratch) {
+    std::vector<fs::path> modules;
+    const fs::path dpkg = "/usr/bin/dpkg";
+    if (!fs::exists(dpkg)) return modules;
+    const fs::path list = scratch / "package-files.txt";
+    if (runProcess(dpkg, {"-L", kPeerPackage}, {}, list, 60).exitCode != 0) return modules;
+    std::ifstream in(list);
+    for (std::string line; std::getline(in, line);) {
+        const fs::path path = line;
+        if (path.extension() == ".so" && fs::is_regular_file(path)) modules.push_back(path);
+    }
+    return modules;
+}
 
 struct Rendered {
     int exitCode = -1;
@@ -85,13 +103,12 @@ TEST_F(PeerPlugins, FlatEqualiserPassesTheInputThrough) {
 }
 
 TEST_F(PeerPlugins, EveryInstalledPluginRenders) {
-    int rendered = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(kPeerFolder)) {
-        if (entry.path().extension() != ".so") continue;
-        const Rendered r = render(entry.path(), {"--notes", "60@0+0.2,64@0.1+0.2", "--seconds", "0.5"});
-        EXPECT_EQ(r.exitCode, 0) << entry.path();
-        EXPECT_EQ(r.left.size(), 22050u) << entry.path();
-        rendered += 1;
+    const std::vector<fs::path> modules = packageModules(dir.path());
+    if (modules.empty()) GTEST_SKIP() << "no file list for " << kPeerPackage << " (dpkg -L)";
+    for (const fs::path& module : modules) {
+        const Rendered r = render(module, {"--notes", "60@0+0.2,64@0.1+0.2", "--seconds", "0.5"});
+        EXPECT_EQ(r.exitCode, 0) << module;
+        EXPECT_EQ(r.left.size(), 22050u) << module;
     }
-    EXPECT_GE(rendered, 10);
+    EXPECT_GE(modules.size(), 10u);
 }

@@ -39,6 +39,9 @@ TEST(RenderOptions, RefusesBadCommandLines) {
         {"--plugin", "p.so", "--output", "x.wav", "--seconds", "301"},
         {"--plugin", "p.so", "--output", "x.wav", "--frobnicate", "1"},
         {"--plugin", "p.so", "--output"},
+        {"--plugin", "p.so", "--output", "x.wav", "--format", "s32"},
+        {"--plugin", "p.so", "--output", "x.wav", "--format", "F32"},
+        {"--plugin", "p.so", "--output", "x.aiff", "--format", "f32"},  // wider formats are WAV only
     };
     for (const auto& args : bad) {
         std::string error;
@@ -50,6 +53,13 @@ TEST(RenderOptions, RefusesBadCommandLines) {
     ASSERT_TRUE(aiff.has_value());
     EXPECT_EQ(aiff->tail, 2.0);
     EXPECT_FALSE(aiff->seconds.has_value());
+    EXPECT_EQ(aiff->format, OutputFormat::S16);
+    for (const auto& [text, format] : {std::pair{"s16", OutputFormat::S16}, std::pair{"s24", OutputFormat::S24},
+                                       std::pair{"f32", OutputFormat::F32}}) {
+        auto o = parseArguments({"--plugin", "p.so", std::string("--format=") + text, "--output", "x.wav"}, error);
+        ASSERT_TRUE(o.has_value()) << error;
+        EXPECT_EQ(o->format, format) << text;
+    }
 }
 
 TEST(RenderOptions, NotesBecomeSortedNoteOnAndOffEvents) {

@@ -267,3 +267,63 @@ TEST_F(RenderTool, DemoInstrumentPlaysInTuneAndFallsSilent) {
         EXPECT_EQ(demotest::peakLevel(output.right, static_cast<size_t>(1.6 * sampleRate)), 0.0f) << rate;
     }
 }
+
+TEST_F(RenderTool, OutputFormatsAndHotOutput) {
+    // Left 0.75, right 1.75: beyond full scale, as a hot plug-in gives it.
+    configureProbe("processMode=2\nconstant=0.75\nnumOutputs=2\n");
+    auto twentyFour = [](float x) { return static_cast<float>(std::trunc(double(x) * 8388607.0) / 8388608.0); };
+    struct Case {
+        const char* format;  // nullptr: the default
+        vl::SampleFormat sampleFormat;
+        size_t headerBytes;
+        float left, right;
+    };
+    const Case cases[] = {
+        {nullptr, vl::SampleFormat::Stereo16, 44, std::trunc(0.75f * 32767.0f) / 32768.0f, 32767.0f / 32768.0f},
+        {"s16", vl::SampleFormat::Stereo16, 44, std::trunc(0.75f * 32767.0f) / 32768.0f, 32767.0f / 32768.0f},
+        {"s24", vl::SampleFormat::Stereo24, 44, twentyFour(0.75f), twentyFour(1.0f)},
+        {"f32", vl::SampleFormat::StereoFloat32, 58, 0.75f, 1.75f},  // not clipped
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.format ? c.format : "default");
+        std::vector<std::string> args = {"--plugin", plugin("vorlane_probe"), "--seconds", "0.1", "--rate", "44100",
+                                         "--quiet", "--output", text(dir / "out.wav")};
+        if (c.format) args.insert(args.end(), {"--format", c.format});
+        ASSERT_EQ(render(args), 0) << renderOutput();
+        std::unique_ptr<vl::VLAudioFileBase> file;
+        ASSERT_EQ(vl::OpenAudioFile(file, dir / "out.wav"), 4410u);
+        EXPECT_EQ(file->sampleFormat(), c.sampleFormat);
+        EXPECT_EQ(file->dataOffset(), c.headerBytes);
+        std::vector<float> left(4410), right(4410);
+        ASSERT_TRUE(file->readAll(vl::StereoBuffer{left.data(), right.data()}));
+        EXPECT_EQ(left.front(), c.left);
+        EXPECT_EQ(left.back(), c.left);
+        EXPECT_EQ(right[2000], c.right);
+    }
+    // A format the tool does not write, or a wide format for AIFF, is a usage error.
+    EXPECT_EQ(render({"--plugin", plugin("vorlane_probe"), "--seconds", "0.1", "--format", "u8", "--output",
+                      text(dir / "bad.wav")}),
+              2);
+    EXPECT_NE(renderOutput().find("bad value for --format: u8"), std::string::npos) << renderOutput();
+    EXPECT_EQ(render({"--plugin", plugin("vorlane_probe"), "--seconds", "0.1", "--format", "f32", "--output",
+                      text(dir / "bad.aiff")}),
+              2);
+    EXPECT_FALSE(fs::exists(dir / "bad.wav"));
+    EXPECT_FALSE(fs::exists(dir / "bad.aiff"));
+}
+
+TEST_F(RenderTool, AnInputLongerThanThePlayerHoldsIsRefusedWithItsReason) {
+    // A sparse WAV announcing 2^32 - 1 mono 8-bit frames over a hole.
+    auto header = vl::wavStereo16Header(0, 44100);
+    header[22] = 1;
+    header[32] = 1;
+    header[34] = 8;
+    header[40] = header[41] = header[42] = header[43] = 0xFF;
+    writeBytes(dir / "huge.wav", std::vector<uint8_t>(header.begin(), header.end()));
+    fs::resize_file(dir / "huge.wav", header.size() + 0xFFFFFFFFull);
+    configureProbe("");
+    EXPECT_EQ(render({"--plugin", plugin("vorlane_probe"), "--input", text(dir / "huge.wav"), "--output",
+                      text(dir / "out.wav")}),
+              6);
+    EXPECT_NE(renderOutput().find("longer than the player can hold"), std::string::npos) << renderOutput();
+}
