@@ -166,6 +166,11 @@ TEST(WinAudioDetails, AVanishedDeviceFailsTheStartWithoutABlock) {
     gone.sampleRate = 44100.0;
     gone.bitsPerSample = 16;
     EXPECT_FALSE(set.mme()->openAndStart(nullptr, &gone, count, &blocks));
+    // The wave writer makes 16-bit stereo frames: another format on a real device is refused
+    // rather than overrunning the smaller headers.
+    vl::AudioDeviceRecord mono = *set.mme()->devices.back();
+    mono.channels = 1;
+    EXPECT_FALSE(set.mme()->openAndStart(nullptr, &mono, count, &blocks));
     EXPECT_EQ(blocks, 0);
     // Neither record at all fails every family; MME with an input alone opens nothing.
     for (vl::VLAudioBase* backend : {&set.wasapi(), set.directSound(), set.mme()})
