@@ -1,5 +1,6 @@
 #include "audio/WindowsAudioBackends.h"
 
+#include "audio/asio/VLASIO.h"
 #include "audio/dsound/VLDirectSound.h"
 #include "audio/mme/VLMMAudio.h"
 #include "audio/wasapi/VLWASAPI.h"
@@ -14,6 +15,7 @@ WindowsAudioBackends::WindowsAudioBackends()
     backends.set(kDeviceTypeWasapiExclusive, wasapiBackend.get());
     backends.set(kDeviceTypeDirectSound, directSoundBackend.get());
     backends.set(kDeviceTypeMME, mmeBackend.get());
+    setAsio(std::make_unique<VLASIO>());
 }
 
 // The ASIO back end goes first: it may still hold a driver.

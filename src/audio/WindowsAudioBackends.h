@@ -1,6 +1,6 @@
 #pragma once
-// The audio back-end set as the main window owns it on Windows: WASAPI, DirectSound and MME,
-// each enumerating its devices when built, and a slot for the ASIO back end. The set links
+// The audio back-end set as the main window owns it on Windows: WASAPI, ASIO, DirectSound and MME,
+// each enumerating its devices when built (tests may replace the ASIO back end). The set links
 // every device type code to its back end.
 
 #include <memory>
@@ -11,7 +11,7 @@ namespace vl {
 
 class WindowsAudioBackends {
 public:
-    WindowsAudioBackends();  // builds WASAPI, DirectSound, MME (each enumerates); no ASIO yet
+    WindowsAudioBackends();  // builds WASAPI, ASIO, DirectSound, MME (each enumerates)
     ~WindowsAudioBackends();
     WindowsAudioBackends(const WindowsAudioBackends&) = delete;
     WindowsAudioBackends& operator=(const WindowsAudioBackends&) = delete;
