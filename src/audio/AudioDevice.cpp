@@ -17,6 +17,10 @@ bool isValidDeviceType(uint32_t type) {
     }
 }
 
+uint32_t blockFramesOf(const AudioDeviceRecord& record) {
+    return record.type == kDeviceTypeDirectSound ? record.bufferSize / 4 : record.bufferSize;
+}
+
 uint32_t defaultBufferSize(uint32_t type) {
     switch (type) {
         case kDeviceTypeASIO: return 512;

@@ -41,6 +41,10 @@ struct AudioDeviceRecord {
     int32_t rightChannel = 1;
 };
 
+// The largest block, in frames, that the record's back end hands to RenderBlock: bufferSize,
+// except for DirectSound, whose bufferSize counts bytes of 16-bit stereo.
+uint32_t blockFramesOf(const AudioDeviceRecord& record);
+
 // Called once per block on the back end's audio thread. inputs and outputs both point at the
 // back end's pair of planes {left, right}, each holding at least frames floats: the input is
 // in them before the call, the output is expected in them after it. false ends a blocking

@@ -126,7 +126,7 @@ bool VLVSTHostInterface::StartAudioEngine() {
     }
 
     const double rate = output->sampleRate;
-    const uint32_t blockSize = output->bufferSize;
+    const uint32_t blockSize = blockFramesOf(*output);
     slot->setBlockSize(static_cast<vst::int32>(blockSize));
     slot->timeInfo.sampleRate = static_cast<double>(static_cast<float>(rate));
     slot->setSampleRate(static_cast<float>(rate));
