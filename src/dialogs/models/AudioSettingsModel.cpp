@@ -1,0 +1,299 @@
+#include "dialogs/models/AudioSettingsModel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "dialogs/models/DialogText.h"
+#include "host/PluginSlot.h"
+#include "host/VLVSTHostInterface.h"
+#include "settings/HostSettings.h"
+
+namespace vl {
+
+double latencyMsFromSamples(int32_t samples, double sampleRate) {
+    if (!(sampleRate > 0.0)) return 0.0;
+    return roundToTenths(static_cast<double>(samples) / sampleRate * 1000.0);
+}
+
+int32_t samplesFromLatencyMs(double ms, double sampleRate) {
+    const double samples = std::trunc(ms * sampleRate / 1000.0);
+    if (!(samples > std::numeric_limits<int32_t>::min())) return std::numeric_limits<int32_t>::min();
+    if (samples >= std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(samples);
+}
+
+namespace {
+
+bool listsDevices(const AudioBackendSet& backends, uint32_t type) {
+    const VLAudioBase* backend = backends.backendFor(type);
+    return backend && !backend->devices.empty();
+}
+
+bool inRange(int index, size_t count) { return index >= 0 && static_cast<size_t>(index) < count; }
+
+}  // namespace
+
+std::vector<AudioTypeEntry> audioTypeEntries(const AudioBackendSet& backends, bool takesNoAudioInput) {
+    std::vector<AudioTypeEntry> entries;
+    const bool wasapi = listsDevices(backends, kDeviceTypeWasapiShared);
+    if (wasapi) {
+        entries.push_back({L"WASAPI (Shared Mode)", kDeviceTypeWasapiShared});
+        // Exclusive mode cannot run a capture stream beside the render stream.
+        if (takesNoAudioInput) entries.push_back({L"WASAPI (Exclusive Mode)", kDeviceTypeWasapiExclusive});
+    }
+    if (listsDevices(backends, kDeviceTypeASIO)) entries.push_back({L"ASIO", kDeviceTypeASIO});
+    if (!wasapi && listsDevices(backends, kDeviceTypeDirectSound))
+        entries.push_back({L"Direct Sound", kDeviceTypeDirectSound});
+    return entries;
+}
+
+bool takesNoAudioInput(const PluginSlot& slot) { return slot.isSynth() || slot.numInputs() == 0; }
+
+AudioSettingsModel::AudioSettingsModel(AudioBackendSet& backends, HostSettings& settings, VLVSTHostInterface& host,
+                                       bool takesNoAudioInput, bool applyEnabledAtStart,
+                                       platform::MessageSink* messages)
+    : backends(backends),
+      settings(settings),
+      host(host),
+      messages(messages),
+      noAudioInput(takesNoAudioInput),
+      applyOn(applyEnabledAtStart) {}
+
+std::wstring AudioSettingsModel::samplesText() const { return std::to_wstring(bufferSamples); }
+std::wstring AudioSettingsModel::latencyText() const { return decimalText(latencyMs); }
+
+void AudioSettingsModel::initialise() {
+    initialising = true;
+    controlPanelOn = false;
+    typeEntries = audioTypeEntries(backends, noAudioInput);
+    selectedType = typeEntries.empty() ? -1 : 0;
+    const uint32_t current = settings.outputDevice ? settings.outputDevice->type : 0;
+    for (size_t i = 0; i < typeEntries.size(); ++i) {
+        if (typeEntries[i].type == current) selectedType = static_cast<int>(i);
+    }
+    selectType(selectedType);
+    initialising = false;
+}
+
+uint32_t AudioSettingsModel::selectedTypeCode() const {
+    return inRange(selectedType, typeEntries.size()) ? typeEntries[selectedType].type : 0;
+}
+
+void AudioSettingsModel::selectType(int index) {
+    selectedType = inRange(index, typeEntries.size()) ? index : -1;
+    inputList = {};
+    outputList = {};
+    const uint32_t type = selectedTypeCode();
+    if (type == 0) {
+        inputChannelLists = {};
+        outputChannelLists = {};
+        return;
+    }
+    // ASIO drivers and the shared WASAPI stream choose their own block size.
+    const bool systemSized = type == kDeviceTypeASIO || type == kDeviceTypeWasapiShared;
+    bufferControlsOn = !systemSized;
+    controlPanelOn = type == kDeviceTypeASIO;
+    fillDeviceLists(type);
+    selectInputDevice(inputList.selected);
+    selectOutputDevice(outputList.selected);
+}
+
+void AudioSettingsModel::fillDeviceLists(uint32_t type) {
+    VLAudioBase* backend = backends.backendFor(type);
+    if (!backend) return;
+    bool inputCurrentMet = false, outputCurrentMet = false;
+    for (const auto& owned : backend->devices) {
+        AudioDeviceRecord* record = owned.get();
+        if (record->type != type) continue;
+        DeviceList& list = record->isInput ? inputList : outputList;
+        AudioDeviceRecord* current = record->isInput ? settings.inputDevice : settings.outputDevice;
+        bool& currentMet = record->isInput ? inputCurrentMet : outputCurrentMet;
+        list.devices.push_back(record);
+        const int index = static_cast<int>(list.devices.size()) - 1;
+        // The current device wins; until it is met, each system default is taken instead.
+        if (record == current) {
+            list.selected = index;
+            currentMet = true;
+        } else if (!currentMet && record->isDefault) {
+            list.selected = index;
+        }
+    }
+    if (inputList.selected < 0 && !inputList.devices.empty()) inputList.selected = 0;
+    if (outputList.selected < 0 && !outputList.devices.empty()) outputList.selected = 0;
+}
+
+bool AudioSettingsModel::queryDetails(AudioDeviceRecord* record) {
+    VLAudioBase* backend = record && isValidDeviceType(record->type) ? backends.backendFor(record->type) : nullptr;
+    if (backend && backend->queryDetails(record, true)) return true;
+    showMessage(messages, kDeviceInfosErrorText);
+    return false;
+}
+
+void AudioSettingsModel::showChannels(AudioDeviceRecord* record, AudioDeviceRecord* current, ChannelLists& lists) {
+    lists = {};
+    if (!record) return;
+    lists.names = record->channelNames;
+    const size_t count = lists.names.size();
+    if (record == current) {
+        lists.left = inRange(record->leftChannel, count) ? record->leftChannel : -1;
+        lists.right = inRange(record->rightChannel, count) ? record->rightChannel : -1;
+    } else if (count > 0) {
+        // A device that is not the current one shows its first two channels; the record takes
+        // them too, so that what the dialog shows is what the engine will use.
+        lists.left = 0;
+        record->leftChannel = 0;
+        if (count > 1) {
+            lists.right = 1;
+            record->rightChannel = 1;
+        }
+    }
+}
+
+AudioDeviceRecord* AudioSettingsModel::chooseDevice(DeviceList& list, int index,
+                                                    ChannelLists& channels, AudioDeviceRecord* current) {
+    list.selected = inRange(index, list.devices.size()) ? index : -1;
+    AudioDeviceRecord* record = list.selectedDevice();
+    if (record) {
+        // Querying an ASIO driver loads it, which would unload the driver of a running engine.
+        if (record->type == kDeviceTypeASIO && !record->detailsKnown) host.StopAudioEngine();
+        queryDetails(record);
+    }
+    showChannels(record, current, channels);
+    return record;
+}
+
+void AudioSettingsModel::selectInputDevice(int index) {
+    chooseDevice(inputList, index, inputChannelLists, settings.inputDevice);
+    changed();
+}
+
+void AudioSettingsModel::selectOutputDevice(int index) {
+    if (AudioDeviceRecord* record = chooseDevice(outputList, index, outputChannelLists, settings.outputDevice)) {
+        bufferSamples = static_cast<int32_t>(std::min<uint32_t>(record->bufferSize, std::numeric_limits<int32_t>::max()));
+        latencyMs = latencyMsFromSamples(bufferSamples, record->sampleRate);
+    }
+    changed();
+}
+
+void AudioSettingsModel::storeChannel(ChannelLists& lists, const DeviceList& devices, Side side, int index) {
+    if (!inRange(index, lists.names.size())) return;
+    (side == Side::Left ? lists.left : lists.right) = index;
+    // Stored at once, inputs as outputs: the back ends read the channels from the records.
+    if (AudioDeviceRecord* record = devices.selectedDevice())
+        (side == Side::Left ? record->leftChannel : record->rightChannel) = index;
+    changed();
+}
+
+void AudioSettingsModel::selectInputChannel(Side side, int index) {
+    storeChannel(inputChannelLists, inputList, side, index);
+}
+
+void AudioSettingsModel::selectOutputChannel(Side side, int index) {
+    storeChannel(outputChannelLists, outputList, side, index);
+}
+
+void AudioSettingsModel::takeSamples(int32_t samples) {
+    bufferSamples = samples;
+    if (AudioDeviceRecord* record = outputList.selectedDevice()) {
+        latencyMs = latencyMsFromSamples(samples, record->sampleRate);
+        record->bufferSize = static_cast<uint32_t>(std::max(samples, 0));
+    }
+}
+
+void AudioSettingsModel::takeLatency(double ms) {
+    latencyMs = ms;
+    AudioDeviceRecord* record = outputList.selectedDevice();
+    queryDetails(record);
+    // Without a known rate the block size cannot follow the latency: it stays.
+    if (record && record->sampleRate > 0.0) {
+        bufferSamples = std::max(samplesFromLatencyMs(ms, record->sampleRate), 0);
+        record->bufferSize = static_cast<uint32_t>(bufferSamples);
+    }
+}
+
+void AudioSettingsModel::stepSamples(int upSteps) {
+    const int64_t samples = static_cast<int64_t>(bufferSamples) + upSteps;
+    takeSamples(static_cast<int32_t>(std::clamp<int64_t>(samples, kMinBufferSamples, kMaxBufferSamples)));
+    changed();
+}
+
+void AudioSettingsModel::stepLatency(int upSteps) {
+    double ms = latencyMs + upSteps * 0.1;
+    if (ms < kMinLatencyMs) ms = kMinLatencyMs;
+    takeLatency(roundToTenths(ms));
+    changed();
+}
+
+bool AudioSettingsModel::editSamples(std::wstring_view text) {
+    const std::optional<int32_t> samples = parseInteger(text);
+    if (!samples || *samples < 0) return false;
+    takeSamples(*samples);
+    changed();
+    return true;
+}
+
+bool AudioSettingsModel::editLatency(std::wstring_view text) {
+    const std::optional<double> ms = parseDecimal(text);
+    if (!ms || *ms < 0.0) return false;
+    takeLatency(*ms);
+    changed();
+    return true;
+}
+
+void AudioSettingsModel::pressControlPanel() {
+    AudioDeviceRecord* record = outputList.selectedDevice();
+    if (!record) return;
+    if (openControlPanel && openControlPanel(*record)) {
+        applyOn = true;
+    } else {
+        showMessage(messages, kControlPanelErrorText);
+    }
+}
+
+void AudioSettingsModel::changed() {
+    if (!initialising) applyOn = true;
+}
+
+void AudioSettingsModel::commitDeviceChoice() {
+    if (initialising) return;
+    AudioDeviceRecord* input = inputList.selectedDevice();
+    AudioDeviceRecord* output = outputList.selectedDevice();
+    if (input) {
+        settings.inputDevice = input;
+    } else if (settings.inputDevice && output && settings.inputDevice->type != output->type) {
+        // The back ends take an input only from their own family: a family without inputs
+        // leaves none rather than the input of the family chosen before.
+        settings.inputDevice = nullptr;
+    }
+    if (output) settings.outputDevice = output;
+    settings.saveSettings();
+}
+
+bool AudioSettingsModel::apply() {
+    host.StopAudioEngine();
+    AudioDeviceRecord* record = outputList.selectedDevice();
+    if (record) record->detailsKnown = false;
+    queryDetails(record);
+    if (record && (record->type == kDeviceTypeASIO || record->type == kDeviceTypeWasapiShared)) {
+        // The driver's preferred size (ASIO) or the stream's size (shared WASAPI), as the query
+        // has just reported it.
+        bufferSamples = static_cast<int32_t>(std::min<uint32_t>(record->bufferSize, std::numeric_limits<int32_t>::max()));
+        latencyMs = latencyMsFromSamples(bufferSamples, record->sampleRate);
+    }
+    if (bufferSamples < kMinBufferSamples || bufferSamples > kMaxBufferSamples)
+        takeSamples(std::clamp(bufferSamples, kMinBufferSamples, kMaxBufferSamples));
+    commitDeviceChoice();
+    if (host.StartAudioEngine()) {
+        applyOn = false;
+        return true;
+    }
+    showMessage(messages, kAudioEngineErrorText);
+    return false;
+}
+
+void AudioSettingsModel::ok() {
+    if (applyOn) apply();
+}
+
+}  // namespace vl

@@ -1,0 +1,149 @@
+#pragma once
+// AudioSettingsModel: what the Audio Settings dialog decides. It works on the device records
+// of the audio back ends (channel and buffer-size choices are written into them at once) and
+// hands the chosen devices to HostSettings on Apply, restarting the audio engine.
+//
+// Binding: each control event calls one operation; afterwards the window re-reads the lists,
+// selections, texts and enabled states below. The window sets the edits' texts itself, so it
+// must not pass its own text updates back as edits (only the user's typing is an edit).
+// Operations that may take long (device queries, engine restarts) are the ones marked below;
+// the window shows the wait cursor around them.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "audio/AudioDevice.h"
+#include "platform/UserMessages.h"
+
+namespace vl {
+
+class HostSettings;
+class PluginSlot;
+class VLVSTHostInterface;
+
+inline constexpr wchar_t kDeviceInfosErrorText[] = L"Error getting Device Infos!";
+inline constexpr wchar_t kControlPanelErrorText[] = L"Unable to open ASIO Controlpanel!";
+inline constexpr wchar_t kAudioEngineErrorText[] = L"Couldn't start Audioengine";
+
+constexpr int32_t kMinBufferSamples = 2;
+constexpr int32_t kMaxBufferSamples = 9096;
+constexpr double kMinLatencyMs = 0.2;
+
+// Milliseconds of a block, to one decimal (512 samples at 44 100 Hz: 11.6). 0 without a rate.
+double latencyMsFromSamples(int32_t samples, double sampleRate);
+// Samples of a latency, truncated (10 ms at 44 100 Hz: 441), limited to the int32 range.
+int32_t samplesFromLatencyMs(double ms, double sampleRate);
+
+struct AudioTypeEntry {
+    std::wstring text;
+    uint32_t type = 0;  // AudioDeviceType
+};
+
+// The driver families offered: "WASAPI (Shared Mode)", "WASAPI (Exclusive Mode)" (only for a
+// plug-in that takes no audio input), "ASIO", "Direct Sound" (only where WASAPI lists no
+// device); a family appears only when its back end lists a device. MME is never offered.
+std::vector<AudioTypeEntry> audioTypeEntries(const AudioBackendSet& backends, bool takesNoAudioInput);
+
+// An instrument, or a plug-in without audio inputs: the input controls are switched off.
+bool takesNoAudioInput(const PluginSlot& slot);
+
+class AudioSettingsModel {
+public:
+    enum class Side { Left, Right };
+
+    struct DeviceList {
+        std::vector<AudioDeviceRecord*> devices;  // each entry shows its record's name
+        int selected = -1;
+        AudioDeviceRecord* selectedDevice() const {
+            return selected >= 0 && selected < static_cast<int>(devices.size()) ? devices[selected] : nullptr;
+        }
+    };
+    struct ChannelLists {
+        std::vector<std::wstring> names;  // both lists show the same names
+        int left = -1;
+        int right = -1;
+    };
+
+    AudioSettingsModel(AudioBackendSet& backends, HostSettings& settings, VLVSTHostInterface& host,
+                       bool takesNoAudioInput, bool applyEnabledAtStart, platform::MessageSink* messages);
+
+    // Opens the ASIO control panel of a device (the ASIO back end's); unset = cannot open.
+    std::function<bool(AudioDeviceRecord&)> openControlPanel;
+
+    // ---- control events ----------------------------------------------------------------
+    void initialise();                        // queries devices
+    void selectType(int index);               // queries devices; may stop the engine (ASIO)
+    void selectInputDevice(int index);        // queries; stops the engine for an unknown ASIO driver
+    void selectOutputDevice(int index);       // queries; stops the engine for an unknown ASIO driver
+    void selectInputChannel(Side side, int index);
+    void selectOutputChannel(Side side, int index);
+    void stepSamples(int upSteps);            // spin beside the samples edit; up = +1
+    void stepLatency(int upSteps);            // spin beside the ms edit; up = +0.1 ms; queries
+    // Typed values; false (and nothing changed) when the text is not a number of the kind.
+    bool editSamples(std::wstring_view text);
+    bool editLatency(std::wstring_view text);  // queries
+    void pressControlPanel();
+    // Restarts the engine with the chosen devices; true when it runs. Stops the engine, queries.
+    bool apply();
+    // OK: applies when Apply is enabled. The window then closes; Cancel needs no operation.
+    void ok();
+
+    // ---- what the dialog shows -----------------------------------------------------------
+    const std::vector<AudioTypeEntry>& types() const { return typeEntries; }
+    int typeIndex() const { return selectedType; }
+    const DeviceList& inputs() const { return inputList; }
+    const DeviceList& outputs() const { return outputList; }
+    const ChannelLists& inputChannels() const { return inputChannelLists; }
+    const ChannelLists& outputChannels() const { return outputChannelLists; }
+    int32_t outputBufferSamples() const { return bufferSamples; }
+    double outputLatencyMs() const { return latencyMs; }
+    std::wstring samplesText() const;
+    std::wstring latencyText() const;
+    // The input latency fields are not fed by any device: they always show 0.
+    int32_t inputBufferSamples() const { return 0; }
+    double inputLatencyMs() const { return 0.0; }
+
+    bool applyEnabled() const { return applyOn; }
+    bool controlPanelEnabled() const { return controlPanelOn; }
+    // Output samples / ms edits and their spins (off where the driver or system sets the size).
+    bool bufferControlsEnabled() const { return bufferControlsOn; }
+    // Input device, its channel lists and the input latency spins.
+    bool inputControlsEnabled() const { return !noAudioInput; }
+
+private:
+    uint32_t selectedTypeCode() const;
+    bool queryDetails(AudioDeviceRecord* record);
+    void fillDeviceLists(uint32_t type);
+    void showChannels(AudioDeviceRecord* record, AudioDeviceRecord* current, ChannelLists& lists);
+    // Selects an entry, queries its record and shows its channels; the record or none.
+    AudioDeviceRecord* chooseDevice(DeviceList& list, int index, ChannelLists& channels, AudioDeviceRecord* current);
+    void storeChannel(ChannelLists& lists, const DeviceList& devices, Side side, int index);
+    void takeSamples(int32_t samples);  // into the record, with the latency
+    void takeLatency(double ms);        // samples from it, into the record
+    void changed();
+    void commitDeviceChoice();
+
+    AudioBackendSet& backends;
+    HostSettings& settings;
+    VLVSTHostInterface& host;
+    platform::MessageSink* messages;
+    bool noAudioInput;
+
+    bool initialising = false;
+    bool applyOn;
+    bool controlPanelOn = false;
+    bool bufferControlsOn = true;
+    std::vector<AudioTypeEntry> typeEntries;
+    int selectedType = -1;
+    DeviceList inputList;
+    DeviceList outputList;
+    ChannelLists inputChannelLists;
+    ChannelLists outputChannelLists;
+    int32_t bufferSamples = 0;
+    double latencyMs = 0.0;
+};
+
+}  // namespace vl

@@ -1,0 +1,301 @@
+// The Audio Settings dialog's decisions: driver families offered, device and channel choice,
+// block size and latency, Apply.
+
+#include <gtest/gtest.h>
+
+#include "DialogRig.h"
+#include "dialogs/models/AudioSettingsModel.h"
+
+using namespace vltest;
+using vl::AudioSettingsModel;
+using Side = vl::AudioSettingsModel::Side;
+
+TEST(AudioLatency, SamplesAndMillisecondsConvertAsShown) {
+    struct Case {
+        int32_t samples;
+        double rate;
+        double ms;
+    };
+    for (const Case& c : {Case{512, 44100.0, 11.6}, Case{256, 44100.0, 5.8}, Case{441, 44100.0, 10.0},
+                          Case{2, 48000.0, 0.0}, Case{4800, 48000.0, 100.0}, Case{512, 0.0, 0.0}}) {
+        EXPECT_DOUBLE_EQ(vl::latencyMsFromSamples(c.samples, c.rate), c.ms) << c.samples << " at " << c.rate;
+    }
+    EXPECT_EQ(vl::samplesFromLatencyMs(10.0, 44100.0), 441);
+    EXPECT_EQ(vl::samplesFromLatencyMs(11.6, 44100.0), 511);  // truncated, not rounded
+    EXPECT_EQ(vl::samplesFromLatencyMs(0.2, 48000.0), 9);
+    EXPECT_EQ(vl::samplesFromLatencyMs(1e12, 44100.0), INT32_MAX);
+}
+
+TEST(AudioTypeList, FamiliesOfferedByDevicesAndInputNeed) {
+    struct Case {
+        bool wasapi, asio, directSound, noInput;
+        std::vector<std::wstring> texts;
+    };
+    const std::vector<Case> cases = {
+        {true, true, true, false, {L"WASAPI (Shared Mode)", L"ASIO"}},
+        {true, true, true, true, {L"WASAPI (Shared Mode)", L"WASAPI (Exclusive Mode)", L"ASIO"}},
+        {false, true, true, false, {L"ASIO", L"Direct Sound"}},
+        {false, false, true, true, {L"Direct Sound"}},
+        {false, false, false, true, {}},
+    };
+    for (const Case& c : cases) {
+        DialogRig rig;
+        if (c.wasapi) rig.wasapi.add(vl::kDeviceTypeWasapiShared, L"Speakers", false);
+        if (c.asio) rig.asio.add(vl::kDeviceTypeASIO, L"Driver", false);
+        if (c.directSound) rig.directSound.add(vl::kDeviceTypeDirectSound, L"Primary", false);
+        std::vector<std::wstring> texts;
+        for (const auto& entry : vl::audioTypeEntries(rig.backends, c.noInput)) texts.push_back(entry.text);
+        EXPECT_EQ(texts, c.texts) << c.wasapi << c.asio << c.directSound << c.noInput;
+    }
+}
+
+TEST(AudioSettingsModel, DeviceSelectionPrefersCurrentThenDefaultThenFirst) {
+    struct Case {
+        int current;      // index of the current output, -1 = none
+        int defaultIndex;  // index of the default output, -1 = none
+        int selected;
+    };
+    for (const Case& c : {Case{2, 1, 2}, Case{-1, 1, 1}, Case{-1, -1, 0}, Case{0, 2, 0}}) {
+        DialogRig rig;
+        std::vector<vl::AudioDeviceRecord*> outs;
+        for (int i = 0; i < 3; ++i)
+            outs.push_back(rig.wasapi.add(vl::kDeviceTypeWasapiShared, L"Out" + std::to_wstring(i), false, i == c.defaultIndex));
+        rig.wasapi.add(vl::kDeviceTypeWasapiExclusive, L"Other mode", false);  // another code: not listed
+        if (c.current >= 0) rig.settings->outputDevice = outs[c.current];
+        rig.load();
+        AudioSettingsModel model(rig.backends, *rig.settings, rig.host, false, false, &rig.messages);
+        model.initialise();
+        EXPECT_EQ(model.outputs().devices.size(), 3u);
+        EXPECT_EQ(model.outputs().selected, c.selected) << "current " << c.current << " default " << c.defaultIndex;
+        EXPECT_FALSE(model.applyEnabled()) << "filling the lists is no change";
+    }
+}
+
+TEST(AudioSettingsModel, EnablingFollowsFamilyAndPlugin) {
+    struct Case {
+        uint32_t type;
+        bool instrument;
+        bool buffer, controlPanel, inputs;
+    };
+    const std::vector<Case> cases = {
+        {vl::kDeviceTypeASIO, false, false, true, true},
+        {vl::kDeviceTypeWasapiShared, false, false, false, true},
+        {vl::kDeviceTypeWasapiExclusive, true, true, false, false},
+        {vl::kDeviceTypeDirectSound, true, true, false, false},
+    };
+    for (const Case& c : cases) {
+        DialogRig rig;
+        DeviceBackend& backend = c.type == vl::kDeviceTypeASIO ? rig.asio
+                                 : c.type == vl::kDeviceTypeDirectSound ? rig.directSound : rig.wasapi;
+        rig.settings->outputDevice = backend.add(c.type, L"Out", false);
+        if (c.instrument) rig.makeInstrument();
+        rig.load();
+        AudioSettingsModel model(rig.backends, *rig.settings, rig.host, vl::takesNoAudioInput(rig.slot), false,
+                                 &rig.messages);
+        model.initialise();
+        ASSERT_GE(model.typeIndex(), 0);
+        EXPECT_EQ(model.types()[model.typeIndex()].type, c.type);
+        EXPECT_EQ(model.bufferControlsEnabled(), c.buffer) << c.type;
+        EXPECT_EQ(model.controlPanelEnabled(), c.controlPanel) << c.type;
+        EXPECT_EQ(model.inputControlsEnabled(), c.inputs) << c.type;
+    }
+}
+
+TEST(AudioSettingsModel, SpinsClampAndWriteTheRecord) {
+    DialogRig rig;
+    vl::AudioDeviceRecord* out = rig.wasapi.add(vl::kDeviceTypeWasapiExclusive, L"Out", false, false, 44100.0, 2, 9094);
+    rig.settings->outputDevice = out;
+    rig.makeInstrument();
+    rig.load();
+    AudioSettingsModel model(rig.backends, *rig.settings, rig.host, true, false, &rig.messages);
+    model.initialise();
+    EXPECT_EQ(model.samplesText(), L"9094");
+
+    model.stepSamples(+5);
+    EXPECT_EQ(model.outputBufferSamples(), 9096);
+    EXPECT_EQ(out->bufferSize, 9096u);
+    EXPECT_TRUE(model.applyEnabled());
+
+    ASSERT_TRUE(model.editSamples(L"3"));
+    model.stepSamples(-5);
+    EXPECT_EQ(model.outputBufferSamples(), 2);
+    EXPECT_EQ(out->bufferSize, 2u);
+
+    ASSERT_TRUE(model.editSamples(L"512"));
+    EXPECT_EQ(model.latencyText(), L"11.6");
+    ASSERT_TRUE(model.editLatency(L"10"));
+    EXPECT_EQ(model.outputBufferSamples(), 441);
+    EXPECT_EQ(out->bufferSize, 441u);
+
+    ASSERT_TRUE(model.editLatency(L"0.4"));
+    model.stepLatency(-5);
+    EXPECT_DOUBLE_EQ(model.outputLatencyMs(), 0.2);
+    EXPECT_EQ(out->bufferSize, 8u);  // trunc(0.2 ms * 44.1)
+    model.stepLatency(+1);
+    EXPECT_EQ(model.latencyText(), L"0.3");
+
+    // What is not a number of the edit's kind changes nothing.
+    EXPECT_FALSE(model.editSamples(L"12a"));
+    EXPECT_FALSE(model.editSamples(L"-4"));
+    EXPECT_FALSE(model.editLatency(L""));
+    EXPECT_EQ(out->bufferSize, 13u);  // from the 0.3 ms step
+}
+
+TEST(AudioSettingsModel, ChannelChoicesGoIntoTheRecordsAtOnce) {
+    DialogRig rig;
+    vl::AudioDeviceRecord* in = rig.asio.add(vl::kDeviceTypeASIO, L"Card", true, false, 44100.0, 4);
+    vl::AudioDeviceRecord* out = rig.asio.add(vl::kDeviceTypeASIO, L"Card", false, false, 44100.0, 4);
+    vl::AudioDeviceRecord* other = rig.asio.add(vl::kDeviceTypeASIO, L"Other", false, false, 44100.0, 4);
+    in->leftChannel = 2;
+    in->rightChannel = 3;
+    other->leftChannel = 3;  // chosen once, never applied
+    rig.settings->inputDevice = in;
+    rig.settings->outputDevice = out;
+    rig.load();
+    AudioSettingsModel model(rig.backends, *rig.settings, rig.host, false, false, &rig.messages);
+    model.initialise();
+    EXPECT_EQ(model.inputChannels().left, 2);  // the current device shows its stored channels
+    EXPECT_EQ(model.inputChannels().right, 3);
+    EXPECT_EQ(model.inputChannels().names.size(), 4u);
+
+    model.selectInputChannel(Side::Left, 1);
+    model.selectInputChannel(Side::Right, 0);
+    EXPECT_EQ(in->leftChannel, 1);
+    EXPECT_EQ(in->rightChannel, 0);
+    model.selectOutputChannel(Side::Right, 3);
+    EXPECT_EQ(out->rightChannel, 3);
+    EXPECT_TRUE(model.applyEnabled());
+
+    // Another device shows channels 0 and 1, and uses them.
+    model.selectOutputDevice(1);
+    EXPECT_EQ(model.outputChannels().left, 0);
+    EXPECT_EQ(model.outputChannels().right, 1);
+    EXPECT_EQ(other->leftChannel, 0);
+    EXPECT_EQ(other->rightChannel, 1);
+}
+
+TEST(AudioSettingsModel, UnknownAsioDriversAreQueriedOnlyWithTheEngineStopped) {
+    for (bool input : {true, false}) {
+        DialogRig rig;
+        rig.asio.add(vl::kDeviceTypeASIO, L"Running", true);
+        rig.settings->inputDevice = rig.asio.devices[0].get();
+        rig.settings->outputDevice = rig.asio.add(vl::kDeviceTypeASIO, L"Running", false);
+        rig.asio.add(vl::kDeviceTypeASIO, L"Second", input);
+        rig.load();
+        ASSERT_TRUE(rig.host.StartAudioEngine());
+        AudioSettingsModel model(rig.backends, *rig.settings, rig.host, false, false, &rig.messages);
+        model.initialise();  // the running driver's records are known: the engine keeps running
+        EXPECT_TRUE(rig.asio.running);
+
+        if (input) model.selectInputDevice(1);
+        else model.selectOutputDevice(1);
+        EXPECT_EQ(rig.asio.queriesWhileRunning, 0) << (input ? "input" : "output");
+        EXPECT_FALSE(rig.asio.running);
+    }
+}
+
+TEST(AudioSettingsModel, ApplyTakesTheDriversSizeSavesAndRestarts) {
+    struct Case {
+        uint32_t preferred;
+        int32_t samples;
+        std::wstring ms;
+    };
+    for (const Case& c : {Case{256, 256, L"5.8"}, Case{1, 2, L"0"}, Case{20000, 9096, L"206.3"}}) {
+        DialogRig rig;
+        rig.asio.add(vl::kDeviceTypeASIO, L"Card", true);
+        vl::AudioDeviceRecord* out = rig.asio.add(vl::kDeviceTypeASIO, L"Card", false, false, 44100.0, 2, 512);
+        rig.asio.preferredSize = c.preferred;
+        rig.load();
+        AudioSettingsModel model(rig.backends, *rig.settings, rig.host, false, false, &rig.messages);
+        model.initialise();
+        model.selectOutputChannel(Side::Left, 1);
+        ASSERT_TRUE(model.applyEnabled());
+
+        EXPECT_TRUE(model.apply());
+        EXPECT_EQ(model.outputBufferSamples(), c.samples);
+        EXPECT_EQ(model.latencyText(), c.ms);
+        EXPECT_EQ(out->bufferSize, static_cast<uint32_t>(c.samples));
+        EXPECT_EQ(rig.settings->outputDevice, out);
+        EXPECT_EQ(rig.savedHostValue(L"AudioDeviceOut Name"), L"Card");
+        ASSERT_NE(rig.probe.lastCall(vst::effSetBlockSize), nullptr);
+        EXPECT_EQ(rig.probe.lastCall(vst::effSetBlockSize)->value, c.samples);
+        EXPECT_FALSE(model.applyEnabled());
+        EXPECT_TRUE(rig.messages.shown.empty());
+    }
+}
+
+TEST(AudioSettingsModel, FailuresAreReportedAndApplyStaysEnabled) {
+    DialogRig rig;
+    rig.asio.add(vl::kDeviceTypeASIO, L"Card", true);
+    rig.asio.add(vl::kDeviceTypeASIO, L"Card", false);
+    rig.load();
+    AudioSettingsModel model(rig.backends, *rig.settings, rig.host, false, false, &rig.messages);
+    rig.asio.failQueries = true;
+    model.initialise();
+    EXPECT_EQ(rig.messageTexts(), (std::vector<std::wstring>{L"Error getting Device Infos!", L"Error getting Device Infos!"}));
+
+    rig.messages.shown.clear();
+    rig.asio.failQueries = false;
+    rig.asio.failOpen = true;
+    model.stepSamples(1);
+    EXPECT_FALSE(model.apply());
+    EXPECT_EQ(rig.messageTexts(), (std::vector<std::wstring>{L"Couldn't start Audioengine"}));
+    EXPECT_TRUE(model.applyEnabled());
+
+    rig.messages.shown.clear();
+    model.pressControlPanel();  // no opener: the panel cannot be opened
+    model.openControlPanel = [](vl::AudioDeviceRecord& device) { return device.name == L"Card"; };
+    model.pressControlPanel();
+    EXPECT_EQ(rig.messageTexts(), (std::vector<std::wstring>{L"Unable to open ASIO Controlpanel!"}));
+}
+
+TEST(AudioSettingsModel, AFamilyWithoutInputsLeavesNoInputOfAnotherFamily) {
+    DialogRig rig;
+    rig.settings->inputDevice = rig.directSound.add(vl::kDeviceTypeDirectSound, L"Mic", true);
+    rig.settings->outputDevice = rig.directSound.add(vl::kDeviceTypeDirectSound, L"Primary", false);
+    vl::AudioDeviceRecord* asioOut = rig.asio.add(vl::kDeviceTypeASIO, L"Output only", false);
+    rig.load();
+    AudioSettingsModel model(rig.backends, *rig.settings, rig.host, false, false, &rig.messages);
+    model.initialise();
+    ASSERT_EQ(model.types()[0].text, L"ASIO");
+    model.selectType(0);
+    EXPECT_TRUE(model.inputs().devices.empty());
+    model.apply();
+    EXPECT_EQ(rig.settings->outputDevice, asioOut);
+    EXPECT_EQ(rig.settings->inputDevice, nullptr);
+}
+
+TEST(AudioSettingsModel, OkRestartsOnlyAfterAChange) {
+    for (bool change : {false, true}) {
+        DialogRig rig;
+        rig.asio.add(vl::kDeviceTypeASIO, L"Card", true);
+        rig.settings->outputDevice = rig.asio.add(vl::kDeviceTypeASIO, L"Card", false);
+        rig.load();
+        AudioSettingsModel model(rig.backends, *rig.settings, rig.host, false, false, &rig.messages);
+        model.initialise();
+        if (change) model.selectOutputChannel(Side::Right, 0);
+        model.ok();
+        EXPECT_EQ(rig.asio.opens.load(), change ? 1 : 0);
+    }
+    // Opened after a failed engine start, Apply is on from the beginning.
+    DialogRig rig;
+    AudioSettingsModel model(rig.backends, *rig.settings, rig.host, false, true, &rig.messages);
+    model.initialise();
+    EXPECT_TRUE(model.applyEnabled());
+}
+
+TEST(AudioSettingsModel, ApplyShowsTheSizeTheSharedStreamReports) {
+    DialogRig rig;
+    rig.wasapi.add(vl::kDeviceTypeWasapiShared, L"Mic", true);
+    vl::AudioDeviceRecord* out = rig.wasapi.add(vl::kDeviceTypeWasapiShared, L"Speakers", false, true);
+    rig.load();
+    AudioSettingsModel model(rig.backends, *rig.settings, rig.host, false, false, &rig.messages);
+    model.initialise();
+    EXPECT_EQ(model.samplesText(), L"512");
+    rig.wasapi.preferredSize = 448;  // what the opened stream will report
+    EXPECT_TRUE(model.apply());
+    EXPECT_EQ(out->bufferSize, 448u);
+    EXPECT_EQ(model.samplesText(), L"448");
+    EXPECT_EQ(model.latencyText(), L"10.2");
+    rig.host.StopAudioEngine();
+}
