@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -23,6 +24,8 @@
 
 #include "app/AboutIds.h"
 #include "app/MainWindowIds.h"
+#include "dialogs/win/PlayerDlgIds.h"
+#include "dialogs/win/TempoDlgIds.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -676,6 +679,320 @@ void noModule() {
     check(run.waitExit(10000), "no module: the process ends");
 }
 
+// ---- the modeless windows ---------------------------------------------------------------------
+
+// Tempo of the last block the probe processed; -1 when none.
+double lastBlockTempo(const HostRun& run) {
+    const auto log = run.log();
+    for (auto line = log.rbegin(); line != log.rend(); ++line) {
+        if (line->kind == "block" && line->fields.size() > 3) return std::stod(line->fields[3]);
+    }
+    return -1;
+}
+
+bool probeSeesTempo(const HostRun& run, double tempo) {
+    return waitUntil([&] { return std::abs(lastBlockTempo(run) - tempo) < 1e-9; }, 5000, 50);
+}
+
+int countWindows(DWORD pid, const std::wstring& caption) {
+    struct Count {
+        DWORD pid;
+        std::wstring caption;
+        int n;
+    } count{pid, caption, 0};
+    EnumWindows([](HWND window, LPARAM data) -> BOOL {
+        auto* c = reinterpret_cast<Count*>(data);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        if (pid == c->pid && IsWindowVisible(window) && windowText(window) == c->caption) ++c->n;
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&count));
+    return count.n;
+}
+
+HWND openByCommand(const HostRun& run, int command, const std::wstring& caption) {
+    PostMessageW(run.main, WM_COMMAND, static_cast<WPARAM>(command), 0);
+    HWND window = nullptr;
+    waitUntil([&] { return (window = findWindow(run.pid(), caption)) != nullptr; }, 10000);
+    return window;
+}
+
+std::wstring hostValue(const std::wstring& effect, const wchar_t* name) {
+    std::wstring value;
+    if (!readString(effectKey(effect) + L"\\Host", name, value)) return L"<none>";
+    return value;
+}
+
+void postMouse(HWND window, UINT message, int x, int y) {
+    const WPARAM keys = message == WM_LBUTTONUP ? 0 : MK_LBUTTON;
+    PostMessageW(window, message, keys, MAKELPARAM(x, y));
+}
+
+// Waits until a text shows in one of the window's controls.
+bool waitItemText(HWND window, int id, const std::wstring& text, int timeoutMs = 5000) {
+    return waitUntil([&] { return itemText(window, id) == text; }, timeoutMs, 20);
+}
+
+void tempoWindow() {
+    const std::wstring effect = L"Probe Tempo";
+    forgetSettings(effect);
+    HostRun run("tempo", L"TempoHost", "vorlane_probe.dll", "effectName=Probe Tempo\nflags=0x110\n");
+    setContentPath(effect, run.dir);
+    run.start();
+    if (!run.waitMainWindow(L"") || !audioAvailable || !waitUntil([&] { return lastBlockTempo(run) > 0; }, 10000)) {
+        check(false, "tempo: window and engine");
+        return;
+    }
+    HWND tempo = openByCommand(run, ID_FILE_TEMPO, L"Tempo");
+    check(tempo && itemText(tempo, IDC_TEMPO_VALUE) == L"120", "tempo: the menu command opens the window showing 120",
+          tempo ? narrow(itemText(tempo, IDC_TEMPO_VALUE)) : "no window");
+    if (!tempo) return;
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_TEMPO, 0);
+    sleepMs(500);
+    check(countWindows(run.pid(), L"Tempo") == 1 && IsWindow(tempo), "tempo: a second command opens no second window");
+
+    // Typing: rounded to hundredths and handed over; outside the limits nothing changes.
+    SetDlgItemTextW(tempo, IDC_TEMPO_VALUE, L"133.456");
+    check(waitItemText(tempo, IDC_TEMPO_VALUE, L"133.46") && probeSeesTempo(run, 133.46),
+          "tempo: typing 133.456 shows 133.46 and the plug-in plays at 133.46", std::to_string(lastBlockTempo(run)));
+    SetDlgItemTextW(tempo, IDC_TEMPO_VALUE, L"44.5");
+    sleepMs(500);
+    check(lastBlockTempo(run) == 133.46, "tempo: typing 44.5 changes nothing in the engine", std::to_string(lastBlockTempo(run)));
+    SetDlgItemTextW(tempo, IDC_TEMPO_VALUE, L"120");
+    probeSeesTempo(run, 120.0);
+
+    // The spin: a click on its upper half adds 0.01.
+    HWND spin = GetDlgItem(tempo, IDC_TEMPO_SPIN);
+    RECT spinRect{};
+    GetClientRect(spin, &spinRect);
+    postMouse(spin, WM_LBUTTONDOWN, spinRect.right / 2, spinRect.bottom / 4);
+    postMouse(spin, WM_LBUTTONUP, spinRect.right / 2, spinRect.bottom / 4);
+    check(waitItemText(tempo, IDC_TEMPO_VALUE, L"120.01") && probeSeesTempo(run, 120.01),
+          "tempo: the spin's upper arrow gives 120.01", narrow(itemText(tempo, IDC_TEMPO_VALUE)));
+
+    // Dragging on the whole beats: three moves up give three beats more (one decimal).
+    HWND edit = GetDlgItem(tempo, IDC_TEMPO_VALUE);
+    postMouse(edit, WM_LBUTTONDOWN, 5, 10);
+    for (int y : {8, 6, 4}) postMouse(edit, WM_MOUSEMOVE, 5, y);
+    postMouse(edit, WM_LBUTTONUP, 5, 4);
+    check(waitItemText(tempo, IDC_TEMPO_VALUE, L"123") && probeSeesTempo(run, 123.0),
+          "tempo: dragging the whole beats up by three moves gives 123", narrow(itemText(tempo, IDC_TEMPO_VALUE)));
+    // On the decimals: two moves down take 0.2 off.
+    postMouse(edit, WM_LBUTTONDOWN, 40, 4);
+    for (int y : {6, 8}) postMouse(edit, WM_MOUSEMOVE, 40, y);
+    postMouse(edit, WM_LBUTTONUP, 40, 8);
+    check(waitItemText(tempo, IDC_TEMPO_VALUE, L"122.8") && probeSeesTempo(run, 122.8),
+          "tempo: dragging the decimals down by two moves gives 122.8", narrow(itemText(tempo, IDC_TEMPO_VALUE)));
+    screenshot("tempo-window");
+
+    // Taps about 500 ms apart: about 120 BPM, stored at once.
+    HWND tap = GetDlgItem(tempo, IDC_TEMPO_TAP);
+    for (int i = 0; i < 4; ++i) {
+        if (i) sleepMs(500);
+        SendMessageW(tap, BM_CLICK, 0, 0);
+    }
+    const double tapped = std::wcstod(itemText(tempo, IDC_TEMPO_VALUE).c_str(), nullptr);
+    check(tapped > 100.0 && tapped <= 120.0 && probeSeesTempo(run, tapped) &&
+              std::abs(std::wcstod(hostValue(effect, L"Tempo").c_str(), nullptr) - tapped) < 1e-9,
+          "tempo: taps 500 ms apart set about 120 BPM, handed over and stored",
+          std::to_string(tapped) + ", stored " + narrow(hostValue(effect, L"Tempo")));
+    const std::wstring storedBefore = hostValue(effect, L"Tempo");
+
+    // The close box keeps the stored tempo; the Close button stores it.
+    SetDlgItemTextW(tempo, IDC_TEMPO_VALUE, L"150");
+    probeSeesTempo(run, 150.0);
+    PostMessageW(tempo, WM_CLOSE, 0, 0);
+    check(waitUntil([&] { return !IsWindow(tempo); }, 5000) && hostValue(effect, L"Tempo") == storedBefore,
+          "tempo: the close box leaves the stored tempo", narrow(hostValue(effect, L"Tempo")));
+    tempo = openByCommand(run, ID_FILE_TEMPO, L"Tempo");
+    check(tempo && itemText(tempo, IDC_TEMPO_VALUE) == L"150", "tempo: reopened after the close box, the window shows 150",
+          tempo ? narrow(itemText(tempo, IDC_TEMPO_VALUE)) : "no window");
+    if (tempo) {
+        SetDlgItemTextW(tempo, IDC_TEMPO_VALUE, L"140.5");
+        SendMessageW(GetDlgItem(tempo, IDOK), BM_CLICK, 0, 0);
+        check(waitUntil([&] { return !IsWindow(tempo); }, 5000) && hostValue(effect, L"Tempo") == L"140.5",
+              "tempo: Close stores the tempo", narrow(hostValue(effect, L"Tempo")));
+    }
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(run.waitExit(15000), "tempo: Exit ends the process");
+}
+
+// A 16-bit stereo WAV of constant samples (left `value`, right -`value`).
+void writeConstantWav(const fs::path& path, int frames, int rate, int16_t value) {
+    std::ofstream out(path, std::ios::binary);
+    auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    const uint32_t bytes = static_cast<uint32_t>(frames) * 4;
+    out.write("RIFF", 4);
+    u32(36 + bytes);
+    out.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);
+    u16(2);
+    u32(static_cast<uint32_t>(rate));
+    u32(static_cast<uint32_t>(rate) * 4);
+    u16(4);
+    u16(16);
+    out.write("data", 4);
+    u32(bytes);
+    for (int i = 0; i < frames; ++i) {
+        u16(static_cast<uint16_t>(value));
+        u16(static_cast<uint16_t>(-value));
+    }
+}
+
+void setHostValue(const std::wstring& effect, const wchar_t* name, const std::wstring* text, DWORD number) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, (effectKey(effect) + L"\\Host").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    if (text) {
+        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text->c_str()),
+                       static_cast<DWORD>((text->size() + 1) * sizeof(wchar_t)));
+    } else {
+        RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+    }
+    RegCloseKey(key);
+}
+
+std::vector<std::wstring> listTexts(HWND dialog, int id) {
+    std::vector<std::wstring> texts;
+    const int count = static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[256] = {};
+        SendDlgItemMessageW(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+bool controlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+
+// Answers the system's file dialog with a path (the file name field, then OK).
+bool answerFileDialog(const HostRun& run, const std::wstring& caption, const fs::path& path) {
+    HWND dialog = nullptr;
+    if (!waitUntil([&] { return (dialog = findWindow(run.pid(), caption)) != nullptr; }, 10000)) return false;
+    sleepMs(300);
+    constexpr int kFileNameCombo = 0x47c;  // the explorer-style dialog's file name field
+    constexpr int kFileNameEdit = 0x480;   // the older style's
+    if (!SetDlgItemTextW(dialog, kFileNameCombo, path.wstring().c_str()))
+        SetDlgItemTextW(dialog, kFileNameEdit, path.wstring().c_str());
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    return waitUntil([&] { return !IsWindow(dialog); }, 10000);
+}
+
+void playerWindow() {
+    const std::wstring effect = L"Probe Player";
+    forgetSettings(effect);
+    HostRun run("player", L"PlayerHost", "vorlane_probe.dll", "effectName=Probe Player\nflags=0x110\nprocessMode=1\n");
+    setContentPath(effect, run.dir);
+    // A sample in a folder with non-Latin characters, opened at start-up.
+    const fs::path folder = run.dir / L"Klänge \u0417\u0432\u0443\u043a \u97f3";
+    fs::create_directories(folder);
+    const fs::path sample = folder / L"loop.wav";
+    writeConstantWav(sample, 44100, 44100, 8192);  // one second at 0.25
+    const std::wstring samplePath = sample.wstring();
+    setHostValue(effect, L"samplePath", &samplePath, 0);
+    setHostValue(effect, L"openPlayerOnStartup", nullptr, 1);
+    setHostValue(effect, L"sampleLooped", nullptr, 1);
+    run.start();
+    if (!run.waitMainWindow(L"") || !audioAvailable) {
+        check(false, "player: window and engine");
+        return;
+    }
+    HWND player = nullptr;
+    waitUntil([&] { return (player = findWindow(run.pid(), L"Audio Player / Recorder")) != nullptr; }, 10000);
+    check(player != nullptr, "player: opened at start-up");
+    if (!player) return;
+    check(itemText(player, IDC_PLAYER_FILENAME) == L"loop.wav", "player: the stored non-Latin path is loaded",
+          narrow(itemText(player, IDC_PLAYER_FILENAME)));
+    check(joined(listTexts(player, IDC_RECORDER_OPTION)) ==
+              "Manually | Start Recording on Midi Event | Start Recording on Play | Start/Stop on Play/Stop",
+          "player: record options", joined(listTexts(player, IDC_RECORDER_OPTION)));
+    const auto lengths = listTexts(player, IDC_RECORDER_MAXLENGTH);
+    check(lengths.size() == 19 && lengths.front() == L"1 Bar" && lengths[8] == L"12 Bar" && lengths.back() == L"16 min",
+          "player: 19 length entries", joined(lengths));
+    check(IsDlgButtonChecked(player, IDC_PLAYER_LOOP) == BST_CHECKED &&
+              IsDlgButtonChecked(player, IDC_PLAYER_OPENONSTARTUP) == BST_CHECKED,
+          "player: stored options shown");
+    check(PostMessageW(run.main, WM_COMMAND, ID_FILE_AUDIOPLAYER, 0) && (sleepMs(400), countWindows(run.pid(), L"Audio Player / Recorder") == 1),
+          "player: a second command opens no second window");
+
+    // Play: the probe passes its input through, so its first input carries the file (0.25).
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_PLAY), BM_CLICK, 0, 0);
+    check(itemText(player, IDC_PLAYER_PLAY) == L"Stop" && !controlEnabled(player, IDC_PLAYER_LOAD),
+          "player: Play reads Stop and locks Load File", narrow(itemText(player, IDC_PLAYER_PLAY)));
+    auto fileReachesProbe = [&] {
+        const auto log = run.log();
+        return findLine(log, [](const LogLine& l) {
+            return l.kind == "block" && l.fields.size() > 5 && std::abs(std::stod(l.fields[5]) - 0.25) < 1e-3;
+        }) >= 0;
+    };
+    check(waitUntil(fileReachesProbe, 5000), "player: the plug-in's input carries the file's samples");
+    check(waitItemText(player, IDC_PLAYER_TIME, L"0:02", 6000) && itemText(player, IDC_PLAYER_PLAY) == L"Stop",
+          "player: a looped one-second file still plays after two seconds", narrow(itemText(player, IDC_PLAYER_TIME)));
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_REWIND), BM_CLICK, 0, 0);
+    check(itemText(player, IDC_PLAYER_TIME) == L"0:00", "player: <<| shows 0:00", narrow(itemText(player, IDC_PLAYER_TIME)));
+    screenshot("player-window");
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_PLAY), BM_CLICK, 0, 0);
+    check(itemText(player, IDC_PLAYER_PLAY) == L"Play" && controlEnabled(player, IDC_PLAYER_LOAD), "player: Stop reads Play");
+
+    // Options persist at once.
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_LOOP), BM_CLICK, 0, 0);
+    DWORD looped = 1;
+    check(readDword(effectKey(effect) + L"\\Host", L"sampleLooped", looped) && looped == 0, "player: Loop File stored");
+    SendDlgItemMessageW(player, IDC_RECORDER_OPTION, CB_SETCURSEL, 3, 0);
+    PostMessageW(player, WM_COMMAND, MAKEWPARAM(IDC_RECORDER_OPTION, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(GetDlgItem(player, IDC_RECORDER_OPTION)));
+    DWORD option = 0;
+    check(waitUntil([&] { return readDword(effectKey(effect) + L"\\Host", L"sampleRecordOption", option) && option == 3; }, 3000) &&
+              !controlEnabled(player, IDC_RECORDER_RECORD) && !controlEnabled(player, IDC_RECORDER_MAXLENGTH),
+          "player: Start/Stop on Play/Stop is stored and locks Start Recording and the length list");
+    SendDlgItemMessageW(player, IDC_RECORDER_OPTION, CB_SETCURSEL, 0, 0);
+    PostMessageW(player, WM_COMMAND, MAKEWPARAM(IDC_RECORDER_OPTION, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(GetDlgItem(player, IDC_RECORDER_OPTION)));
+    waitUntil([&] { return controlEnabled(player, IDC_RECORDER_RECORD); }, 3000);
+
+    // Record by hand, stop, answer Yes and save through the Save As dialog into a non-Latin name.
+    PostMessageW(GetDlgItem(player, IDC_RECORDER_RECORD), BM_CLICK, 0, 0);
+    check(waitItemText(player, IDC_RECORDER_RECORD, L"Stop Recording"), "player: Start Recording reads Stop Recording");
+    sleepMs(1200);
+    PostMessageW(GetDlgItem(player, IDC_RECORDER_RECORD), BM_CLICK, 0, 0);
+    HWND question = nullptr;
+    waitUntil([&] { return (question = findWindow(run.pid(), L"Vorlane")) != nullptr; }, 10000);
+    const std::wstring questionText = question ? itemText(question, 0xFFFF) : L"";
+    check(questionText == L"Would you like to save the record?", "player: the save question", narrow(questionText));
+    if (question) {
+        screenshot("player-save-question");
+        PostMessageW(question, WM_COMMAND, IDYES, 0);
+        const fs::path saved = folder / L"\u0417\u0430\u043f\u0438\u0441\u044c.wav";
+        check(answerFileDialog(run, L"Save As", saved), "player: the Save As dialog takes the path");
+        check(waitUntil([&] { return fs::exists(saved) && fs::file_size(saved) > 44 + 4 * 44100 / 2; }, 5000),
+              "player: the recording is saved as a WAV under a non-Latin name",
+              fs::exists(saved) ? std::to_string(fs::file_size(saved)) + " bytes" : "missing");
+    }
+
+    // A broken file: the error, and the name emptied.
+    const fs::path broken = folder / L"broken.wav";
+    std::ofstream(broken) << "not a wave file";
+    PostMessageW(GetDlgItem(player, IDC_PLAYER_LOAD), BM_CLICK, 0, 0);
+    const bool chosen = answerFileDialog(run, L"Open", broken);
+    const std::wstring error = chosen ? messageBox(run, L"Error") : L"";
+    check(chosen && error == L"Error loading Sample File!" && itemText(player, IDC_PLAYER_FILENAME).empty() &&
+              hostValue(effect, L"samplePath") == samplePath,
+          "player: a broken file gives the load error and keeps the stored path", narrow(error));
+
+    // Closing keeps the start-up choice of the box.
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_OPENONSTARTUP), BM_CLICK, 0, 0);
+    PostMessageW(player, WM_CLOSE, 0, 0);
+    DWORD onStartup = 1;
+    check(waitUntil([&] { return !IsWindow(player); }, 5000) &&
+              readDword(effectKey(effect) + L"\\Host", L"openPlayerOnStartup", onStartup) && onStartup == 0,
+          "player: closing stores the start-up option");
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(run.waitExit(15000), "player: Exit ends the process");
+}
+
 // The demonstration: the wrapped instrument is started as a user would, a short phrase is
 // played on the computer keyboard (the keys go through the host's message loop), a screenshot
 // is taken and the host is left through File > Exit.
@@ -754,6 +1071,8 @@ int main(int argc, char** argv) {
     engineNeverRuns();
     vendorMenus();
     noModule();
+    tempoWindow();
+    playerWindow();
 
     std::printf("%d failed checks\n", failures);
     return failures == 0 ? 0 : 1;
