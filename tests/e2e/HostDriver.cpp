@@ -24,6 +24,8 @@
 
 #include "app/AboutIds.h"
 #include "app/MainWindowIds.h"
+#include "dialogs/win/AudioSettingsDlgIds.h"
+#include "dialogs/win/MidiSettingsDlgIds.h"
 #include "dialogs/win/PlayerDlgIds.h"
 #include "dialogs/win/TempoDlgIds.h"
 
@@ -868,23 +870,44 @@ std::vector<std::wstring> listTexts(HWND dialog, int id) {
 
 bool controlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
 
+// Prints the visible windows of a process (what blocks a step that did not happen).
+void listOpenWindows(DWORD pid) {
+    EnumWindows([](HWND window, LPARAM process) -> BOOL {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        if (owner == static_cast<DWORD>(process) && IsWindowVisible(window))
+            std::printf("note: open window '%s' of class %s\n", narrow(windowText(window)).c_str(), narrow(name).c_str());
+        return TRUE;
+    }, static_cast<LPARAM>(pid));
+}
+
 // Answers the system's file dialog with a path (the file name field, then OK).
-bool answerFileDialog(const HostRun& run, const std::wstring& caption, const fs::path& path) {
+bool answerFileDialog(const HostRun& run, const std::wstring& caption, const fs::path& path, const std::string& shot = {}) {
     HWND dialog = nullptr;
-    if (!waitUntil([&] { return (dialog = findWindow(run.pid(), caption)) != nullptr; }, 10000)) return false;
+    if (!waitUntil([&] { return (dialog = findWindow(run.pid(), caption)) != nullptr; }, 20000)) {
+        listOpenWindows(run.pid());
+        return false;
+    }
     sleepMs(300);
     constexpr int kFileNameCombo = 0x47c;  // the explorer-style dialog's file name field
     constexpr int kFileNameEdit = 0x480;   // the older style's
-    if (!SetDlgItemTextW(dialog, kFileNameCombo, path.wstring().c_str()))
-        SetDlgItemTextW(dialog, kFileNameEdit, path.wstring().c_str());
-    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
-    return waitUntil([&] { return !IsWindow(dialog); }, 10000);
+    const std::wstring name = fs::path(path).make_preferred().wstring();  // the dialog wants backslashes
+    SetDlgItemTextW(dialog, kFileNameCombo, name.c_str());
+    SetDlgItemTextW(dialog, kFileNameEdit, name.c_str());
+    if (!shot.empty()) screenshot(shot);
+    PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    if (waitUntil([&] { return !IsWindow(dialog); }, 10000)) return true;
+    std::printf("note: the file dialog stays open, its name field reads '%s' / '%s'\n",
+                narrow(itemText(dialog, kFileNameCombo)).c_str(), narrow(itemText(dialog, kFileNameEdit)).c_str());
+    return false;
 }
 
 void playerWindow() {
     const std::wstring effect = L"Probe Player";
     forgetSettings(effect);
-    HostRun run("player", L"PlayerHost", "vorlane_probe.dll", "effectName=Probe Player\nflags=0x110\nprocessMode=1\n");
+    HostRun run("player", L"PlayerHost", "vorlane_probe.dll", "effectName=Probe Player\nflags=0x10\nprocessMode=1\n");
     setContentPath(effect, run.dir);
     // A sample in a folder with non-Latin characters, opened at start-up.
     const fs::path folder = run.dir / L"Klänge \u0417\u0432\u0443\u043a \u97f3";
@@ -904,6 +927,9 @@ void playerWindow() {
     waitUntil([&] { return (player = findWindow(run.pid(), L"Audio Player / Recorder")) != nullptr; }, 10000);
     check(player != nullptr, "player: opened at start-up");
     if (!player) return;
+    // The first window found may be the player itself: the main window is its owner.
+    run.main = GetWindow(player, GW_OWNER);
+    check(run.main && windowText(run.main).rfind(effect, 0) == 0, "player: owned by the main window", narrow(windowText(run.main)));
     check(itemText(player, IDC_PLAYER_FILENAME) == L"loop.wav", "player: the stored non-Latin path is loaded",
           narrow(itemText(player, IDC_PLAYER_FILENAME)));
     check(joined(listTexts(player, IDC_RECORDER_OPTION)) ==
@@ -966,7 +992,7 @@ void playerWindow() {
         screenshot("player-save-question");
         PostMessageW(question, WM_COMMAND, IDYES, 0);
         const fs::path saved = folder / L"\u0417\u0430\u043f\u0438\u0441\u044c.wav";
-        check(answerFileDialog(run, L"Save As", saved), "player: the Save As dialog takes the path");
+        check(answerFileDialog(run, L"Save As", saved, "player-save-as"), "player: the Save As dialog takes the path");
         check(waitUntil([&] { return fs::exists(saved) && fs::file_size(saved) > 44 + 4 * 44100 / 2; }, 5000),
               "player: the recording is saved as a WAV under a non-Latin name",
               fs::exists(saved) ? std::to_string(fs::file_size(saved)) + " bytes" : "missing");
@@ -990,7 +1016,94 @@ void playerWindow() {
               readDword(effectKey(effect) + L"\\Host", L"openPlayerOnStartup", onStartup) && onStartup == 0,
           "player: closing stores the start-up option");
     PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
-    check(run.waitExit(15000), "player: Exit ends the process");
+    const bool ended = run.waitExit(15000);
+    if (!ended) listOpenWindows(run.pid());
+    check(ended, "player: Exit ends the process");
+}
+
+void selectEntry(HWND dialog, int id, int index) {
+    SendDlgItemMessageW(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+int selection(HWND dialog, int id) { return static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0)); }
+
+void settingsWindows() {
+    const std::wstring effect = L"Probe Settings";
+    forgetSettings(effect);
+    HostRun run("settings", L"SettingsHost", "vorlane_probe.dll", "effectName=Probe Settings\nflags=0x10\n");
+    setContentPath(effect, run.dir);
+    run.start();
+    if (!run.waitMainWindow(L"") || !audioAvailable || !waitUntil([&] { return countBlocks(run.log()) > 0; }, 10000)) {
+        check(false, "settings: window and engine");
+        return;
+    }
+
+    // Audio Settings of an effect with inputs on a system with WASAPI devices.
+    HWND audio = openByCommand(run, ID_FILE_AUDIOSETTINGS, L"Audio Settings");
+    check(audio != nullptr, "audio settings: the menu command opens the window");
+    if (audio) {
+        check(joined(listTexts(audio, IDC_AUDIO_TYPE)) == "WASAPI (Shared Mode)" && selection(audio, IDC_AUDIO_TYPE) == 0,
+              "audio settings: only shared WASAPI offered", joined(listTexts(audio, IDC_AUDIO_TYPE)));
+        const auto outputs = listTexts(audio, IDC_AUDIO_OUTPUT);
+        const int chosen = selection(audio, IDC_AUDIO_OUTPUT);
+        check(chosen >= 0 && chosen < static_cast<int>(outputs.size()) && outputs[static_cast<size_t>(chosen)] == defaultOutputName,
+              "audio settings: the current output device is selected", joined(outputs));
+        check(!listTexts(audio, IDC_AUDIO_INPUT).empty() && controlEnabled(audio, IDC_AUDIO_INPUT),
+              "audio settings: input devices listed and enabled for an effect with inputs");
+        const auto channels = listTexts(audio, IDC_AUDIO_OUTPUT_LEFT);
+        check(channels.size() >= 2 && channels == listTexts(audio, IDC_AUDIO_OUTPUT_RIGHT) &&
+                  selection(audio, IDC_AUDIO_OUTPUT_LEFT) == 0 && selection(audio, IDC_AUDIO_OUTPUT_RIGHT) == 1,
+              "audio settings: output channels listed, 0 and 1 chosen", joined(channels));
+        check(!controlEnabled(audio, IDC_AUDIO_OUTPUT_SAMPLES) && !controlEnabled(audio, IDC_AUDIO_OUTPUT_MS_SPIN) &&
+                  !controlEnabled(audio, IDC_AUDIO_CONTROLPANEL) && !controlEnabled(audio, IDC_AUDIO_APPLY),
+              "audio settings: shared WASAPI sets the buffer size; Control Panel and Apply off");
+        check(itemText(audio, IDC_AUDIO_INPUT_SAMPLES) == L"0" && itemText(audio, IDC_AUDIO_INPUT_MS) == L"0",
+              "audio settings: the input latency shows 0");
+        PostMessageW(run.main, WM_COMMAND, ID_FILE_AUDIOSETTINGS, 0);
+        sleepMs(400);
+        check(countWindows(run.pid(), L"Audio Settings") == 1, "audio settings: a second command opens no second window");
+        screenshot("audio-settings");
+
+        // A channel choice enables Apply; Apply restarts the engine and stores the choice.
+        if (channels.size() >= 2) {
+            selectEntry(audio, IDC_AUDIO_OUTPUT_RIGHT, 0);
+            check(waitUntil([&] { return controlEnabled(audio, IDC_AUDIO_APPLY); }, 3000), "audio settings: a channel choice enables Apply");
+            const int blockSizes = countCalls(run.log(), 11);
+            PostMessageW(GetDlgItem(audio, IDC_AUDIO_APPLY), BM_CLICK, 0, 0);
+            DWORD right = 1;
+            check(waitUntil([&] { return !controlEnabled(audio, IDC_AUDIO_APPLY); }, 15000) &&
+                      waitUntil([&] { return countCalls(run.log(), 11) > blockSizes; }, 10000) &&
+                      readDword(effectKey(effect) + L"\\Host", L"AudioDeviceOut Right", right) && right == 0,
+                  "audio settings: Apply restarts the engine (effSetBlockSize again) and stores the right channel",
+                  "right " + std::to_string(right));
+        }
+        SendMessageW(GetDlgItem(audio, IDOK), BM_CLICK, 0, 0);
+        check(waitUntil([&] { return !IsWindow(audio); }, 10000), "audio settings: OK closes the window");
+    }
+
+    // Midi Settings under Wine: no MIDI devices.
+    HWND midi = openByCommand(run, ID_FILE_MIDISETTINGS, L"Midi Settings");
+    check(midi != nullptr, "midi settings: the menu command opens the window");
+    if (midi) {
+        check(SendDlgItemMessageW(midi, IDC_MIDI_INPUTS, LB_GETCOUNT, 0, 0) == 0 && !controlEnabled(midi, IDC_MIDI_ACTIVE) &&
+                  !controlEnabled(midi, IDC_MIDI_RANGE_RIGHT) && !controlEnabled(midi, IDC_MIDI_DELAY_SPIN),
+              "midi settings: empty input list, options disabled");
+        check(joined(listTexts(midi, IDC_MIDI_OUTPUT)) == "No Output" && selection(midi, IDC_MIDI_OUTPUT) == 0 &&
+                  !controlEnabled(midi, IDC_MIDI_APPLY),
+              "midi settings: No Output chosen, Apply off", joined(listTexts(midi, IDC_MIDI_OUTPUT)));
+        const auto notes = listTexts(midi, IDC_MIDI_RANGE_LEFT);
+        const auto channelEntries = listTexts(midi, IDC_MIDI_CHANNEL);
+        check(notes.size() == 128 && notes[0] == L"C-2" && notes[60] == L"C3" && notes[127] == L"G8" &&
+                  selection(midi, IDC_MIDI_RANGE_RIGHT) == 127 && channelEntries.size() == 17 &&
+                  channelEntries[0] == L"all" && channelEntries[16] == L"16",
+              "midi settings: note names and channels listed");
+        screenshot("midi-settings");
+        SendMessageW(GetDlgItem(midi, IDOK), BM_CLICK, 0, 0);
+        check(waitUntil([&] { return !IsWindow(midi); }, 10000), "midi settings: OK closes the window");
+    }
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(run.waitExit(15000), "settings: Exit ends the process");
 }
 
 // The demonstration: the wrapped instrument is started as a user would, a short phrase is
@@ -1066,13 +1179,17 @@ int main(int argc, char** argv) {
     fs::create_directories(workDir);
     createReplyWindow();
 
-    foreignPlugin();
-    halvorn();
-    engineNeverRuns();
-    vendorMenus();
-    noModule();
-    tempoWindow();
-    playerWindow();
+    // A fourth argument runs only the cases whose name contains it.
+    const std::string only = argc > 3 ? argv[3] : "";
+    const std::pair<const char*, void (*)()> cases[] = {
+        {"foreign", foreignPlugin}, {"halvorn", halvorn},          {"needs-input", engineNeverRuns},
+        {"vendor", vendorMenus},    {"no-module", noModule},       {"tempo", tempoWindow},
+        {"player", playerWindow},   {"settings", settingsWindows},
+    };
+    for (const auto& [name, run] : cases) {
+        // The default output's name comes from the first case.
+        if (only.empty() || std::string(name).find(only) != std::string::npos || std::string(name) == "foreign") run();
+    }
 
     std::printf("%d failed checks\n", failures);
     return failures == 0 ? 0 : 1;
