@@ -7,17 +7,6 @@
 
 namespace vl::app {
 
-namespace {
-
-// The plug-in's tempo requests are saved on this thread only: the coordinator leaves a pending
-// save that the user-interface thread writes here.
-template <class Host>
-void savePendingTempo(Host& host) {
-    if constexpr (requires { host.SavePendingTempo(); }) host.SavePendingTempo();
-}
-
-}  // namespace
-
 EditorExtent editorExtentOf(PluginSlot& slot) {
     if (auto rect = slot.editGetRect()) return {rect->right, rect->bottom};
     return {static_cast<int16_t>(kDefaultEditorWidth), static_cast<int16_t>(kDefaultEditorHeight)};
@@ -93,7 +82,8 @@ void PluginWindow::OnTimer(UINT_PTR id) {
     if (id != kEditorTimerId || editorClosing || !slot_) return;
     slot_->editIdle();
     ++idleCalls_;
-    savePendingTempo(*host_);
+    // A tempo the plug-in set is written to the settings here, on the user-interface thread.
+    host_->SavePendingTempo();
     if (host_->engineRunning.load(std::memory_order_acquire)) {
         const std::wstring caption =
             statusCaption(effectName_, host_->tempo.load(std::memory_order_acquire), host_->cpuPercent.get());

@@ -203,13 +203,20 @@ std::wstring itemText(HWND dialog, int id) {
 
 // ---- screenshots ----------------------------------------------------------------------------
 
-void screenshot(const std::string& name) {
+// With a window, the request names its screen rectangle ("WxH+X+Y") and the picture is cut to it.
+void screenshot(const std::string& name, HWND window = nullptr) {
     const fs::path shots = workDir / "shots";
     fs::create_directories(shots);
     const fs::path request = shots / (name + ".request");
     const fs::path done = shots / (name + ".done");
     sleepMs(300);  // let the window paint
-    { std::ofstream(request) << name; }
+    std::string geometry;
+    RECT frame{};
+    if (window && GetWindowRect(window, &frame)) {
+        geometry = std::to_string(frame.right - frame.left) + "x" + std::to_string(frame.bottom - frame.top) + "+" +
+                   std::to_string(frame.left) + "+" + std::to_string(frame.top);
+    }
+    { std::ofstream(request) << geometry; }
     if (!waitUntil([&] { return fs::exists(done); }, 10000, 50)) std::printf("note: no screenshot taken for %s\n", name.c_str());
 }
 
@@ -1152,7 +1159,7 @@ int demo(const fs::path& exe) {
         postKey(main, e.key, e.down);
     }
     sleepMs(1200);
-    screenshot("demo");
+    screenshot("demo", main);
     PostMessageW(main, WM_COMMAND, ID_FILE_EXIT, 0);
     const bool ended = waitUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, 20000);
     std::printf("demo: host %s\n", ended ? "closed" : "did not close");

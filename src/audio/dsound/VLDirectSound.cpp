@@ -185,15 +185,20 @@ bool VLDirectSound::runLoop(Session& s, RenderBlockProc callback, void* user) {
     bool playing = !s.withInput;
     for (;;) {
         WaitForMultipleObjects(dsound::kBlockCount, s.events, FALSE, ring.waitMs);
-        // The position poll spins without sleeping, bounded: a device whose position stops
-        // moving ends the engine.
+        // Poll until the device has passed the block. Without input the play cursor is asked,
+        // not the write cursor: the region between the two may not have been mixed yet, and a
+        // block rewritten there would sometimes be heard a ring early. The poll spins briefly,
+        // then yields a millisecond at a time (a spin at time-critical priority keeps the
+        // driver's own thread, which moves the position, from running), and gives up when the
+        // position stops moving.
         const ULONGLONG pollStart = GetTickCount64();
-        for (;;) {
-            DWORD position = 0, other = 0;
-            const HRESULT hr = s.withInput ? s.captureBuffer->GetCurrentPosition(&other, &position)
-                                           : s.playBuffer->GetCurrentPosition(&other, &position);
-            if (FAILED(hr) || dsound::blockReady(ring, position, readOffset)) break;
+        for (uint32_t polls = 0;; ++polls) {
+            DWORD capturePos = 0, readPos = 0, playPos = 0, writePos = 0;
+            const HRESULT hr = s.withInput ? s.captureBuffer->GetCurrentPosition(&capturePos, &readPos)
+                                           : s.playBuffer->GetCurrentPosition(&playPos, &writePos);
+            if (FAILED(hr) || dsound::blockReady(ring, s.withInput ? readPos : playPos, readOffset)) break;
             if (GetTickCount64() - pollStart > kStallMs) return false;
+            if (polls >= kSpinPolls) Sleep(1);
         }
 
         void* in1 = nullptr;

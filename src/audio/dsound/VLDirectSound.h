@@ -28,6 +28,8 @@ public:
     // The longest time the loop waits for the device position to pass a block before the
     // device counts as stalled.
     static constexpr DWORD kStallMs = 2000;
+    // Position polls made without yielding before the poll sleeps between reads.
+    static constexpr uint32_t kSpinPolls = 16;
 
     using CreateProc = HRESULT(WINAPI*)(LPCGUID, IDirectSound**, IUnknown*);
     using EnumerateProc = HRESULT(WINAPI*)(LPDSENUMCALLBACKW, void*);

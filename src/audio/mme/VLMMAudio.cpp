@@ -19,35 +19,33 @@ VLMMAudio::~VLMMAudio() {
     DeleteCriticalSection(&lock);
 }
 
+namespace {
+
+// Every wave device of one direction with what its capabilities say (waveIn and waveOut
+// capabilities share the fields read here).
+template <typename Caps, typename GetCaps>
+std::vector<WaveDeviceInfo> waveDevices(UINT count, GetCaps getCaps) {
+    std::vector<WaveDeviceInfo> list;
+    for (UINT i = 0; i < count; ++i) {
+        Caps caps{};
+        WaveDeviceInfo info;
+        info.number = static_cast<int32_t>(i);
+        info.capsRead = getCaps(i, &caps, sizeof caps) == MMSYSERR_NOERROR;
+        if (info.capsRead) {
+            info.productName = caps.szPname;
+            info.channels = caps.wChannels;
+            info.supports44k16Stereo = (caps.dwFormats & WAVE_FORMAT_4S16) != 0;
+        }
+        list.push_back(info);
+    }
+    return list;
+}
+
+}  // namespace
+
 void VLMMAudio::enumerate() {
-    std::vector<WaveDeviceInfo> inputs, outputs;
-    const UINT inCount = waveInGetNumDevs();
-    for (UINT i = 0; i < inCount; ++i) {
-        WAVEINCAPSW caps{};
-        WaveDeviceInfo info;
-        info.number = static_cast<int32_t>(i);
-        info.capsRead = waveInGetDevCapsW(i, &caps, sizeof caps) == MMSYSERR_NOERROR;
-        if (info.capsRead) {
-            info.productName = caps.szPname;
-            info.channels = caps.wChannels;
-            info.supports44k16Stereo = (caps.dwFormats & WAVE_FORMAT_4S16) != 0;
-        }
-        inputs.push_back(info);
-    }
-    const UINT outCount = waveOutGetNumDevs();
-    for (UINT i = 0; i < outCount; ++i) {
-        WAVEOUTCAPSW caps{};
-        WaveDeviceInfo info;
-        info.number = static_cast<int32_t>(i);
-        info.capsRead = waveOutGetDevCapsW(i, &caps, sizeof caps) == MMSYSERR_NOERROR;
-        if (info.capsRead) {
-            info.productName = caps.szPname;
-            info.channels = caps.wChannels;
-            info.supports44k16Stereo = (caps.dwFormats & WAVE_FORMAT_4S16) != 0;
-        }
-        outputs.push_back(info);
-    }
-    appendWaveRecords(inputs, outputs, devices);
+    appendWaveRecords(waveDevices<WAVEINCAPSW>(waveInGetNumDevs(), &waveInGetDevCapsW),
+                      waveDevices<WAVEOUTCAPSW>(waveOutGetNumDevs(), &waveOutGetDevCapsW), devices);
 }
 
 bool VLMMAudio::matchFormats(AudioDeviceRecord*, AudioDeviceRecord*) { return true; }

@@ -30,7 +30,7 @@ const VirtualKeyCase kVirtualKeyCases[] = {
     {0x7A, 50}, {0x7B, 51}, {0x90, 52}, {0x91, 53}, {0x10, 54}, {0x11, 55}, {0x12, 56},
 };
 
-TEST(KeyTranslation, AllFiftyFiveVirtualKeysTranslateAndNothingElse) {
+TEST(AppKeyTranslation, AllFiftyFiveVirtualKeysTranslateAndNothingElse) {
     ASSERT_EQ(std::size(kVirtualKeyCases), 55u);
     EXPECT_EQ(vstVirtualKeyTableSize(), 55u);
     std::set<int> translated;
@@ -50,7 +50,7 @@ TEST(KeyTranslation, AllFiftyFiveVirtualKeysTranslateAndNothingElse) {
     }
 }
 
-TEST(KeyTranslation, CharacterAndModifiers) {
+TEST(AppKeyTranslation, CharacterAndModifiers) {
     struct Case {
         int key;
         bool shift, ctrl, alt;
@@ -72,7 +72,7 @@ TEST(KeyTranslation, CharacterAndModifiers) {
     }
 }
 
-TEST(KeyRouting, CtrlTableEscapeAndSpace) {
+TEST(AppKeyRouting, CtrlTableEscapeAndSpace) {
     struct Case {
         int key;
         bool down;
@@ -121,7 +121,7 @@ TEST(KeyRouting, CtrlTableEscapeAndSpace) {
 
 // ---- transport --------------------------------------------------------------------------------
 
-TEST(Transport, SpaceToggleAndDoubleRelease) {
+TEST(AppTransport, SpaceToggleAndDoubleRelease) {
     struct Case {
         bool requested, playing;
         bool setRequest, newRequested;
@@ -144,7 +144,7 @@ TEST(Transport, SpaceToggleAndDoubleRelease) {
     EXPECT_FALSE(second.requestedPlaying);
 }
 
-TEST(Transport, StartsPlayingExceptForTwoEffectsAndClockSync) {
+TEST(AppTransport, StartsPlayingExceptForTwoEffectsAndClockSync) {
     struct Case {
         bool clockSync;
         std::string name;
@@ -189,7 +189,7 @@ struct MenuModel {
     }
 };
 
-TEST(Menu, ThreeVariantsFromTheResourceMenu) {
+TEST(AppMenu, ThreeVariantsFromTheResourceMenu) {
     EXPECT_EQ(menuVariant(false, false), MenuVariant::Foreign);
     EXPECT_EQ(menuVariant(false, true), MenuVariant::Foreign);  // a foreign answer counts for nothing
     EXPECT_EQ(menuVariant(true, false), MenuVariant::VendorWithoutAbout);
@@ -210,14 +210,14 @@ TEST(Menu, ThreeVariantsFromTheResourceMenu) {
     EXPECT_TRUE(menuRemovals(MenuVariant::VendorFull).empty());
 }
 
-TEST(Menu, EngineItemTexts) {
+TEST(AppMenu, EngineItemTexts) {
     EXPECT_STREQ(engineItemText(true), L"&Audioengine Running\tCtrl+R");
     EXPECT_STREQ(engineItemText(false), L"&Audioengine Stopped\tCtrl+R");
 }
 
 // ---- caption ----------------------------------------------------------------------------------
 
-TEST(Caption, StatusFormat) {
+TEST(AppCaption, StatusFormat) {
     struct Case {
         std::wstring name;
         double tempo;
@@ -241,7 +241,7 @@ TEST(Caption, StatusFormat) {
 
 // ---- window sizes -----------------------------------------------------------------------------
 
-TEST(WindowSize, MainAndEditorWindowsFromTheSignedEditorRectangle) {
+TEST(AppWindowSize, MainAndEditorWindowsFromTheSignedEditorRectangle) {
     struct Case {
         Rect client;
         int16_t right, bottom;

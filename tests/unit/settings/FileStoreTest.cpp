@@ -13,6 +13,7 @@
 #endif
 
 #include "platform/FileIO.h"
+#include "settings/FileLock.h"
 #include "settings/FileStore.h"
 #include "settings/SettingsFileFormat.h"
 
@@ -190,6 +191,15 @@ TEST_F(FileStoreTest, WritersAtTheSameTimeLoseNothing) {
     // Nothing is left behind but the file and its lock.
     for (const auto& entry : fs::directory_iterator(file.parent_path()))
         EXPECT_TRUE(entry.path() == file || entry.path().extension() == ".lock") << entry.path();
+}
+
+TEST_F(FileStoreTest, AWriterThatKeepsTheLockIsNotWaitedForWithoutEnd) {
+    fs::create_directories(file.parent_path());
+    const FileLock hung(file.string() + ".lock", 0);
+    ASSERT_TRUE(hung.held());
+    EXPECT_FALSE(FileLock(file.string() + ".lock", 0).held());  // exclusive within one process too
+    writeText(kHost, L"Tempo", L"101");  // goes ahead once the bounded wait is over
+    EXPECT_EQ(readText(kHost, L"Tempo"), L"101");
 }
 
 TEST_F(FileStoreTest, TheUserFileFollowsTheXdgRules) {

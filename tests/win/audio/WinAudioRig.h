@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <psapi.h>
 
 #include <atomic>
 #include <chrono>
@@ -99,6 +98,21 @@ inline vl::AudioDeviceRecord* findRecord(vl::VLAudioBase* backend, uint32_t type
     return nullptr;
 }
 
+// One blocking family: its device type and where the set keeps its back end.
+struct Family {
+    const char* name;
+    uint32_t type;
+    vl::VLAudioBase* (*backend)(vl::WindowsAudioBackends&);
+};
+inline void PrintTo(const Family& family, std::ostream* os) { *os << family.name; }
+inline std::string familyName(const testing::TestParamInfo<Family>& info) { return info.param.name; }
+
+inline const Family kWasapiShared{"WasapiShared", vl::kDeviceTypeWasapiShared,
+                                  [](vl::WindowsAudioBackends& b) { return &b.wasapi(); }};
+inline const Family kDirectSound{"DirectSound", vl::kDeviceTypeDirectSound,
+                                 [](vl::WindowsAudioBackends& b) { return b.directSound(); }};
+inline const Family kMme{"Mme", vl::kDeviceTypeMME, [](vl::WindowsAudioBackends& b) { return b.mme(); }};
+
 // ---- the file sink --------------------------------------------------------------------------
 
 inline std::filesystem::path sinkDir() { return std::filesystem::path(VL_TEST_AUDIO_SINK_DIR); }
@@ -159,18 +173,25 @@ struct SineReport {
 
 SineReport analyseSine(const SinkAudio& audio, double frequency, double amplitude);
 
-// Process figures for the start/stop cycles.
+// Process figures for the start/stop cycles (Wine answers neither GetProcessHandleCount nor
+// the private bytes of GetProcessMemoryInfo, so both are counted directly).
 inline DWORD handleCount() {
-    DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
+    DWORD count = 0, flags = 0;
+    for (uintptr_t value = 4; value < 0x20000; value += 4)
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
     return count;
 }
 
+// Committed private memory of the process.
 inline size_t privateBytes() {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
-    return counters.PrivateUsage;
+    size_t total = 0;
+    MEMORY_BASIC_INFORMATION info{};
+    for (const char* p = nullptr; VirtualQuery(p, &info, sizeof info) == sizeof info;
+         p = static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
+        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) total += info.RegionSize;
+        if (info.RegionSize == 0) break;
+    }
+    return total;
 }
 
 // Polls until cond() or the limit; true when cond() held.
