@@ -1040,6 +1040,18 @@ void settingsWindows() {
     forgetSettings(effect);
     HostRun run("settings", L"SettingsHost", "vorlane_probe.dll", "effectName=Probe Settings\nflags=0x10\n");
     setContentPath(effect, run.dir);
+    // A stored MIDI input that is the clock source (the device itself is absent under Wine).
+    HKEY device = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, (effectKey(effect) + L"\\Host\\Midi Device 0").c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS, nullptr, &device, nullptr) == ERROR_SUCCESS) {
+        const std::wstring name = L"Clock Keyboard";
+        RegSetValueExW(device, L"name", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                       static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+        const DWORD on = 1;
+        for (const wchar_t* value : {L"in", L"active", L"sync"})
+            RegSetValueExW(device, value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
+        RegCloseKey(device);
+    }
     run.start();
     if (!run.waitMainWindow(L"") || !audioAvailable || !waitUntil([&] { return countBlocks(run.log()) > 0; }, 10000)) {
         check(false, "settings: window and engine");
@@ -1109,6 +1121,12 @@ void settingsWindows() {
         SendMessageW(GetDlgItem(midi, IDOK), BM_CLICK, 0, 0);
         check(waitUntil([&] { return !IsWindow(midi); }, 10000), "midi settings: OK closes the window");
     }
+    // While an input is the clock source, Tempo warns instead of opening.
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_TEMPO, 0);
+    const std::wstring warning = messageBox(run, L"Warning");
+    check(warning == L"The tempo is already synced by an external Midi device!\r\nTo change this open the Midi Settings Dialog." &&
+              countWindows(run.pid(), L"Tempo") == 0,
+          "settings: Tempo with a clock-synced input shows the warning", narrow(warning));
     PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
     check(run.waitExit(15000), "settings: Exit ends the process");
 }

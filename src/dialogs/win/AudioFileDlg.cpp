@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <cwchar>
 #include <vector>
 
 #include "dialogs/win/PlayerDlgIds.h"
@@ -31,25 +32,12 @@ const wchar_t* bareExtension(const wchar_t* extension) { return extension[0] == 
 
 }  // namespace
 
-std::optional<std::filesystem::path> askOpenPath(HWND owner, const wchar_t* filter, const wchar_t* extension) {
-    std::vector<wchar_t> name(kPathCapacity, L'\0');
-    const std::vector<wchar_t> filters = dialogFilter(filter);
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = owner;
-    dialog.lpstrFilter = filters.data();
-    dialog.lpstrFile = name.data();
-    dialog.nMaxFile = kPathCapacity;
-    dialog.lpstrDefExt = bareExtension(extension);
-    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
-    if (!GetOpenFileNameW(&dialog)) return std::nullopt;
-    return std::filesystem::path(name.data());
-}
+namespace {
 
-std::optional<std::filesystem::path> askSavePath(HWND owner, const wchar_t* title, const wchar_t* filter,
-                                                 const wchar_t* extension, const wchar_t* fileName) {
+std::optional<std::filesystem::path> askPath(HWND owner, bool save, const wchar_t* title, const wchar_t* filter,
+                                             const wchar_t* extension, const wchar_t* fileName) {
     std::vector<wchar_t> name(kPathCapacity, L'\0');
-    wcsncpy(name.data(), fileName, kPathCapacity - 1);
+    if (fileName) wcsncpy(name.data(), fileName, kPathCapacity - 1);
     const std::vector<wchar_t> filters = dialogFilter(filter);
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
@@ -59,9 +47,21 @@ std::optional<std::filesystem::path> askSavePath(HWND owner, const wchar_t* titl
     dialog.lpstrFile = name.data();
     dialog.nMaxFile = kPathCapacity;
     dialog.lpstrDefExt = bareExtension(extension);
-    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
-    if (!GetSaveFileNameW(&dialog)) return std::nullopt;
+    dialog.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER |
+                   (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+    if (!(save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog))) return std::nullopt;
     return std::filesystem::path(name.data());
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> askOpenPath(HWND owner, const wchar_t* filter, const wchar_t* extension) {
+    return askPath(owner, false, nullptr, filter, extension, nullptr);
+}
+
+std::optional<std::filesystem::path> askSavePath(HWND owner, const wchar_t* title, const wchar_t* filter,
+                                                 const wchar_t* extension, const wchar_t* fileName) {
+    return askPath(owner, true, title, filter, extension, fileName);
 }
 
 AudioFileDlg::AudioFileDlg(VLVSTHostInterface& host, HostSettings& settings, bool playerDisabled,
