@@ -742,6 +742,27 @@ bool waitItemText(HWND window, int id, const std::wstring& text, int timeoutMs =
     return waitUntil([&] { return itemText(window, id) == text; }, timeoutMs, 20);
 }
 
+std::vector<std::wstring> listTexts(HWND dialog, int id) {
+    std::vector<std::wstring> texts;
+    const int count = static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[256] = {};
+        SendDlgItemMessageW(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+bool controlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+
+
+void selectEntry(HWND dialog, int id, int index) {
+    SendDlgItemMessageW(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+int selection(HWND dialog, int id) { return static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0)); }
+
 void tempoWindow() {
     const std::wstring effect = L"Probe Tempo";
     forgetSettings(effect);
@@ -762,7 +783,8 @@ void tempoWindow() {
 
     // Typing: rounded to hundredths and handed over; outside the limits nothing changes.
     SetDlgItemTextW(tempo, IDC_TEMPO_VALUE, L"133.456");
-    check(waitItemText(tempo, IDC_TEMPO_VALUE, L"133.46") && probeSeesTempo(run, 133.46),
+    const bool typedShown = waitItemText(tempo, IDC_TEMPO_VALUE, L"133.46") && probeSeesTempo(run, 133.46);
+    check(typedShown,
           "tempo: typing 133.456 shows 133.46 and the plug-in plays at 133.46", std::to_string(lastBlockTempo(run)));
     SetDlgItemTextW(tempo, IDC_TEMPO_VALUE, L"44.5");
     sleepMs(500);
@@ -776,7 +798,8 @@ void tempoWindow() {
     GetClientRect(spin, &spinRect);
     postMouse(spin, WM_LBUTTONDOWN, spinRect.right / 2, spinRect.bottom / 4);
     postMouse(spin, WM_LBUTTONUP, spinRect.right / 2, spinRect.bottom / 4);
-    check(waitItemText(tempo, IDC_TEMPO_VALUE, L"120.01") && probeSeesTempo(run, 120.01),
+    const bool spun = waitItemText(tempo, IDC_TEMPO_VALUE, L"120.01") && probeSeesTempo(run, 120.01);
+    check(spun,
           "tempo: the spin's upper arrow gives 120.01", narrow(itemText(tempo, IDC_TEMPO_VALUE)));
 
     // Dragging on the whole beats: three moves up give three beats more (one decimal).
@@ -784,13 +807,15 @@ void tempoWindow() {
     postMouse(edit, WM_LBUTTONDOWN, 5, 10);
     for (int y : {8, 6, 4}) postMouse(edit, WM_MOUSEMOVE, 5, y);
     postMouse(edit, WM_LBUTTONUP, 5, 4);
-    check(waitItemText(tempo, IDC_TEMPO_VALUE, L"123") && probeSeesTempo(run, 123.0),
+    const bool draggedBeats = waitItemText(tempo, IDC_TEMPO_VALUE, L"123") && probeSeesTempo(run, 123.0);
+    check(draggedBeats,
           "tempo: dragging the whole beats up by three moves gives 123", narrow(itemText(tempo, IDC_TEMPO_VALUE)));
     // On the decimals: two moves down take 0.2 off.
     postMouse(edit, WM_LBUTTONDOWN, 40, 4);
     for (int y : {6, 8}) postMouse(edit, WM_MOUSEMOVE, 40, y);
     postMouse(edit, WM_LBUTTONUP, 40, 8);
-    check(waitItemText(tempo, IDC_TEMPO_VALUE, L"122.8") && probeSeesTempo(run, 122.8),
+    const bool draggedTenths = waitItemText(tempo, IDC_TEMPO_VALUE, L"122.8") && probeSeesTempo(run, 122.8);
+    check(draggedTenths,
           "tempo: dragging the decimals down by two moves gives 122.8", narrow(itemText(tempo, IDC_TEMPO_VALUE)));
     screenshot("tempo-window");
 
@@ -821,6 +846,40 @@ void tempoWindow() {
         SendMessageW(GetDlgItem(tempo, IDOK), BM_CLICK, 0, 0);
         check(waitUntil([&] { return !IsWindow(tempo); }, 5000) && hostValue(effect, L"Tempo") == L"140.5",
               "tempo: Close stores the tempo", narrow(hostValue(effect, L"Tempo")));
+    }
+
+    // The probe is an instrument here: Audio Settings offers exclusive WASAPI and switches the
+    // inputs off; the player's own controls are off and two record options remain.
+    HWND audio = openByCommand(run, ID_FILE_AUDIOSETTINGS, L"Audio Settings");
+    check(audio && joined(listTexts(audio, IDC_AUDIO_TYPE)) == "WASAPI (Shared Mode) | WASAPI (Exclusive Mode)" &&
+              !controlEnabled(audio, IDC_AUDIO_INPUT) && !controlEnabled(audio, IDC_AUDIO_INPUT_LEFT),
+          "instrument: Audio Settings offers exclusive WASAPI, inputs off", audio ? joined(listTexts(audio, IDC_AUDIO_TYPE)) : "no window");
+    if (audio) {
+        selectEntry(audio, IDC_AUDIO_TYPE, 1);
+        waitUntil([&] { return controlEnabled(audio, IDC_AUDIO_OUTPUT_SAMPLES); }, 10000);
+        const int before = std::stoi("0" + narrow(itemText(audio, IDC_AUDIO_OUTPUT_SAMPLES)));
+        HWND samplesSpin = GetDlgItem(audio, IDC_AUDIO_OUTPUT_SAMPLES_SPIN);
+        RECT area{};
+        GetClientRect(samplesSpin, &area);
+        postMouse(samplesSpin, WM_LBUTTONDOWN, area.right / 2, area.bottom / 4);
+        postMouse(samplesSpin, WM_LBUTTONUP, area.right / 2, area.bottom / 4);
+        check(before > 0 && waitItemText(audio, IDC_AUDIO_OUTPUT_SAMPLES, std::to_wstring(before + 1)) &&
+                  controlEnabled(audio, IDC_AUDIO_APPLY),
+              "instrument: exclusive WASAPI opens the buffer size; the spin adds one sample and enables Apply",
+              std::to_string(before) + " -> " + narrow(itemText(audio, IDC_AUDIO_OUTPUT_SAMPLES)) + " samples, " +
+                  narrow(itemText(audio, IDC_AUDIO_OUTPUT_MS)) + " ms");
+        PostMessageW(audio, WM_CLOSE, 0, 0);
+        check(waitUntil([&] { return !IsWindow(audio); }, 5000), "instrument: the close box closes Audio Settings");
+    }
+    HWND player = openByCommand(run, ID_FILE_AUDIOPLAYER, L"Audio Player / Recorder");
+    check(player && joined(listTexts(player, IDC_RECORDER_OPTION)) == "Manually | Start Recording on Midi Event" &&
+              !controlEnabled(player, IDC_PLAYER_PLAY) && !controlEnabled(player, IDC_PLAYER_LOAD) &&
+              controlEnabled(player, IDC_RECORDER_RECORD),
+          "instrument: the player's controls are off, two record options", player ? joined(listTexts(player, IDC_RECORDER_OPTION)) : "no window");
+    if (player) {
+        screenshot("player-instrument");
+        PostMessageW(player, WM_CLOSE, 0, 0);
+        waitUntil([&] { return !IsWindow(player); }, 5000);
     }
     PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
     check(run.waitExit(15000), "tempo: Exit ends the process");
@@ -864,18 +923,6 @@ void setHostValue(const std::wstring& effect, const wchar_t* name, const std::ws
     RegCloseKey(key);
 }
 
-std::vector<std::wstring> listTexts(HWND dialog, int id) {
-    std::vector<std::wstring> texts;
-    const int count = static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-        wchar_t text[256] = {};
-        SendDlgItemMessageW(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-        texts.push_back(text);
-    }
-    return texts;
-}
-
-bool controlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
 
 // Prints the visible windows of a process (what blocks a step that did not happen).
 void listOpenWindows(DWORD pid) {
@@ -970,6 +1017,18 @@ void playerWindow() {
     SendMessageW(GetDlgItem(player, IDC_PLAYER_PLAY), BM_CLICK, 0, 0);
     check(itemText(player, IDC_PLAYER_PLAY) == L"Play" && controlEnabled(player, IDC_PLAYER_LOAD), "player: Stop reads Play");
 
+    // Start Playing on Midi Event: Play waits for the first note (one from the computer keyboard).
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_STARTBYMIDI), BM_CLICK, 0, 0);
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_PLAY), BM_CLICK, 0, 0);
+    sleepMs(1200);
+    const std::wstring waiting = itemText(player, IDC_PLAYER_PLAY);
+    postKey(run.main, 'D', true);
+    postKey(run.main, 'D', false);
+    check(waiting == L"Waiting" && waitItemText(player, IDC_PLAYER_PLAY, L"Stop", 3000),
+          "player: Start Playing on Midi Event waits for a note, then plays", narrow(waiting));
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_PLAY), BM_CLICK, 0, 0);
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_STARTBYMIDI), BM_CLICK, 0, 0);
+
     // Options persist at once.
     SendMessageW(GetDlgItem(player, IDC_PLAYER_LOOP), BM_CLICK, 0, 0);
     DWORD looped = 1;
@@ -1027,13 +1086,6 @@ void playerWindow() {
     if (!ended) listOpenWindows(run.pid());
     check(ended, "player: Exit ends the process");
 }
-
-void selectEntry(HWND dialog, int id, int index) {
-    SendDlgItemMessageW(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
-}
-
-int selection(HWND dialog, int id) { return static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0)); }
 
 void settingsWindows() {
     const std::wstring effect = L"Probe Settings";
