@@ -909,6 +909,21 @@ void writeConstantWav(const fs::path& path, int frames, int rate, int16_t value)
     }
 }
 
+// Whether a 16-bit stereo WAV holds a frame of about (left, right).
+bool wavHoldsFrame(const fs::path& path, int left, int right) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t data = bytes.find("data");
+    if (data == std::string::npos) return false;
+    auto sample = [&](size_t at) {
+        return static_cast<int>(static_cast<int16_t>(static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8)));
+    };
+    for (size_t at = data + 8; at + 4 <= bytes.size(); at += 4) {
+        if (std::abs(sample(at) - left) <= 2 && std::abs(sample(at + 2) - right) <= 2) return true;
+    }
+    return false;
+}
+
 void setHostValue(const std::wstring& effect, const wchar_t* name, const std::wstring* text, DWORD number) {
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, (effectKey(effect) + L"\\Host").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
@@ -1045,10 +1060,13 @@ void playerWindow() {
                  reinterpret_cast<LPARAM>(GetDlgItem(player, IDC_RECORDER_OPTION)));
     waitUntil([&] { return controlEnabled(player, IDC_RECORDER_RECORD); }, 3000);
 
-    // Record by hand, stop, answer Yes and save through the Save As dialog into a non-Latin name.
+    // Record by hand while the (now not looped) file plays; the file stops by itself. Then stop,
+    // answer Yes and save through the Save As dialog into a non-Latin name.
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_PLAY), BM_CLICK, 0, 0);
     PostMessageW(GetDlgItem(player, IDC_RECORDER_RECORD), BM_CLICK, 0, 0);
     check(waitItemText(player, IDC_RECORDER_RECORD, L"Stop Recording"), "player: Start Recording reads Stop Recording");
-    sleepMs(1200);
+    check(waitItemText(player, IDC_PLAYER_PLAY, L"Play", 5000),
+          "player: a 44.1 kHz file that is not looped stops by itself on a 48 kHz device");
     PostMessageW(GetDlgItem(player, IDC_RECORDER_RECORD), BM_CLICK, 0, 0);
     HWND question = nullptr;
     waitUntil([&] { return (question = findWindow(run.pid(), L"Vorlane")) != nullptr; }, 10000);
@@ -1062,6 +1080,7 @@ void playerWindow() {
         check(waitUntil([&] { return fs::exists(saved) && fs::file_size(saved) > 44 + 4 * 44100 / 2; }, 5000),
               "player: the recording is saved as a WAV under a non-Latin name",
               fs::exists(saved) ? std::to_string(fs::file_size(saved)) + " bytes" : "missing");
+        check(wavHoldsFrame(saved, 8192, -8192), "player: the saved recording holds the file's samples passed through the plug-in");
     }
 
     // A broken file: the error, and the name emptied.
