@@ -617,6 +617,22 @@ void halvorn() {
           listed(opcodesFrom(run.log(), 15)));
 }
 
+// Prints the visible windows of a process (what blocks a step that did not happen).
+void listOpenWindows(DWORD pid) {
+    EnumWindows([](HWND window, LPARAM process) -> BOOL {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        if (owner == static_cast<DWORD>(process) && IsWindowVisible(window))
+            std::printf("note: open window '%s' of class %s\n", narrow(windowText(window)).c_str(), narrow(name).c_str());
+        return TRUE;
+    }, static_cast<LPARAM>(pid));
+}
+
+bool controlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+
+
 // A plug-in that needs an audio input, with only an output device stored: the engine does not
 // start, the caption keeps the bare effect name while the editor still gets its idle calls.
 void engineNeverRuns() {
@@ -644,6 +660,9 @@ void engineNeverRuns() {
     sleepMs(1000);
     check(countCalls(run.log(), 19) - idleBefore >= 15 && countBlocks(run.log()) == 0 && windowText(run.main) == effect,
           "needs input: bare effect name in the caption, idle calls going on, no block", narrow(windowText(run.main)));
+    // The engine reported its own message: no second one, and no Audio Settings window.
+    sleepMs(500);
+    check(findWindow(run.pid(), L"Audio Settings") == nullptr, "needs input: no Audio Settings window after the engine's own message");
     PostMessageW(run.main, WM_CLOSE, 0, 0);
     check(run.waitExit(15000), "needs input: close box ends the process");
 }
@@ -752,8 +771,6 @@ std::vector<std::wstring> listTexts(HWND dialog, int id) {
     }
     return texts;
 }
-
-bool controlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
 
 
 void selectEntry(HWND dialog, int id, int index) {
@@ -938,19 +955,6 @@ void setHostValue(const std::wstring& effect, const wchar_t* name, const std::ws
     RegCloseKey(key);
 }
 
-
-// Prints the visible windows of a process (what blocks a step that did not happen).
-void listOpenWindows(DWORD pid) {
-    EnumWindows([](HWND window, LPARAM process) -> BOOL {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        wchar_t name[64] = {};
-        GetClassNameW(window, name, 64);
-        if (owner == static_cast<DWORD>(process) && IsWindowVisible(window))
-            std::printf("note: open window '%s' of class %s\n", narrow(windowText(window)).c_str(), narrow(name).c_str());
-        return TRUE;
-    }, static_cast<LPARAM>(pid));
-}
 
 // Answers the system's file dialog with a path (the file name field, then OK).
 bool answerFileDialog(const HostRun& run, const std::wstring& caption, const fs::path& path, const std::string& shot = {}) {
