@@ -15,8 +15,6 @@ public:
     CPropAudioDevicesDlg(AudioBackendSet& backends, HostSettings& settings, VLVSTHostInterface& host,
                          bool takesNoAudioInput, bool applyEnabledAtStart, platform::MessageSink* messages);
 
-    AudioSettingsModel& settingsModel() { return model; }
-
 protected:
     BOOL OnInitDialog() override;
     bool OnCommand(WORD id, WORD code, HWND control) override;
