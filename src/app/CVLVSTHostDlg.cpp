@@ -4,6 +4,10 @@
 
 #include "AppRules.h"
 #include "CHostAbout.h"
+#include "dialogs/win/AudioFileDlg.h"
+#include "dialogs/win/CPropAudioDevicesDlg.h"
+#include "dialogs/win/CPropMidiDevicesDlg.h"
+#include "dialogs/win/CPropTempoDlg.h"
 #include "host/HostCallback.h"
 #include "platform/Module.h"
 
@@ -59,6 +63,7 @@ CVLVSTHostDlg::CVLVSTHostDlg() : Dialog(IDD_VORLANEHOST_DIALOG) {
 }
 
 CVLVSTHostDlg::~CVLVSTHostDlg() {
+    CloseModelessWindows();  // they work on the settings and the coordinator
     Shutdown();
     // The settings go first; the coordinator must not reach them any more.
     coordinator.settings = nullptr;
@@ -210,10 +215,43 @@ void CVLVSTHostDlg::OpenModeless(ModelessWindow which, bool applyEnabledAtStart)
         SetForegroundWindow(open->hwnd());
         return;
     }
-    // The Audio Settings, Midi Settings, Tempo and Audio Player / Recorder windows are created
-    // here, modeless, with this window as parent; each clears its pointer above when it is
-    // destroyed. They are not part of the application yet, so the commands open nothing.
-    (void)applyEnabledAtStart;
+    // The windows are created modeless, with this window as parent; each clears its pointer
+    // when it is destroyed.
+    if (!settings) return;
+    dialogs::ModelessWindow* created = nullptr;
+    Dialog** slotOf = nullptr;
+    switch (which) {
+        case ModelessWindow::AudioSettings:
+            created = new dialogs::CPropAudioDevicesDlg(backends.set(), *settings, coordinator, takesNoAudioInput(slot),
+                                                        applyEnabledAtStart, &messageSink);
+            slotOf = &audioSettingsDialog;
+            break;
+        case ModelessWindow::MidiSettings:
+            created = new dialogs::CPropMidiDevicesDlg(coordinator, midi, *settings, midiCapabilitiesOf(slot),
+                                                       &messageSink);
+            slotOf = &midiSettingsDialog;
+            break;
+        case ModelessWindow::Tempo:
+            created = new dialogs::CPropTempoDlg(coordinator, *settings, &messageSink);
+            slotOf = &tempoDialog;
+            break;
+        case ModelessWindow::Player:
+            created = new dialogs::AudioFileDlg(coordinator, *settings, slot.isSynth(), &messageSink);
+            slotOf = &playerDialog;
+            break;
+    }
+    *slotOf = created;
+    created->onClosed = [slotOf] { *slotOf = nullptr; };
+    if (!created->CreateModeless(hwnd())) {
+        *slotOf = nullptr;
+        delete created;
+    }
+}
+
+void CVLVSTHostDlg::CloseModelessWindows() {
+    for (Dialog* open : {audioSettingsDialog, midiSettingsDialog, tempoDialog, playerDialog}) {
+        if (open && open->hwnd()) DestroyWindow(open->hwnd());
+    }
 }
 
 void CVLVSTHostDlg::ToggleEngine() {

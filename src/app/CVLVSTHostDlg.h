@@ -63,6 +63,7 @@ private:
 
     void DoDataExchange();
     void OpenModeless(ModelessWindow which, bool applyEnabledAtStart);
+    void CloseModelessWindows();
     void ShowMessage(const wchar_t* text, const wchar_t* caption);
     void StartAudioAtStartup();
     void ApplyStartupTransport();

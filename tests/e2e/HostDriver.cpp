@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -23,6 +24,10 @@
 
 #include "app/AboutIds.h"
 #include "app/MainWindowIds.h"
+#include "dialogs/win/AudioSettingsDlgIds.h"
+#include "dialogs/win/MidiSettingsDlgIds.h"
+#include "dialogs/win/PlayerDlgIds.h"
+#include "dialogs/win/TempoDlgIds.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -612,6 +617,22 @@ void halvorn() {
           listed(opcodesFrom(run.log(), 15)));
 }
 
+// Prints the visible windows of a process (what blocks a step that did not happen).
+void listOpenWindows(DWORD pid) {
+    EnumWindows([](HWND window, LPARAM process) -> BOOL {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        if (owner == static_cast<DWORD>(process) && IsWindowVisible(window))
+            std::printf("note: open window '%s' of class %s\n", narrow(windowText(window)).c_str(), narrow(name).c_str());
+        return TRUE;
+    }, static_cast<LPARAM>(pid));
+}
+
+bool controlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+
+
 // A plug-in that needs an audio input, with only an output device stored: the engine does not
 // start, the caption keeps the bare effect name while the editor still gets its idle calls.
 void engineNeverRuns() {
@@ -639,6 +660,9 @@ void engineNeverRuns() {
     sleepMs(1000);
     check(countCalls(run.log(), 19) - idleBefore >= 15 && countBlocks(run.log()) == 0 && windowText(run.main) == effect,
           "needs input: bare effect name in the caption, idle calls going on, no block", narrow(windowText(run.main)));
+    // The engine reported its own message: no second one, and no Audio Settings window.
+    sleepMs(500);
+    check(findWindow(run.pid(), L"Audio Settings") == nullptr, "needs input: no Audio Settings window after the engine's own message");
     PostMessageW(run.main, WM_CLOSE, 0, 0);
     check(run.waitExit(15000), "needs input: close box ends the process");
 }
@@ -681,6 +705,505 @@ void noModule() {
     const std::wstring text = messageBox(run, L"Error", "no-module");
     check(text == L"Couldn't load Plugin!", "no module: error message", narrow(text));
     check(run.waitExit(10000), "no module: the process ends");
+}
+
+// ---- the modeless windows ---------------------------------------------------------------------
+
+// Tempo of the last block the probe processed; -1 when none.
+double lastBlockTempo(const HostRun& run) {
+    const auto log = run.log();
+    for (auto line = log.rbegin(); line != log.rend(); ++line) {
+        if (line->kind == "block" && line->fields.size() > 3) return std::stod(line->fields[3]);
+    }
+    return -1;
+}
+
+bool probeSeesTempo(const HostRun& run, double tempo) {
+    return waitUntil([&] { return std::abs(lastBlockTempo(run) - tempo) < 1e-9; }, 5000, 50);
+}
+
+int countWindows(DWORD pid, const std::wstring& caption) {
+    struct Count {
+        DWORD pid;
+        std::wstring caption;
+        int n;
+    } count{pid, caption, 0};
+    EnumWindows([](HWND window, LPARAM data) -> BOOL {
+        auto* c = reinterpret_cast<Count*>(data);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        if (pid == c->pid && IsWindowVisible(window) && windowText(window) == c->caption) ++c->n;
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&count));
+    return count.n;
+}
+
+HWND openByCommand(const HostRun& run, int command, const std::wstring& caption) {
+    PostMessageW(run.main, WM_COMMAND, static_cast<WPARAM>(command), 0);
+    HWND window = nullptr;
+    waitUntil([&] { return (window = findWindow(run.pid(), caption)) != nullptr; }, 10000);
+    return window;
+}
+
+std::wstring hostValue(const std::wstring& effect, const wchar_t* name) {
+    std::wstring value;
+    if (!readString(effectKey(effect) + L"\\Host", name, value)) return L"<none>";
+    return value;
+}
+
+void postMouse(HWND window, UINT message, int x, int y) {
+    const WPARAM keys = message == WM_LBUTTONUP ? 0 : MK_LBUTTON;
+    PostMessageW(window, message, keys, MAKELPARAM(x, y));
+}
+
+// Waits until a text shows in one of the window's controls.
+bool waitItemText(HWND window, int id, const std::wstring& text, int timeoutMs = 5000) {
+    return waitUntil([&] { return itemText(window, id) == text; }, timeoutMs, 20);
+}
+
+std::vector<std::wstring> listTexts(HWND dialog, int id) {
+    std::vector<std::wstring> texts;
+    const int count = static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        wchar_t text[256] = {};
+        SendDlgItemMessageW(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+
+void selectEntry(HWND dialog, int id, int index) {
+    SendDlgItemMessageW(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+int selection(HWND dialog, int id) { return static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0)); }
+
+void tempoWindow() {
+    const std::wstring effect = L"Probe Tempo";
+    forgetSettings(effect);
+    HostRun run("tempo", L"TempoHost", "vorlane_probe.dll", "effectName=Probe Tempo\nflags=0x110\n");
+    setContentPath(effect, run.dir);
+    run.start();
+    if (!run.waitMainWindow(L"") || !audioAvailable || !waitUntil([&] { return lastBlockTempo(run) > 0; }, 10000)) {
+        check(false, "tempo: window and engine");
+        return;
+    }
+    HWND tempo = openByCommand(run, ID_FILE_TEMPO, L"Tempo");
+    check(tempo && itemText(tempo, IDC_TEMPO_VALUE) == L"120", "tempo: the menu command opens the window showing 120",
+          tempo ? narrow(itemText(tempo, IDC_TEMPO_VALUE)) : "no window");
+    if (!tempo) return;
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_TEMPO, 0);
+    sleepMs(500);
+    check(countWindows(run.pid(), L"Tempo") == 1 && IsWindow(tempo), "tempo: a second command opens no second window");
+
+    // Typing: rounded to hundredths and handed over; outside the limits nothing changes.
+    SetDlgItemTextW(tempo, IDC_TEMPO_VALUE, L"133.456");
+    const bool typedShown = waitItemText(tempo, IDC_TEMPO_VALUE, L"133.46") && probeSeesTempo(run, 133.46);
+    check(typedShown,
+          "tempo: typing 133.456 shows 133.46 and the plug-in plays at 133.46", std::to_string(lastBlockTempo(run)));
+    SetDlgItemTextW(tempo, IDC_TEMPO_VALUE, L"44.5");
+    sleepMs(500);
+    check(lastBlockTempo(run) == 133.46, "tempo: typing 44.5 changes nothing in the engine", std::to_string(lastBlockTempo(run)));
+    SetDlgItemTextW(tempo, IDC_TEMPO_VALUE, L"120");
+    probeSeesTempo(run, 120.0);
+
+    // The spin: a click on its upper half adds 0.01.
+    HWND spin = GetDlgItem(tempo, IDC_TEMPO_SPIN);
+    RECT spinRect{};
+    GetClientRect(spin, &spinRect);
+    postMouse(spin, WM_LBUTTONDOWN, spinRect.right / 2, spinRect.bottom / 4);
+    postMouse(spin, WM_LBUTTONUP, spinRect.right / 2, spinRect.bottom / 4);
+    const bool spun = waitItemText(tempo, IDC_TEMPO_VALUE, L"120.01") && probeSeesTempo(run, 120.01);
+    check(spun,
+          "tempo: the spin's upper arrow gives 120.01", narrow(itemText(tempo, IDC_TEMPO_VALUE)));
+
+    // Dragging on the whole beats: three moves up give three beats more (one decimal).
+    HWND edit = GetDlgItem(tempo, IDC_TEMPO_VALUE);
+    postMouse(edit, WM_LBUTTONDOWN, 5, 10);
+    for (int y : {8, 6, 4}) postMouse(edit, WM_MOUSEMOVE, 5, y);
+    postMouse(edit, WM_LBUTTONUP, 5, 4);
+    const bool draggedBeats = waitItemText(tempo, IDC_TEMPO_VALUE, L"123") && probeSeesTempo(run, 123.0);
+    check(draggedBeats,
+          "tempo: dragging the whole beats up by three moves gives 123", narrow(itemText(tempo, IDC_TEMPO_VALUE)));
+    // On the decimals: two moves down take 0.2 off.
+    postMouse(edit, WM_LBUTTONDOWN, 40, 4);
+    for (int y : {6, 8}) postMouse(edit, WM_MOUSEMOVE, 40, y);
+    postMouse(edit, WM_LBUTTONUP, 40, 8);
+    const bool draggedTenths = waitItemText(tempo, IDC_TEMPO_VALUE, L"122.8") && probeSeesTempo(run, 122.8);
+    check(draggedTenths,
+          "tempo: dragging the decimals down by two moves gives 122.8", narrow(itemText(tempo, IDC_TEMPO_VALUE)));
+    screenshot("tempo-window");
+
+    // Taps about 500 ms apart: about 120 BPM, stored at once.
+    HWND tap = GetDlgItem(tempo, IDC_TEMPO_TAP);
+    for (int i = 0; i < 4; ++i) {
+        if (i) sleepMs(500);
+        SendMessageW(tap, BM_CLICK, 0, 0);
+    }
+    const double tapped = std::wcstod(itemText(tempo, IDC_TEMPO_VALUE).c_str(), nullptr);
+    check(tapped > 100.0 && tapped <= 120.0 && probeSeesTempo(run, tapped) &&
+              std::abs(std::wcstod(hostValue(effect, L"Tempo").c_str(), nullptr) - tapped) < 1e-9,
+          "tempo: taps 500 ms apart set about 120 BPM, handed over and stored",
+          std::to_string(tapped) + ", stored " + narrow(hostValue(effect, L"Tempo")));
+    const std::wstring storedBefore = hostValue(effect, L"Tempo");
+
+    // The close box keeps the stored tempo; the Close button stores it.
+    SetDlgItemTextW(tempo, IDC_TEMPO_VALUE, L"150");
+    probeSeesTempo(run, 150.0);
+    PostMessageW(tempo, WM_CLOSE, 0, 0);
+    check(waitUntil([&] { return !IsWindow(tempo); }, 5000) && hostValue(effect, L"Tempo") == storedBefore,
+          "tempo: the close box leaves the stored tempo", narrow(hostValue(effect, L"Tempo")));
+    tempo = openByCommand(run, ID_FILE_TEMPO, L"Tempo");
+    check(tempo && itemText(tempo, IDC_TEMPO_VALUE) == L"150", "tempo: reopened after the close box, the window shows 150",
+          tempo ? narrow(itemText(tempo, IDC_TEMPO_VALUE)) : "no window");
+    if (tempo) {
+        SetDlgItemTextW(tempo, IDC_TEMPO_VALUE, L"140.5");
+        SendMessageW(GetDlgItem(tempo, IDOK), BM_CLICK, 0, 0);
+        check(waitUntil([&] { return !IsWindow(tempo); }, 5000) && hostValue(effect, L"Tempo") == L"140.5",
+              "tempo: Close stores the tempo", narrow(hostValue(effect, L"Tempo")));
+    }
+
+    // The probe is an instrument here: Audio Settings offers exclusive WASAPI and switches the
+    // inputs off; the player's own controls are off and two record options remain.
+    HWND audio = openByCommand(run, ID_FILE_AUDIOSETTINGS, L"Audio Settings");
+    check(audio && joined(listTexts(audio, IDC_AUDIO_TYPE)) == "WASAPI (Shared Mode) | WASAPI (Exclusive Mode)" &&
+              !controlEnabled(audio, IDC_AUDIO_INPUT) && !controlEnabled(audio, IDC_AUDIO_INPUT_LEFT),
+          "instrument: Audio Settings offers exclusive WASAPI, inputs off", audio ? joined(listTexts(audio, IDC_AUDIO_TYPE)) : "no window");
+    if (audio) {
+        selectEntry(audio, IDC_AUDIO_TYPE, 1);
+        waitUntil([&] { return controlEnabled(audio, IDC_AUDIO_OUTPUT_SAMPLES); }, 10000);
+        const int before = std::stoi("0" + narrow(itemText(audio, IDC_AUDIO_OUTPUT_SAMPLES)));
+        HWND samplesSpin = GetDlgItem(audio, IDC_AUDIO_OUTPUT_SAMPLES_SPIN);
+        RECT area{};
+        GetClientRect(samplesSpin, &area);
+        postMouse(samplesSpin, WM_LBUTTONDOWN, area.right / 2, area.bottom / 4);
+        postMouse(samplesSpin, WM_LBUTTONUP, area.right / 2, area.bottom / 4);
+        check(before > 0 && waitItemText(audio, IDC_AUDIO_OUTPUT_SAMPLES, std::to_wstring(before + 1)) &&
+                  controlEnabled(audio, IDC_AUDIO_APPLY),
+              "instrument: exclusive WASAPI opens the buffer size; the spin adds one sample and enables Apply",
+              std::to_string(before) + " -> " + narrow(itemText(audio, IDC_AUDIO_OUTPUT_SAMPLES)) + " samples, " +
+                  narrow(itemText(audio, IDC_AUDIO_OUTPUT_MS)) + " ms");
+        PostMessageW(audio, WM_CLOSE, 0, 0);
+        check(waitUntil([&] { return !IsWindow(audio); }, 5000), "instrument: the close box closes Audio Settings");
+    }
+    HWND player = openByCommand(run, ID_FILE_AUDIOPLAYER, L"Audio Player / Recorder");
+    check(player && joined(listTexts(player, IDC_RECORDER_OPTION)) == "Manually | Start Recording on Midi Event" &&
+              !controlEnabled(player, IDC_PLAYER_PLAY) && !controlEnabled(player, IDC_PLAYER_LOAD) &&
+              controlEnabled(player, IDC_RECORDER_RECORD),
+          "instrument: the player's controls are off, two record options", player ? joined(listTexts(player, IDC_RECORDER_OPTION)) : "no window");
+    if (player) {
+        screenshot("player-instrument");
+        PostMessageW(player, WM_CLOSE, 0, 0);
+        waitUntil([&] { return !IsWindow(player); }, 5000);
+    }
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(run.waitExit(15000), "tempo: Exit ends the process");
+}
+
+// A 16-bit stereo WAV of constant samples (left `value`, right -`value`).
+void writeConstantWav(const fs::path& path, int frames, int rate, int16_t value) {
+    std::ofstream out(path, std::ios::binary);
+    auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    const uint32_t bytes = static_cast<uint32_t>(frames) * 4;
+    out.write("RIFF", 4);
+    u32(36 + bytes);
+    out.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);
+    u16(2);
+    u32(static_cast<uint32_t>(rate));
+    u32(static_cast<uint32_t>(rate) * 4);
+    u16(4);
+    u16(16);
+    out.write("data", 4);
+    u32(bytes);
+    for (int i = 0; i < frames; ++i) {
+        u16(static_cast<uint16_t>(value));
+        u16(static_cast<uint16_t>(-value));
+    }
+}
+
+// Whether a 16-bit stereo WAV holds a frame of about (left, right).
+bool wavHoldsFrame(const fs::path& path, int left, int right) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t data = bytes.find("data");
+    if (data == std::string::npos) return false;
+    auto sample = [&](size_t at) {
+        return static_cast<int>(static_cast<int16_t>(static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8)));
+    };
+    for (size_t at = data + 8; at + 4 <= bytes.size(); at += 4) {
+        if (std::abs(sample(at) - left) <= 2 && std::abs(sample(at + 2) - right) <= 2) return true;
+    }
+    return false;
+}
+
+void setHostValue(const std::wstring& effect, const wchar_t* name, const std::wstring* text, DWORD number) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, (effectKey(effect) + L"\\Host").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    if (text) {
+        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text->c_str()),
+                       static_cast<DWORD>((text->size() + 1) * sizeof(wchar_t)));
+    } else {
+        RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+    }
+    RegCloseKey(key);
+}
+
+
+// Answers the system's file dialog with a path (the file name field, then OK).
+bool answerFileDialog(const HostRun& run, const std::wstring& caption, const fs::path& path, const std::string& shot = {}) {
+    HWND dialog = nullptr;
+    if (!waitUntil([&] { return (dialog = findWindow(run.pid(), caption)) != nullptr; }, 20000)) {
+        listOpenWindows(run.pid());
+        return false;
+    }
+    sleepMs(300);
+    constexpr int kFileNameCombo = 0x47c;  // the explorer-style dialog's file name field
+    constexpr int kFileNameEdit = 0x480;   // the older style's
+    const std::wstring name = fs::path(path).make_preferred().wstring();  // the dialog wants backslashes
+    SetDlgItemTextW(dialog, kFileNameCombo, name.c_str());
+    SetDlgItemTextW(dialog, kFileNameEdit, name.c_str());
+    if (!shot.empty()) screenshot(shot);
+    PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    if (waitUntil([&] { return !IsWindow(dialog); }, 10000)) return true;
+    std::printf("note: the file dialog stays open, its name field reads '%s' / '%s'\n",
+                narrow(itemText(dialog, kFileNameCombo)).c_str(), narrow(itemText(dialog, kFileNameEdit)).c_str());
+    return false;
+}
+
+void playerWindow() {
+    const std::wstring effect = L"Probe Player";
+    forgetSettings(effect);
+    HostRun run("player", L"PlayerHost", "vorlane_probe.dll", "effectName=Probe Player\nflags=0x10\nprocessMode=1\n");
+    setContentPath(effect, run.dir);
+    // A sample in a folder with non-Latin characters, opened at start-up.
+    const fs::path folder = run.dir / L"Klänge \u0417\u0432\u0443\u043a \u97f3";
+    fs::create_directories(folder);
+    const fs::path sample = folder / L"loop.wav";
+    writeConstantWav(sample, 44100, 44100, 8192);  // one second at 0.25
+    const std::wstring samplePath = sample.wstring();
+    setHostValue(effect, L"samplePath", &samplePath, 0);
+    setHostValue(effect, L"openPlayerOnStartup", nullptr, 1);
+    setHostValue(effect, L"sampleLooped", nullptr, 1);
+    run.start();
+    if (!run.waitMainWindow(L"") || !audioAvailable) {
+        check(false, "player: window and engine");
+        return;
+    }
+    HWND player = nullptr;
+    waitUntil([&] { return (player = findWindow(run.pid(), L"Audio Player / Recorder")) != nullptr; }, 10000);
+    check(player != nullptr, "player: opened at start-up");
+    if (!player) return;
+    // The first window found may be the player itself: the main window is its owner.
+    run.main = GetWindow(player, GW_OWNER);
+    check(run.main && windowText(run.main).rfind(effect, 0) == 0, "player: owned by the main window", narrow(windowText(run.main)));
+    check(itemText(player, IDC_PLAYER_FILENAME) == L"loop.wav", "player: the stored non-Latin path is loaded",
+          narrow(itemText(player, IDC_PLAYER_FILENAME)));
+    check(joined(listTexts(player, IDC_RECORDER_OPTION)) ==
+              "Manually | Start Recording on Midi Event | Start Recording on Play | Start/Stop on Play/Stop",
+          "player: record options", joined(listTexts(player, IDC_RECORDER_OPTION)));
+    const auto lengths = listTexts(player, IDC_RECORDER_MAXLENGTH);
+    check(lengths.size() == 19 && lengths.front() == L"1 Bar" && lengths[8] == L"12 Bar" && lengths.back() == L"16 min",
+          "player: 19 length entries", joined(lengths));
+    check(IsDlgButtonChecked(player, IDC_PLAYER_LOOP) == BST_CHECKED &&
+              IsDlgButtonChecked(player, IDC_PLAYER_OPENONSTARTUP) == BST_CHECKED,
+          "player: stored options shown");
+    check(PostMessageW(run.main, WM_COMMAND, ID_FILE_AUDIOPLAYER, 0) && (sleepMs(400), countWindows(run.pid(), L"Audio Player / Recorder") == 1),
+          "player: a second command opens no second window");
+
+    // Play: the probe passes its input through, so its first input carries the file (0.25).
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_PLAY), BM_CLICK, 0, 0);
+    check(itemText(player, IDC_PLAYER_PLAY) == L"Stop" && !controlEnabled(player, IDC_PLAYER_LOAD),
+          "player: Play reads Stop and locks Load File", narrow(itemText(player, IDC_PLAYER_PLAY)));
+    auto fileReachesProbe = [&] {
+        const auto log = run.log();
+        return findLine(log, [](const LogLine& l) {
+            return l.kind == "block" && l.fields.size() > 5 && std::abs(std::stod(l.fields[5]) - 0.25) < 1e-3;
+        }) >= 0;
+    };
+    check(waitUntil(fileReachesProbe, 5000), "player: the plug-in's input carries the file's samples");
+    check(waitItemText(player, IDC_PLAYER_TIME, L"0:02", 6000) && itemText(player, IDC_PLAYER_PLAY) == L"Stop",
+          "player: a looped one-second file still plays after two seconds", narrow(itemText(player, IDC_PLAYER_TIME)));
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_REWIND), BM_CLICK, 0, 0);
+    check(itemText(player, IDC_PLAYER_TIME) == L"0:00", "player: <<| shows 0:00", narrow(itemText(player, IDC_PLAYER_TIME)));
+    screenshot("player-window");
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_PLAY), BM_CLICK, 0, 0);
+    check(itemText(player, IDC_PLAYER_PLAY) == L"Play" && controlEnabled(player, IDC_PLAYER_LOAD), "player: Stop reads Play");
+
+    // Start Playing on Midi Event: Play waits for the first note (one from the computer keyboard).
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_STARTBYMIDI), BM_CLICK, 0, 0);
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_PLAY), BM_CLICK, 0, 0);
+    sleepMs(1200);
+    const std::wstring waiting = itemText(player, IDC_PLAYER_PLAY);
+    postKey(run.main, 'D', true);
+    postKey(run.main, 'D', false);
+    check(waiting == L"Waiting" && waitItemText(player, IDC_PLAYER_PLAY, L"Stop", 3000),
+          "player: Start Playing on Midi Event waits for a note, then plays", narrow(waiting));
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_PLAY), BM_CLICK, 0, 0);
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_STARTBYMIDI), BM_CLICK, 0, 0);
+
+    // Options persist at once.
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_LOOP), BM_CLICK, 0, 0);
+    DWORD looped = 1;
+    check(readDword(effectKey(effect) + L"\\Host", L"sampleLooped", looped) && looped == 0, "player: Loop File stored");
+    SendDlgItemMessageW(player, IDC_RECORDER_OPTION, CB_SETCURSEL, 3, 0);
+    PostMessageW(player, WM_COMMAND, MAKEWPARAM(IDC_RECORDER_OPTION, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(GetDlgItem(player, IDC_RECORDER_OPTION)));
+    DWORD option = 0;
+    check(waitUntil([&] { return readDword(effectKey(effect) + L"\\Host", L"sampleRecordOption", option) && option == 3; }, 3000) &&
+              !controlEnabled(player, IDC_RECORDER_RECORD) && !controlEnabled(player, IDC_RECORDER_MAXLENGTH),
+          "player: Start/Stop on Play/Stop is stored and locks Start Recording and the length list");
+    SendDlgItemMessageW(player, IDC_RECORDER_OPTION, CB_SETCURSEL, 0, 0);
+    PostMessageW(player, WM_COMMAND, MAKEWPARAM(IDC_RECORDER_OPTION, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(GetDlgItem(player, IDC_RECORDER_OPTION)));
+    waitUntil([&] { return controlEnabled(player, IDC_RECORDER_RECORD); }, 3000);
+
+    // Record by hand while the (now not looped) file plays; the file stops by itself. Then stop,
+    // answer Yes and save through the Save As dialog into a non-Latin name.
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_PLAY), BM_CLICK, 0, 0);
+    PostMessageW(GetDlgItem(player, IDC_RECORDER_RECORD), BM_CLICK, 0, 0);
+    check(waitItemText(player, IDC_RECORDER_RECORD, L"Stop Recording"), "player: Start Recording reads Stop Recording");
+    check(waitItemText(player, IDC_PLAYER_PLAY, L"Play", 5000),
+          "player: a 44.1 kHz file that is not looped stops by itself on a 48 kHz device");
+    PostMessageW(GetDlgItem(player, IDC_RECORDER_RECORD), BM_CLICK, 0, 0);
+    HWND question = nullptr;
+    waitUntil([&] { return (question = findWindow(run.pid(), L"Vorlane")) != nullptr; }, 10000);
+    const std::wstring questionText = question ? itemText(question, 0xFFFF) : L"";
+    check(questionText == L"Would you like to save the record?", "player: the save question", narrow(questionText));
+    if (question) {
+        screenshot("player-save-question");
+        PostMessageW(question, WM_COMMAND, IDYES, 0);
+        const fs::path saved = folder / L"\u0417\u0430\u043f\u0438\u0441\u044c.wav";
+        check(answerFileDialog(run, L"Save As", saved, "player-save-as"), "player: the Save As dialog takes the path");
+        check(waitUntil([&] { return fs::exists(saved) && fs::file_size(saved) > 44 + 4 * 44100 / 2; }, 5000),
+              "player: the recording is saved as a WAV under a non-Latin name",
+              fs::exists(saved) ? std::to_string(fs::file_size(saved)) + " bytes" : "missing");
+        check(wavHoldsFrame(saved, 8192, -8192), "player: the saved recording holds the file's samples passed through the plug-in");
+    }
+
+    // A broken file: the error, and the name emptied.
+    const fs::path broken = folder / L"broken.wav";
+    std::ofstream(broken) << "not a wave file";
+    PostMessageW(GetDlgItem(player, IDC_PLAYER_LOAD), BM_CLICK, 0, 0);
+    const bool chosen = answerFileDialog(run, L"Open", broken);
+    const std::wstring error = chosen ? messageBox(run, L"Error") : L"";
+    check(chosen && error == L"Error loading Sample File!" && itemText(player, IDC_PLAYER_FILENAME).empty() &&
+              hostValue(effect, L"samplePath") == samplePath,
+          "player: a broken file gives the load error and keeps the stored path", narrow(error));
+
+    // Closing keeps the start-up choice of the box.
+    SendMessageW(GetDlgItem(player, IDC_PLAYER_OPENONSTARTUP), BM_CLICK, 0, 0);
+    PostMessageW(player, WM_CLOSE, 0, 0);
+    DWORD onStartup = 1;
+    check(waitUntil([&] { return !IsWindow(player); }, 5000) &&
+              readDword(effectKey(effect) + L"\\Host", L"openPlayerOnStartup", onStartup) && onStartup == 0,
+          "player: closing stores the start-up option");
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    const bool ended = run.waitExit(15000);
+    if (!ended) listOpenWindows(run.pid());
+    check(ended, "player: Exit ends the process");
+}
+
+void settingsWindows() {
+    const std::wstring effect = L"Probe Settings";
+    forgetSettings(effect);
+    HostRun run("settings", L"SettingsHost", "vorlane_probe.dll", "effectName=Probe Settings\nflags=0x10\n");
+    setContentPath(effect, run.dir);
+    // A stored MIDI input that is the clock source (the device itself is absent under Wine).
+    HKEY device = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, (effectKey(effect) + L"\\Host\\Midi Device 0").c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS, nullptr, &device, nullptr) == ERROR_SUCCESS) {
+        const std::wstring name = L"Clock Keyboard";
+        RegSetValueExW(device, L"name", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                       static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+        const DWORD on = 1;
+        for (const wchar_t* value : {L"in", L"active", L"sync"})
+            RegSetValueExW(device, value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
+        RegCloseKey(device);
+    }
+    run.start();
+    if (!run.waitMainWindow(L"") || !audioAvailable || !waitUntil([&] { return countBlocks(run.log()) > 0; }, 10000)) {
+        check(false, "settings: window and engine");
+        return;
+    }
+
+    // Audio Settings of an effect with inputs on a system with WASAPI devices.
+    HWND audio = openByCommand(run, ID_FILE_AUDIOSETTINGS, L"Audio Settings");
+    check(audio != nullptr, "audio settings: the menu command opens the window");
+    if (audio) {
+        check(joined(listTexts(audio, IDC_AUDIO_TYPE)) == "WASAPI (Shared Mode)" && selection(audio, IDC_AUDIO_TYPE) == 0,
+              "audio settings: only shared WASAPI offered", joined(listTexts(audio, IDC_AUDIO_TYPE)));
+        const auto outputs = listTexts(audio, IDC_AUDIO_OUTPUT);
+        const int chosen = selection(audio, IDC_AUDIO_OUTPUT);
+        check(chosen >= 0 && chosen < static_cast<int>(outputs.size()) && outputs[static_cast<size_t>(chosen)] == defaultOutputName,
+              "audio settings: the current output device is selected", joined(outputs));
+        check(!listTexts(audio, IDC_AUDIO_INPUT).empty() && controlEnabled(audio, IDC_AUDIO_INPUT),
+              "audio settings: input devices listed and enabled for an effect with inputs");
+        const auto channels = listTexts(audio, IDC_AUDIO_OUTPUT_LEFT);
+        check(channels.size() >= 2 && channels == listTexts(audio, IDC_AUDIO_OUTPUT_RIGHT) &&
+                  selection(audio, IDC_AUDIO_OUTPUT_LEFT) == 0 && selection(audio, IDC_AUDIO_OUTPUT_RIGHT) == 1,
+              "audio settings: output channels listed, 0 and 1 chosen", joined(channels));
+        check(!controlEnabled(audio, IDC_AUDIO_OUTPUT_SAMPLES) && !controlEnabled(audio, IDC_AUDIO_OUTPUT_MS_SPIN) &&
+                  !controlEnabled(audio, IDC_AUDIO_CONTROLPANEL) && !controlEnabled(audio, IDC_AUDIO_APPLY),
+              "audio settings: shared WASAPI sets the buffer size; Control Panel and Apply off");
+        check(itemText(audio, IDC_AUDIO_INPUT_SAMPLES) == L"0" && itemText(audio, IDC_AUDIO_INPUT_MS) == L"0",
+              "audio settings: the input latency shows 0");
+        PostMessageW(run.main, WM_COMMAND, ID_FILE_AUDIOSETTINGS, 0);
+        sleepMs(400);
+        check(countWindows(run.pid(), L"Audio Settings") == 1, "audio settings: a second command opens no second window");
+        screenshot("audio-settings");
+
+        // A channel choice enables Apply; Apply restarts the engine and stores the choice.
+        if (channels.size() >= 2) {
+            selectEntry(audio, IDC_AUDIO_OUTPUT_RIGHT, 0);
+            check(waitUntil([&] { return controlEnabled(audio, IDC_AUDIO_APPLY); }, 3000), "audio settings: a channel choice enables Apply");
+            const int blockSizes = countCalls(run.log(), 11);
+            PostMessageW(GetDlgItem(audio, IDC_AUDIO_APPLY), BM_CLICK, 0, 0);
+            DWORD right = 1;
+            check(waitUntil([&] { return !controlEnabled(audio, IDC_AUDIO_APPLY); }, 15000) &&
+                      waitUntil([&] { return countCalls(run.log(), 11) > blockSizes; }, 10000) &&
+                      readDword(effectKey(effect) + L"\\Host", L"AudioDeviceOut Right", right) && right == 0,
+                  "audio settings: Apply restarts the engine (effSetBlockSize again) and stores the right channel",
+                  "right " + std::to_string(right));
+        }
+        SendMessageW(GetDlgItem(audio, IDOK), BM_CLICK, 0, 0);
+        check(waitUntil([&] { return !IsWindow(audio); }, 10000), "audio settings: OK closes the window");
+    }
+
+    // Midi Settings under Wine: no MIDI devices.
+    HWND midi = openByCommand(run, ID_FILE_MIDISETTINGS, L"Midi Settings");
+    check(midi != nullptr, "midi settings: the menu command opens the window");
+    if (midi) {
+        check(SendDlgItemMessageW(midi, IDC_MIDI_INPUTS, LB_GETCOUNT, 0, 0) == 0 && !controlEnabled(midi, IDC_MIDI_ACTIVE) &&
+                  !controlEnabled(midi, IDC_MIDI_RANGE_RIGHT) && !controlEnabled(midi, IDC_MIDI_DELAY_SPIN),
+              "midi settings: empty input list, options disabled");
+        check(joined(listTexts(midi, IDC_MIDI_OUTPUT)) == "No Output" && selection(midi, IDC_MIDI_OUTPUT) == 0 &&
+                  !controlEnabled(midi, IDC_MIDI_APPLY),
+              "midi settings: No Output chosen, Apply off", joined(listTexts(midi, IDC_MIDI_OUTPUT)));
+        const auto notes = listTexts(midi, IDC_MIDI_RANGE_LEFT);
+        const auto channelEntries = listTexts(midi, IDC_MIDI_CHANNEL);
+        check(notes.size() == 128 && notes[0] == L"C-2" && notes[60] == L"C3" && notes[127] == L"G8" &&
+                  selection(midi, IDC_MIDI_RANGE_RIGHT) == 127 && channelEntries.size() == 17 &&
+                  channelEntries[0] == L"all" && channelEntries[16] == L"16",
+              "midi settings: note names and channels listed");
+        screenshot("midi-settings");
+        SendMessageW(GetDlgItem(midi, IDOK), BM_CLICK, 0, 0);
+        check(waitUntil([&] { return !IsWindow(midi); }, 10000), "midi settings: OK closes the window");
+    }
+    // While an input is the clock source, Tempo warns instead of opening.
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_TEMPO, 0);
+    const std::wstring warning = messageBox(run, L"Warning");
+    check(warning == L"The tempo is already synced by an external Midi device!\r\nTo change this open the Midi Settings Dialog." &&
+              countWindows(run.pid(), L"Tempo") == 0,
+          "settings: Tempo with a clock-synced input shows the warning", narrow(warning));
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(run.waitExit(15000), "settings: Exit ends the process");
 }
 
 // The demonstration: the wrapped instrument is started as a user would, a short phrase is
@@ -756,11 +1279,17 @@ int main(int argc, char** argv) {
     fs::create_directories(workDir);
     createReplyWindow();
 
-    foreignPlugin();
-    halvorn();
-    engineNeverRuns();
-    vendorMenus();
-    noModule();
+    // A fourth argument runs only the cases whose name contains it.
+    const std::string only = argc > 3 ? argv[3] : "";
+    const std::pair<const char*, void (*)()> cases[] = {
+        {"foreign", foreignPlugin}, {"halvorn", halvorn},          {"needs-input", engineNeverRuns},
+        {"vendor", vendorMenus},    {"no-module", noModule},       {"tempo", tempoWindow},
+        {"player", playerWindow},   {"settings", settingsWindows},
+    };
+    for (const auto& [name, run] : cases) {
+        // The default output's name comes from the first case.
+        if (only.empty() || std::string(name).find(only) != std::string::npos || std::string(name) == "foreign") run();
+    }
 
     std::printf("%d failed checks\n", failures);
     return failures == 0 ? 0 : 1;

@@ -1,0 +1,44 @@
+#pragma once
+// AudioFileDlg: the modeless "Audio Player / Recorder" window. PlayerWindowModel drives the
+// player and recorder and decides texts and enabled states; the window binds its controls to it,
+// runs its 500 ms timer and asks for file names with the system's file dialogs (UTF-16 paths).
+
+#include <windows.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "dialogs/models/PlayerWindowModel.h"
+#include "dialogs/win/ModelessWindow.h"
+
+namespace vl::dialogs {
+
+// The system's file dialogs with a "Name|*.ext||" filter; none = cancelled.
+std::optional<std::filesystem::path> askOpenPath(HWND owner, const wchar_t* filter, const wchar_t* extension);
+std::optional<std::filesystem::path> askSavePath(HWND owner, const wchar_t* title, const wchar_t* filter,
+                                                 const wchar_t* extension, const wchar_t* fileName);
+
+class AudioFileDlg final : public ModelessWindow, private SavePathChooser {
+public:
+    AudioFileDlg(VLVSTHostInterface& host, HostSettings& settings, bool playerDisabled,
+                 platform::MessageSink* messages);
+
+protected:
+    BOOL OnInitDialog() override;
+    bool OnCommand(WORD id, WORD code, HWND control) override;
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+    void OnOK() override {}  // Enter does not close the window
+    void OnCancel() override;
+
+private:
+    std::optional<std::filesystem::path> chooseSavePath() override;
+    void LoadFile();
+    void ShowControls();
+
+    HostSettings& settings;
+    PlayerWindowModel model;
+    bool connected = false;
+};
+
+}  // namespace vl::dialogs

@@ -1,0 +1,22 @@
+// Resource and control ids of the Audio Settings window. Plain definitions only: the resource
+// compiler reads this file too.
+#pragma once
+
+#define IDD_AUDIOSETTINGS 129
+#define IDC_AUDIO_CONTROLPANEL 1000
+#define IDC_AUDIO_TYPE 1001
+#define IDC_AUDIO_INPUT 1002
+#define IDC_AUDIO_INPUT_LEFT 1003
+#define IDC_AUDIO_INPUT_RIGHT 1004
+#define IDC_AUDIO_OUTPUT_LEFT 1006
+#define IDC_AUDIO_OUTPUT_RIGHT 1007
+#define IDC_AUDIO_OUTPUT 1008
+#define IDC_AUDIO_OUTPUT_MS_SPIN 1020
+#define IDC_AUDIO_OUTPUT_MS 1021
+#define IDC_AUDIO_OUTPUT_SAMPLES_SPIN 1022
+#define IDC_AUDIO_OUTPUT_SAMPLES 1023
+#define IDC_AUDIO_APPLY 1024
+#define IDC_AUDIO_INPUT_MS_SPIN 1025
+#define IDC_AUDIO_INPUT_MS 1026
+#define IDC_AUDIO_INPUT_SAMPLES_SPIN 1027
+#define IDC_AUDIO_INPUT_SAMPLES 1028

@@ -1,0 +1,133 @@
+#include "dialogs/win/CPropAudioDevicesDlg.h"
+
+#include "dialogs/win/AudioSettingsDlgIds.h"
+
+namespace vl::dialogs {
+
+namespace {
+
+std::vector<std::wstring> deviceNames(const AudioSettingsModel::DeviceList& list) {
+    std::vector<std::wstring> names;
+    for (const AudioDeviceRecord* device : list.devices) names.push_back(device->name);
+    return names;
+}
+
+}  // namespace
+
+CPropAudioDevicesDlg::CPropAudioDevicesDlg(AudioBackendSet& backends, HostSettings& settings, VLVSTHostInterface& host,
+                                           bool takesNoAudioInput, bool applyEnabledAtStart,
+                                           platform::MessageSink* messages)
+    : ModelessWindow(IDD_AUDIOSETTINGS, messages),
+      model(backends, settings, host, takesNoAudioInput, applyEnabledAtStart, this->messages()) {}
+
+BOOL CPropAudioDevicesDlg::OnInitDialog() {
+    {
+        WaitCursor wait;
+        model.initialise();
+    }
+    ShowControls();
+    return TRUE;
+}
+
+void CPropAudioDevicesDlg::ShowControls(int typingIn) {
+    std::vector<std::wstring> types;
+    for (const AudioTypeEntry& entry : model.types()) types.push_back(entry.text);
+    updating = true;  // selections set here are no user's choice
+    ShowList(IDC_AUDIO_TYPE, types, model.typeIndex());
+    ShowList(IDC_AUDIO_INPUT, deviceNames(model.inputs()), model.inputs().selected);
+    ShowList(IDC_AUDIO_OUTPUT, deviceNames(model.outputs()), model.outputs().selected);
+    ShowList(IDC_AUDIO_INPUT_LEFT, model.inputChannels().names, model.inputChannels().left);
+    ShowList(IDC_AUDIO_INPUT_RIGHT, model.inputChannels().names, model.inputChannels().right);
+    ShowList(IDC_AUDIO_OUTPUT_LEFT, model.outputChannels().names, model.outputChannels().left);
+    ShowList(IDC_AUDIO_OUTPUT_RIGHT, model.outputChannels().names, model.outputChannels().right);
+    updating = false;
+    if (typingIn != IDC_AUDIO_OUTPUT_SAMPLES) ShowText(IDC_AUDIO_OUTPUT_SAMPLES, model.samplesText());
+    if (typingIn != IDC_AUDIO_OUTPUT_MS) ShowText(IDC_AUDIO_OUTPUT_MS, model.latencyText());
+    ShowText(IDC_AUDIO_INPUT_SAMPLES, std::to_wstring(model.inputBufferSamples()));
+    ShowText(IDC_AUDIO_INPUT_MS, std::to_wstring(static_cast<int>(model.inputLatencyMs())));
+    ShowEnabled(IDC_AUDIO_APPLY, model.applyEnabled());
+    ShowEnabled(IDC_AUDIO_CONTROLPANEL, model.controlPanelEnabled());
+    for (int id : {IDC_AUDIO_OUTPUT_SAMPLES, IDC_AUDIO_OUTPUT_SAMPLES_SPIN, IDC_AUDIO_OUTPUT_MS, IDC_AUDIO_OUTPUT_MS_SPIN})
+        ShowEnabled(id, model.bufferControlsEnabled());
+    for (int id : {IDC_AUDIO_INPUT, IDC_AUDIO_INPUT_LEFT, IDC_AUDIO_INPUT_RIGHT, IDC_AUDIO_INPUT_SAMPLES_SPIN,
+                   IDC_AUDIO_INPUT_MS_SPIN})
+        ShowEnabled(id, model.inputControlsEnabled());
+}
+
+bool CPropAudioDevicesDlg::TypedInto(int id, bool (AudioSettingsModel::*edit)(std::wstring_view), bool integer) {
+    const std::wstring text = ItemText(id);
+    bool taken = false;
+    {
+        WaitCursor wait;
+        taken = (model.*edit)(text);
+    }
+    // An empty field is a number being typed; anything else that is no number is reported.
+    if (!taken && !text.empty()) {
+        int whole = 0;
+        double number = 0;
+        if (integer) ExchangeInteger(id, whole);
+        else ExchangeNumber(id, number);
+    }
+    return taken;
+}
+
+bool CPropAudioDevicesDlg::OnCommand(WORD id, WORD code, HWND) {
+    if (updating) return true;
+    const bool selected = code == CBN_SELCHANGE;
+    int typingIn = 0;
+    switch (id) {
+        case IDC_AUDIO_TYPE: if (selected) { WaitCursor wait; model.selectType(Selection(id)); } break;
+        case IDC_AUDIO_INPUT: if (selected) { WaitCursor wait; model.selectInputDevice(Selection(id)); } break;
+        case IDC_AUDIO_OUTPUT: if (selected) { WaitCursor wait; model.selectOutputDevice(Selection(id)); } break;
+        case IDC_AUDIO_INPUT_LEFT: if (selected) model.selectInputChannel(AudioSettingsModel::Side::Left, Selection(id)); break;
+        case IDC_AUDIO_INPUT_RIGHT: if (selected) model.selectInputChannel(AudioSettingsModel::Side::Right, Selection(id)); break;
+        case IDC_AUDIO_OUTPUT_LEFT: if (selected) model.selectOutputChannel(AudioSettingsModel::Side::Left, Selection(id)); break;
+        case IDC_AUDIO_OUTPUT_RIGHT: if (selected) model.selectOutputChannel(AudioSettingsModel::Side::Right, Selection(id)); break;
+        case IDC_AUDIO_OUTPUT_SAMPLES:
+            if (code != EN_CHANGE) return true;
+            TypedInto(id, &AudioSettingsModel::editSamples, true);
+            typingIn = id;
+            break;
+        case IDC_AUDIO_OUTPUT_MS:
+            if (code != EN_CHANGE) return true;
+            TypedInto(id, &AudioSettingsModel::editLatency, false);
+            typingIn = id;
+            break;
+        case IDC_AUDIO_CONTROLPANEL: if (code == BN_CLICKED) model.pressControlPanel(); break;
+        case IDC_AUDIO_APPLY:
+            if (code == BN_CLICKED) {
+                WaitCursor wait;
+                model.apply();
+            }
+            break;
+        default: return false;
+    }
+    if (hwnd()) ShowControls(typingIn);
+    return true;
+}
+
+INT_PTR CPropAudioDevicesDlg::OnMessage(UINT message, WPARAM, LPARAM lParam, bool& handled) {
+    handled = false;
+    if (message != WM_NOTIFY) return 0;
+    if (const int samples = UpSteps(lParam, IDC_AUDIO_OUTPUT_SAMPLES_SPIN)) {
+        model.stepSamples(samples);
+    } else if (const int tenths = UpSteps(lParam, IDC_AUDIO_OUTPUT_MS_SPIN)) {
+        WaitCursor wait;
+        model.stepLatency(tenths);
+    } else {
+        return 0;
+    }
+    ShowControls();
+    handled = true;
+    return 0;
+}
+
+void CPropAudioDevicesDlg::OnOK() {
+    {
+        WaitCursor wait;
+        model.ok();
+    }
+    Close();
+}
+
+}  // namespace vl::dialogs

@@ -1,0 +1,32 @@
+#pragma once
+// CPropAudioDevicesDlg: the modeless "Audio Settings" window. AudioSettingsModel works on the
+// back ends' device records and restarts the engine on Apply; the window binds the type, device
+// and channel lists, the buffer-size edits and spins and the buttons to it.
+
+#include <windows.h>
+
+#include "dialogs/models/AudioSettingsModel.h"
+#include "dialogs/win/ModelessWindow.h"
+
+namespace vl::dialogs {
+
+class CPropAudioDevicesDlg final : public ModelessWindow {
+public:
+    CPropAudioDevicesDlg(AudioBackendSet& backends, HostSettings& settings, VLVSTHostInterface& host,
+                         bool takesNoAudioInput, bool applyEnabledAtStart, platform::MessageSink* messages);
+
+protected:
+    BOOL OnInitDialog() override;
+    bool OnCommand(WORD id, WORD code, HWND control) override;
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+    void OnOK() override;
+
+private:
+    // Brings every control up to date; the edit being typed in keeps its text.
+    void ShowControls(int typingIn = 0);
+    bool TypedInto(int id, bool (AudioSettingsModel::*edit)(std::wstring_view), bool integer);
+
+    AudioSettingsModel model;
+};
+
+}  // namespace vl::dialogs
