@@ -1,5 +1,6 @@
 #include "dialogs/win/CPropAudioDevicesDlg.h"
 
+#include "audio/asio/VLASIO.h"
 #include "dialogs/win/AudioSettingsDlgIds.h"
 
 namespace vl::dialogs {
@@ -18,7 +19,13 @@ CPropAudioDevicesDlg::CPropAudioDevicesDlg(AudioBackendSet& backends, HostSettin
                                            bool takesNoAudioInput, bool applyEnabledAtStart,
                                            platform::MessageSink* messages)
     : ModelessWindow(IDD_AUDIOSETTINGS, messages),
-      model(backends, settings, host, takesNoAudioInput, applyEnabledAtStart, this->messages()) {}
+      model(backends, settings, host, takesNoAudioInput, applyEnabledAtStart, this->messages()) {
+    // Only the ASIO family has a control panel; the button is enabled for it alone.
+    model.openControlPanel = [&backends](AudioDeviceRecord& record) {
+        auto* asio = dynamic_cast<VLASIO*>(backends.backendFor(kDeviceTypeASIO));
+        return asio && asio->openControlPanel(&record);
+    };
+}
 
 BOOL CPropAudioDevicesDlg::OnInitDialog() {
     {
