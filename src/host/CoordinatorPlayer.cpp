@@ -103,8 +103,9 @@ bool VLVSTHostInterface::StartRecorder(PlayState mode, uint32_t maxFrames) {
         recordRight.reset();
         recordCapacity = 0;
         recordedFrames = 0;
-        const uint32_t limit = recordLimitFrames(rate);
-        const uint32_t capacity = (maxFrames != 0 && maxFrames <= limit) ? maxFrames : limit;
+        // A chosen length is stored whole (a buffer cut short of it would stop storing while
+        // the window still shows a running recording); memory that cannot be had fails the start.
+        const uint32_t capacity = recordCapacityFrames(maxFrames, rate);
         std::unique_ptr<float[]> left = allocateFrames(capacity);
         std::unique_ptr<float[]> right = allocateFrames(capacity);
         if (!left || !right) return false;

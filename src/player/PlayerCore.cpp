@@ -177,4 +177,13 @@ uint32_t recordLimitFrames(double deviceSampleRate) {
     return std::min(clampFrames(static_cast<double>(wholeRate(deviceSampleRate)) * 300.0), kMaxReadFrames);
 }
 
+uint32_t recordLongestFrames(double deviceSampleRate) {
+    return std::min(clampFrames(static_cast<double>(wholeRate(deviceSampleRate)) * 960.0), kMaxReadFrames);
+}
+
+uint32_t recordCapacityFrames(uint32_t maxFrames, double deviceSampleRate) {
+    return maxFrames == 0 ? recordLimitFrames(deviceSampleRate)
+                          : std::min(maxFrames, recordLongestFrames(deviceSampleRate));
+}
+
 }  // namespace vl

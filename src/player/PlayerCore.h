@@ -69,8 +69,13 @@ uint32_t RecordLengthFrames(const RecordLengthRequest& request);
 std::wstring playerTimeText(uint32_t frames, double deviceSampleRate);
 std::wstring recorderTimeText(uint32_t frames, double deviceSampleRate);
 
-// 300 seconds at the device rate: the most a recording keeps (and never more than the player
-// could load back, kMaxReadFrames).
+// 300 seconds at the device rate: the buffer of a recording without a length (and never more
+// than the player could load back, kMaxReadFrames).
 uint32_t recordLimitFrames(double deviceSampleRate);
+// 960 seconds, the longest length the player window offers ("16 min"), with the same cap.
+uint32_t recordLongestFrames(double deviceSampleRate);
+// The recorder's buffer for a recording of maxFrames: all of a chosen length, up to the longest
+// entry; 0 (no length) takes recordLimitFrames.
+uint32_t recordCapacityFrames(uint32_t maxFrames, double deviceSampleRate);
 
 }  // namespace vl

@@ -19,7 +19,6 @@ constexpr wchar_t kStartRecordingText[] = L"Start Recording";
 constexpr wchar_t kStopRecordingText[] = L"Stop Recording";
 constexpr wchar_t kZeroPlayTime[] = L"0:00";
 constexpr wchar_t kZeroRecordTime[] = L"0:00 / max:";
-constexpr uint32_t kLongestRecordSeconds = 960;  // "16 min"
 
 // The shortest stored path that can name a file ("C:\a").
 constexpr size_t kShortestSamplePath = 5;
@@ -42,16 +41,10 @@ const wchar_t* recordOptionText(int option) {
 
 int recordOptionCount(bool playerDisabled) { return playerDisabled ? 2 : kRecordOptionCount; }
 
-uint32_t longestRecordFrames(double deviceSampleRate) {
-    if (!(deviceSampleRate > 0.0)) return 0;
-    const double frames = static_cast<double>(static_cast<uint64_t>(deviceSampleRate)) * kLongestRecordSeconds;
-    return frames >= std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
-                                                          : static_cast<uint32_t>(frames);
-}
+uint32_t longestRecordFrames(double deviceSampleRate) { return recordLongestFrames(deviceSampleRate); }
 
 uint32_t recordBufferFrames(uint32_t recordMaxFrames, double deviceSampleRate) {
-    const uint32_t longest = longestRecordFrames(deviceSampleRate);
-    return recordMaxFrames == 0 ? longest : std::min(recordMaxFrames, longest);
+    return recordCapacityFrames(recordMaxFrames, deviceSampleRate);
 }
 
 PlayerWindowModel::PlayerWindowModel(VLVSTHostInterface& host, HostSettings& settings, bool playerDisabled,

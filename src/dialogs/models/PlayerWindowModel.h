@@ -42,8 +42,8 @@ int recordOptionCount(bool playerDisabled);
 
 // The longest recording the window can ask for: its longest length entry ("16 min").
 uint32_t longestRecordFrames(double deviceSampleRate);
-// Frames the recorder's buffer must hold for a recording of recordMaxFrames: all of it, up to
-// the longest entry (0, "no length", takes the longest).
+// Frames the recorder's buffer holds for a recording of recordMaxFrames: all of it, up to the
+// longest entry (0, "no length", takes the recorder's 300 seconds).
 uint32_t recordBufferFrames(uint32_t recordMaxFrames, double deviceSampleRate);
 
 // Asks the user where to save the recording; none = cancelled.

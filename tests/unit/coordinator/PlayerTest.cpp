@@ -305,12 +305,14 @@ TEST(Player, FailuresLeaveThePlayerStopped) {
     EXPECT_FALSE(p.rig.host.StartRecorder(vl::Running, 0));
 }
 
-TEST(Recorder, CapacityIsLimitedToThreeHundredSeconds) {
+TEST(Recorder, CapacityHoldsTheChosenLengthUpToSixteenMinutes) {
     PlayerRig p;
-    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 0));
+    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 0));  // no length: 300 s
     EXPECT_EQ(p.rig.host.recordCapacity, 13230000u);
-    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 20000000));
-    EXPECT_EQ(p.rig.host.recordCapacity, 13230000u);
+    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 21168000));  // "8 min": all of it
+    EXPECT_EQ(p.rig.host.recordCapacity, 21168000u);
+    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 50000000));  // beyond "16 min"
+    EXPECT_EQ(p.rig.host.recordCapacity, 42336000u);
     ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 100));
     EXPECT_EQ(p.rig.host.recordCapacity, 100u);
     ASSERT_TRUE(p.rig.startAndPump(3));

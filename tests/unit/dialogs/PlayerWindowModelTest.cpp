@@ -62,7 +62,7 @@ TEST(PlayerWindowLists, OptionsAndBufferSizing) {
     EXPECT_STREQ(vl::recordOptionText(3), L"Start/Stop on Play/Stop");
     EXPECT_EQ(vl::longestRecordFrames(44100.0), 42336000u);   // "16 min"
     EXPECT_EQ(vl::recordBufferFrames(21168000, 44100.0), 21168000u);  // "8 min": all of it
-    EXPECT_EQ(vl::recordBufferFrames(0, 44100.0), 42336000u);
+    EXPECT_EQ(vl::recordBufferFrames(0, 44100.0), 13230000u);  // no length: 300 s
     EXPECT_EQ(vl::recordBufferFrames(UINT32_MAX, 48000.0), 46080000u);
 }
 
@@ -207,13 +207,13 @@ TEST(PlayerWindowModel, StoppingARecordingOffersToSaveUntilItWorks) {
 
 TEST(PlayerWindowModel, RecordingStopsAtItsLengthOrAFullBuffer) {
     PlayerRig p;
-    p.rig.settings->sampleRecordMaxBars = 17;  // "8 min": beyond what the recorder may keep today
+    p.rig.settings->sampleRecordMaxBars = 17;  // "8 min": longer than a recording without a length
     PlayerWindowModel& model = p.open();
     p.rig.messages.answer = Answer::No;
     model.toggleRecording();
     EXPECT_EQ(model.recordMaxFrames(), 480000u);
     EXPECT_EQ(vl::recordBufferFrames(model.recordMaxFrames(), 1000.0), 480000u);
-    ASSERT_GT(p.rig.host.recordCapacity, 0u);
+    EXPECT_EQ(p.rig.host.recordCapacity, 480000u);  // the whole length is kept
     p.rig.host.recordedFrames = p.rig.host.recordCapacity - 1;
     model.timerTick();
     EXPECT_TRUE(model.recording());
