@@ -121,6 +121,14 @@ bool VLVSTHostInterface::StartRecorder(PlayState mode, uint32_t maxFrames) {
     return true;
 }
 
+void VLVSTHostInterface::FreePlayer() {
+    if (!playerLeft) return;
+    resetMusicalPosition();
+    if (!quiescePlayer()) return;  // the audio thread still reads them: keep them
+    playerLeft.reset();
+    playerRight.reset();
+}
+
 void VLVSTHostInterface::FreeRecording() {
     if (!quiesceRecorder()) return;
     recordLeft.reset();

@@ -165,6 +165,9 @@ public:
     bool StartPlayer(PlayState mode, bool loop);
     bool StartRecorder(PlayState mode, uint32_t maxFrames);
     void FreeRecording();
+    // Stops the player and frees its decoded arrays once no block reads them; the file itself
+    // stays loaded (a later window decodes it again).
+    void FreePlayer();
     // Limits the recording to [-1, 1] and writes it as a 16-bit stereo WAV (or AIFF, by the
     // name's last letter) at the device rate.
     bool SaveRecording(const std::filesystem::path& path);

@@ -295,7 +295,7 @@ void PlayerWindowModel::setOpenOnStartup(bool on) {
 void PlayerWindowModel::close() {
     if (!connected) return;
     if (isRecording) toggleRecording(false);
-    if (host.playerLeft) host.StartPlayer(Stopped, view.loopFile);
+    host.FreePlayer();
     isPlaying = false;
     settings.openPlayerOnStartup = view.openOnStartup;
     settings.saveSettings();

@@ -270,6 +270,8 @@ TEST(PlayerWindowModel, ClosingStopsThePlayerAndOffersTheRecording) {
     p.rig.settings->openPlayerOnStartup = false;
     model.close();
     EXPECT_EQ(p.rig.host.playerState.load(), vl::Stopped);
+    EXPECT_EQ(p.rig.host.playerLeft, nullptr);  // decoded arrays freed, the file stays loaded
+    EXPECT_NE(p.rig.host.audioFile, nullptr);
     EXPECT_EQ(p.rig.host.recorderState.load(), vl::Stopped);
     EXPECT_EQ(p.rig.messageTexts(), (std::vector<std::wstring>{L"Would you like to save the record?"}));
     EXPECT_TRUE(p.rig.settings->openPlayerOnStartup);
