@@ -1346,13 +1346,12 @@ void audioSettingsWithAsio(const HostRun& run, const std::wstring& effect) {
           "asio: a driver that cannot be created gives the details error, then the Control Panel error",
           narrow(infos) + " / " + narrow(panel));
 
-    // The test driver answers its control panel call: no message.
+    // The test driver answers its control panel call with ASE_OK: no message.
     selectEntry(audio, IDC_AUDIO_OUTPUT, 0);
     waitUntil([&] { return selection(audio, IDC_AUDIO_OUTPUT) == 0 && itemText(audio, IDC_AUDIO_OUTPUT_SAMPLES) == L"256"; }, 5000);
     PostMessageW(GetDlgItem(audio, IDC_AUDIO_CONTROLPANEL), BM_CLICK, 0, 0);
     sleepMs(1500);
-    check(findWindow(run.pid(), L"Error") == nullptr && controlEnabled(audio, IDC_AUDIO_APPLY),
-          "asio: Control Panel reaches the test driver, which opens it (no message, Apply on)");
+    check(findWindow(run.pid(), L"Error") == nullptr, "asio: Control Panel of the test driver, which opens it, shows no message");
     screenshot("audio-settings-asio", audio);
 
     // Apply runs the engine on the driver at its preferred size and stores the choice.
