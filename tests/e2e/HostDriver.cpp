@@ -868,7 +868,7 @@ void tempoWindow() {
     // The probe is an instrument here: Audio Settings offers exclusive WASAPI and switches the
     // inputs off; the player's own controls are off and two record options remain.
     HWND audio = openByCommand(run, ID_FILE_AUDIOSETTINGS, L"Audio Settings");
-    check(audio && joined(listTexts(audio, IDC_AUDIO_TYPE)) == "WASAPI (Shared Mode) | WASAPI (Exclusive Mode)" &&
+    check(audio && joined(listTexts(audio, IDC_AUDIO_TYPE)) == "WASAPI (Shared Mode) | WASAPI (Exclusive Mode) | ASIO" &&
               !controlEnabled(audio, IDC_AUDIO_INPUT) && !controlEnabled(audio, IDC_AUDIO_INPUT_LEFT),
           "instrument: Audio Settings offers exclusive WASAPI, inputs off", audio ? joined(listTexts(audio, IDC_AUDIO_TYPE)) : "no window");
     if (audio) {
@@ -1137,8 +1137,8 @@ void settingsWindows() {
     HWND audio = openByCommand(run, ID_FILE_AUDIOSETTINGS, L"Audio Settings");
     check(audio != nullptr, "audio settings: the menu command opens the window");
     if (audio) {
-        check(joined(listTexts(audio, IDC_AUDIO_TYPE)) == "WASAPI (Shared Mode)" && selection(audio, IDC_AUDIO_TYPE) == 0,
-              "audio settings: only shared WASAPI offered", joined(listTexts(audio, IDC_AUDIO_TYPE)));
+        check(joined(listTexts(audio, IDC_AUDIO_TYPE)) == "WASAPI (Shared Mode) | ASIO" && selection(audio, IDC_AUDIO_TYPE) == 0,
+              "audio settings: shared WASAPI and ASIO offered, no exclusive mode", joined(listTexts(audio, IDC_AUDIO_TYPE)));
         const auto outputs = listTexts(audio, IDC_AUDIO_OUTPUT);
         const int chosen = selection(audio, IDC_AUDIO_OUTPUT);
         check(chosen >= 0 && chosen < static_cast<int>(outputs.size()) && outputs[static_cast<size_t>(chosen)] == defaultOutputName,
@@ -1204,6 +1204,199 @@ void settingsWindows() {
           "settings: Tempo with a clock-synced input shows the warning", narrow(warning));
     PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
     check(run.waitExit(15000), "settings: Exit ends the process");
+}
+
+// ---- the settings windows with devices: the test ASIO driver and the test MIDI driver ----------
+
+// Ctrl plus a letter through the system's input queue, with the main window in front.
+void sendCtrlKey(const HostRun& run, WORD key) {
+    SetForegroundWindow(run.main);
+    sleepMs(200);
+    sendInputKey(VK_CONTROL, true);
+    sendInputKey(key, true);
+    sendInputKey(key, false);
+    sendInputKey(VK_CONTROL, false);
+}
+
+// Opens a window by its shortcut, then sends the shortcut again from the main window: the same
+// window must come to the front and no second one may open.
+HWND openByShortcut(const HostRun& run, WORD key, const std::wstring& caption, const std::string& name) {
+    sendCtrlKey(run, key);
+    HWND window = nullptr;
+    waitUntil([&] { return (window = findWindow(run.pid(), caption)) != nullptr; }, 10000);
+    check(window != nullptr, name + ": Ctrl+" + std::string(1, static_cast<char>(key)) + " opens the window");
+    if (!window) return nullptr;
+    sendCtrlKey(run, key);
+    const bool inFront = waitUntil([&] { return GetForegroundWindow() == window; }, 5000);
+    check(inFront && countWindows(run.pid(), caption) == 1 && IsWindow(window),
+          name + ": a second Ctrl+" + std::string(1, static_cast<char>(key)) + " brings the same window to the front",
+          std::to_string(countWindows(run.pid(), caption)) + " windows");
+    return window;
+}
+
+// The entries of the Midi Settings input list. The owner-drawn list keeps no strings: each item's
+// data points at the entry inside the host, and the entry starts with its text.
+std::vector<std::wstring> inputListTexts(const HostRun& run, HWND dialog) {
+    std::vector<std::wstring> texts;
+    const int count = static_cast<int>(SendDlgItemMessageW(dialog, IDC_MIDI_INPUTS, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        const LRESULT entry = SendDlgItemMessageW(dialog, IDC_MIDI_INPUTS, LB_GETITEMDATA, static_cast<WPARAM>(i), 0);
+        wchar_t text[256] = {};
+        SIZE_T read = 0;
+        if (entry == LB_ERR ||
+            !ReadProcessMemory(run.process.hProcess, reinterpret_cast<const void*>(entry), text, sizeof text - sizeof(wchar_t), &read))
+            text[0] = L'\0';
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+// A DWORD of the stored MIDI device record with this name and direction; -1 when there is none.
+long midiRecordValue(const std::wstring& effect, const std::wstring& name, bool input, const wchar_t* value) {
+    for (int number = 0; number < 64; ++number) {
+        const std::wstring key = effectKey(effect) + L"\\Host\\Midi Device " + std::to_wstring(number);
+        std::wstring stored;
+        DWORD in = 0, result = 0;
+        if (!readString(key, L"name", stored)) return -1;
+        if (stored != name || !readDword(key, L"in", in) || (in != 0) != input) continue;
+        return readDword(key, value, result) ? static_cast<long>(result) : -1;
+    }
+    return -1;
+}
+
+void midiSettingsWithDevices(const HostRun& run, const std::wstring& effect) {
+    HWND midi = openByShortcut(run, 'M', L"Midi Settings", "midi devices");
+    if (!midi) return;
+    const std::string inputs = joined(inputListTexts(run, midi));
+    check(inputs == "Vorlane Test In 1 | Vorlane Test In 2" && controlEnabled(midi, IDC_MIDI_INPUTS) &&
+              !controlEnabled(midi, IDC_MIDI_ACTIVE),
+          "midi devices: the input list shows the driver's inputs; options off until one is chosen", inputs);
+    // The outputs, then the system's MIDI mapper (Wine has one once a driver offers ports).
+    const auto outputs = listTexts(midi, IDC_MIDI_OUTPUT);
+    check(outputs.size() == 4 && joined({outputs.begin(), outputs.begin() + 3}) == "No Output | Vorlane Test Out 1 | Vorlane Test Out 2" &&
+              selection(midi, IDC_MIDI_OUTPUT) == 0 && controlEnabled(midi, IDC_MIDI_OUTPUT),
+          "midi devices: the output list offers the driver's outputs and the mapper besides No Output", joined(outputs));
+
+    // New inputs are active. The first one switched off; the second one the clock source on
+    // channel 3. Apply stores each in its own record.
+    auto chooseInput = [&](int index) {
+        SendDlgItemMessageW(midi, IDC_MIDI_INPUTS, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+        // Sent, not posted: the options below must reach the entry chosen here.
+        SendMessageW(midi, WM_COMMAND, MAKEWPARAM(IDC_MIDI_INPUTS, LBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(GetDlgItem(midi, IDC_MIDI_INPUTS)));
+        return waitUntil([&] { return controlEnabled(midi, IDC_MIDI_ACTIVE) && controlEnabled(midi, IDC_MIDI_CHANNEL); }, 3000);
+    };
+    check(chooseInput(0) && IsDlgButtonChecked(midi, IDC_MIDI_ACTIVE) == BST_CHECKED &&
+              IsDlgButtonChecked(midi, IDC_MIDI_SYNC) == BST_UNCHECKED && selection(midi, IDC_MIDI_CHANNEL) == 0,
+          "midi devices: choosing an input enables its options (a new input is active, no clock sync, all channels)");
+    SendMessageW(GetDlgItem(midi, IDC_MIDI_ACTIVE), BM_CLICK, 0, 0);
+    chooseInput(1);
+    SendMessageW(GetDlgItem(midi, IDC_MIDI_SYNC), BM_CLICK, 0, 0);
+    selectEntry(midi, IDC_MIDI_CHANNEL, 3);
+    check(waitUntil([&] { return controlEnabled(midi, IDC_MIDI_APPLY); }, 3000), "midi devices: a changed option enables Apply");
+    screenshot("midi-settings-devices", midi);
+    PostMessageW(GetDlgItem(midi, IDC_MIDI_APPLY), BM_CLICK, 0, 0);
+    const std::wstring in2 = L"Vorlane Test In 2";
+    const bool stored = waitUntil([&] {
+        return midiRecordValue(effect, in2, true, L"active") == 1 && midiRecordValue(effect, in2, true, L"sync") == 1 &&
+               midiRecordValue(effect, in2, true, L"channel") == 3;
+    }, 5000);
+    check(stored && !controlEnabled(midi, IDC_MIDI_APPLY) && midiRecordValue(effect, L"Vorlane Test In 1", true, L"active") == 0 &&
+              midiRecordValue(effect, L"Vorlane Test In 1", true, L"sync") == 0,
+          "midi devices: Apply stores the first input off and the second as clock source on channel 3",
+          "active " + std::to_string(midiRecordValue(effect, in2, true, L"active")) + ", sync " +
+              std::to_string(midiRecordValue(effect, in2, true, L"sync")) + ", channel " +
+              std::to_string(midiRecordValue(effect, in2, true, L"channel")));
+
+    // An output chosen, then OK: its record is marked active.
+    selectEntry(midi, IDC_MIDI_OUTPUT, 2);
+    waitUntil([&] { return controlEnabled(midi, IDC_MIDI_APPLY); }, 3000);
+    PostMessageW(GetDlgItem(midi, IDOK), BM_CLICK, 0, 0);
+    const bool closed = waitUntil([&] { return !IsWindow(midi); }, 10000) &&
+                        waitUntil([&] { return midiRecordValue(effect, L"Vorlane Test Out 2", false, L"active") == 1; }, 5000);
+    check(closed && midiRecordValue(effect, L"Vorlane Test Out 1", false, L"active") == 0,
+          "midi devices: OK stores the chosen output as the active one",
+          "Out 1 " + std::to_string(midiRecordValue(effect, L"Vorlane Test Out 1", false, L"active")) + ", Out 2 " +
+              std::to_string(midiRecordValue(effect, L"Vorlane Test Out 2", false, L"active")));
+}
+
+void audioSettingsWithAsio(const HostRun& run, const std::wstring& effect) {
+    HWND audio = openByShortcut(run, 'A', L"Audio Settings", "asio");
+    if (!audio) return;
+    const std::string types = joined(listTexts(audio, IDC_AUDIO_TYPE));
+    check(types == "WASAPI (Shared Mode) | WASAPI (Exclusive Mode) | ASIO", "asio: the type list of an instrument ends with ASIO", types);
+    // Choosing ASIO lists the drivers and loads the first one; the driver sets the buffer size.
+    selectEntry(audio, IDC_AUDIO_TYPE, 2);
+    const char* drivers = "Vorlane Test ASIO | D Second Driver | Vorlane Refusing ASIO | Vorlane Test ASIO with a forty-char name";
+    check(waitUntil([&] { return joined(listTexts(audio, IDC_AUDIO_OUTPUT)) == drivers; }, 10000) &&
+              selection(audio, IDC_AUDIO_OUTPUT) == 0,
+          "asio: choosing ASIO lists the registered drivers, the first one chosen", joined(listTexts(audio, IDC_AUDIO_OUTPUT)));
+    check(waitItemText(audio, IDC_AUDIO_OUTPUT_SAMPLES, L"256") && !controlEnabled(audio, IDC_AUDIO_OUTPUT_SAMPLES) &&
+              !controlEnabled(audio, IDC_AUDIO_OUTPUT_SAMPLES_SPIN) && !controlEnabled(audio, IDC_AUDIO_OUTPUT_MS) &&
+              !controlEnabled(audio, IDC_AUDIO_OUTPUT_MS_SPIN) && controlEnabled(audio, IDC_AUDIO_CONTROLPANEL),
+          "asio: the buffer controls are off and show the driver's preferred 256 samples; Control Panel on",
+          narrow(itemText(audio, IDC_AUDIO_OUTPUT_SAMPLES)));
+
+    // A driver whose class cannot be created: no details, and its Control Panel cannot open.
+    selectEntry(audio, IDC_AUDIO_OUTPUT, 2);
+    const std::wstring infos = messageBox(run, L"Error");
+    PostMessageW(GetDlgItem(audio, IDC_AUDIO_CONTROLPANEL), BM_CLICK, 0, 0);
+    const std::wstring panel = messageBox(run, L"Error", "asio-controlpanel-refused");
+    check(infos == L"Error getting Device Infos!" && panel == L"Unable to open ASIO Controlpanel!",
+          "asio: a driver that cannot be created gives the details error, then the Control Panel error",
+          narrow(infos) + " / " + narrow(panel));
+
+    // The test driver answers its control panel call with ASE_OK: no message.
+    selectEntry(audio, IDC_AUDIO_OUTPUT, 0);
+    waitUntil([&] { return selection(audio, IDC_AUDIO_OUTPUT) == 0 && itemText(audio, IDC_AUDIO_OUTPUT_SAMPLES) == L"256"; }, 5000);
+    PostMessageW(GetDlgItem(audio, IDC_AUDIO_CONTROLPANEL), BM_CLICK, 0, 0);
+    sleepMs(1500);
+    check(findWindow(run.pid(), L"Error") == nullptr, "asio: Control Panel of the test driver, which opens it, shows no message");
+    screenshot("audio-settings-asio", audio);
+
+    // Apply runs the engine on the driver at its preferred size and stores the choice.
+    const int blockSizes = countCalls(run.log(), 11);
+    PostMessageW(GetDlgItem(audio, IDC_AUDIO_APPLY), BM_CLICK, 0, 0);
+    auto setTo256 = [&] {
+        const auto log = run.log();
+        int seen = 0;
+        for (const auto& line : log) {
+            if (opcodeOf(line) != 11) continue;
+            if (++seen > blockSizes && line.fields.size() > 2 && line.fields[2] == "256") return true;
+        }
+        return false;
+    };
+    DWORD type = 0;
+    const bool restarted = waitUntil(setTo256, 15000) && waitUntil([&] { return !controlEnabled(audio, IDC_AUDIO_APPLY); }, 5000);
+    const bool typeStored = readDword(effectKey(effect) + L"\\Host", L"AudioDeviceType", type);
+    check(restarted && typeStored && type == 2 &&
+              hostValue(effect, L"AudioDeviceOut Name") == L"Vorlane Test ASIO",
+          "asio: Apply restarts on the driver with effSetBlockSize 256 and stores ASIO and its name",
+          "type " + std::to_string(type) + ", output " + narrow(hostValue(effect, L"AudioDeviceOut Name")));
+    // Back to the default output: the test driver switches without pause.
+    selectEntry(audio, IDC_AUDIO_TYPE, 0);
+    waitUntil([&] { return controlEnabled(audio, IDC_AUDIO_APPLY); }, 5000);
+    PostMessageW(GetDlgItem(audio, IDOK), BM_CLICK, 0, 0);
+    check(waitUntil([&] { return !IsWindow(audio); }, 15000), "asio: OK closes the window");
+}
+
+// An instrument that receives and sends MIDI, started with the test MIDI driver's ports.
+void devicesInSettings() {
+    const std::wstring effect = L"Probe Devices";
+    forgetSettings(effect);
+    HostRun run("devices", L"DevicesHost", "vorlane_probe.dll", "effectName=Probe Devices\nflags=0x110\ncanDoSend=1\n");
+    setContentPath(effect, run.dir);
+    SetEnvironmentVariableW(L"VORLANE_TEST_MIDI", L"1");
+    run.start();
+    SetEnvironmentVariableW(L"VORLANE_TEST_MIDI", nullptr);
+    if (!run.waitMainWindow(L"") || !audioAvailable || !waitUntil([&] { return countBlocks(run.log()) > 0; }, 10000)) {
+        check(false, "devices: window and engine");
+        return;
+    }
+    midiSettingsWithDevices(run, effect);
+    audioSettingsWithAsio(run, effect);
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(run.waitExit(15000), "devices: Exit ends the process");
 }
 
 // The demonstration: the wrapped instrument is started as a user would, a short phrase is
@@ -1284,7 +1477,7 @@ int main(int argc, char** argv) {
     const std::pair<const char*, void (*)()> cases[] = {
         {"foreign", foreignPlugin}, {"halvorn", halvorn},          {"needs-input", engineNeverRuns},
         {"vendor", vendorMenus},    {"no-module", noModule},       {"tempo", tempoWindow},
-        {"player", playerWindow},   {"settings", settingsWindows},
+        {"player", playerWindow},   {"settings", settingsWindows}, {"devices", devicesInSettings},
     };
     for (const auto& [name, run] : cases) {
         // The default output's name comes from the first case.
