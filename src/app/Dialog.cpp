@@ -19,6 +19,23 @@ std::vector<Dialog*>& openDialogs() {
 
 bool isKeyMessage(UINT message) { return message >= WM_KEYFIRST && message <= WM_KEYLAST; }
 
+bool answersDirectly(UINT message) {
+    switch (message) {
+        case WM_CHARTOITEM:
+        case WM_COMPAREITEM:
+        case WM_VKEYTOITEM:
+        case WM_QUERYDRAGICON:
+        case WM_CTLCOLORMSGBOX:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORLISTBOX:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORDLG:
+        case WM_CTLCOLORSCROLLBAR:
+        case WM_CTLCOLORSTATIC: return true;
+        default: return false;
+    }
+}
+
 }  // namespace
 
 Dialog::~Dialog() {
@@ -70,6 +87,10 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
             bool handled = false;
             const INT_PTR result = self->OnMessage(message, wParam, lParam, handled);
             if (!handled) return FALSE;
+            // A few messages take the dialog procedure's own return value as their answer
+            // (a list box's key-to-item index, a brush, a drag icon); the rest read it from
+            // DWLP_MSGRESULT.
+            if (answersDirectly(message)) return result;
             SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
             return TRUE;
         }

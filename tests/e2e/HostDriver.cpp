@@ -1291,6 +1291,12 @@ void midiSettingsWithDevices(const HostRun& run, const std::wstring& effect) {
           "midi devices: choosing an input enables its options (a new input is active, no clock sync, all channels)");
     SendMessageW(GetDlgItem(midi, IDC_MIDI_ACTIVE), BM_CLICK, 0, 0);
     chooseInput(1);
+    // The list asks its owner where a key leads; the answer must reach it as the dialog
+    // procedure's own return value (through DWLP_MSGRESULT it would read TRUE, entry 1).
+    SendDlgItemMessageW(midi, IDC_MIDI_INPUTS, WM_KEYDOWN, VK_UP, 0);
+    check(SendDlgItemMessageW(midi, IDC_MIDI_INPUTS, LB_GETCURSEL, 0, 0) == 0,
+          "midi devices: the up arrow on the second input selects the first");
+    chooseInput(1);
     SendMessageW(GetDlgItem(midi, IDC_MIDI_SYNC), BM_CLICK, 0, 0);
     selectEntry(midi, IDC_MIDI_CHANNEL, 3);
     check(waitUntil([&] { return controlEnabled(midi, IDC_MIDI_APPLY); }, 3000), "midi devices: a changed option enables Apply");
