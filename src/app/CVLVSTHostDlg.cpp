@@ -18,8 +18,6 @@ namespace {
 constexpr wchar_t kErrorCaption[] = L"Error";
 constexpr wchar_t kWarningCaption[] = L"Warning";
 constexpr wchar_t kNoPluginText[] = L"Couldn't load Plugin!";
-constexpr wchar_t kNoAudioText[] = L"Couldn't start Audioengine";
-constexpr wchar_t kNoMidiText[] = L"Couldn't start Midi-Engine";
 constexpr wchar_t kTempoSyncedText[] =
     L"The tempo is already synced by an external Midi device!\r\nTo change this open the Midi Settings Dialog.";
 constexpr wchar_t kVendorOnlyText[] = L"This feature only works with Vorlane products!";
@@ -132,7 +130,7 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
 
     // 9. MIDI engine.
     if (!coordinator.StartMidiEngine()) {
-        ShowMessage(kNoMidiText, kErrorCaption);
+        ShowMessage(kMidiEngineErrorText, kErrorCaption);
         OpenModeless(ModelessWindow::MidiSettings, false);
     }
 
@@ -159,7 +157,7 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
 void CVLVSTHostDlg::StartAudioAtStartup() {
     if (coordinator.StartAudioEngine()) return;
     if (settings->outputDevice) {
-        ShowMessage(kNoAudioText, kErrorCaption);
+        ShowMessage(kAudioEngineErrorText, kErrorCaption);
         OpenModeless(ModelessWindow::AudioSettings, true);
         return;
     }
@@ -263,7 +261,7 @@ void CVLVSTHostDlg::ToggleEngine() {
     } else if (coordinator.StartAudioEngine()) {
         SetEngineItemText(menu, true);
     } else {
-        ShowMessage(kNoAudioText, kErrorCaption);
+        ShowMessage(kAudioEngineErrorText, kErrorCaption);
         SetEngineItemText(menu, false);
     }
 }
