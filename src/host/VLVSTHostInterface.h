@@ -26,6 +26,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -156,9 +158,15 @@ public:
     void requestTransport(bool playing);
     bool transportPlaying() const { return playing.load(std::memory_order_acquire); }
 
-    // Plug-in state in "<contentpath>saved.chunk".
+    // Plug-in state: the bank chunk in "saved.chunk", or for a plug-in without chunks its
+    // parameters and program in "saved.parameters". Both live where "contentpath" points
+    // (the name appended to it as it stands) or, without that value, in the user's own folder
+    // for this effect (see StateFilePath).
     void SaveChunk();
     void LoadChunk();
+    // The path of a file kept beside the plug-in's state; the user's folder is created when
+    // create is true. Nothing without settings or when no folder can be named.
+    std::optional<std::filesystem::path> StateFilePath(const std::wstring& fileName, bool create);
 
     // Player and recorder (user-interface thread).
     uint32_t LoadSample(const std::filesystem::path& path);
