@@ -168,6 +168,9 @@ public:
     // create is true. Nothing without settings or when no folder can be named.
     std::optional<std::filesystem::path> StateFilePath(const std::wstring& fileName, bool create);
 
+    // The device family the engine runs on; 0 while it is stopped (user-interface thread).
+    uint32_t RunningDeviceType() const { return engineRunning.load(std::memory_order_acquire) ? runningType : 0; }
+
     // Player and recorder (user-interface thread).
     uint32_t LoadSample(const std::filesystem::path& path);
     bool StartPlayer(PlayState mode, bool loop);
