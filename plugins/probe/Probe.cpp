@@ -101,6 +101,7 @@ void applyConfigLine(Config& c, const std::string& key, const std::string& value
     else if (key == "numParams") c.numParams = number() < kMaxParams ? number() : kMaxParams;
     else if (key == "numPrograms") c.numPrograms = number();
     else if (key == "program") c.program = number();
+    else if (key == "blockLogInterval") c.blockLogInterval = number();
     else if (key == "params") {  // comma-separated values from parameter 0 on
         const char* p = value.c_str();
         for (int i = 0; i < kMaxParams && *p; ++i) {
@@ -217,6 +218,9 @@ vst::intptr dispatcher(vst::AEffect* effect, vst::int32 opcode, vst::int32 index
             c.log.setChunkCalls += 1;
             c.log.setChunkSize = static_cast<int32_t>(value);
             if (ptr && value > 0) std::memcpy(c.log.setChunk, ptr, static_cast<size_t>(value < kMaxChunk ? value : kMaxChunk));
+            if (logFile && ptr && value >= 0) {  // the bytes as text, for hosts in another process
+                logLine("chunk " + std::string(static_cast<const char*>(ptr), static_cast<size_t>(value < 200 ? value : 200)));
+            }
             return 1;
         }
         case vst::effProcessEvents:
@@ -283,7 +287,7 @@ void processReplacing(vst::AEffect* effect, float** inputs, float** outputs, vst
         }
     }
 
-    if (logFile) {
+    if (logFile && (cfg.blockLogInterval <= 1 || n % cfg.blockLogInterval == 0)) {
         char line[256];
         std::snprintf(line, sizeof line, "block %lld %d %.17g %.17g %d %.9g %.9g %.17g", static_cast<long long>(n), frames,
                       b.ppqPos, b.tempo, b.timeFlags, static_cast<double>(b.firstInput[0]),

@@ -59,6 +59,8 @@ struct Config {
     int32_t numPrograms = 0;
     float params[kMaxParams] = {};
     int32_t program = 0;
+    // Only every n-th block is written to the text log (a fast test driver writes gigabytes).
+    int32_t blockLogInterval = 1;
 };
 
 struct Call {
