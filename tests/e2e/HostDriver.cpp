@@ -1469,7 +1469,8 @@ void stateForEveryPlugin() {
         for (const auto& line : c.received) {
             if (!hasLine(log, line)) missing += (missing.empty() ? "" : ", ") + line;
         }
-        check(missing.empty(), c.name + ": the next start hands the saved state to the plug-in", "missing " + missing);
+        check(missing.empty(), c.name + ": the next start hands the saved state to the plug-in",
+              missing.empty() ? "" : "missing " + missing);
     }
 }
 
