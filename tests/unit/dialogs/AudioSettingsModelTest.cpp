@@ -104,12 +104,23 @@ TEST(AudioSettingsModel, EnablingFollowsFamilyAndPlugin) {
     }
 }
 
-TEST(AudioSettingsModel, SpinsAndEditsClampAndReachTheRecordOnlyOnApply) {
-    DialogRig rig;
-    vl::AudioDeviceRecord* out = rig.wasapi.add(vl::kDeviceTypeWasapiExclusive, L"Out", false, false, 44100.0, 2, 9094);
+namespace {
+
+// An instrument on one exclusive-mode WASAPI output, the settings' current device.
+vl::AudioDeviceRecord* instrumentOnExclusiveOutput(DialogRig& rig, int channels = 2, uint32_t bufferSize = 512) {
+    vl::AudioDeviceRecord* out =
+        rig.wasapi.add(vl::kDeviceTypeWasapiExclusive, L"Out", false, false, 44100.0, channels, bufferSize);
     rig.settings->outputDevice = out;
     rig.makeInstrument();
     rig.load();
+    return out;
+}
+
+}  // namespace
+
+TEST(AudioSettingsModel, SpinsAndEditsClampAndReachTheRecordOnlyOnApply) {
+    DialogRig rig;
+    vl::AudioDeviceRecord* out = instrumentOnExclusiveOutput(rig, 2, 9094);
     AudioSettingsModel model(rig.backends, *rig.settings, rig.host, true, false, &rig.messages);
     model.initialise();
     EXPECT_EQ(model.samplesText(), L"9094");
@@ -166,10 +177,7 @@ TEST(AudioSettingsModel, TypingRaisesNoMessageAndApplyChecksTheText) {
     };
     for (const Case& c : cases) {
         DialogRig rig;
-        vl::AudioDeviceRecord* out = rig.wasapi.add(vl::kDeviceTypeWasapiExclusive, L"Out", false);
-        rig.settings->outputDevice = out;
-        rig.makeInstrument();
-        rig.load();
+        vl::AudioDeviceRecord* out = instrumentOnExclusiveOutput(rig);
         AudioSettingsModel model(rig.backends, *rig.settings, rig.host, true, false, &rig.messages);
         model.initialise();
         rig.wasapi.failQueries = true;  // no query may be needed while typing
@@ -192,10 +200,7 @@ TEST(AudioSettingsModel, TypingRaisesNoMessageAndApplyChecksTheText) {
 
 TEST(AudioSettingsModel, CancelledChoicesNeverReachTheRecordsOrTheNextSave) {
     DialogRig rig;
-    vl::AudioDeviceRecord* out = rig.wasapi.add(vl::kDeviceTypeWasapiExclusive, L"Out", false, false, 44100.0, 4, 512);
-    rig.settings->outputDevice = out;
-    rig.makeInstrument();
-    rig.load();
+    vl::AudioDeviceRecord* out = instrumentOnExclusiveOutput(rig, 4);
     {
         AudioSettingsModel model(rig.backends, *rig.settings, rig.host, true, false, &rig.messages);
         model.initialise();
