@@ -9,6 +9,7 @@
 
 #include "../tests/unit/coordinator/CoordinatorRig.h"
 #include "player/AudioFile.h"
+#include "player/PlayerCore.h"
 #include "support/FakePlugin.h"
 
 namespace fs = std::filesystem;
@@ -108,6 +109,43 @@ void BM_RenderBlockResamplingPlayerRecorderEvents(benchmark::State& state) {
 
 }  // namespace
 
+// Starting a "16 min" recording at 96 kHz (the user-interface thread waits this long), and one
+// 500 ms step of the window's timer keeping the ready memory ahead of it.
+void BM_RecorderStartSixteenMinutes(benchmark::State& state) {
+    CoordinatorRig rig(vl::kDeviceTypeASIO, 96000.0, 256);
+    rig.settings->outputDevice->sampleRate = 96000.0;
+    rig.link();
+    const uint32_t frames = vl::recordLongestFrames(96000.0);
+    for (auto _ : state) {
+        rig.host.StartRecorder(vl::Running, frames);
+        state.PauseTiming();
+        rig.host.FreeRecording();
+        state.ResumeTiming();
+    }
+    state.counters["buffer_MB"] = 2.0 * frames * sizeof(float) / 1e6;
+}
+
+void BM_RecorderTimerStep(benchmark::State& state) {
+    CoordinatorRig rig(vl::kDeviceTypeASIO, 96000.0, 256);
+    rig.settings->outputDevice->sampleRate = 96000.0;
+    rig.link();
+    rig.host.StartRecorder(vl::Running, vl::recordLongestFrames(96000.0));
+    uint32_t recorded = 0;
+    for (auto _ : state) {
+        recorded += 48000;  // half a second at 96 kHz
+        if (recorded + 96000u * vl::kRecordReserveLeadSeconds >= rig.host.recordCapacity) {
+            state.PauseTiming();
+            rig.host.StartRecorder(vl::Running, vl::recordLongestFrames(96000.0));
+            recorded = 48000;
+            state.ResumeTiming();
+        }
+        rig.host.recordedFrames = recorded;
+        rig.host.ReserveRecording();
+    }
+}
+
+BENCHMARK(BM_RecorderStartSixteenMinutes)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_RecorderTimerStep)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ProcessReplacingDirect)->Arg(64)->Arg(256)->Arg(1024);
 BENCHMARK(BM_RenderBlock)->Arg(64)->Arg(256)->Arg(1024);
 BENCHMARK(BM_RenderBlockPlayerRecorder)->Arg(64)->Arg(256)->Arg(1024);

@@ -98,6 +98,19 @@ void applyConfigLine(Config& c, const std::string& key, const std::string& value
     else if (key == "processMode") c.processMode = number();
     else if (key == "constant") c.constant = std::strtof(value.c_str(), nullptr);
     else if (key == "editorOwnsKeys") c.editorOwnsKeys = number();
+    else if (key == "numParams") c.numParams = number() < kMaxParams ? number() : kMaxParams;
+    else if (key == "numPrograms") c.numPrograms = number();
+    else if (key == "program") c.program = number();
+    else if (key == "blockLogInterval") c.blockLogInterval = number();
+    else if (key == "params") {  // comma-separated values from parameter 0 on
+        const char* p = value.c_str();
+        for (int i = 0; i < kMaxParams && *p; ++i) {
+            char* end = nullptr;
+            c.params[i] = std::strtof(p, &end);
+            if (end == p) break;
+            p = *end == ',' ? end + 1 : end;
+        }
+    }
 }
 
 void loadEnvironmentConfig() {
@@ -205,6 +218,9 @@ vst::intptr dispatcher(vst::AEffect* effect, vst::int32 opcode, vst::int32 index
             c.log.setChunkCalls += 1;
             c.log.setChunkSize = static_cast<int32_t>(value);
             if (ptr && value > 0) std::memcpy(c.log.setChunk, ptr, static_cast<size_t>(value < kMaxChunk ? value : kMaxChunk));
+            if (logFile && ptr && value >= 0) {  // the bytes as text, for hosts in another process
+                logLine("chunk " + std::string(static_cast<const char*>(ptr), static_cast<size_t>(value < 200 ? value : 200)));
+            }
             return 1;
         }
         case vst::effProcessEvents:
@@ -218,6 +234,12 @@ vst::intptr dispatcher(vst::AEffect* effect, vst::int32 opcode, vst::int32 index
             return 1;
         case vst::effCanDo:
             return answerCanDo(static_cast<const char*>(ptr));
+        case vst::effGetProgram:
+            return cfg.program;
+        case vst::effSetProgram:
+            c.log.setProgramCalls += 1;
+            cfg.program = static_cast<int32_t>(value);
+            return 0;
         case vst::effEditKeyDown:
             return cfg.keyDownAnswer;
         case vst::effEditKeyUp:
@@ -265,7 +287,7 @@ void processReplacing(vst::AEffect* effect, float** inputs, float** outputs, vst
         }
     }
 
-    if (logFile) {
+    if (logFile && (cfg.blockLogInterval <= 1 || n % cfg.blockLogInterval == 0)) {
         char line[256];
         std::snprintf(line, sizeof line, "block %lld %d %.17g %.17g %d %.9g %.9g %.17g", static_cast<long long>(n), frames,
                       b.ppqPos, b.tempo, b.timeFlags, static_cast<double>(b.firstInput[0]),
@@ -291,6 +313,21 @@ void processReplacing(vst::AEffect* effect, float** inputs, float** outputs, vst
         }
     }
     log.blockCount.store(n + 1, std::memory_order_release);
+}
+
+void setParameter(vst::AEffect*, vst::int32 index, float value) {
+    Control& c = ctl();
+    c.log.setParameterCalls += 1;
+    if (index >= 0 && index < kMaxParams) c.config.params[index] = value;
+    if (logFile) {
+        char line[64];
+        std::snprintf(line, sizeof line, "param %d %.9g", index, static_cast<double>(value));
+        logLine(line);
+    }
+}
+
+float getParameter(vst::AEffect*, vst::int32 index) {
+    return index >= 0 && index < kMaxParams ? ctl().config.params[index] : 0.0f;
 }
 
 // ---- the maker's extension entries ------------------------------------------------------------
@@ -323,6 +360,10 @@ extern "C" vst::AEffect* vl_probe_entry(vst::audioMasterCallback host, int viaMa
     e.magic = c.config.entryMode == EntryWrongMagic ? 0x12345678 : vst::kEffectMagic;
     e.dispatcher = &dispatcher;
     e.processReplacing = &processReplacing;
+    e.setParameter = &setParameter;
+    e.getParameter = &getParameter;
+    e.numParams = c.config.numParams;
+    e.numPrograms = c.config.numPrograms;
     e.numInputs = c.config.numInputs;
     e.numOutputs = c.config.numOutputs;
     e.flags = c.config.flags;

@@ -27,6 +27,7 @@ constexpr int kMaxCalls = 8192;
 constexpr int kMaxBlocks = 16384;
 constexpr int kMaxEvents = 16384;
 constexpr int kMaxChannels = 8;
+constexpr int kMaxParams = 64;
 
 struct Config {
     int32_t entryMode = EntryNormal;
@@ -53,6 +54,13 @@ struct Config {
     float constant = 0.25f;
     int32_t queryTimePerBlock = 1;  // ask audioMasterGetTime inside every processReplacing
     int32_t editorOwnsKeys = 0;     // the vendor variant's extension answer
+    // Parameters (0 = none, the default) and programs; their current values start here.
+    int32_t numParams = 0;
+    int32_t numPrograms = 0;
+    float params[kMaxParams] = {};
+    int32_t program = 0;
+    // Only every n-th block is written to the text log (a fast test driver writes gigabytes).
+    int32_t blockLogInterval = 1;
 };
 
 struct Call {
@@ -108,6 +116,8 @@ struct Log {
     int32_t updateCalls = 0;
     int32_t ownsKeysCalls = 0;
     int32_t pendingEvents = 0;
+    int32_t setParameterCalls = 0;
+    int32_t setProgramCalls = 0;
 };
 
 struct Control {

@@ -322,6 +322,8 @@ void CVLVSTHostDlg::StopEnginesAndSaveState() {
 
 void CVLVSTHostDlg::Shutdown() {
     if (shutDown) return;
+    // While the window can still ask: a running recording is offered for saving.
+    if (auto* player = dynamic_cast<dialogs::AudioFileDlg*>(playerDialog)) player->OfferRecording();
     shutDown = true;
     StopEnginesAndSaveState();
     pluginWindow.editorClosing = true;
@@ -345,6 +347,7 @@ INT_PTR CVLVSTHostDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
             // plug-in's state is saved now, as the shut-down would.
             if (wParam && !shutDown && !stateSavedForSessionEnd) {
                 stateSavedForSessionEnd = true;
+                coordinator.SaveRecordingForSessionEnd();  // no one to ask: kept beside the state
                 StopEnginesAndSaveState();
             }
             return 0;

@@ -3,7 +3,12 @@
 // player (or recorder) and waits until no block is inside its step.
 
 #include <algorithm>
+#include <ctime>
+#include <cwchar>
+#include <iterator>
 #include <new>
+#include <string>
+#include <system_error>
 #include <thread>
 
 #include "host/VLVSTHostInterface.h"
@@ -103,22 +108,41 @@ bool VLVSTHostInterface::StartRecorder(PlayState mode, uint32_t maxFrames) {
         recordRight.reset();
         recordCapacity = 0;
         recordedFrames = 0;
-        // A chosen length is stored whole (a buffer cut short of it would stop storing while
+        recordReserved.store(0, std::memory_order_release);
+        // A chosen length is allocated whole (a buffer cut short of it would stop storing while
         // the window still shows a running recording); memory that cannot be had fails the start.
+        // Only the lead is made ready now: touching all of "16 min" at 96 kHz held the start
+        // for about half a second.
         const uint32_t capacity = recordCapacityFrames(maxFrames, rate);
         std::unique_ptr<float[]> left = allocateFrames(capacity);
         std::unique_ptr<float[]> right = allocateFrames(capacity);
         if (!left || !right) return false;
-        // Touched once here, so that the audio thread never meets a page the system has yet
-        // to supply.
-        std::fill_n(left.get(), capacity, 0.0f);
-        std::fill_n(right.get(), capacity, 0.0f);
         recordLeft = std::move(left);
         recordRight = std::move(right);
         recordCapacity = capacity;
+        ReserveRecording();
     }
     recorderState.store(mode, std::memory_order_seq_cst);
     return true;
+}
+
+void VLVSTHostInterface::ReserveRecording(bool whole) {
+    if (!recordLeft || !recordRight) return;
+    const double rate = deviceSampleRate();
+    const uint64_t lead = whole ? recordCapacity : static_cast<uint64_t>(std::max(rate, 1.0) * kRecordReserveLeadSeconds);
+    const uint32_t target = static_cast<uint32_t>(std::min<uint64_t>(recordCapacity, uint64_t(recordedFrames) + lead));
+    const uint32_t from = recordReserved.load(std::memory_order_acquire);
+    if (target <= from) return;
+    // The process cycle stores only below recordReserved, so these frames are ours until the
+    // new mark is published. One write per page has the system supply it now, not in a block.
+    constexpr uint32_t kFramesPerPage = 4096 / sizeof(float);
+    for (uint32_t i = from; i < target; i += kFramesPerPage) {
+        recordLeft[i] = 0.0f;
+        recordRight[i] = 0.0f;
+    }
+    recordLeft[target - 1] = 0.0f;
+    recordRight[target - 1] = 0.0f;
+    recordReserved.store(target, std::memory_order_release);
 }
 
 void VLVSTHostInterface::FreePlayer() {
@@ -134,7 +158,35 @@ void VLVSTHostInterface::FreeRecording() {
     recordLeft.reset();
     recordRight.reset();
     recordCapacity = 0;
+    recordReserved.store(0, std::memory_order_release);
     recordedFrames = 0;
+}
+
+std::optional<std::filesystem::path> VLVSTHostInterface::SaveRecordingForSessionEnd() {
+    if (!recordLeft || !recordRight) return std::nullopt;
+    if (!quiesceRecorder() || recordedFrames == 0) return std::nullopt;
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    wchar_t stamp[32] = {};
+    std::wcsftime(stamp, std::size(stamp), L"%Y-%m-%d %H-%M-%S", &local);
+    // Two ends of a session within one second keep both takes.
+    for (int n = 1; n < 100; ++n) {
+        const std::wstring name =
+            std::wstring(L"Recording ") + stamp + (n > 1 ? L" (" + std::to_wstring(n) + L")" : L"") + L".wav";
+        const auto path = StateFilePath(name, true);
+        if (!path) return std::nullopt;
+        std::error_code ec;
+        if (std::filesystem::exists(*path, ec)) continue;
+        if (!SaveRecording(*path)) return std::nullopt;
+        FreeRecording();
+        return path;
+    }
+    return std::nullopt;
 }
 
 bool VLVSTHostInterface::SaveRecording(const std::filesystem::path& path) {

@@ -374,7 +374,8 @@ bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t f
 
         recorderBusy.store(true, std::memory_order_seq_cst);
         if (recorderState.load(std::memory_order_seq_cst) == Running && recordLeft) {
-            recordedFrames = recorderCapture(recordLeft.get(), recordRight.get(), recordCapacity, recordedFrames, out[0],
+            recordedFrames = recorderCapture(recordLeft.get(), recordRight.get(),
+                                             recordReserved.load(std::memory_order_acquire), recordedFrames, out[0],
                                              out[1], n);
         }
         recorderBusy.store(false, std::memory_order_release);

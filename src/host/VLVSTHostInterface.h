@@ -26,6 +26,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -64,6 +66,8 @@ constexpr uint32_t kTempoHandOverWaitMs = 200;
 // returned from the plug-in.
 constexpr int kExitEngineHung = 3;
 constexpr uint32_t kPlayerQuiesceTimeoutMs = 2000;
+// How far the recorder's ready memory runs ahead of the recording.
+constexpr uint32_t kRecordReserveLeadSeconds = 30;
 constexpr uint32_t kCpuMeterBlockInterval = 100;
 // Blocks are processed in pieces of at most this many frames when the announced block size
 // is unknown (0).
@@ -99,6 +103,7 @@ public:
     std::unique_ptr<float[]> recordLeft;
     std::unique_ptr<float[]> recordRight;
     uint32_t recordCapacity = 0;
+    std::atomic<uint32_t> recordReserved{0};  // frames of the buffer ready for the process cycle
     RelaxedAtomic<uint32_t> recordedFrames{0};
     std::atomic<int32_t> playerState{Stopped};
     std::atomic<bool> startBothRequest{false};
@@ -169,15 +174,36 @@ public:
     void requestTransport(bool playing);
     bool transportPlaying() const { return playing.load(std::memory_order_acquire); }
 
-    // Plug-in state in "<contentpath>saved.chunk".
+    // Plug-in state: the bank chunk in "saved.chunk", or for a plug-in without chunks its
+    // parameters and program in "saved.parameters". Both live where "contentpath" points
+    // (the name appended to it as it stands) or, without that value, in the user's own folder
+    // for this effect (see StateFilePath).
     void SaveChunk();
     void LoadChunk();
+    // The path of a file kept beside the plug-in's state; the user's folder is created when
+    // create is true. Nothing without settings or when no folder can be named.
+    std::optional<std::filesystem::path> StateFilePath(const std::wstring& fileName, bool create);
+
+    // The device family the engine runs on; 0 while it is stopped (user-interface thread).
+    uint32_t RunningDeviceType() const { return engineRunning.load(std::memory_order_acquire) ? runningType : 0; }
 
     // Player and recorder (user-interface thread).
     uint32_t LoadSample(const std::filesystem::path& path);
     bool StartPlayer(PlayState mode, bool loop);
+    // The buffer for the whole length is allocated at once but supplied by the system page by
+    // page: the start makes the first kRecordReserveLeadSeconds ready, and ReserveRecording
+    // (the player window's timer) keeps that lead ahead of the recording, so that neither the
+    // start nor the process cycle waits for memory. The process cycle stores only into what is
+    // ready (recordReserved).
     bool StartRecorder(PlayState mode, uint32_t maxFrames);
+    // whole: all of the buffer at once (an offline render, where no timer runs and no block
+    // is due in real time).
+    void ReserveRecording(bool whole = false);
     void FreeRecording();
+    // The end of the session: a recording that no one can be asked about is saved beside the
+    // plug-in's state as "Recording YYYY-MM-DD HH-MM-SS.wav". Answers the file, none when there
+    // was nothing to save or it could not be written.
+    std::optional<std::filesystem::path> SaveRecordingForSessionEnd();
     // Stops the player and frees its decoded arrays once no block reads them; the file itself
     // stays loaded (a later window decodes it again).
     void FreePlayer();

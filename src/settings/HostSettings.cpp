@@ -173,6 +173,7 @@ void writeMidiDevice(KeyValues& device, const MidiDeviceRecord& record) {
 
 HostSettings::HostSettings(const std::wstring& effectName, std::shared_ptr<KeyValueStore> settingsStore)
     : keyPath(L"Software\\Vorlane\\" + effectName),
+      effectName(effectName),
       store(settingsStore ? std::move(settingsStore) : makeUserSettingsStore()) {
     rootKey = store->createKey(keyPath);
 }

@@ -54,6 +54,7 @@ public:
     bool openPlayerOnStartup = false;
     bool startPlayerAutomatic = false;
     std::wstring keyPath;
+    std::wstring effectName;  // the last part of keyPath
 
 private:
     std::shared_ptr<KeyValueStore> store;

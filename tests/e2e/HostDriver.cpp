@@ -1152,8 +1152,9 @@ void settingsWindows() {
         check(!controlEnabled(audio, IDC_AUDIO_OUTPUT_SAMPLES) && !controlEnabled(audio, IDC_AUDIO_OUTPUT_MS_SPIN) &&
                   !controlEnabled(audio, IDC_AUDIO_CONTROLPANEL) && !controlEnabled(audio, IDC_AUDIO_APPLY),
               "audio settings: shared WASAPI sets the buffer size; Control Panel and Apply off");
-        check(itemText(audio, IDC_AUDIO_INPUT_SAMPLES) == L"0" && itemText(audio, IDC_AUDIO_INPUT_MS) == L"0",
-              "audio settings: the input latency shows 0");
+        check(itemText(audio, IDC_AUDIO_INPUT_SAMPLES).empty() && itemText(audio, IDC_AUDIO_INPUT_MS).empty() &&
+                  !controlEnabled(audio, IDC_AUDIO_INPUT_SAMPLES) && !controlEnabled(audio, IDC_AUDIO_INPUT_MS),
+              "audio settings: the input latency, which no device reports, is greyed and empty");
         PostMessageW(run.main, WM_COMMAND, ID_FILE_AUDIOSETTINGS, 0);
         sleepMs(400);
         check(countWindows(run.pid(), L"Audio Settings") == 1, "audio settings: a second command opens no second window");
@@ -1405,6 +1406,218 @@ void devicesInSettings() {
     check(run.waitExit(15000), "devices: Exit ends the process");
 }
 
+// ---- nothing the user makes is lost ---------------------------------------------------------
+
+// The folder a plug-in without "contentpath" keeps its state in.
+fs::path userStateFolder(const std::wstring& effect) {
+    wchar_t appData[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"APPDATA", appData, MAX_PATH);
+    return fs::path(appData) / L"Vorlane" / effect;
+}
+
+bool hasLine(const std::vector<LogLine>& log, const std::string& text) {
+    return findLine(log, [&](const LogLine& l) { return l.text == text; }) >= 0;
+}
+
+// Starts the host, waits for its engine and leaves it through File > Exit.
+bool runUntilExit(HostRun& run, const std::string& name) {
+    run.start();
+    if (!run.waitMainWindow(L"") || !waitUntil([&] { return countBlocks(run.log()) > 0; }, 10000)) {
+        check(false, name + ": window and engine");
+        return false;
+    }
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    const bool ended = run.waitExit(15000);
+    check(ended, name + ": Exit ends the process");
+    return ended;
+}
+
+// A plug-in of another maker has no "contentpath": its chunk, and for one without chunks its
+// parameters and program, are kept in the user's own folder and handed back at the next start.
+void stateForEveryPlugin() {
+    struct Case {
+        std::string name;
+        std::wstring effect;
+        std::string first;   // the plug-in's state during the first run
+        std::string second;  // the state it starts the second run with
+        std::vector<std::string> received;
+        const wchar_t* file;
+    };
+    const Case cases[] = {
+        {"state-chunk", L"Probe Keeps Chunk", "flags=0x130\nchunk=dialled-in-patch\n", "flags=0x130\nchunk=factory\n",
+         {"chunk dialled-in-patch"}, L"saved.chunk"},
+        {"state-parameters", L"Probe Keeps Parameters",
+         "flags=0x110\nnumParams=3\nnumPrograms=4\nprogram=2\nparams=0.125,0.5,0.75\n",
+         "flags=0x110\nnumParams=3\nnumPrograms=4\nprogram=0\nparams=0,0,0\n",
+         {"call 2 0 2 0 ", "param 0 0.125", "param 1 0.5", "param 2 0.75"}, L"saved.parameters"},
+    };
+    for (const Case& c : cases) {
+        forgetSettings(c.effect);
+        std::error_code ec;
+        fs::remove_all(userStateFolder(c.effect), ec);
+        const std::string effectLine = "effectName=" + narrow(c.effect) + "\n";
+        {
+            HostRun run(c.name, L"StateHost", "vorlane_probe.dll", effectLine + c.first);
+            if (!runUntilExit(run, c.name)) continue;
+        }
+        check(fs::exists(userStateFolder(c.effect) / c.file), c.name + ": Exit keeps the state in the user's folder",
+              narrow((userStateFolder(c.effect) / c.file).wstring()));
+        HostRun again(c.name + "-again", L"StateHost", "vorlane_probe.dll", effectLine + c.second);
+        if (!runUntilExit(again, c.name + " again")) continue;
+        const auto log = again.log();
+        std::string missing;
+        for (const auto& line : c.received) {
+            if (!hasLine(log, line)) missing += (missing.empty() ? "" : ", ") + line;
+        }
+        check(missing.empty(), c.name + ": the next start hands the saved state to the plug-in",
+              missing.empty() ? "" : "missing " + missing);
+    }
+}
+
+// A recording running at Exit is offered for saving and saved; at the end of a session it is
+// saved beside the state under a time-stamped name.
+void recordingAtExit() {
+    const std::wstring effect = L"Probe Exit Take";
+    forgetSettings(effect);
+    std::error_code ec;
+    fs::remove_all(userStateFolder(effect), ec);
+    setHostValue(effect, L"openPlayerOnStartup", nullptr, 1);
+    setHostValue(effect, L"sampleRecordMaxBars", nullptr, 17);  // "8 min": the take runs until Exit
+    const std::string config = "effectName=Probe Exit Take\nflags=0x110\nprocessMode=2\n";
+    auto startRecording = [&](HostRun& run, const std::string& name) -> HWND {
+        run.start();
+        HWND player = nullptr;
+        if (!run.waitMainWindow(L"") || !audioAvailable ||
+            !waitUntil([&] { return (player = findWindow(run.pid(), L"Audio Player / Recorder")) != nullptr; }, 10000)) {
+            check(false, name + ": window, engine and player");
+            return nullptr;
+        }
+        run.main = GetWindow(player, GW_OWNER);
+        PostMessageW(GetDlgItem(player, IDC_RECORDER_RECORD), BM_CLICK, 0, 0);
+        check(waitItemText(player, IDC_RECORDER_RECORD, L"Stop Recording") && waitItemText(player, IDC_RECORDER_TIME, L"0:01 / max:", 5000) ,
+              name + ": recording", narrow(itemText(player, IDC_RECORDER_TIME)));
+        return player;
+    };
+    {
+        HostRun run("exit-take", L"TakeHost", "vorlane_probe.dll", config);
+        if (!startRecording(run, "exit-take")) return;
+        PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+        HWND question = nullptr;
+        waitUntil([&] { return (question = findWindow(run.pid(), L"Vorlane")) != nullptr; }, 10000);
+        const std::wstring text = question ? itemText(question, 0xFFFF) : L"";
+        check(text == L"Would you like to save the record?", "exit-take: Exit asks the save question", narrow(text));
+        if (question) {
+            screenshot("exit-take-question");
+            PostMessageW(question, WM_COMMAND, IDYES, 0);
+            const fs::path saved = run.dir / L"exit-take.wav";
+            check(answerFileDialog(run, L"Save As", saved), "exit-take: the Save As dialog takes the path");
+            check(run.waitExit(15000), "exit-take: the host ends after the save");
+            check(fs::exists(saved) && fs::file_size(saved) > 44 + 4 * 4800 && wavHoldsFrame(saved, 8191, 32767),
+                  "exit-take: the take is saved with the plug-in's output",
+                  fs::exists(saved) ? std::to_string(fs::file_size(saved)) + " bytes" : "missing");
+        }
+    }
+    HostRun run("exit-take-session", L"TakeHost", "vorlane_probe.dll", config);
+    if (!startRecording(run, "exit-take session")) return;
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(run.main, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &answer);
+    SendMessageTimeoutW(run.main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 10000, &answer);
+    check(findWindow(run.pid(), L"Vorlane") == nullptr, "exit-take: the end of a session asks nothing");
+    std::vector<fs::path> takes;
+    for (const auto& entry : fs::directory_iterator(userStateFolder(effect), ec)) {
+        if (entry.path().filename().wstring().rfind(L"Recording ", 0) == 0) takes.push_back(entry.path());
+    }
+    check(takes.size() == 1 && std::regex_match(narrow(takes[0].filename().wstring()),
+                                                std::regex(R"(Recording \d{4}-\d\d-\d\d \d\d-\d\d-\d\d\.wav)")) &&
+              fs::file_size(takes[0]) > 44 + 4 * 4800 && wavHoldsFrame(takes[0], 8191, 32767),
+          "exit-take: the end of a session saves the take beside the state",
+          takes.empty() ? "none" : narrow(takes[0].filename().wstring()));
+    PostMessageW(run.main, WM_CLOSE, 0, 0);
+    check(run.waitExit(15000) , "exit-take: closing after the session's end asks nothing more");
+}
+
+// Collects the texts of the host's "Error" boxes until none comes for quietMs.
+std::vector<std::wstring> dismissErrors(const HostRun& run, int quietMs) {
+    std::vector<std::wstring> texts;
+    for (int boxes = 0; boxes < 8; ++boxes) {
+        HWND box = nullptr;
+        if (!waitUntil([&] { return (box = findWindow(run.pid(), L"Error")) != nullptr; }, quietMs)) return texts;
+        texts.push_back(itemText(box, 0xFFFF));
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        waitUntil([&] { return !IsWindow(box); }, 5000);
+    }
+    return texts;
+}
+
+// With the engine on an ASIO driver: opening Audio Settings and browsing the drivers and types
+// never stops it; a failed Apply says so and brings back the working driver and its sound.
+void audioSettingsKeepTheEngine() {
+    const std::wstring effect = L"Probe Asio Engine";
+    forgetSettings(effect);
+    setHostValue(effect, L"AudioDeviceType", nullptr, 2);
+    const std::wstring driver = L"Vorlane Test ASIO";
+    setHostValue(effect, L"AudioDeviceOut Name", &driver, 0);
+    // The test driver calls back as fast as it can: a log line per 1000 blocks is plenty.
+    HostRun run("asio-engine", L"AsioEngineHost", "vorlane_probe.dll",
+                "effectName=Probe Asio Engine\nflags=0x110\nblockLogInterval=1000\n");
+    run.start();
+    if (!run.waitMainWindow(L"") || !waitUntil([&] { return countBlocks(run.log()) > 0; }, 10000)) {
+        check(false, "asio-engine: window and engine on the test ASIO driver");
+        return;
+    }
+    auto blocksFlow = [&] {
+        const int before = countBlocks(run.log());
+        sleepMs(600);
+        return countBlocks(run.log()) > before;
+    };
+    auto engineRunning = [&] { return menuText(queryMenu(run.main), ID_FILE_AUDIOENGINE) == L"&Audioengine Running\tCtrl+R"; };
+    HWND audio = openByCommand(run, ID_FILE_AUDIOSETTINGS, L"Audio Settings");
+    if (!audio) {
+        check(false, "asio-engine: Audio Settings opens");
+        return;
+    }
+    check(selection(audio, IDC_AUDIO_TYPE) == 2 && selection(audio, IDC_AUDIO_OUTPUT) == 0 && blocksFlow() && engineRunning(),
+          "asio-engine: opening Audio Settings on the running driver keeps the engine running");
+    struct Browse {
+        int control;
+        int index;
+        const char* what;
+    };
+    const Browse steps[] = {
+        {IDC_AUDIO_OUTPUT, 1, "the second driver"},  {IDC_AUDIO_OUTPUT, 3, "the fourth driver"},
+        {IDC_AUDIO_TYPE, 0, "the WASAPI type"},      {IDC_AUDIO_TYPE, 2, "the ASIO type again"},
+        {IDC_AUDIO_OUTPUT, 2, "the refusing driver"},
+    };
+    for (const Browse& step : steps) {
+        selectEntry(audio, step.control, step.index);
+        sleepMs(300);
+        const auto errors = dismissErrors(run, 500);
+        check(errors.empty() && blocksFlow() && engineRunning(), std::string("asio-engine: browsing to ") + step.what +
+                                                                     " never stops the engine",
+              errors.empty() ? "" : narrow(errors[0]));
+    }
+    check(!controlEnabled(audio, IDC_AUDIO_OUTPUT_LEFT) && controlEnabled(audio, IDC_AUDIO_APPLY),
+          "asio-engine: a driver not loaded beside the running one shows greyed channels");
+    screenshot("asio-engine-browsed", audio);
+
+    // Apply with the driver that cannot be created: the failure is reported and the working
+    // driver comes back, in the window, in the registry and in the engine.
+    PostMessageW(GetDlgItem(audio, IDC_AUDIO_APPLY), BM_CLICK, 0, 0);
+    const auto errors = dismissErrors(run, 3000);
+    check(!errors.empty() && errors.back() == L"Couldn't start Audioengine", "asio-engine: a failed Apply says so",
+          errors.empty() ? "no message" : narrow(errors.back()));
+    check(waitUntil([&] { return selection(audio, IDC_AUDIO_OUTPUT) == 0; }, 5000) &&
+              hostValue(effect, L"AudioDeviceOut Name") == driver && waitUntil(blocksFlow, 10000) && engineRunning(),
+          "asio-engine: after a failed Apply the working driver is shown, stored and playing again",
+          "output " + narrow(hostValue(effect, L"AudioDeviceOut Name")) + ", selection " +
+              std::to_string(selection(audio, IDC_AUDIO_OUTPUT)));
+    PostMessageW(GetDlgItem(audio, IDOK), BM_CLICK, 0, 0);
+    check(waitUntil([&] { return !IsWindow(audio); }, 15000) && dismissErrors(run, 500).empty(),
+          "asio-engine: OK on the working driver closes the window");
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(run.waitExit(15000), "asio-engine: Exit ends the process");
+}
+
 // The demonstration: the wrapped instrument is started as a user would, a short phrase is
 // played on the computer keyboard (the keys go through the host's message loop), a screenshot
 // is taken and the host is left through File > Exit.
@@ -1484,6 +1697,7 @@ int main(int argc, char** argv) {
         {"foreign", foreignPlugin}, {"halvorn", halvorn},          {"needs-input", engineNeverRuns},
         {"vendor", vendorMenus},    {"no-module", noModule},       {"tempo", tempoWindow},
         {"player", playerWindow},   {"settings", settingsWindows}, {"devices", devicesInSettings},
+        {"state", stateForEveryPlugin}, {"exit-take", recordingAtExit}, {"asio-engine", audioSettingsKeepTheEngine},
     };
     for (const auto& [name, run] : cases) {
         // The default output's name comes from the first case.

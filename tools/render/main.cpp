@@ -209,6 +209,7 @@ int render(const RenderOptions& options) {
     }
     if (!host.StartRecorder(Running, static_cast<uint32_t>(totalFrames)))
         return fail(kExitRenderFailed, "cannot allocate the recording buffer");
+    host.ReserveRecording(true);  // offline: all of it now, no timer keeps it ahead
 
     EventFeed feed;
     feed.host = &host;

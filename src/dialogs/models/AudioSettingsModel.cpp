@@ -123,6 +123,10 @@ void AudioSettingsModel::fillDeviceLists(uint32_t type) {
     if (outputList.selected < 0 && !outputList.devices.empty()) outputList.selected = 0;
 }
 
+bool AudioSettingsModel::mayQuery(const AudioDeviceRecord* record) const {
+    return !(record && record->type == kDeviceTypeASIO && host.RunningDeviceType() == kDeviceTypeASIO);
+}
+
 bool AudioSettingsModel::queryDetails(AudioDeviceRecord* record) {
     VLAudioBase* backend = record && isValidDeviceType(record->type) ? backends.backendFor(record->type) : nullptr;
     if (backend && backend->queryDetails(record, true)) return true;
@@ -139,77 +143,64 @@ void AudioSettingsModel::showChannels(AudioDeviceRecord* record, AudioDeviceReco
         lists.left = inRange(record->leftChannel, count) ? record->leftChannel : -1;
         lists.right = inRange(record->rightChannel, count) ? record->rightChannel : -1;
     } else if (count > 0) {
-        // A device that is not the current one shows its first two channels; the record takes
-        // them too, so that what the dialog shows is what the engine will use.
+        // A device that is not the current one shows its first two channels, which Apply
+        // hands to its record.
         lists.left = 0;
-        record->leftChannel = 0;
-        if (count > 1) {
-            lists.right = 1;
-            record->rightChannel = 1;
-        }
+        if (count > 1) lists.right = 1;
     }
 }
 
-AudioDeviceRecord* AudioSettingsModel::chooseDevice(DeviceList& list, int index,
-                                                    ChannelLists& channels, AudioDeviceRecord* current) {
+AudioDeviceRecord* AudioSettingsModel::chooseDevice(DeviceList& list, int index, ChannelLists& channels,
+                                                    AudioDeviceRecord* current, bool& detailsShown) {
     list.selected = inRange(index, list.devices.size()) ? index : -1;
     AudioDeviceRecord* record = list.selectedDevice();
+    detailsShown = true;
     if (record) {
-        // Querying an ASIO driver loads it, which would unload the driver of a running engine.
-        if (record->type == kDeviceTypeASIO && !record->detailsKnown) host.StopAudioEngine();
-        queryDetails(record);
+        // An unknown ASIO driver is not loaded beside the running one: its details wait for Apply.
+        if (mayQuery(record)) detailsShown = queryDetails(record);
+        else detailsShown = record->detailsKnown;
     }
     showChannels(record, current, channels);
     return record;
 }
 
 void AudioSettingsModel::selectInputDevice(int index) {
-    chooseDevice(inputList, index, inputChannelLists, settings.inputDevice);
+    chooseDevice(inputList, index, inputChannelLists, settings.inputDevice, inputDetails);
     changed();
 }
 
 void AudioSettingsModel::selectOutputDevice(int index) {
-    if (AudioDeviceRecord* record = chooseDevice(outputList, index, outputChannelLists, settings.outputDevice)) {
+    if (AudioDeviceRecord* record =
+            chooseDevice(outputList, index, outputChannelLists, settings.outputDevice, outputDetails)) {
         bufferSamples = static_cast<int32_t>(std::min<uint32_t>(record->bufferSize, std::numeric_limits<int32_t>::max()));
         latencyMs = latencyMsFromSamples(bufferSamples, record->sampleRate);
+        unreadableEdit = Edit::None;
     }
     changed();
 }
 
-void AudioSettingsModel::storeChannel(ChannelLists& lists, const DeviceList& devices, Side side, int index) {
+void AudioSettingsModel::storeChannel(ChannelLists& lists, Side side, int index) {
     if (!inRange(index, lists.names.size())) return;
     (side == Side::Left ? lists.left : lists.right) = index;
-    // Stored at once, inputs as outputs: the back ends read the channels from the records.
-    if (AudioDeviceRecord* record = devices.selectedDevice())
-        (side == Side::Left ? record->leftChannel : record->rightChannel) = index;
     changed();
 }
 
-void AudioSettingsModel::selectInputChannel(Side side, int index) {
-    storeChannel(inputChannelLists, inputList, side, index);
-}
+void AudioSettingsModel::selectInputChannel(Side side, int index) { storeChannel(inputChannelLists, side, index); }
 
-void AudioSettingsModel::selectOutputChannel(Side side, int index) {
-    storeChannel(outputChannelLists, outputList, side, index);
-}
+void AudioSettingsModel::selectOutputChannel(Side side, int index) { storeChannel(outputChannelLists, side, index); }
 
 void AudioSettingsModel::takeSamples(int32_t samples) {
     bufferSamples = samples;
-    if (AudioDeviceRecord* record = outputList.selectedDevice()) {
-        latencyMs = latencyMsFromSamples(samples, record->sampleRate);
-        record->bufferSize = static_cast<uint32_t>(std::max(samples, 0));
-    }
+    unreadableEdit = Edit::None;
+    if (AudioDeviceRecord* record = outputList.selectedDevice()) latencyMs = latencyMsFromSamples(samples, record->sampleRate);
 }
 
 void AudioSettingsModel::takeLatency(double ms) {
     latencyMs = ms;
+    unreadableEdit = Edit::None;
+    // The rate is the one the device selection read; without one the block size stays.
     AudioDeviceRecord* record = outputList.selectedDevice();
-    queryDetails(record);
-    // Without a known rate the block size cannot follow the latency: it stays.
-    if (record && record->sampleRate > 0.0) {
-        bufferSamples = std::max(samplesFromLatencyMs(ms, record->sampleRate), 0);
-        record->bufferSize = static_cast<uint32_t>(bufferSamples);
-    }
+    if (record && record->sampleRate > 0.0) bufferSamples = std::max(samplesFromLatencyMs(ms, record->sampleRate), 0);
 }
 
 void AudioSettingsModel::stepSamples(int upSteps) {
@@ -227,17 +218,23 @@ void AudioSettingsModel::stepLatency(int upSteps) {
 
 bool AudioSettingsModel::editSamples(std::wstring_view text) {
     const std::optional<int32_t> samples = parseInteger(text);
-    if (!samples || *samples < 0) return false;
-    takeSamples(*samples);
     changed();
+    if (!samples || *samples < 0) {
+        unreadableEdit = Edit::Samples;
+        return false;
+    }
+    takeSamples(*samples);
     return true;
 }
 
 bool AudioSettingsModel::editLatency(std::wstring_view text) {
     const std::optional<double> ms = parseDecimal(text);
-    if (!ms || *ms < 0.0) return false;
-    takeLatency(*ms);
     changed();
+    if (!ms || !(*ms >= 0.0)) {
+        unreadableEdit = Edit::Latency;
+        return false;
+    }
+    takeLatency(*ms);
     return true;
 }
 
@@ -267,13 +264,64 @@ void AudioSettingsModel::commitDeviceChoice() {
         settings.inputDevice = nullptr;
     }
     if (output) settings.outputDevice = output;
-    settings.saveSettings();
 }
 
+void AudioSettingsModel::showSettingsChoice() {
+    const bool wasInitialising = initialising;
+    initialising = true;
+    const uint32_t current = settings.outputDevice ? settings.outputDevice->type : 0;
+    for (size_t i = 0; i < typeEntries.size(); ++i) {
+        if (typeEntries[i].type == current) selectedType = static_cast<int>(i);
+    }
+    selectType(selectedType);
+    initialising = wasInitialising;
+}
+
+namespace {
+
+// The values of a record that Apply changes, to put back when the new choice does not start.
+struct RecordValues {
+    AudioDeviceRecord* record = nullptr;
+    int32_t left = 0, right = 0;
+    uint32_t bufferSize = 0;
+};
+
+void remember(std::vector<RecordValues>& saved, AudioDeviceRecord* record) {
+    if (!record) return;
+    for (const auto& r : saved) {
+        if (r.record == record) return;
+    }
+    saved.push_back({record, record->leftChannel, record->rightChannel, record->bufferSize});
+}
+
+void putChannels(AudioDeviceRecord* record, const AudioSettingsModel::ChannelLists& lists) {
+    if (!record) return;
+    if (lists.left >= 0) record->leftChannel = lists.left;
+    if (lists.right >= 0) record->rightChannel = lists.right;
+}
+
+}  // namespace
+
 bool AudioSettingsModel::apply() {
-    host.StopAudioEngine();
+    if (unreadableEdit != Edit::None) {
+        showMessage(messages, unreadableEdit == Edit::Samples ? kEnterIntegerText : kEnterNumberText);
+        return false;
+    }
+    AudioDeviceRecord* const previousInput = settings.inputDevice;
+    AudioDeviceRecord* const previousOutput = settings.outputDevice;
+    const bool wasRunning = host.engineRunning.load(std::memory_order_acquire);
+    AudioDeviceRecord* input = inputList.selectedDevice();
     AudioDeviceRecord* record = outputList.selectedDevice();
-    if (record) record->detailsKnown = false;
+    std::vector<RecordValues> saved;
+    for (AudioDeviceRecord* r : {previousInput, previousOutput, input, record}) remember(saved, r);
+
+    host.StopAudioEngine();
+    putChannels(input, inputChannelLists);
+    putChannels(record, outputChannelLists);
+    if (record) {
+        record->bufferSize = static_cast<uint32_t>(std::clamp(bufferSamples, kMinBufferSamples, kMaxBufferSamples));
+        record->detailsKnown = false;
+    }
     queryDetails(record);
     if (record && (record->type == kDeviceTypeASIO || record->type == kDeviceTypeWasapiShared)) {
         // The driver's preferred size (ASIO) or the stream's size (shared WASAPI), as the query
@@ -281,19 +329,32 @@ bool AudioSettingsModel::apply() {
         bufferSamples = static_cast<int32_t>(std::min<uint32_t>(record->bufferSize, std::numeric_limits<int32_t>::max()));
         latencyMs = latencyMsFromSamples(bufferSamples, record->sampleRate);
     }
-    if (bufferSamples < kMinBufferSamples || bufferSamples > kMaxBufferSamples)
+    if (bufferSamples < kMinBufferSamples || bufferSamples > kMaxBufferSamples) {
         takeSamples(std::clamp(bufferSamples, kMinBufferSamples, kMaxBufferSamples));
+        if (record) record->bufferSize = static_cast<uint32_t>(bufferSamples);
+    }
+    // The choice is stored only once it runs, so that a device that fails never breaks the
+    // next start.
     commitDeviceChoice();
     if (host.StartAudioEngine()) {
+        if (!initialising) settings.saveSettings();
         applyOn = false;
         return true;
     }
     showMessage(messages, kAudioEngineErrorText);
+    settings.inputDevice = previousInput;
+    settings.outputDevice = previousOutput;
+    for (const auto& r : saved) {
+        r.record->leftChannel = r.left;
+        r.record->rightChannel = r.right;
+        r.record->bufferSize = r.bufferSize;
+    }
+    if (wasRunning) host.StartAudioEngine();
+    showSettingsChoice();
+    applyOn = true;
     return false;
 }
 
-void AudioSettingsModel::ok() {
-    if (applyOn) apply();
-}
+bool AudioSettingsModel::ok() { return !applyOn || apply(); }
 
 }  // namespace vl

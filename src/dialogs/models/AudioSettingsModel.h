@@ -1,7 +1,11 @@
 #pragma once
-// AudioSettingsModel: what the Audio Settings dialog decides. It works on the device records
-// of the audio back ends (channel and buffer-size choices are written into them at once) and
-// hands the chosen devices to HostSettings on Apply, restarting the audio engine.
+// AudioSettingsModel: what the Audio Settings dialog decides. Channel and buffer-size choices
+// are held in the model and reach the back ends' device records only on Apply (or OK), which
+// also hands the chosen devices to HostSettings and restarts the audio engine. Until the new
+// choice runs, the settings keep the last working one: a failed Apply puts it back, in the
+// window and in the engine. Opening and browsing never stop a running engine: while it runs on
+// an ASIO driver no ASIO driver is queried (loading a second one would release the running
+// one), and a device whose details are unknown then shows its channel lists greyed.
 //
 // Binding: each control event calls one operation; afterwards the window re-reads the lists,
 // selections, texts and enabled states below. The window sets the edits' texts itself, so it
@@ -27,6 +31,9 @@ class VLVSTHostInterface;
 inline constexpr wchar_t kDeviceInfosErrorText[] = L"Error getting Device Infos!";
 inline constexpr wchar_t kControlPanelErrorText[] = L"Unable to open ASIO Controlpanel!";
 inline constexpr wchar_t kAudioEngineErrorText[] = L"Couldn't start Audioengine";
+// The texts of the dialog framework's number check, raised by Apply for an unreadable edit.
+inline constexpr wchar_t kEnterIntegerText[] = L"Enter an integer.";
+inline constexpr wchar_t kEnterNumberText[] = L"Enter a number.";
 
 constexpr int32_t kMinBufferSamples = 2;
 constexpr int32_t kMaxBufferSamples = 9096;
@@ -75,21 +82,24 @@ public:
 
     // ---- control events ----------------------------------------------------------------
     void initialise();                        // queries devices
-    void selectType(int index);               // queries devices; may stop the engine (ASIO)
-    void selectInputDevice(int index);        // queries; stops the engine for an unknown ASIO driver
-    void selectOutputDevice(int index);       // queries; stops the engine for an unknown ASIO driver
+    void selectType(int index);               // queries devices (never a running ASIO engine's family)
+    void selectInputDevice(int index);        // queries (as selectType)
+    void selectOutputDevice(int index);       // queries (as selectType)
     void selectInputChannel(Side side, int index);
     void selectOutputChannel(Side side, int index);
     void stepSamples(int upSteps);            // spin beside the samples edit; up = +1
-    void stepLatency(int upSteps);            // spin beside the ms edit; up = +0.1 ms; queries
-    // Typed values; false (and nothing changed) when the text is not a number of the kind.
+    void stepLatency(int upSteps);            // spin beside the ms edit; up = +0.1 ms
+    // Typed values; false when the text is not (yet) a number of the kind. Nothing is reported
+    // while typing: Apply reports an edit that still holds no number and applies nothing.
     bool editSamples(std::wstring_view text);
-    bool editLatency(std::wstring_view text);  // queries
+    bool editLatency(std::wstring_view text);
     void pressControlPanel();
     // Restarts the engine with the chosen devices; true when it runs. Stops the engine, queries.
+    // On failure the previous devices and their values come back, in the settings, in this
+    // model and in the engine (restarted when it ran before).
     bool apply();
-    // OK: applies when Apply is enabled. The window then closes; Cancel needs no operation.
-    void ok();
+    // OK: applies when Apply is enabled; true when the window may close (not after a failure).
+    bool ok();
 
     // ---- what the dialog shows -----------------------------------------------------------
     const std::vector<AudioTypeEntry>& types() const { return typeEntries; }
@@ -102,29 +112,40 @@ public:
     double outputLatencyMs() const { return latencyMs; }
     std::wstring samplesText() const;
     std::wstring latencyText() const;
-    // The input latency fields are not fed by any device: they always show 0.
-    int32_t inputBufferSamples() const { return 0; }
-    double inputLatencyMs() const { return 0.0; }
+    // No back end reports an input latency: the input latency fields and their spins are
+    // greyed and show nothing rather than a made-up 0.
+    bool inputLatencyKnown() const { return false; }
 
     bool applyEnabled() const { return applyOn; }
+    // The edit Apply found without a number (the window puts the focus there); 0 = none.
+    bool samplesUnreadable() const { return unreadableEdit == Edit::Samples; }
+    bool latencyUnreadable() const { return unreadableEdit == Edit::Latency; }
     bool controlPanelEnabled() const { return controlPanelOn; }
     // Output samples / ms edits and their spins (off where the driver or system sets the size).
     bool bufferControlsEnabled() const { return bufferControlsOn; }
-    // Input device, its channel lists and the input latency spins.
+    // Input device and its channel lists.
     bool inputControlsEnabled() const { return !noAudioInput; }
+    // The channel lists of a device whose details could be read (greyed when not).
+    bool inputChannelsEnabled() const { return inputControlsEnabled() && inputDetails; }
+    bool outputChannelsEnabled() const { return outputDetails; }
 
 private:
     uint32_t selectedTypeCode() const;
     bool queryDetails(AudioDeviceRecord* record);
+    // False when the query would load an ASIO driver beside the one the engine runs on.
+    bool mayQuery(const AudioDeviceRecord* record) const;
     void fillDeviceLists(uint32_t type);
     void showChannels(AudioDeviceRecord* record, AudioDeviceRecord* current, ChannelLists& lists);
     // Selects an entry, queries its record and shows its channels; the record or none.
-    AudioDeviceRecord* chooseDevice(DeviceList& list, int index, ChannelLists& channels, AudioDeviceRecord* current);
-    void storeChannel(ChannelLists& lists, const DeviceList& devices, Side side, int index);
-    void takeSamples(int32_t samples);  // into the record, with the latency
-    void takeLatency(double ms);        // samples from it, into the record
+    AudioDeviceRecord* chooseDevice(DeviceList& list, int index, ChannelLists& channels, AudioDeviceRecord* current,
+                                    bool& detailsShown);
+    void storeChannel(ChannelLists& lists, Side side, int index);
+    void takeSamples(int32_t samples);  // with the latency
+    void takeLatency(double ms);        // samples from it
     void changed();
     void commitDeviceChoice();
+    // Shows the settings' devices again, as the window opened (after a failed Apply).
+    void showSettingsChoice();
 
     AudioBackendSet& backends;
     HostSettings& settings;
@@ -144,6 +165,10 @@ private:
     ChannelLists outputChannelLists;
     int32_t bufferSamples = 0;
     double latencyMs = 0.0;
+    bool inputDetails = true;
+    bool outputDetails = true;
+    enum class Edit { None, Samples, Latency };
+    Edit unreadableEdit = Edit::None;  // an edit whose text is no number yet
 };
 
 }  // namespace vl

@@ -50,8 +50,8 @@ void MidiSettingsModel::initialise() {
     optionsOn = false;
     current = -1;
     inputEntries.clear();
+    editedInputs.clear();
     outputEntries.assign(1, OutputEntry{kNoMidiOutputText, nullptr});
-    outputMarks.clear();
     selectedOutput = 0;
     for (const auto& owned : midi.devices) {
         MidiDeviceRecord* engineRecord = owned.get();
@@ -59,27 +59,24 @@ void MidiSettingsModel::initialise() {
         if (!settingsRecord) continue;
         if (engineRecord->isInput) {
             inputEntries.push_back({engineRecord->name, engineRecord, midiStateIcon(*settingsRecord)});
+            editedInputs.push_back(*settingsRecord);
             continue;
         }
-        outputMarks.push_back({engineRecord, settingsRecord, engineRecord->active, settingsRecord->active});
-        const bool wasActive = settingsRecord->active;
-        settingsRecord->active = false;
-        engineRecord->active = false;
         outputEntries.push_back({engineRecord->name, engineRecord});
-        if (wasActive) selectedOutput = static_cast<int>(outputEntries.size()) - 1;  // a later one wins
+        if (settingsRecord->active) selectedOutput = static_cast<int>(outputEntries.size()) - 1;  // a later one wins
     }
 }
 
-MidiDeviceRecord* MidiSettingsModel::selectedDevice() const {
-    if (current < 0 || current >= static_cast<int>(inputEntries.size())) return nullptr;
-    const MidiDeviceRecord* engineRecord = inputEntries[current].device;
-    return engineRecord ? settings.findMidiDevice(*engineRecord) : nullptr;
+const MidiDeviceRecord* MidiSettingsModel::selectedDevice() const {
+    return current >= 0 && current < static_cast<int>(editedInputs.size()) ? &editedInputs[current] : nullptr;
+}
+
+MidiDeviceRecord* MidiSettingsModel::editedDevice() {
+    return current >= 0 && current < static_cast<int>(editedInputs.size()) ? &editedInputs[current] : nullptr;
 }
 
 void MidiSettingsModel::refreshIcon(size_t index) {
-    if (index >= inputEntries.size() || !inputEntries[index].device) return;
-    if (const MidiDeviceRecord* record = settings.findMidiDevice(*inputEntries[index].device))
-        inputEntries[index].icon = midiStateIcon(*record);
+    if (index < inputEntries.size() && index < editedInputs.size()) inputEntries[index].icon = midiStateIcon(editedInputs[index]);
 }
 
 void MidiSettingsModel::showSelected() {
@@ -100,7 +97,7 @@ int MidiSettingsModel::keyOnInputList(ListKey key, int caretIndex) {
 }
 
 void MidiSettingsModel::setActive(bool on) {
-    if (MidiDeviceRecord* record = selectedDevice()) {
+    if (MidiDeviceRecord* record = editedDevice()) {
         record->active = on;
         refreshIcon(static_cast<size_t>(current));
     }
@@ -108,13 +105,13 @@ void MidiSettingsModel::setActive(bool on) {
 }
 
 void MidiSettingsModel::setSync(bool on) {
-    MidiDeviceRecord* record = selectedDevice();
+    MidiDeviceRecord* record = editedDevice();
     if (record && on) {
         // One input at most is the clock source.
-        for (size_t i = 0; i < inputEntries.size(); ++i) {
-            MidiDeviceRecord* other = inputEntries[i].device ? settings.findMidiDevice(*inputEntries[i].device) : nullptr;
-            if (!other || other == record || !other->sync) continue;
-            other->sync = false;
+        for (size_t i = 0; i < editedInputs.size(); ++i) {
+            MidiDeviceRecord& other = editedInputs[i];
+            if (&other == record || !other.sync) continue;
+            other.sync = false;
             refreshIcon(i);
         }
     }
@@ -132,44 +129,57 @@ void setOption(MidiDeviceRecord* record, RelaxedAtomic<T> MidiDeviceRecord::*fie
     if (record) (record->*field) = value;
 }
 
+// The user's options of an input, from the dialog's copy into a live record.
+void copyOptions(const MidiDeviceRecord& from, MidiDeviceRecord& to) {
+    to.active = from.active;
+    to.sync = from.sync;
+    to.syncWhilePlaying = from.syncWhilePlaying;
+    to.delay = from.delay;
+    to.filterCCMessages = from.filterCCMessages;
+    to.filterProgramChanges = from.filterProgramChanges;
+    to.channel = from.channel;
+    to.keyboardRangeLeft = from.keyboardRangeLeft;
+    to.keyboardRangeRight = from.keyboardRangeRight;
+}
+
 }  // namespace
 
 void MidiSettingsModel::setSyncWhilePlaying(bool on) {
-    setOption(selectedDevice(), &MidiDeviceRecord::syncWhilePlaying, on);
+    setOption(editedDevice(), &MidiDeviceRecord::syncWhilePlaying, on);
     refreshIcon(static_cast<size_t>(current));
     applyOn = true;
 }
 
 void MidiSettingsModel::setFilterCCMessages(bool on) {
-    setOption(selectedDevice(), &MidiDeviceRecord::filterCCMessages, on);
+    setOption(editedDevice(), &MidiDeviceRecord::filterCCMessages, on);
     refreshIcon(static_cast<size_t>(current));
     applyOn = true;
 }
 
 void MidiSettingsModel::setFilterProgramChanges(bool on) {
-    setOption(selectedDevice(), &MidiDeviceRecord::filterProgramChanges, on);
+    setOption(editedDevice(), &MidiDeviceRecord::filterProgramChanges, on);
     refreshIcon(static_cast<size_t>(current));
     applyOn = true;
 }
 
 void MidiSettingsModel::selectChannel(int index) {
-    if (index >= 0 && index <= 16) setOption(selectedDevice(), &MidiDeviceRecord::channel, index);
+    if (index >= 0 && index <= 16) setOption(editedDevice(), &MidiDeviceRecord::channel, index);
     applyOn = true;
 }
 
 void MidiSettingsModel::selectKeyboardRangeLeft(int note) {
-    if (note >= 0 && note < kNoteCount) setOption(selectedDevice(), &MidiDeviceRecord::keyboardRangeLeft, note);
+    if (note >= 0 && note < kNoteCount) setOption(editedDevice(), &MidiDeviceRecord::keyboardRangeLeft, note);
     applyOn = true;
 }
 
 void MidiSettingsModel::selectKeyboardRangeRight(int note) {
-    if (note >= 0 && note < kNoteCount) setOption(selectedDevice(), &MidiDeviceRecord::keyboardRangeRight, note);
+    if (note >= 0 && note < kNoteCount) setOption(editedDevice(), &MidiDeviceRecord::keyboardRangeRight, note);
     applyOn = true;
 }
 
 void MidiSettingsModel::stepDelay(int upSteps) {
     delay += upSteps;
-    if (MidiDeviceRecord* record = selectedDevice()) {
+    if (MidiDeviceRecord* record = editedDevice()) {
         record->delay = delay;
         applyOn = true;
     }
@@ -177,31 +187,35 @@ void MidiSettingsModel::stepDelay(int upSteps) {
 
 void MidiSettingsModel::selectOutput(int index) {
     if (index >= 0 && index < static_cast<int>(outputEntries.size())) selectedOutput = index;
-    for (const OutputMarks& marks : outputMarks) {
-        marks.engineRecord->active = false;
-        marks.settingsRecord->active = false;
-    }
     applyOn = true;
 }
 
-void MidiSettingsModel::markChosenOutput(bool engineToo) {
+void MidiSettingsModel::markChosenOutput() {
+    // Every output is unmarked, then the chosen one marked (none for "No Output"). Two outputs
+    // of one name share a settings record, so the marks are cleared before any is set.
+    for (const OutputEntry& entry : outputEntries) {
+        if (!entry.device) continue;
+        entry.device->active = false;
+        if (MidiDeviceRecord* settingsRecord = settings.findMidiDevice(*entry.device)) settingsRecord->active = false;
+    }
     if (selectedOutput < 0 || selectedOutput >= static_cast<int>(outputEntries.size())) return;
     MidiDeviceRecord* engineRecord = outputEntries[selectedOutput].device;
-    if (!engineRecord) return;  // "No Output"
-    if (engineToo) engineRecord->active = true;
+    if (!engineRecord) return;
+    engineRecord->active = true;
     if (MidiDeviceRecord* settingsRecord = settings.findMidiDevice(*engineRecord)) settingsRecord->active = true;
 }
 
-void MidiSettingsModel::rememberOutputMarks() {
-    for (OutputMarks& marks : outputMarks) {
-        marks.engineActive = marks.engineRecord->active;
-        marks.settingsActive = marks.settingsRecord->active;
+void MidiSettingsModel::takeEdits() {
+    for (size_t i = 0; i < inputEntries.size() && i < editedInputs.size(); ++i) {
+        if (!inputEntries[i].device) continue;
+        if (MidiDeviceRecord* settingsRecord = settings.findMidiDevice(*inputEntries[i].device))
+            copyOptions(editedInputs[i], *settingsRecord);
     }
+    markChosenOutput();
 }
 
 bool MidiSettingsModel::apply() {
-    markChosenOutput(true);
-    rememberOutputMarks();
+    takeEdits();
     settings.saveSettings();
     host.StopMidiEngine();
     const bool started = host.StartMidiEngine();
@@ -215,22 +229,13 @@ void MidiSettingsModel::ok() {
         apply();
         return;
     }
-    // Nothing to restart: the chosen output is marked again and saved. The engine record is
-    // marked too, so that a later engine start opens the output the settings name.
-    markChosenOutput(true);
-    rememberOutputMarks();
+    // Nothing changed: the settings are saved as they are, and the engine keeps running.
     settings.saveSettings();
 }
 
 void MidiSettingsModel::cancel() {
-    // Opening the dialog unmarked every output; without this the next save by any part of the
-    // host would store no MIDI output.
-    // Backwards: two outputs of one name share a settings record, and the first saw its mark.
-    for (auto it = outputMarks.rbegin(); it != outputMarks.rend(); ++it) {
-        const OutputMarks& marks = *it;
-        marks.engineRecord->active = marks.engineActive;
-        marks.settingsRecord->active = marks.settingsActive;
-    }
+    // Nothing reached the records before Apply: the edits are simply dropped.
+    initialise();
 }
 
 }  // namespace vl

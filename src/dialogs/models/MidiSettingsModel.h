@@ -1,12 +1,12 @@
 #pragma once
-// MidiSettingsModel: what the Midi Settings dialog decides. It edits the live MIDI device
-// records of the MIDI engine and of HostSettings; Apply (or OK) saves the settings and
-// restarts the MIDI engine.
+// MidiSettingsModel: what the Midi Settings dialog decides. Its edits are held in the model:
+// Apply (or OK) hands them to the MIDI device records of HostSettings and of the MIDI engine,
+// saves the settings and restarts the MIDI engine. Until then the records stay as they are, so
+// a save by any other window never stores a choice made here and not applied, and Cancel has
+// nothing to undo.
 //
-// Input entries carry the engine's record; the options shown and changed are those of the
-// matching settings record (HostSettings::findMidiDevice). While the dialog is open the
-// outputs are unmarked in memory; Apply or OK marks the chosen one, and Cancel puts back the
-// marks the dialog found (or the ones its last Apply set).
+// Input entries carry the engine's record; the options shown and changed are a copy of the
+// matching settings record (HostSettings::findMidiDevice), taken when the dialog opens.
 
 #include <cstdint>
 #include <string>
@@ -81,8 +81,8 @@ public:
     // ---- what the dialog shows -----------------------------------------------------------
     const std::vector<InputEntry>& inputs() const { return inputEntries; }
     int currentInput() const { return current; }
-    // The settings record of the current entry, whose options the boxes show; none = no input.
-    MidiDeviceRecord* selectedDevice() const;
+    // The options of the current entry as edited (not yet applied); none = no input.
+    const MidiDeviceRecord* selectedDevice() const;
     const std::vector<OutputEntry>& outputs() const { return outputEntries; }
     int outputIndex() const { return selectedOutput; }
     int32_t delayValue() const { return delay; }
@@ -93,16 +93,11 @@ public:
     bool applyEnabled() const { return applyOn; }
 
 private:
-    struct OutputMarks {
-        MidiDeviceRecord* engineRecord;
-        MidiDeviceRecord* settingsRecord;
-        bool engineActive;
-        bool settingsActive;
-    };
     void refreshIcon(size_t index);
     void showSelected();
-    void markChosenOutput(bool engineToo);
-    void rememberOutputMarks();
+    MidiDeviceRecord* editedDevice();
+    void markChosenOutput();
+    void takeEdits();
 
     VLVSTHostInterface& host;
     VLMidiBase& midi;
@@ -112,7 +107,7 @@ private:
 
     std::vector<InputEntry> inputEntries;
     std::vector<OutputEntry> outputEntries;
-    std::vector<OutputMarks> outputMarks;  // what Cancel puts back
+    std::vector<MidiDeviceRecord> editedInputs;  // one per input entry: its options as edited
     int current = -1;
     int selectedOutput = 0;
     int32_t delay = 0;

@@ -7,6 +7,7 @@
 #include "host/VLVSTHostInterface.h"
 #include "platform/Text.h"
 #include "settings/HostSettings.h"
+#include "settings/KeyValueStore.h"
 
 namespace vl {
 
@@ -96,8 +97,16 @@ bool PlayerWindowModel::loadFile(const std::filesystem::path& path) {
         detectTempo();
         return false;
     }
-    settings.samplePath = platform::pathToWide(path);
-    view.fileName = lastPathPart(settings.samplePath);
+    const std::wstring wide = platform::pathToWide(path);
+    view.fileName = lastPathPart(wide);
+    // A path the settings cannot read back would be stored and lost at the next start: the
+    // file plays now, and the user hears why it will not come back.
+    if (wide.size() > KeyValueStore::kMaxStringChars) {
+        showMessage(messages, kSamplePathTooLongText, kPlayerCaption, platform::MessageButtons::Ok,
+                    platform::MessageIcon::Warning);
+    } else {
+        settings.samplePath = wide;
+    }
     settings.saveSettings();
     detectTempo();
     return true;
@@ -179,12 +188,21 @@ void PlayerWindowModel::toggleRecording(bool fromPlay) {
 
 void PlayerWindowModel::stopRecording() {
     host.StartRecorder(Stopped, 0);
-    if (host.recordedFrames == 0 || !host.recordLeft) return;
+    // One question at a time: the question's own message loop runs the timer, which may end
+    // the player and with it the recording again.
+    if (asking || host.recordedFrames == 0 || !host.recordLeft) return;
+    asking = true;
     const platform::MessageAnswer answer =
         showMessage(messages, kSaveRecordQuestionText, kPlayerCaption, platform::MessageButtons::YesNo,
                     platform::MessageIcon::Question);
     if (answer == platform::MessageAnswer::Yes) saveRecordingLoop();
     host.FreeRecording();
+    asking = false;
+}
+
+void PlayerWindowModel::offerRecording() {
+    if (!connected || !isRecording || asking) return;
+    toggleRecording(false);
 }
 
 void PlayerWindowModel::saveRecordingLoop() {
@@ -197,7 +215,8 @@ void PlayerWindowModel::saveRecordingLoop() {
 }
 
 void PlayerWindowModel::timerTick() {
-    if (!connected) return;
+    // While the save question is open nothing moves on: the answer decides.
+    if (!connected || asking) return;
     const double rate = host.deviceSampleRate();
     if (isPlaying) {
         if (host.playerState.load(std::memory_order_acquire) == Running) view.playText = kStopText;
@@ -210,6 +229,7 @@ void PlayerWindowModel::timerTick() {
         view.playTime = playerTimeText(host.playedFrames, rate);
     }
     if (isRecording) {
+        host.ReserveRecording();
         if (host.recorderState.load(std::memory_order_acquire) == Running) view.recordText = kStopRecordingText;
         const uint32_t recorded = host.recordedFrames;
         // A full buffer ends the recording as well: nothing more would be kept.

@@ -25,6 +25,8 @@ inline constexpr wchar_t kLoadSampleErrorText[] = L"Error loading Sample File!";
 inline constexpr wchar_t kSaveRecordQuestionText[] = L"Would you like to save the record?";
 inline constexpr wchar_t kSaveRecordErrorText[] = L"Error saving record to file!";
 inline constexpr wchar_t kRecordStartErrorText[] = L"Couldn't start recording: not enough memory!";
+inline constexpr wchar_t kSamplePathTooLongText[] =
+    L"The path of this file is too long to be remembered: it plays now, but not at the next start.";
 inline constexpr wchar_t kPlayerCaption[] = L"Vorlane";
 // The file dialogs of the window.
 inline constexpr wchar_t kLoadFileFilter[] = L"Supported Files|*.wav; *.aif; *.aiff||";
@@ -98,6 +100,9 @@ public:
     // The window is closing: stops the player and keeps the start-up option. A running
     // recording is stopped and offered for saving first.
     void close();
+    // The host is closing while it records: the recording is stopped and offered for saving,
+    // as by Stop Recording. Nothing without a running recording or while the question is open.
+    void offerRecording();
 
     // ---- what the window shows -----------------------------------------------------------
     const PlayerControls& controls() const { return view; }
@@ -123,6 +128,7 @@ private:
     bool connected = false;
     bool isPlaying = false;
     bool isRecording = false;
+    bool asking = false;  // the save question is open
     uint32_t loaded = 0;
     uint32_t maxFrames = 0;
     PlayerControls view;

@@ -146,6 +146,12 @@ INT_PTR AudioFileDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, bool& handl
     return 0;
 }
 
+void AudioFileDlg::OfferRecording() {
+    if (!connected) return;
+    model.offerRecording();
+    if (hwnd()) ShowControls();
+}
+
 void AudioFileDlg::OnCancel() {
     if (connected) {
         KillTimer(hwnd(), kPlayerTimer);

@@ -23,6 +23,8 @@ class AudioFileDlg final : public ModelessWindow, private SavePathChooser {
 public:
     AudioFileDlg(VLVSTHostInterface& host, HostSettings& settings, bool playerDisabled,
                  platform::MessageSink* messages);
+    // The host is closing: a running recording is stopped and offered for saving.
+    void OfferRecording();
 
 protected:
     BOOL OnInitDialog() override;

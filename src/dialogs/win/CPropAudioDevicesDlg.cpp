@@ -50,33 +50,38 @@ void CPropAudioDevicesDlg::ShowControls(int typingIn) {
     updating = false;
     if (typingIn != IDC_AUDIO_OUTPUT_SAMPLES) ShowText(IDC_AUDIO_OUTPUT_SAMPLES, model.samplesText());
     if (typingIn != IDC_AUDIO_OUTPUT_MS) ShowText(IDC_AUDIO_OUTPUT_MS, model.latencyText());
-    ShowText(IDC_AUDIO_INPUT_SAMPLES, std::to_wstring(model.inputBufferSamples()));
-    ShowText(IDC_AUDIO_INPUT_MS, std::to_wstring(static_cast<int>(model.inputLatencyMs())));
+    // No back end reports an input latency: the boxes stay empty and greyed.
+    ShowText(IDC_AUDIO_INPUT_SAMPLES, L"");
+    ShowText(IDC_AUDIO_INPUT_MS, L"");
     ShowEnabled(IDC_AUDIO_APPLY, model.applyEnabled());
     ShowEnabled(IDC_AUDIO_CONTROLPANEL, model.controlPanelEnabled());
     for (int id : {IDC_AUDIO_OUTPUT_SAMPLES, IDC_AUDIO_OUTPUT_SAMPLES_SPIN, IDC_AUDIO_OUTPUT_MS, IDC_AUDIO_OUTPUT_MS_SPIN})
         ShowEnabled(id, model.bufferControlsEnabled());
-    for (int id : {IDC_AUDIO_INPUT, IDC_AUDIO_INPUT_LEFT, IDC_AUDIO_INPUT_RIGHT, IDC_AUDIO_INPUT_SAMPLES_SPIN,
-                   IDC_AUDIO_INPUT_MS_SPIN})
-        ShowEnabled(id, model.inputControlsEnabled());
+    ShowEnabled(IDC_AUDIO_INPUT, model.inputControlsEnabled());
+    for (int id : {IDC_AUDIO_INPUT_LEFT, IDC_AUDIO_INPUT_RIGHT}) ShowEnabled(id, model.inputChannelsEnabled());
+    for (int id : {IDC_AUDIO_OUTPUT_LEFT, IDC_AUDIO_OUTPUT_RIGHT}) ShowEnabled(id, model.outputChannelsEnabled());
+    for (int id : {IDC_AUDIO_INPUT_SAMPLES, IDC_AUDIO_INPUT_SAMPLES_SPIN, IDC_AUDIO_INPUT_MS, IDC_AUDIO_INPUT_MS_SPIN})
+        ShowEnabled(id, model.inputLatencyKnown());
 }
 
-bool CPropAudioDevicesDlg::TypedInto(int id, bool (AudioSettingsModel::*edit)(std::wstring_view), bool integer) {
-    const std::wstring text = ItemText(id);
-    bool taken = false;
+bool CPropAudioDevicesDlg::Apply(bool closing) {
+    bool done = false;
     {
         WaitCursor wait;
-        taken = (model.*edit)(text);
+        done = closing ? model.ok() : model.apply();
     }
-    // An empty field is a number being typed; anything else that is no number is reported.
-    if (!taken && !text.empty()) {
-        int whole = 0;
-        double number = 0;
-        if (integer) ExchangeInteger(id, whole);
-        else ExchangeNumber(id, number);
+    // An edit without a number gets the focus back, with its text selected.
+    const int unreadable = model.samplesUnreadable() ? IDC_AUDIO_OUTPUT_SAMPLES
+                           : model.latencyUnreadable() ? IDC_AUDIO_OUTPUT_MS : 0;
+    if (unreadable && hwnd()) {
+        if (HWND edit = GetDlgItem(hwnd(), unreadable)) {
+            SetFocus(edit);
+            SendMessageW(edit, EM_SETSEL, 0, -1);
+        }
     }
-    return taken;
+    return done;
 }
+
 
 bool CPropAudioDevicesDlg::OnCommand(WORD id, WORD code, HWND) {
     if (updating) return true;
@@ -92,20 +97,18 @@ bool CPropAudioDevicesDlg::OnCommand(WORD id, WORD code, HWND) {
         case IDC_AUDIO_OUTPUT_RIGHT: if (selected) model.selectOutputChannel(AudioSettingsModel::Side::Right, Selection(id)); break;
         case IDC_AUDIO_OUTPUT_SAMPLES:
             if (code != EN_CHANGE) return true;
-            TypedInto(id, &AudioSettingsModel::editSamples, true);
+            // A text on its way to a number ("", ".", "0.") is checked when it is applied.
+            model.editSamples(ItemText(id));
             typingIn = id;
             break;
         case IDC_AUDIO_OUTPUT_MS:
             if (code != EN_CHANGE) return true;
-            TypedInto(id, &AudioSettingsModel::editLatency, false);
+            model.editLatency(ItemText(id));
             typingIn = id;
             break;
         case IDC_AUDIO_CONTROLPANEL: if (code == BN_CLICKED) model.pressControlPanel(); break;
         case IDC_AUDIO_APPLY:
-            if (code == BN_CLICKED) {
-                WaitCursor wait;
-                model.apply();
-            }
+            if (code == BN_CLICKED) Apply(false);
             break;
         default: return false;
     }
@@ -119,7 +122,6 @@ INT_PTR CPropAudioDevicesDlg::OnMessage(UINT message, WPARAM, LPARAM lParam, boo
     if (const int samples = UpSteps(lParam, IDC_AUDIO_OUTPUT_SAMPLES_SPIN)) {
         model.stepSamples(samples);
     } else if (const int tenths = UpSteps(lParam, IDC_AUDIO_OUTPUT_MS_SPIN)) {
-        WaitCursor wait;
         model.stepLatency(tenths);
     } else {
         return 0;
@@ -130,11 +132,12 @@ INT_PTR CPropAudioDevicesDlg::OnMessage(UINT message, WPARAM, LPARAM lParam, boo
 }
 
 void CPropAudioDevicesDlg::OnOK() {
-    {
-        WaitCursor wait;
-        model.ok();
+    // After a failed Apply the window stays, showing the choice that runs again.
+    if (Apply(true)) {
+        Close();
+    } else if (hwnd()) {
+        ShowControls();
     }
-    Close();
 }
 
 }  // namespace vl::dialogs

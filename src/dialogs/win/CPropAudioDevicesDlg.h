@@ -1,7 +1,7 @@
 #pragma once
-// CPropAudioDevicesDlg: the modeless "Audio Settings" window. AudioSettingsModel works on the
-// back ends' device records and restarts the engine on Apply; the window binds the type, device
-// and channel lists, the buffer-size edits and spins and the buttons to it.
+// CPropAudioDevicesDlg: the modeless "Audio Settings" window. AudioSettingsModel holds the
+// choices and hands them to the back ends' device records and the engine on Apply; the window
+// binds the type, device and channel lists, the buffer-size edits and spins and the buttons.
 
 #include <windows.h>
 
@@ -24,7 +24,8 @@ protected:
 private:
     // Brings every control up to date; the edit being typed in keeps its text.
     void ShowControls(int typingIn = 0);
-    bool TypedInto(int id, bool (AudioSettingsModel::*edit)(std::wstring_view), bool integer);
+    // Apply (or OK when closing) with the wait cursor; true when the new choice runs.
+    bool Apply(bool closing);
 
     AudioSettingsModel model;
 };

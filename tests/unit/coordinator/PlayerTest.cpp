@@ -6,10 +6,12 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <vector>
 
 #include "CoordinatorRig.h"
 #include "platform/FileIO.h"
+#include "platform/Text.h"
 #include "player/AudioFile.h"
 #include "player/PlayerCore.h"
 #include "support/ProbeModule.h"
@@ -337,6 +339,71 @@ TEST(Recorder, RecordingIsSavedAsA16BitWavAtTheDeviceRate) {
     EXPECT_EQ(left[5], std::trunc(0.25f * 32767.0f) / 32768.0f);
     EXPECT_EQ(right[5], std::trunc(-0.25f * 32767.0f) / 32768.0f);
     file.reset();
+}
+
+// Failing first: "16 min" at 96 kHz touched all 737 MB at the start, a pause of about 450 ms.
+TEST(Recorder, MemoryIsMadeReadyInStepsAheadOfTheRecording) {
+    PlayerRig p(1000.0);
+    const uint32_t lead = vl::kRecordReserveLeadSeconds * 1000;
+    struct Step {
+        uint32_t recorded;  // frames recorded when the timer reserves
+        uint32_t reserved;  // frames ready afterwards
+    };
+    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 100000));
+    EXPECT_EQ(p.rig.host.recordCapacity, 100000u);
+    EXPECT_EQ(p.rig.host.recordReserved.load(), lead) << "only the lead at the start";
+    for (const Step& s : {Step{0, lead}, Step{500, lead + 500}, Step{20000, lead + 20000}, Step{90000, 100000u},
+                          Step{100000, 100000u}}) {
+        p.rig.host.recordedFrames = s.recorded;
+        p.rig.host.ReserveRecording();
+        EXPECT_EQ(p.rig.host.recordReserved.load(), s.reserved) << s.recorded;
+    }
+    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 100000));
+    EXPECT_EQ(p.rig.host.recordReserved.load(), lead);
+    p.rig.host.ReserveRecording(true);
+    EXPECT_EQ(p.rig.host.recordReserved.load(), 100000u) << "an offline render takes all at once";
+    // The process cycle stores only into what is ready.
+    p.rig.host.FreeRecording();
+    EXPECT_EQ(p.rig.host.recordReserved.load(), 0u);
+    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 100000));
+    p.rig.host.recordReserved.store(100);
+    ASSERT_TRUE(p.rig.startAndPump(3));
+    EXPECT_EQ(p.rig.host.recordedFrames.get(), 100u);
+    p.rig.host.ReserveRecording();
+    p.rig.backend.pump(64);
+    EXPECT_EQ(p.rig.host.recordedFrames.get(), 164u);
+    p.rig.host.StopAudioEngine();
+}
+
+// Failing first: at the end of a session the take was dropped without a word.
+TEST(Recorder, TheEndOfASessionSavesTheTakeBesideTheState) {
+    const ScratchDir dir("player-session-end");
+    PlayerRig p(48000.0);
+    std::wstring folder = vl::platform::pathToWide(dir.path());
+    folder += static_cast<wchar_t>(fs::path::preferred_separator);
+    p.rig.settingsStore.setRootString(*p.rig.settings, L"contentpath", folder);
+    EXPECT_FALSE(p.rig.host.SaveRecordingForSessionEnd()) << "nothing recorded";
+    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 128));
+    ASSERT_TRUE(p.rig.startAndPump(2));
+    p.rig.host.StopAudioEngine();
+    const auto first = p.rig.host.SaveRecordingForSessionEnd();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->parent_path(), dir.path());
+    EXPECT_TRUE(std::regex_match(first->filename().string(),
+                                 std::regex(R"(Recording \d{4}-\d\d-\d\d \d\d-\d\d-\d\d\.wav)")))
+        << first->filename().string();
+    std::unique_ptr<vl::VLAudioFileBase> file;
+    EXPECT_EQ(vl::OpenAudioFile(file, *first), 128u);
+    file.reset();
+    EXPECT_EQ(p.rig.host.recordLeft, nullptr) << "freed once saved";
+    // A second take within the same second keeps the first.
+    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 64));
+    ASSERT_TRUE(p.rig.startAndPump(1));
+    p.rig.host.StopAudioEngine();
+    const auto second = p.rig.host.SaveRecordingForSessionEnd();
+    ASSERT_TRUE(second);
+    EXPECT_NE(*second, *first);
+    EXPECT_TRUE(fs::exists(*first));
 }
 
 namespace {

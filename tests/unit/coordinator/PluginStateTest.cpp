@@ -1,8 +1,12 @@
-// The plug-in's state file "saved.chunk" in the folder named by "contentpath".
+// The plug-in's state: "saved.chunk" or "saved.parameters", in the folder named by "contentpath"
+// or in the effect's own folder under the per-user data folder.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <initializer_list>
+#include <string>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -10,6 +14,7 @@
 #include <vector>
 
 #include "CoordinatorRig.h"
+#include "host/ParameterState.h"
 #include "platform/FileIO.h"
 #include "platform/Text.h"
 #include "support/ProbeModule.h"
@@ -53,10 +58,37 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); 
 
 namespace {
 
+// Points the per-user data folder at a scratch folder for the life of a test.
+class UserDataFolder {
+public:
+    explicit UserDataFolder(const fs::path& folder) { set(vl::platform::pathToWide(folder)); }
+    ~UserDataFolder() { set(L""); }
+
+private:
+    static void set(const std::wstring& value) {
+#ifdef _WIN32
+        _wputenv_s(L"APPDATA", value.c_str());
+#else
+        if (value.empty()) unsetenv("XDG_DATA_HOME");
+        else setenv("XDG_DATA_HOME", vl::platform::wideToUtf8(value).c_str(), 1);
+#endif
+    }
+};
+
 struct StateRig {
-    StateRig() {
+    explicit StateRig(int32_t flags = vst::effFlagsCanReplacing) {
+        probe.config().flags = flags;
         loaded = rig.slot.load(probe.path()) == vl::LoadResult::Loaded;
         rig.link();
+    }
+    // The effect's own state folder when no "contentpath" exists.
+    fs::path userFolder() const { return dir / "data" / "Vorlane" / "Test Effect"; }
+    void setParameters(std::initializer_list<float> values, int32_t programs = 0, int32_t program = 0) {
+        probe.config().numParams = static_cast<int32_t>(values.size());
+        probe.config().numPrograms = programs;
+        probe.config().program = program;
+        int i = 0;
+        for (float v : values) probe.config().params[i++] = v;
     }
     void setContentPath(const fs::path& folder, bool trailingSeparator = true) {
         std::wstring text = vl::platform::pathToWide(folder);
@@ -73,6 +105,7 @@ struct StateRig {
     }
     ScratchDir scratch{"state"};
     const fs::path& dir = scratch.path();
+    UserDataFolder dataFolder{dir / "data"};
     ProbeModule probe;
     CoordinatorRig rig;
     bool loaded = false;
@@ -119,17 +152,22 @@ TEST(PluginState, EmptyFileIsStillHandedOver) {
     EXPECT_FALSE(s.probe.lastCall(vst::effSetChunk)->ptrIsNull);
 }
 
-TEST(PluginState, WithoutContentPathNothingIsReadOrWritten) {
+// Failing first: without "contentpath" the state used to be neither written nor read.
+TEST(PluginState, WithoutContentPathTheUserFolderKeepsTheState) {
     StateRig s;
+    // A missing file leaves the plug-in as it is.
+    s.rig.host.LoadChunk();
+    EXPECT_EQ(s.probe.log().setChunkCalls, 0);
     s.setChunk("state");
     s.rig.host.SaveChunk();
+    EXPECT_EQ(s.fileText(s.userFolder() / "saved.chunk"), "state");
     s.rig.host.LoadChunk();
-    EXPECT_EQ(s.probe.lastCall(vst::effGetChunk), nullptr);
-    EXPECT_EQ(s.probe.log().setChunkCalls, 0);
-    // A missing file leaves the plug-in as it is.
-    s.setContentPath(s.dir);
-    s.rig.host.LoadChunk();
-    EXPECT_EQ(s.probe.log().setChunkCalls, 0);
+    EXPECT_EQ(s.probe.log().setChunkCalls, 1);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.probe.log().setChunk), 5), "state");
+    // "contentpath", where it exists, still wins; its folder is never created by the host.
+    s.setContentPath(s.dir / "missing");
+    s.rig.host.SaveChunk();
+    EXPECT_FALSE(fs::exists(s.dir / "missing"));
 }
 
 TEST(PluginState, ContentPathWithoutSeparatorPutsTheFileBesideTheFolder) {
@@ -179,4 +217,117 @@ TEST(PluginState, AStateTooLargeForMemoryIsSkippedSilently) {
     s.rig.host.LoadChunk();
     EXPECT_EQ(s.probe.log().setChunkCalls, 1);
     EXPECT_EQ(s.probe.log().setChunkSize, static_cast<int32_t>(big.size()));
+}
+
+TEST(PluginState, StateFolderNamesAreSafeFileNames) {
+    const struct {
+        const wchar_t* effect;
+        const wchar_t* folder;
+    } cases[] = {
+        {L"Probe E2E", L"Probe E2E"},      {L"A/B\\C:D", L"A_B_C_D"}, {L"What?*\"<>|", L"What______"},
+        {L"Trailing. . ", L"Trailing"},   {L"", L"_"},                 {L"...", L"_"},
+        {L"con", L"con_"},                 {L"NUL.synth", L"NUL.synth_"}, {L"COM7", L"COM7_"},
+        {L"COMPRESSOR", L"COMPRESSOR"},    {L"\u97f3\u8272", L"\u97f3\u8272"}, {L"tab\there", L"tab_here"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(vl::stateFolderName(c.effect), c.folder) << vl::platform::wideToUtf8(c.effect);
+}
+
+// Failing first: a plug-in without chunks lost every parameter at each restart.
+TEST(PluginState, APluginWithoutChunksGetsItsParametersAndProgramBack) {
+    StateRig s;
+    ASSERT_TRUE(s.loaded);
+    s.setParameters({0.25f, 0.5f, 1.0f, 0.0f}, 3, 2);
+    // The effect record was made before: tell it what the probe now has.
+    s.rig.slot.effect->numParams = 4;
+    s.rig.slot.effect->numPrograms = 3;
+    s.rig.host.SaveChunk();
+    EXPECT_FALSE(fs::exists(s.userFolder() / "saved.chunk"));
+    ASSERT_TRUE(fs::exists(s.userFolder() / "saved.parameters"));
+
+    s.setParameters({0.9f, 0.9f, 0.9f, 0.9f}, 3, 0);
+    s.rig.host.LoadChunk();
+    EXPECT_EQ(s.probe.log().setChunkCalls, 0);
+    EXPECT_EQ(s.probe.log().setProgramCalls, 1);
+    EXPECT_EQ(s.probe.config().program, 2);
+    const float expected[] = {0.25f, 0.5f, 1.0f, 0.0f};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(s.probe.config().params[i], expected[i]) << "parameter " << i;
+    // The program is chosen before the parameters, which would otherwise be overwritten by it.
+    const auto ops = s.probe.opcodes();
+    EXPECT_EQ(ops.back(), vst::effSetProgram);
+    EXPECT_EQ(s.probe.log().setParameterCalls, 4);
+}
+
+TEST(PluginState, APluginWithChunksKeepsOnlyItsChunk) {
+    StateRig s(vst::effFlagsCanReplacing | vst::effFlagsProgramChunks);
+    s.rig.slot.effect->numParams = 2;
+    s.setParameters({0.1f, 0.2f});
+    s.rig.host.SaveChunk();  // no chunk offered: nothing at all is written
+    EXPECT_FALSE(fs::exists(s.userFolder() / "saved.parameters"));
+    EXPECT_FALSE(fs::exists(s.userFolder() / "saved.chunk"));
+    s.setChunk("bank");
+    s.rig.host.SaveChunk();
+    EXPECT_EQ(s.fileText(s.userFolder() / "saved.chunk"), "bank");
+    EXPECT_FALSE(fs::exists(s.userFolder() / "saved.parameters"));
+}
+
+TEST(PluginState, ParameterFilesThatDoNotFitAreRefused) {
+    vl::ParameterState state;
+    state.uniqueId = 0x50726F62;
+    state.program = 1;
+    state.values = {0.5f, 0.75f};
+    const auto good = vl::encodeParameterState(state);
+    ASSERT_EQ(good.size(), 28u);
+    ASSERT_TRUE(vl::decodeParameterState(good));
+    EXPECT_EQ(vl::decodeParameterState(good)->values, state.values);
+    EXPECT_EQ(vl::decodeParameterState(good)->program, 1);
+
+    auto with = [&](size_t at, uint8_t byte) {
+        auto bytes = good;
+        bytes[at] = byte;
+        return bytes;
+    };
+    auto cut = good;
+    cut.pop_back();
+    auto longer = good;
+    longer.push_back(0);
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+    } bad[] = {
+        {"empty", {}},
+        {"wrong magic", with(0, 'X')},
+        {"later version", with(4, 2)},
+        {"count beyond the data", with(16, 3)},
+        {"huge count", with(19, 0x7F)},
+        {"cut short", cut},
+        {"trailing bytes", longer},
+    };
+    for (const auto& b : bad) EXPECT_FALSE(vl::decodeParameterState(b.bytes)) << b.name;
+}
+
+TEST(PluginState, StoredParametersOfAnotherPluginOrOutOfRangeAreNotApplied) {
+    StateRig s;
+    ASSERT_TRUE(s.loaded);
+    s.rig.slot.effect->numParams = 3;
+    s.setParameters({0.3f, 0.3f, 0.3f});
+    vl::ParameterState state;
+    state.uniqueId = s.rig.slot.effect->uniqueID;
+    state.program = 7;  // the probe has no programs: not sent
+    state.values = {2.0f, std::nanf(""), -1.0f, 0.5f /* beyond numParams */};
+    fs::create_directories(s.userFolder());
+    auto bytes = vl::encodeParameterState(state);
+    ASSERT_TRUE(vl::platform::writeFileAtomically(s.userFolder() / "saved.parameters", bytes.data(), bytes.size()));
+    s.rig.host.LoadChunk();
+    EXPECT_EQ(s.probe.log().setProgramCalls, 0);
+    EXPECT_EQ(s.probe.log().setParameterCalls, 2);
+    EXPECT_EQ(s.probe.config().params[0], 1.0f);
+    EXPECT_EQ(s.probe.config().params[1], 0.3f);
+    EXPECT_EQ(s.probe.config().params[2], 0.0f);
+
+    // Another plug-in's file under the same effect name: nothing is sent.
+    state.uniqueId += 1;
+    bytes = vl::encodeParameterState(state);
+    ASSERT_TRUE(vl::platform::writeFileAtomically(s.userFolder() / "saved.parameters", bytes.data(), bytes.size()));
+    s.rig.host.LoadChunk();
+    EXPECT_EQ(s.probe.log().setParameterCalls, 2);
 }

@@ -5,6 +5,9 @@
 
 #include "DialogRig.h"
 #include "dialogs/models/AudioSettingsModel.h"
+#include "platform/Text.h"
+
+#include <algorithm>
 
 using namespace vltest;
 using vl::AudioSettingsModel;
@@ -101,47 +104,116 @@ TEST(AudioSettingsModel, EnablingFollowsFamilyAndPlugin) {
     }
 }
 
-TEST(AudioSettingsModel, SpinsClampAndWriteTheRecord) {
-    DialogRig rig;
-    vl::AudioDeviceRecord* out = rig.wasapi.add(vl::kDeviceTypeWasapiExclusive, L"Out", false, false, 44100.0, 2, 9094);
+namespace {
+
+// An instrument on one exclusive-mode WASAPI output, the settings' current device.
+vl::AudioDeviceRecord* instrumentOnExclusiveOutput(DialogRig& rig, int channels = 2, uint32_t bufferSize = 512) {
+    vl::AudioDeviceRecord* out =
+        rig.wasapi.add(vl::kDeviceTypeWasapiExclusive, L"Out", false, false, 44100.0, channels, bufferSize);
     rig.settings->outputDevice = out;
     rig.makeInstrument();
     rig.load();
+    return out;
+}
+
+}  // namespace
+
+TEST(AudioSettingsModel, SpinsAndEditsClampAndReachTheRecordOnlyOnApply) {
+    DialogRig rig;
+    vl::AudioDeviceRecord* out = instrumentOnExclusiveOutput(rig, 2, 9094);
     AudioSettingsModel model(rig.backends, *rig.settings, rig.host, true, false, &rig.messages);
     model.initialise();
     EXPECT_EQ(model.samplesText(), L"9094");
 
     model.stepSamples(+5);
     EXPECT_EQ(model.outputBufferSamples(), 9096);
-    EXPECT_EQ(out->bufferSize, 9096u);
     EXPECT_TRUE(model.applyEnabled());
 
     ASSERT_TRUE(model.editSamples(L"3"));
     model.stepSamples(-5);
     EXPECT_EQ(model.outputBufferSamples(), 2);
-    EXPECT_EQ(out->bufferSize, 2u);
 
     ASSERT_TRUE(model.editSamples(L"512"));
     EXPECT_EQ(model.latencyText(), L"11.6");
     ASSERT_TRUE(model.editLatency(L"10"));
     EXPECT_EQ(model.outputBufferSamples(), 441);
-    EXPECT_EQ(out->bufferSize, 441u);
 
     ASSERT_TRUE(model.editLatency(L"0.4"));
     model.stepLatency(-5);
     EXPECT_DOUBLE_EQ(model.outputLatencyMs(), 0.2);
-    EXPECT_EQ(out->bufferSize, 8u);  // trunc(0.2 ms * 44.1)
+    EXPECT_EQ(model.outputBufferSamples(), 8);  // trunc(0.2 ms * 44.1)
     model.stepLatency(+1);
     EXPECT_EQ(model.latencyText(), L"0.3");
+    // Failing first: every step and edit used to be written into the running device's record.
+    EXPECT_EQ(out->bufferSize, 9094u);
 
     // What is not a number of the edit's kind changes nothing.
     EXPECT_FALSE(model.editSamples(L"12a"));
     EXPECT_FALSE(model.editSamples(L"-4"));
     EXPECT_FALSE(model.editLatency(L""));
-    EXPECT_EQ(out->bufferSize, 13u);  // from the 0.3 ms step
+    EXPECT_EQ(model.outputBufferSamples(), 13);  // from the 0.3 ms step
+    EXPECT_TRUE(rig.messages.shown.empty());
+    ASSERT_TRUE(model.editLatency(L"0.3"));
+    EXPECT_TRUE(model.apply());
+    EXPECT_EQ(out->bufferSize, 13u);
+    rig.host.StopAudioEngine();
 }
 
-TEST(AudioSettingsModel, ChannelChoicesGoIntoTheRecordsAtOnce) {
+// Failing first: "0.5" raised "Error getting Device Infos!" twice, ".5" "Enter a number." at once.
+TEST(AudioSettingsModel, TypingRaisesNoMessageAndApplyChecksTheText) {
+    struct Case {
+        std::vector<std::wstring> keys;  // the edit's text after each key
+        bool latency;
+        std::wstring applyMessage;  // empty = applied
+        int32_t samples;
+    };
+    const std::vector<Case> cases = {
+        {{L"0", L"0.", L"0.5"}, true, L"", 22},
+        {{L".", L".5"}, true, L"", 22},
+        {{L"1", L"1x"}, true, L"Enter a number.", 0},
+        {{L"", L"2", L"25", L"256"}, false, L"", 256},
+        {{L"2", L""}, false, L"Enter an integer.", 0},
+        {{L"-"}, false, L"Enter an integer.", 0},
+    };
+    for (const Case& c : cases) {
+        DialogRig rig;
+        vl::AudioDeviceRecord* out = instrumentOnExclusiveOutput(rig);
+        AudioSettingsModel model(rig.backends, *rig.settings, rig.host, true, false, &rig.messages);
+        model.initialise();
+        rig.wasapi.failQueries = true;  // no query may be needed while typing
+        for (const auto& key : c.keys) c.latency ? model.editLatency(key) : model.editSamples(key);
+        EXPECT_TRUE(rig.messages.shown.empty()) << vl::platform::wideToUtf8(c.keys.back());
+        rig.wasapi.failQueries = false;
+        const bool applied = model.apply();
+        EXPECT_EQ(applied, c.applyMessage.empty()) << vl::platform::wideToUtf8(c.keys.back());
+        if (applied) {
+            EXPECT_EQ(out->bufferSize, static_cast<uint32_t>(c.samples));
+        } else {
+            EXPECT_EQ(rig.messageTexts(), std::vector<std::wstring>{c.applyMessage});
+            EXPECT_EQ(out->bufferSize, 512u);
+            EXPECT_EQ(rig.asio.opens.load() + rig.wasapi.opens.load(), 0) << "nothing applied";
+            EXPECT_TRUE(c.latency ? model.latencyUnreadable() : model.samplesUnreadable());
+        }
+        rig.host.StopAudioEngine();
+    }
+}
+
+TEST(AudioSettingsModel, CancelledChoicesNeverReachTheRecordsOrTheNextSave) {
+    DialogRig rig;
+    vl::AudioDeviceRecord* out = instrumentOnExclusiveOutput(rig, 4);
+    {
+        AudioSettingsModel model(rig.backends, *rig.settings, rig.host, true, false, &rig.messages);
+        model.initialise();
+        model.editSamples(L"0");
+        model.selectOutputChannel(Side::Left, 3);
+    }  // Cancel
+    rig.settings->saveSettings();  // a save by another window
+    EXPECT_EQ(out->bufferSize, 512u);
+    EXPECT_EQ(out->leftChannel, 0);
+    EXPECT_NE(rig.savedHostValue(L"AudioDeviceOut Name"), L"<none>");
+}
+
+TEST(AudioSettingsModel, ChannelChoicesGoIntoTheRecordsOnApply) {
     DialogRig rig;
     vl::AudioDeviceRecord* in = rig.asio.add(vl::kDeviceTypeASIO, L"Card", true, false, 44100.0, 4);
     vl::AudioDeviceRecord* out = rig.asio.add(vl::kDeviceTypeASIO, L"Card", false, false, 44100.0, 4);
@@ -160,37 +232,67 @@ TEST(AudioSettingsModel, ChannelChoicesGoIntoTheRecordsAtOnce) {
 
     model.selectInputChannel(Side::Left, 1);
     model.selectInputChannel(Side::Right, 0);
+    model.selectOutputChannel(Side::Right, 3);
+    EXPECT_EQ(in->leftChannel, 2);
+    EXPECT_EQ(out->rightChannel, 1);
+    EXPECT_TRUE(model.applyEnabled());
+    ASSERT_TRUE(model.apply());
     EXPECT_EQ(in->leftChannel, 1);
     EXPECT_EQ(in->rightChannel, 0);
-    model.selectOutputChannel(Side::Right, 3);
     EXPECT_EQ(out->rightChannel, 3);
-    EXPECT_TRUE(model.applyEnabled());
+    rig.host.StopAudioEngine();
 
-    // Another device shows channels 0 and 1, and uses them.
+    // Another device shows channels 0 and 1, and uses them once applied.
     model.selectOutputDevice(1);
     EXPECT_EQ(model.outputChannels().left, 0);
     EXPECT_EQ(model.outputChannels().right, 1);
+    EXPECT_EQ(other->leftChannel, 3);
+    ASSERT_TRUE(model.apply());
     EXPECT_EQ(other->leftChannel, 0);
     EXPECT_EQ(other->rightChannel, 1);
+    rig.host.StopAudioEngine();
 }
 
-TEST(AudioSettingsModel, UnknownAsioDriversAreQueriedOnlyWithTheEngineStopped) {
-    for (bool input : {true, false}) {
+// Failing first: browsing to a second ASIO driver used to stop the running engine.
+TEST(AudioSettingsModel, BrowsingNeverStopsARunningEngine) {
+    struct Case {
+        const char* name;
+        uint32_t runningType;  // the family the engine runs on
+        uint32_t browsedType;  // the family of the device browsed to
+        bool input;
+        bool queried;          // the browsed device's details may be read
+    };
+    const Case cases[] = {
+        {"second ASIO input", vl::kDeviceTypeASIO, vl::kDeviceTypeASIO, true, false},
+        {"second ASIO output", vl::kDeviceTypeASIO, vl::kDeviceTypeASIO, false, false},
+        {"WASAPI beside ASIO", vl::kDeviceTypeASIO, vl::kDeviceTypeWasapiShared, false, true},
+        {"ASIO beside WASAPI", vl::kDeviceTypeWasapiShared, vl::kDeviceTypeASIO, false, true},
+    };
+    for (const Case& c : cases) {
         DialogRig rig;
-        rig.asio.add(vl::kDeviceTypeASIO, L"Running", true);
-        rig.settings->inputDevice = rig.asio.devices[0].get();
-        rig.settings->outputDevice = rig.asio.add(vl::kDeviceTypeASIO, L"Running", false);
-        rig.asio.add(vl::kDeviceTypeASIO, L"Second", input);
+        vltest::DeviceBackend& running = c.runningType == vl::kDeviceTypeASIO ? rig.asio : rig.wasapi;
+        vltest::DeviceBackend& browsed = c.browsedType == vl::kDeviceTypeASIO ? rig.asio : rig.wasapi;
+        rig.settings->inputDevice = running.add(c.runningType, L"Running", true);
+        rig.settings->outputDevice = running.add(c.runningType, L"Running", false);
+        browsed.add(c.browsedType, L"Second", true);
+        vl::AudioDeviceRecord* second = browsed.add(c.browsedType, L"Second", false);
         rig.load();
         ASSERT_TRUE(rig.host.StartAudioEngine());
         AudioSettingsModel model(rig.backends, *rig.settings, rig.host, false, false, &rig.messages);
-        model.initialise();  // the running driver's records are known: the engine keeps running
-        EXPECT_TRUE(rig.asio.running);
-
-        if (input) model.selectInputDevice(1);
-        else model.selectOutputDevice(1);
-        EXPECT_EQ(rig.asio.queriesWhileRunning, 0) << (input ? "input" : "output");
-        EXPECT_FALSE(rig.asio.running);
+        model.initialise();
+        // The Type list alone changes nothing; then the browsed family's devices.
+        for (size_t t = 0; t < model.types().size(); ++t) {
+            if (model.types()[t].type == c.browsedType) model.selectType(static_cast<int>(t));
+        }
+        const int index = static_cast<int>(std::find(model.outputs().devices.begin(), model.outputs().devices.end(),
+                                                     second) - model.outputs().devices.begin());
+        if (c.input) model.selectInputDevice(c.browsedType == c.runningType ? 1 : 0);
+        else model.selectOutputDevice(index);
+        EXPECT_EQ(rig.host.RunningDeviceType(), c.runningType) << c.name;
+        EXPECT_EQ(rig.asio.queriesWhileRunning, 0) << c.name;
+        EXPECT_EQ(c.input ? model.inputChannelsEnabled() : model.outputChannelsEnabled(), c.queried) << c.name;
+        EXPECT_TRUE(rig.messages.shown.empty()) << c.name;
+        rig.host.StopAudioEngine();
     }
 }
 
@@ -249,6 +351,41 @@ TEST(AudioSettingsModel, FailuresAreReportedAndApplyStaysEnabled) {
     EXPECT_EQ(rig.messageTexts(), (std::vector<std::wstring>{L"Unable to open ASIO Controlpanel!"}));
 }
 
+// Failing first: the failed choice was stored before the engine was tried.
+TEST(AudioSettingsModel, AFailedApplyPutsTheWorkingChoiceBack) {
+    DialogRig rig;
+    rig.settings->inputDevice = rig.wasapi.add(vl::kDeviceTypeWasapiShared, L"Mic", true);
+    vl::AudioDeviceRecord* speakers = rig.wasapi.add(vl::kDeviceTypeWasapiShared, L"Speakers", false, false, 44100.0, 4);
+    speakers->leftChannel = 2;
+    speakers->rightChannel = 3;
+    rig.settings->outputDevice = speakers;
+    vl::AudioDeviceRecord* card = rig.asio.add(vl::kDeviceTypeASIO, L"Card", false, false, 48000.0, 4, 256);
+    rig.makeInstrument();
+    rig.load();
+    ASSERT_TRUE(rig.host.StartAudioEngine());
+    rig.settings->saveSettings();
+    AudioSettingsModel model(rig.backends, *rig.settings, rig.host, true, false, &rig.messages);
+    model.initialise();
+    ASSERT_EQ(model.types().back().type, vl::kDeviceTypeASIO);
+    model.selectType(static_cast<int>(model.types().size()) - 1);
+    model.selectOutputChannel(Side::Left, 3);
+    rig.asio.failOpen = true;
+    EXPECT_FALSE(model.ok()) << "OK after a failed Apply keeps the window";
+    EXPECT_EQ(rig.messageTexts().back(), L"Couldn't start Audioengine");
+    EXPECT_EQ(rig.settings->outputDevice, speakers);
+    EXPECT_EQ(rig.savedHostValue(L"AudioDeviceOut Name"), L"Speakers");
+    EXPECT_EQ(card->leftChannel, 0) << "the failed device's record is as before";
+    EXPECT_EQ(card->bufferSize, 256u);
+    // The window shows the working choice again, and the engine runs on it.
+    EXPECT_EQ(model.types()[model.typeIndex()].type, vl::kDeviceTypeWasapiShared);
+    EXPECT_EQ(model.outputs().selectedDevice(), speakers);
+    EXPECT_EQ(model.outputChannels().left, 2);
+    EXPECT_EQ(rig.host.RunningDeviceType(), vl::kDeviceTypeWasapiShared);
+    EXPECT_EQ(rig.wasapi.opens.load(), 2);
+    EXPECT_TRUE(model.applyEnabled());
+    rig.host.StopAudioEngine();
+}
+
 TEST(AudioSettingsModel, AFamilyWithoutInputsLeavesNoInputOfAnotherFamily) {
     DialogRig rig;
     rig.settings->inputDevice = rig.directSound.add(vl::kDeviceTypeDirectSound, L"Mic", true);
@@ -274,7 +411,7 @@ TEST(AudioSettingsModel, OkRestartsOnlyAfterAChange) {
         AudioSettingsModel model(rig.backends, *rig.settings, rig.host, false, false, &rig.messages);
         model.initialise();
         if (change) model.selectOutputChannel(Side::Right, 0);
-        model.ok();
+        EXPECT_TRUE(model.ok());
         EXPECT_EQ(rig.asio.opens.load(), change ? 1 : 0);
     }
     // Opened after a failed engine start, Apply is on from the beginning.

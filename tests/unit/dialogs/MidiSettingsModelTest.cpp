@@ -71,7 +71,7 @@ TEST(MidiSettingsModel, EntriesIconsAndTheOutputFoundActive) {
     ASSERT_EQ(model.outputs().size(), 4u);
     EXPECT_EQ(model.outputs()[0].name, L"No Output");
     EXPECT_EQ(model.outputIndex(), 3);
-    EXPECT_EQ(m.storedOutputMarks(), (std::vector<bool>{false, false, false}));  // unmarked while open
+    EXPECT_EQ(m.storedOutputMarks(), (std::vector<bool>{true, false, true}));  // untouched while open
     EXPECT_TRUE(model.inputListEnabled());
     EXPECT_TRUE(model.outputListEnabled());
     EXPECT_FALSE(model.optionsEnabled());
@@ -94,7 +94,7 @@ TEST(MidiSettingsModel, ClockSyncMovesFromOneInputToAnother) {
     EXPECT_TRUE(model.applyEnabled());
 }
 
-TEST(MidiSettingsModel, OptionsWriteTheSelectedInputsSettingsRecord) {
+TEST(MidiSettingsModel, OptionsReachTheSelectedInputsSettingsRecordOnApply) {
     MidiRig m;
     MidiSettingsModel model = m.open();
     // Without an input nothing is written, yet Apply is enabled; the delay alone needs one.
@@ -116,6 +116,9 @@ TEST(MidiSettingsModel, OptionsWriteTheSelectedInputsSettingsRecord) {
     for (int i = 0; i < 3; ++i) model.stepDelay(+1);
     EXPECT_EQ(model.delayText(), L"3");
     const vl::MidiDeviceRecord* r = m.stored(L"In 2", true);
+    EXPECT_FALSE(r->syncWhilePlaying || r->filterCCMessages || r->filterProgramChanges) << "not before Apply";
+    EXPECT_EQ(r->delay, 0);
+    ASSERT_TRUE(model.apply());
     EXPECT_TRUE(r->syncWhilePlaying && r->filterCCMessages && r->filterProgramChanges);
     EXPECT_EQ(r->channel, 16);
     EXPECT_EQ(r->keyboardRangeLeft, 60);
@@ -125,6 +128,7 @@ TEST(MidiSettingsModel, OptionsWriteTheSelectedInputsSettingsRecord) {
 
     model.selectInput(0);
     model.stepDelay(-1);
+    model.apply();
     EXPECT_EQ(m.stored(L"In 0", true)->delay, -1);
     EXPECT_EQ(model.keyOnInputList(vl::ListKey::Up, 0), -1);
     EXPECT_FALSE(model.optionsEnabled());
@@ -188,6 +192,34 @@ TEST(MidiSettingsModel, OkAndCancelKeepTheOutputChoice) {
         model.cancel();
         EXPECT_EQ(m.storedOutputMarks(), (std::vector<bool>{false, false, true}));
     }
+}
+
+// Failing first: opening unmarked every output, so a save by another window stored none.
+TEST(MidiSettingsModel, SavesByOtherWindowsCarryNoUnappliedEdit) {
+    MidiRig m;
+    m.stored(L"Out 1", false)->active = true;
+    m.engineOutput(1)->active = true;
+    MidiSettingsModel model = m.open();
+    model.selectOutput(0);  // "No Output", not applied
+    model.selectInput(0);
+    model.setActive(false);
+    model.setSync(true);
+    model.selectChannel(5);
+    const int closes = m.rig.midi.closeCalls;
+    m.rig.settings->saveSettings();  // Tempo closed, a player option, Audio Settings' Apply
+    EXPECT_EQ(m.storedOutputMarks(), (std::vector<bool>{false, true, false}));
+    EXPECT_TRUE(m.engineOutput(1)->active);
+    const vl::MidiDeviceRecord* in0 = m.stored(L"In 0", true);
+    EXPECT_TRUE(in0->active);
+    EXPECT_FALSE(in0->sync);
+    EXPECT_EQ(in0->channel, 0);
+    EXPECT_EQ(m.rig.midi.closeCalls, closes);
+    // The dialog still shows its edits; Cancel drops them and shows the records again.
+    EXPECT_EQ(model.inputs()[0].icon, MidiStateIcon::Inactive);
+    model.cancel();
+    EXPECT_EQ(model.inputs()[0].icon, MidiStateIcon::Active);
+    EXPECT_EQ(model.outputIndex(), 2);
+    EXPECT_EQ(m.storedOutputMarks(), (std::vector<bool>{false, true, false}));
 }
 
 TEST(MidiSettingsModel, APluginWithoutMidiGetsDisabledLists) {

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "DialogRig.h"
@@ -275,4 +277,85 @@ TEST(PlayerWindowModel, ClosingStopsThePlayerAndOffersTheRecording) {
     EXPECT_EQ(p.rig.host.recorderState.load(), vl::Stopped);
     EXPECT_EQ(p.rig.messageTexts(), (std::vector<std::wstring>{L"Would you like to save the record?"}));
     EXPECT_TRUE(p.rig.settings->openPlayerOnStartup);
+}
+
+// A sink whose answer to the save question runs the window's timer first, as the question's
+// own message loop does.
+class TickingSink : public vl::platform::MessageSink {
+public:
+    std::function<void()> duringQuestion;
+    int questions = 0;
+    int openQuestions = 0;
+    int mostOpen = 0;
+    Answer show(const vl::platform::UserMessage& message) override {
+        if (message.text != std::wstring(vl::kSaveRecordQuestionText)) return Answer::Ok;
+        ++questions;
+        mostOpen = std::max(mostOpen, ++openQuestions);
+        if (duringQuestion) duringQuestion();
+        --openQuestions;
+        return Answer::No;
+    }
+};
+
+// Failing first: the timer raised a second save question inside the first.
+TEST(PlayerWindowModel, AtMostOneSaveQuestionAtATime) {
+    PlayerRig p;
+    p.rig.settings->samplePath = vl::platform::pathToWide(writeWav(p.dir / "a.wav", 1000, 1000));
+    p.rig.settings->sampleRecordOption = vl::RecordWithPlayStop;
+    TickingSink sink;
+    PlayerWindowModel model(p.rig.host, *p.rig.settings, false, &sink, &p.chooser);
+    ASSERT_TRUE(model.initialise());
+    model.togglePlay();
+    ASSERT_TRUE(model.recording());
+    p.rig.host.recordedFrames = 10;
+    p.rig.host.playbackEnded = true;  // the file ends while the question is open
+    sink.duringQuestion = [&] {
+        model.timerTick();
+        model.timerTick();
+        model.offerRecording();  // Exit pressed meanwhile
+    };
+    model.offerRecording();
+    EXPECT_EQ(sink.questions, 1);
+    EXPECT_EQ(sink.mostOpen, 1);
+    EXPECT_FALSE(model.recording());
+    model.timerTick();  // the answer given, the player's end is taken up
+    EXPECT_FALSE(model.playing());
+    EXPECT_EQ(sink.questions, 1);
+}
+
+TEST(PlayerWindowModel, ExitWhileRecordingAsksAndSaves) {
+    for (bool recording : {false, true}) {
+        PlayerRig p;
+        PlayerWindowModel& model = p.open();
+        p.rig.messages.answer = Answer::Yes;
+        p.chooser.answers = {p.dir / "exit.wav"};
+        if (recording) {
+            model.toggleRecording();
+            p.rig.host.recordedFrames = 100;
+        }
+        model.offerRecording();
+        EXPECT_EQ(p.rig.messages.shown.size(), recording ? 1u : 0u);
+        EXPECT_EQ(fs::exists(p.dir / "exit.wav"), recording);
+        EXPECT_FALSE(model.recording());
+    }
+}
+
+// Failing first: a path longer than the settings read back was stored and lost at the next start.
+TEST(PlayerWindowModel, ASamplePathTooLongToReadBackIsNotStored) {
+    PlayerRig p;
+    const fs::path shortPath = writeWav(p.dir / "short.wav", 100, 1000);
+    fs::path longFolder = p.dir.path();
+    while (vl::platform::pathToWide(longFolder).size() < 520) longFolder /= std::string(60, 'd');
+    std::error_code ec;
+    fs::create_directories(longFolder, ec);
+    if (ec) GTEST_SKIP() << "the file system takes no path this long";
+    const fs::path longPath = writeWav(longFolder / "long.wav", 100, 1000);
+    PlayerWindowModel& model = p.open();
+    ASSERT_TRUE(model.loadFile(shortPath));
+    EXPECT_EQ(p.rig.savedHostValue(L"samplePath"), vl::platform::pathToWide(shortPath));
+    ASSERT_TRUE(model.loadFile(longPath)) << "it plays all the same";
+    EXPECT_EQ(model.controls().fileName, L"long.wav");
+    ASSERT_EQ(p.rig.messages.shown.size(), 1u);
+    EXPECT_EQ(p.rig.messages.shown[0].text, vl::kSamplePathTooLongText);
+    EXPECT_EQ(p.rig.savedHostValue(L"samplePath"), vl::platform::pathToWide(shortPath)) << "the last one that can be read";
 }
