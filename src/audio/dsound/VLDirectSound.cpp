@@ -81,6 +81,16 @@ struct VLDirectSound::Session {
 
 namespace {
 
+// Capture and playback buffers lock alike.
+template <class Buffer>
+bool lockRegion(Buffer* buffer, uint32_t offset, uint32_t bytes, dsound::Region& r) {
+    DWORD b1 = 0, b2 = 0;
+    const bool ok = SUCCEEDED(buffer->Lock(offset, bytes, &r.part1, &b1, &r.part2, &b2, 0));
+    r.bytes1 = b1;
+    r.bytes2 = b2;
+    return ok;
+}
+
 // The loop's view of one session's buffers.
 class SessionBuffers final : public dsound::Buffers {
 public:
@@ -101,21 +111,13 @@ public:
         return ok;
     }
     bool lockCapture(uint32_t offset, uint32_t bytes, dsound::Region& r) override {
-        DWORD b1 = 0, b2 = 0;
-        const bool ok = SUCCEEDED(s.captureBuffer->Lock(offset, bytes, &r.part1, &b1, &r.part2, &b2, 0));
-        r.bytes1 = b1;
-        r.bytes2 = b2;
-        return ok;
+        return lockRegion(s.captureBuffer.get(), offset, bytes, r);
     }
     bool unlockCapture(const dsound::Region& r) override {
         return SUCCEEDED(s.captureBuffer->Unlock(r.part1, r.bytes1, r.part2, r.bytes2));
     }
     bool lockPlay(uint32_t offset, uint32_t bytes, dsound::Region& r) override {
-        DWORD b1 = 0, b2 = 0;
-        const bool ok = SUCCEEDED(s.playBuffer->Lock(offset, bytes, &r.part1, &b1, &r.part2, &b2, 0));
-        r.bytes1 = b1;
-        r.bytes2 = b2;
-        return ok;
+        return lockRegion(s.playBuffer.get(), offset, bytes, r);
     }
     bool unlockPlay(const dsound::Region& r) override {
         return SUCCEEDED(s.playBuffer->Unlock(r.part1, r.bytes1, r.part2, r.bytes2));
