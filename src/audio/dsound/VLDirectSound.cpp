@@ -79,6 +79,59 @@ struct VLDirectSound::Session {
     }
 };
 
+namespace {
+
+// Capture and playback buffers lock alike.
+template <class Buffer>
+bool lockRegion(Buffer* buffer, uint32_t offset, uint32_t bytes, dsound::Region& r) {
+    DWORD b1 = 0, b2 = 0;
+    const bool ok = SUCCEEDED(buffer->Lock(offset, bytes, &r.part1, &b1, &r.part2, &b2, 0));
+    r.bytes1 = b1;
+    r.bytes2 = b2;
+    return ok;
+}
+
+// The loop's view of one session's buffers.
+class SessionBuffers final : public dsound::Buffers {
+public:
+    explicit SessionBuffers(VLDirectSound::Session& s) : s(s) {}
+
+    void waitNotification(uint32_t ms) override { WaitForMultipleObjects(dsound::kBlockCount, s.events, FALSE, ms); }
+    bool captureReadPosition(uint32_t& position) override {
+        DWORD capture = 0, read = 0;
+        const bool ok = SUCCEEDED(s.captureBuffer->GetCurrentPosition(&capture, &read));
+        position = read;
+        return ok;
+    }
+    bool playCursors(uint32_t& play, uint32_t& write) override {
+        DWORD p = 0, w = 0;
+        const bool ok = SUCCEEDED(s.playBuffer->GetCurrentPosition(&p, &w));
+        play = p;
+        write = w;
+        return ok;
+    }
+    bool lockCapture(uint32_t offset, uint32_t bytes, dsound::Region& r) override {
+        return lockRegion(s.captureBuffer.get(), offset, bytes, r);
+    }
+    bool unlockCapture(const dsound::Region& r) override {
+        return SUCCEEDED(s.captureBuffer->Unlock(r.part1, r.bytes1, r.part2, r.bytes2));
+    }
+    bool lockPlay(uint32_t offset, uint32_t bytes, dsound::Region& r) override {
+        return lockRegion(s.playBuffer.get(), offset, bytes, r);
+    }
+    bool unlockPlay(const dsound::Region& r) override {
+        return SUCCEEDED(s.playBuffer->Unlock(r.part1, r.bytes1, r.part2, r.bytes2));
+    }
+    bool startPlayback() override { return SUCCEEDED(s.playBuffer->Play(0, 0, DSBPLAY_LOOPING)); }
+    uint64_t nowMs() override { return GetTickCount64(); }
+    void sleepMs(uint32_t ms) override { Sleep(ms); }
+
+private:
+    VLDirectSound::Session& s;
+};
+
+}  // namespace
+
 VLDirectSound::VLDirectSound() {
     devices.clear();
     module = LoadLibraryW(L"dsound.dll");
@@ -179,62 +232,6 @@ bool VLDirectSound::openSession(AudioDeviceRecord* input, AudioDeviceRecord& out
     return allocatePlanes(output.bufferSize);
 }
 
-bool VLDirectSound::runLoop(Session& s, RenderBlockProc callback, void* user) {
-    const dsound::Ring& ring = s.ring;
-    uint32_t readOffset = 0, writeOffset = 0;
-    bool playing = !s.withInput;
-    for (;;) {
-        WaitForMultipleObjects(dsound::kBlockCount, s.events, FALSE, ring.waitMs);
-        // Poll until the device has passed the block. Without input the play cursor is asked,
-        // not the write cursor: the region between the two may not have been mixed yet, and a
-        // block rewritten there would sometimes be heard a ring early. The poll spins briefly,
-        // then yields a millisecond at a time (a spin at time-critical priority keeps the
-        // driver's own thread, which moves the position, from running), and gives up when the
-        // position stops moving.
-        const ULONGLONG pollStart = GetTickCount64();
-        for (uint32_t polls = 0;; ++polls) {
-            DWORD capturePos = 0, readPos = 0, playPos = 0, writePos = 0;
-            const HRESULT hr = s.withInput ? s.captureBuffer->GetCurrentPosition(&capturePos, &readPos)
-                                           : s.playBuffer->GetCurrentPosition(&playPos, &writePos);
-            if (FAILED(hr) || dsound::blockReady(ring, s.withInput ? readPos : playPos, readOffset)) break;
-            if (GetTickCount64() - pollStart > kStallMs) return false;
-            if (polls >= kSpinPolls) Sleep(1);
-        }
-
-        void* in1 = nullptr;
-        void* in2 = nullptr;
-        DWORD inBytes1 = 0, inBytes2 = 0;
-        if (s.withInput) {
-            if (FAILED(s.captureBuffer->Lock(readOffset, ring.blockBytes, &in1, &inBytes1, &in2, &inBytes2, 0))) break;
-            interleaved::int16ToChosenPlanes(static_cast<const int16_t*>(in1), 2, interleaved::InputChannels{},
-                                             leftPlane, rightPlane, inBytes1 / 4);
-        }
-        void* out1 = nullptr;
-        void* out2 = nullptr;
-        DWORD outBytes1 = 0, outBytes2 = 0;
-        if (FAILED(s.playBuffer->Lock(writeOffset / 4 * 4, ring.blockBytes, &out1, &outBytes1, &out2, &outBytes2, 0))) {
-            if (s.withInput) s.captureBuffer->Unlock(in1, inBytes1, in2, inBytes2);
-            break;
-        }
-        bool keepGoing = true;
-        if (!s.withInput || inBytes1 >= outBytes1) {
-            keepGoing = callback(planePair, planePair, outBytes1 / 4, user);
-            if (keepGoing)
-                interleaved::planesToInt16(leftPlane, rightPlane, static_cast<int16_t*>(out1), 2, 0, 1, outBytes1 / 4);
-        }
-        const bool unlocked = SUCCEEDED(s.playBuffer->Unlock(out1, outBytes1, out2, outBytes2)) &&
-                              (!s.withInput || SUCCEEDED(s.captureBuffer->Unlock(in1, inBytes1, in2, inBytes2)));
-        if (!keepGoing || !unlocked) break;
-        if (!playing && writeOffset > 3) {
-            if (FAILED(s.playBuffer->Play(0, 0, DSBPLAY_LOOPING))) break;
-            playing = true;
-        }
-        readOffset = (readOffset + ring.blockBytes) % ring.ringBytes;
-        writeOffset = dsound::advance(ring, writeOffset);
-    }
-    return true;
-}
-
 bool VLDirectSound::openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output, RenderBlockProc callback,
                                  void* user) {
     stop();
@@ -243,7 +240,15 @@ bool VLDirectSound::openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* ou
     bool ok = false;
     {
         Session s;
-        if (openSession(input, *output, s)) ok = runLoop(s, callback, user);
+        if (openSession(input, *output, s)) {
+            // A failure inside the loop is reported by the loop; the start itself succeeded.
+            SessionBuffers buffers(s);
+            const interleaved::InputChannels chosen =
+                input ? interleaved::chooseInputChannels(2, input->leftChannel, input->rightChannel)
+                      : interleaved::InputChannels{};
+            runLoop(buffers, s.ring, s.withInput, chosen, callback, user);
+            ok = true;
+        }
         s.close();
     }
     freePlanes();

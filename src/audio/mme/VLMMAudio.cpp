@@ -1,5 +1,6 @@
 #include "audio/mme/VLMMAudio.h"
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -8,7 +9,6 @@
 namespace vl {
 
 VLMMAudio::VLMMAudio() {
-    InitializeCriticalSection(&lock);
     devices.clear();
     enumerate();
 }
@@ -16,7 +16,6 @@ VLMMAudio::VLMMAudio() {
 VLMMAudio::~VLMMAudio() {
     stop();
     closeDevice();
-    DeleteCriticalSection(&lock);
 }
 
 namespace {
@@ -80,26 +79,27 @@ bool VLMMAudio::openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output
         closeDevice();
         return false;
     }
+    bool failed = false;
     for (;;) {
+        // There is no input: the planes are silence before every block.
+        std::fill_n(leftPlane, output->bufferSize, 0.0f);
+        std::fill_n(rightPlane, output->bufferSize, 0.0f);
         if (!callback(planePair, planePair, output->bufferSize, user)) break;
-        if (writeBlock(leftPlane, rightPlane, output->bufferSize) < 0) break;
+        if (!open || !ring.write(*this, leftPlane, rightPlane, output->bufferSize)) {
+            failed = true;
+            break;
+        }
     }
     closeDevice();
+    if (failed) reportDeviceEvent(DeviceEvent::Failed);
     for (int i = 0; i < kCloseNoticePolls && running.load(std::memory_order_acquire); ++i) Sleep(kCloseNoticePollMs);
     return true;
 }
 
 bool VLMMAudio::openDevice(const WAVEFORMATEX& format, uint32_t blockFrames, UINT deviceNumber) {
-    EnterCriticalSection(&lock);
-    waiting = false;
-    allPlayed = false;
-    fillIndex = 0;
-    returnIndex = 0;
-    queued = 0;
-    LeaveCriticalSection(&lock);
-    fillPosition = 0;
     waveFormat = format;
-    bufferBytes = mme::headerBytes(format.wBitsPerSample, format.nChannels, blockFrames);
+    const uint32_t bufferBytes = mme::headerBytes(format.wBitsPerSample, format.nChannels, blockFrames);
+    ring.reset(bufferBytes);
     event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!event) return false;
 
@@ -114,129 +114,71 @@ bool VLMMAudio::openDevice(const WAVEFORMATEX& format, uint32_t blockFrames, UIN
         closeDevice();
         return false;
     }
-    for (Header& h : headers) {
+    for (int32_t i = 0; i < mme::kHeaderCount; ++i) {
+        Header& h = headers[i];
         h.buffer.reset(new (std::nothrow) uint8_t[bufferBytes]());
         h.header = WAVEHDR{};
+        h.back.store(false, std::memory_order_relaxed);
         if (!h.buffer) {
             closeDevice();
             return false;
         }
         h.header.lpData = reinterpret_cast<LPSTR>(h.buffer.get());
         h.header.dwBufferLength = bufferBytes;
+        h.header.dwUser = static_cast<DWORD_PTR>(i);
         if (waveOutPrepareHeader(device, &h.header, sizeof h.header) != MMSYSERR_NOERROR) {
             closeDevice();
             return false;
         }
     }
     open = true;
-    paused = true;
     return true;
 }
 
-bool VLMMAudio::waitForHeader() {
-    // Called with waiting set under the lock; the callback clears it and signals.
-    return WaitForSingleObject(event, kHeaderWaitMs) == WAIT_OBJECT_0;
+uint8_t* VLMMAudio::buffer(int32_t index) { return headers[index].buffer.get(); }
+
+bool VLMMAudio::send(int32_t index, uint32_t bytes) {
+    Header& h = headers[index];
+    h.back.store(false, std::memory_order_relaxed);
+    h.header.dwBufferLength = bytes;
+    return waveOutWrite(device, &h.header, sizeof h.header) == MMSYSERR_NOERROR;
 }
 
-int32_t VLMMAudio::writeBlock(const float* left, const float* right, uint32_t frames) {
-    if (!open) return -1;
-    EnterCriticalSection(&lock);
-    const bool dry = allPlayed;
-    LeaveCriticalSection(&lock);
-    if (dry) {
-        closeDevice();
-        return -1;
-    }
-    uint32_t done = 0;
-    while (done < frames) {
-        Header& h = headers[fillIndex];
-        if (!h.buffer) return -1;
-        const uint32_t room = (bufferBytes - fillPosition) / 4;
-        const uint32_t n = frames - done < room ? frames - done : room;
-        mme::writeStereoInt16(left + done, right + done, h.buffer.get() + fillPosition, n);
-        fillPosition += n * 4;
-        done += n;
-        if (fillPosition < bufferBytes) continue;
-
-        h.header.dwBufferLength = bufferBytes;
-        EnterCriticalSection(&lock);
-        queued += 1;
-        LeaveCriticalSection(&lock);
-        if (waveOutWrite(device, &h.header, sizeof h.header) != MMSYSERR_NOERROR) {
-            EnterCriticalSection(&lock);
-            queued -= 1;
-            LeaveCriticalSection(&lock);
-            closeDevice();
-            return -1;
-        }
-        fillPosition = 0;
-        if (paused && fillIndex >= mme::kPrerollIndex) {
-            paused = false;
-            waveOutRestart(device);
-        }
-        EnterCriticalSection(&lock);
-        fillIndex = mme::nextHeader(fillIndex);
-        const bool full = queued >= mme::kHeaderCount;
-        if (full) waiting = true;
-        LeaveCriticalSection(&lock);
-        if (full && !waitForHeader()) {
-            closeDevice();
-            return -1;
-        }
-    }
-    return static_cast<int32_t>(frames);
+bool VLMMAudio::returned(int32_t index) {
+    const Header& h = headers[index];
+    // The callback's flag orders the driver's write of the header's flags before this read.
+    return h.back.load(std::memory_order_acquire) && (h.header.dwFlags & WHDR_DONE) != 0;
 }
 
-void CALLBACK VLMMAudio::waveCallback(HWAVEOUT, UINT message, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
+bool VLMMAudio::waitForReturn(uint32_t ms) { return WaitForSingleObject(event, ms) == WAIT_OBJECT_0; }
+
+void VLMMAudio::restart() { waveOutRestart(device); }
+
+void CALLBACK VLMMAudio::waveCallback(HWAVEOUT, UINT message, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR) {
     auto* self = reinterpret_cast<VLMMAudio*>(instance);
     if (!self) return;
     switch (message) {
         case WOM_OPEN: self->running.store(true, std::memory_order_release); break;
         case WOM_CLOSE: self->running.store(false, std::memory_order_release); break;
-        case WOM_DONE: self->onDone(); break;
+        case WOM_DONE: {
+            // The header handed back is named by the driver, not assumed from the order sent.
+            const auto* header = reinterpret_cast<const WAVEHDR*>(p1);
+            if (header && header->dwUser < static_cast<DWORD_PTR>(mme::kHeaderCount))
+                self->headers[header->dwUser].back.store(true, std::memory_order_release);
+            SetEvent(self->event);
+            break;
+        }
         default: break;
     }
 }
 
-void VLMMAudio::onDone() {
-    EnterCriticalSection(&lock);
-    returnIndex = mme::nextHeader(returnIndex);
-    if (queued > 0) queued -= 1;
-    if (queued == 0) allPlayed = true;
-    const bool wake = waiting;
-    waiting = false;
-    LeaveCriticalSection(&lock);
-    if (wake) SetEvent(event);
-}
-
 void VLMMAudio::closeDevice() {
-    open = false;
     if (device) {
-        if (fillPosition > 0 && headers[fillIndex].buffer) {
-            // The partly filled header goes out with its shorter length.
-            waveOutRestart(device);
-            Header& h = headers[fillIndex];
-            h.header.dwBufferLength = fillPosition;
-            EnterCriticalSection(&lock);
-            queued += 1;
-            LeaveCriticalSection(&lock);
-            const bool sent = waveOutWrite(device, &h.header, sizeof h.header) == MMSYSERR_NOERROR;
-            EnterCriticalSection(&lock);
-            if (sent) fillIndex = mme::nextHeader(fillIndex);
-            else queued -= 1;
-            LeaveCriticalSection(&lock);
-            fillPosition = 0;
-        } else if (paused) {
-            waveOutRestart(device);  // a device still in pre-roll would never return its headers
-        }
-        paused = false;
-        // Wait, bounded per header, until every header sent has come back.
-        for (int guard = 0; guard <= mme::kHeaderCount; ++guard) {
-            EnterCriticalSection(&lock);
-            const bool pending = queued > 0;
-            if (pending) waiting = true;
-            LeaveCriticalSection(&lock);
-            if (!pending || !waitForHeader()) break;
+        if (open) {
+            // The partly filled header goes out with its shorter length, and every header sent
+            // is waited for, bounded per header.
+            ring.flush(*this);
+            ring.drain(*this);
         }
         waveOutReset(device);
         Sleep(100);
@@ -247,13 +189,12 @@ void VLMMAudio::closeDevice() {
         Sleep(50);
         device = nullptr;
     }
+    open = false;
     for (Header& h : headers) {
         h.buffer.reset();
         h.header = WAVEHDR{};
+        h.back.store(false, std::memory_order_relaxed);
     }
-    EnterCriticalSection(&lock);
-    waiting = false;
-    LeaveCriticalSection(&lock);
     if (event) {
         CloseHandle(event);
         event = nullptr;

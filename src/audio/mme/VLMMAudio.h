@@ -1,9 +1,10 @@
 #pragma once
 // VLMMAudio: the back end on the multimedia wave functions (Windows only). Output only: it
-// plays through one waveOut device with a ring of 21 wave headers, starting playback once 11
-// are queued; wave inputs are listed but never opened. The device loop runs on the thread that
-// calls openAndStart (the coordinator's engine thread); the driver's callback thread hands
-// played headers back. The lock guards the two ring indices and the two flags between them.
+// plays through one waveOut device with a ring of 21 wave headers (mme::HeaderRing), starting
+// playback once 11 are queued; wave inputs are listed but never opened, so the plug-in's input
+// is silence. The device loop runs on the thread that calls openAndStart (the coordinator's
+// engine thread); the driver's callback thread marks each header it hands back and wakes the
+// writer. No lock is shared between the two: each header's return is an atomic flag.
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -12,11 +13,12 @@
 #include <memory>
 
 #include "audio/AudioDevice.h"
+#include "audio/mme/WaveRing.h"
 #include "audio/mme/WaveWriter.h"
 
 namespace vl {
 
-class VLMMAudio : public VLAudioBase {
+class VLMMAudio : public VLAudioBase, private mme::WaveDevice {
 public:
     VLMMAudio();
     ~VLMMAudio() override;
@@ -28,7 +30,7 @@ public:
     bool queryDetails(AudioDeviceRecord* record, bool probe) override;
 
     // Bounds of the waits (milliseconds).
-    static constexpr DWORD kHeaderWaitMs = 2000;
+    static constexpr DWORD kHeaderWaitMs = mme::HeaderRing::kHeaderWaitMs;
     static constexpr int kCloseNoticePolls = 60;
     static constexpr DWORD kCloseNoticePollMs = 50;
 
@@ -36,36 +38,29 @@ private:
     struct Header {
         WAVEHDR header{};
         std::unique_ptr<uint8_t[]> buffer;
+        std::atomic<bool> back{false};  // set by the driver's callback when it hands it back
     };
 
     void enumerate();
     bool openDevice(const WAVEFORMATEX& format, uint32_t blockFrames, UINT deviceNumber);
-    // Returns frames, or -1 when the device is closed, ran dry or a header did not come back.
-    int32_t writeBlock(const float* left, const float* right, uint32_t frames);
     // The one close routine: every failure path and the normal end use it; it tolerates a
     // device that was never opened or headers that were never prepared.
     void closeDevice();
-    bool waitForHeader();
     static void CALLBACK waveCallback(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR p2);
-    void onDone();
+
+    // mme::WaveDevice
+    uint8_t* buffer(int32_t index) override;
+    bool send(int32_t index, uint32_t bytes) override;
+    bool returned(int32_t index) override;
+    bool waitForReturn(uint32_t ms) override;
+    void restart() override;
 
     WAVEFORMATEX waveFormat{};
     HWAVEOUT device = nullptr;
-    uint32_t fillPosition = 0;
-    uint32_t bufferBytes = 0;
     Header headers[mme::kHeaderCount];
-    HANDLE event = nullptr;
-    bool waiting = false;    // under lock
-    bool allPlayed = false;  // under lock
-    int32_t fillIndex = 0;   // under lock
-    int32_t returnIndex = 0; // under lock
-    // Headers with the driver (under lock). Equal indices mean either none or all of them, so
-    // the count tells a full ring from a drained one, whatever order the writer's advance and
-    // the driver's return take.
-    int32_t queued = 0;
+    mme::HeaderRing ring;
+    HANDLE event = nullptr;  // auto-reset, set on every header handed back
     bool open = false;
-    bool paused = false;
-    CRITICAL_SECTION lock;
 };
 
 }  // namespace vl

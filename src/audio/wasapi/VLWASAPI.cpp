@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,6 @@ namespace vl {
 using platform::ComPtr;
 using platform::ComThreadScope;
 using wasapi::DeviceFormat;
-using wasapi::SampleKind;
 
 namespace {
 
@@ -73,68 +73,182 @@ const WAVEFORMATEX* asWaveFormat(const DeviceFormat& format) {
     return reinterpret_cast<const WAVEFORMATEX*>(format.bytes);
 }
 
-void convertInput(SampleKind kind, const BYTE* data, uint32_t channels, interleaved::InputChannels chosen, float* left,
-                  float* right, uint32_t frames) {
-    switch (kind) {
-        case SampleKind::Int16:
-            interleaved::int16ToChosenPlanes(reinterpret_cast<const int16_t*>(data), channels, chosen, left, right, frames);
-            break;
-        case SampleKind::Int32:
-            interleaved::int32ToChosenPlanes(reinterpret_cast<const int32_t*>(data), channels, chosen, left, right, frames);
-            break;
-        case SampleKind::Float32:
-            interleaved::float32ToChosenPlanes(reinterpret_cast<const float*>(data), channels, chosen, left, right, frames);
-            break;
-        case SampleKind::Unsupported: break;
-    }
-}
+using wasapi::Result;
 
-void convertOutput(SampleKind kind, const float* left, const float* right, BYTE* data, const AudioDeviceRecord& output,
-                   uint32_t channels, uint32_t frames) {
-    switch (kind) {
-        case SampleKind::Int16:
-            interleaved::planesToInt16(left, right, reinterpret_cast<int16_t*>(data), channels, output.leftChannel,
-                                       output.rightChannel, frames);
-            break;
-        case SampleKind::Int32:
-            interleaved::planesToInt32(left, right, reinterpret_cast<int32_t*>(data), channels, output.leftChannel,
-                                       output.rightChannel, frames);
-            break;
-        case SampleKind::Float32:
-            interleaved::planesToFloat32(left, right, reinterpret_cast<float*>(data), channels, output.leftChannel,
-                                         output.rightChannel, frames);
-            break;
-        case SampleKind::Unsupported: break;
-    }
-}
-
-}  // namespace
-
-// What one run of the device loop owns. Released by the one close routine, whatever was opened.
-struct VLWASAPI::Streams {
-    ComPtr<IAudioClient> captureClient;
-    ComPtr<IAudioClient> renderClient;
-    ComPtr<IAudioCaptureClient> captureService;
-    ComPtr<IAudioRenderClient> renderService;
-    DeviceFormat inputFormat, outputFormat;
-    SampleKind inputKind = SampleKind::Unsupported, outputKind = SampleKind::Unsupported;
-    HANDLE event = nullptr;
-    bool renderStarted = false, captureStarted = false;
-    uint32_t planeFrames = 0;
-
-    ~Streams() { close(); }
-    void close() {
-        if (renderStarted && renderClient) renderClient->Stop();
-        if (captureStarted && captureClient) captureClient->Stop();
-        renderStarted = captureStarted = false;
+// IAudioClient with the service it gives and its own event.
+class ComClient final : public wasapi::Client {
+public:
+    ComClient(ComPtr<IAudioClient> client, bool capture) : client(std::move(client)), capture(capture) {}
+    ~ComClient() override {
         renderService.reset();
         captureService.reset();
-        renderClient.reset();
-        captureClient.reset();
+        client.reset();
         if (event) CloseHandle(event);
-        event = nullptr;
     }
+    ComClient(const ComClient&) = delete;
+    ComClient& operator=(const ComClient&) = delete;
+
+    HANDLE eventHandle() const { return event; }
+
+    Result mixFormat(DeviceFormat& format) override {
+        WAVEFORMATEX* mix = nullptr;
+        const HRESULT hr = client->GetMixFormat(&mix);
+        if (FAILED(hr) || !mix) return FAILED(hr) ? hr : wasapi::kFail;
+        // The size the record claims is not trusted beyond the extensible record.
+        const size_t size = std::min<size_t>(sizeof(WAVEFORMATEX) + mix->cbSize, wasapi::kDeviceFormatBytes);
+        const bool ok = wasapi::parseDeviceFormat(reinterpret_cast<const uint8_t*>(mix), size, format);
+        CoTaskMemFree(mix);
+        return ok ? S_OK : wasapi::kUnsupportedFormat;
+    }
+    Result devicePeriod(int64_t& defaultPeriod, int64_t& minimumPeriod) override {
+        REFERENCE_TIME d = 0, m = 0;
+        const HRESULT hr = client->GetDevicePeriod(&d, &m);
+        defaultPeriod = d;
+        minimumPeriod = m;
+        return hr;
+    }
+    bool supportsExclusive(const DeviceFormat& format) override {
+        return client->IsFormatSupported(AUDCLNT_SHAREMODE_EXCLUSIVE, asWaveFormat(format), nullptr) == S_OK;
+    }
+    Result initialize(bool exclusive, int64_t duration, int64_t period, const DeviceFormat& format) override {
+        HRESULT hr = client->Initialize(exclusive ? AUDCLNT_SHAREMODE_EXCLUSIVE : AUDCLNT_SHAREMODE_SHARED,
+                                        AUDCLNT_STREAMFLAGS_EVENTCALLBACK, duration, period, asWaveFormat(format),
+                                        nullptr);
+        if (FAILED(hr)) return hr;
+        if (!event) event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!event) return wasapi::kFail;
+        if (FAILED(hr = client->SetEventHandle(event))) return hr;
+        return capture ? client->GetService(__uuidof(IAudioCaptureClient), captureService.putVoid())
+                       : client->GetService(__uuidof(IAudioRenderClient), renderService.putVoid());
+    }
+    Result bufferFrames(uint32_t& frames) override {
+        UINT32 n = 0;
+        const HRESULT hr = client->GetBufferSize(&n);
+        frames = SUCCEEDED(hr) ? n : 0;
+        return hr;
+    }
+    Result start() override { return client->Start(); }
+    void stop() override { client->Stop(); }
+    Result padding(uint32_t& frames) override {
+        UINT32 n = 0;
+        const HRESULT hr = client->GetCurrentPadding(&n);
+        frames = n;
+        return hr;
+    }
+    Result getRenderBuffer(uint32_t frames, uint8_t*& data) override {
+        if (!renderService) return wasapi::kFail;
+        BYTE* p = nullptr;
+        const HRESULT hr = renderService->GetBuffer(frames, &p);
+        data = p;
+        return hr;
+    }
+    Result releaseRenderBuffer(uint32_t frames, bool silent) override {
+        if (!renderService) return wasapi::kFail;
+        return renderService->ReleaseBuffer(frames, silent ? AUDCLNT_BUFFERFLAGS_SILENT : 0);
+    }
+    Result getCapturePacket(uint8_t*& data, uint32_t& frames, bool& silent) override {
+        if (!captureService) return wasapi::kFail;
+        BYTE* p = nullptr;
+        UINT32 n = 0;
+        DWORD flags = 0;
+        const HRESULT hr = captureService->GetBuffer(&p, &n, &flags, nullptr, nullptr);
+        data = p;
+        frames = SUCCEEDED(hr) ? n : 0;
+        silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
+        return hr;
+    }
+    Result releaseCapturePacket(uint32_t frames) override {
+        return captureService ? captureService->ReleaseBuffer(frames) : wasapi::kFail;
+    }
+
+private:
+    ComPtr<IAudioClient> client;
+    ComPtr<IAudioRenderClient> renderService;
+    ComPtr<IAudioCaptureClient> captureService;
+    HANDLE event = nullptr;
+    bool capture;
 };
+
+// The endpoints as the system has them; every client it hands out is a ComClient.
+class ComEndpoints final : public wasapi::Endpoints {
+public:
+    explicit ComEndpoints(VLWASAPI& backend) : backend(backend) {}
+
+    std::unique_ptr<wasapi::Client> activate(const AudioDeviceRecord& record) override {
+        ComPtr<IMMDevice> device = backend.findEndpoint(record);
+        ComPtr<IAudioClient> client;
+        if (!device || FAILED(device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, client.putVoid())))
+            return nullptr;
+        return std::make_unique<ComClient>(std::move(client), record.isInput);
+    }
+    bool storedFormat(const AudioDeviceRecord& record, DeviceFormat& format) override {
+        ComPtr<IMMDevice> device = backend.findEndpoint(record);
+        return device && VLWASAPI::readDeviceFormat(device.get(), format);
+    }
+    uint32_t wait(wasapi::Client& render, wasapi::Client* capture, uint32_t ms) override {
+        const HANDLE handles[2] = {static_cast<ComClient&>(render).eventHandle(),
+                                   capture ? static_cast<ComClient*>(capture)->eventHandle() : nullptr};
+        const DWORD count = capture ? 2 : 1;
+        const DWORD r = WaitForMultipleObjects(count, handles, FALSE, ms);
+        if (r >= WAIT_OBJECT_0 + count) return 0;
+        const uint32_t bits[2] = {wasapi::kRenderSignalled, wasapi::kCaptureSignalled};
+        const DWORD first = r - WAIT_OBJECT_0;
+        uint32_t signalled = bits[first];
+        // The other event may be set as well: taken now rather than on a wake of its own.
+        if (count == 2 && WaitForSingleObject(handles[1 - first], 0) == WAIT_OBJECT_0) signalled |= bits[1 - first];
+        return signalled;
+    }
+    uint64_t nowMs() override { return GetTickCount64(); }
+    void sleepMs(uint32_t ms) override { Sleep(ms); }
+
+private:
+    VLWASAPI& backend;
+};
+
+// Registered while a shared engine plays on the system's default output: a new default asks
+// the user-interface thread for a restart. The system calls it on threads of its own; it only
+// reports, which never waits.
+class DefaultOutputWatch final : public IMMNotificationClient {
+public:
+    explicit DefaultOutputWatch(VLAudioBase& backend) : backend(backend) {}
+    ~DefaultOutputWatch() {
+        if (enumerator) enumerator->UnregisterEndpointNotificationCallback(this);
+    }
+    DefaultOutputWatch(const DefaultOutputWatch&) = delete;
+    DefaultOutputWatch& operator=(const DefaultOutputWatch&) = delete;
+
+    void watch() {
+        enumerator = createEnumerator();
+        if (enumerator && FAILED(enumerator->RegisterEndpointNotificationCallback(this))) enumerator.reset();
+    }
+
+    // Lives on the stack of the run that registered it: the counts are not its lifetime.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IMMNotificationClient))) {
+            *out = static_cast<IMMNotificationClient*>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) override {
+        if (flow == eRender && role == eMultimedia) backend.reportDeviceEvent(DeviceEvent::RestartRequested);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override { return S_OK; }
+
+private:
+    VLAudioBase& backend;
+    ComPtr<IMMDeviceEnumerator> enumerator;
+};
+
+}  // namespace
 
 VLWASAPI::VLWASAPI() {
     devices.clear();
@@ -143,13 +257,7 @@ VLWASAPI::VLWASAPI() {
     enumerate(eCapture);
 }
 
-VLWASAPI::~VLWASAPI() {
-    stop();
-    captureService.reset();
-    renderService.reset();
-    captureClient.reset();
-    renderClient.reset();
-}
+VLWASAPI::~VLWASAPI() { stop(); }
 
 void VLWASAPI::enumerate(EDataFlow direction) {
     ComPtr<IMMDeviceEnumerator> enumerator = createEnumerator();
@@ -207,201 +315,13 @@ bool VLWASAPI::readDeviceFormat(IMMDevice* device, DeviceFormat& format) {
     return blob && wasapi::parseDeviceFormat(blob->data(), blob->size(), format);
 }
 
-ComPtr<IAudioRenderClient> VLWASAPI::initRenderClient(IAudioClient* client, const DeviceFormat& format,
-                                                      uint32_t blockSize, uint32_t type) {
-    if (!client) return {};
-    const bool exclusive = type == kDeviceTypeWasapiExclusive;
-    const REFERENCE_TIME duration = exclusive ? wasapi::exclusiveBufferDuration(blockSize, format.samplesPerSec) : 0;
-    ComPtr<IAudioRenderClient> service;
-    if (FAILED(client->Initialize(exclusive ? AUDCLNT_SHAREMODE_EXCLUSIVE : AUDCLNT_SHAREMODE_SHARED,
-                                  AUDCLNT_STREAMFLAGS_EVENTCALLBACK, duration, duration, asWaveFormat(format), nullptr)) ||
-        FAILED(client->GetService(__uuidof(IAudioRenderClient), service.putVoid())))
-        service.reset();
-    return service;
-}
-
-ComPtr<IAudioCaptureClient> VLWASAPI::initCaptureClient(IAudioClient* client, const DeviceFormat& format,
-                                                        uint32_t type) {
-    if (!client || type == kDeviceTypeWasapiExclusive) return {};
-    REFERENCE_TIME period = 0;
-    ComPtr<IAudioCaptureClient> service;
-    if (FAILED(client->GetDevicePeriod(&period, nullptr)) ||
-        FAILED(client->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, period, 0,
-                                  asWaveFormat(format), nullptr)) ||
-        FAILED(client->GetService(__uuidof(IAudioCaptureClient), service.putVoid())))
-        service.reset();
-    return service;
-}
-
 bool VLWASAPI::queryDetails(AudioDeviceRecord* record, bool probe) {
-    if (!record) return false;
-    if (record->detailsKnown) return true;
-    if (record->type == kDeviceTypeWasapiExclusive) return record->bufferSize != 0;
-    if (record->type != kDeviceTypeWasapiShared) return false;
-
     ComThreadScope scope;
-    ComPtr<IMMDevice> device = findEndpoint(*record);
-    ComPtr<IAudioClient> client;
-    DeviceFormat format;
-    if (!device || FAILED(device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, client.putVoid())) ||
-        !readDeviceFormat(device.get(), format))
-        return false;
-    ComPtr<IAudioRenderClient> render;
-    ComPtr<IAudioCaptureClient> capture;
-    if (record->isInput) capture = initCaptureClient(client.get(), format, record->type);
-    else render = initRenderClient(client.get(), format, record->bufferSize, record->type);
-    if (!capture && !render) return false;
-    UINT32 frames = 0;
-    if (FAILED(client->GetBufferSize(&frames))) frames = 0;
-    record->bufferSize = frames;
-    if (frames == 0) return false;
-    if (!probe) {
-        if (record->isInput) {
-            captureService = std::move(capture);
-            captureClient = std::move(client);
-        } else {
-            renderService = std::move(render);
-            renderClient = std::move(client);
-        }
-    }
-    record->detailsKnown = true;
-    return true;
+    ComEndpoints endpoints(*this);
+    return queryStreamDetails(endpoints, record, probe);
 }
 
 void VLWASAPI::stop() { freePlanes(); }
-
-bool VLWASAPI::openStreams(AudioDeviceRecord* input, AudioDeviceRecord& output, Streams& s) {
-    // Clients kept by a details query now belong to this run.
-    s.captureClient = std::move(captureClient);
-    s.captureService = std::move(captureService);
-    s.renderClient = std::move(renderClient);
-    s.renderService = std::move(renderService);
-    if (!input) {
-        s.captureService.reset();
-        s.captureClient.reset();
-    } else {
-        if (input->type == kDeviceTypeWasapiExclusive) return false;
-        ComPtr<IMMDevice> device = findEndpoint(*input);
-        if (!device) return false;
-        if (!s.captureClient &&
-            FAILED(device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, s.captureClient.putVoid())))
-            return false;
-        if (!readDeviceFormat(device.get(), s.inputFormat)) return false;
-        if (!s.captureService) s.captureService = initCaptureClient(s.captureClient.get(), s.inputFormat, input->type);
-        if (!s.captureService) return false;
-        s.inputKind = wasapi::sampleKindOf(s.inputFormat);
-        if (s.inputKind == SampleKind::Unsupported) return false;
-    }
-
-    ComPtr<IMMDevice> device = findEndpoint(output);
-    if (!device) return false;
-    if (!s.renderClient && FAILED(device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, s.renderClient.putVoid())))
-        return false;
-    if (!readDeviceFormat(device.get(), s.outputFormat)) return false;
-    if (!s.renderService)
-        s.renderService = initRenderClient(s.renderClient.get(), s.outputFormat, output.bufferSize, output.type);
-    if (!s.renderService) return false;
-    s.outputKind = wasapi::sampleKindOf(s.outputFormat);
-    if (s.outputKind == SampleKind::Unsupported) return false;
-
-    // The planes hold the largest block either stream can hand over.
-    UINT32 renderFrames = 0, captureFrames = 0;
-    if (FAILED(s.renderClient->GetBufferSize(&renderFrames))) return false;
-    if (s.captureClient && FAILED(s.captureClient->GetBufferSize(&captureFrames))) return false;
-    s.planeFrames = std::max({output.bufferSize, input ? input->bufferSize : 0u, uint32_t(renderFrames), uint32_t(captureFrames)});
-    if (!allocatePlanes(s.planeFrames)) return false;
-
-    s.event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!s.event || FAILED(s.renderClient->SetEventHandle(s.event))) return false;
-    if (s.captureClient && FAILED(s.captureClient->SetEventHandle(s.event))) return false;
-
-    // Pre-roll: one block of silence queued before the stream starts.
-    BYTE* data = nullptr;
-    if (FAILED(s.renderService->GetBuffer(output.bufferSize, &data)) ||
-        FAILED(s.renderService->ReleaseBuffer(output.bufferSize, AUDCLNT_BUFFERFLAGS_SILENT)))
-        return false;
-
-    if (FAILED(s.renderClient->Start())) return false;
-    s.renderStarted = true;
-    if (s.captureClient) {
-        if (FAILED(s.captureClient->Start())) return false;
-        s.captureStarted = true;
-    }
-    return true;
-}
-
-bool VLWASAPI::runLoop(Streams& s, AudioDeviceRecord* input, AudioDeviceRecord& output, RenderBlockProc callback,
-                       void* user) {
-    const bool shared = output.type != kDeviceTypeWasapiExclusive;
-    const uint32_t outChannels = s.outputFormat.channels;
-    const uint32_t inChannels = s.inputFormat.channels;
-    const interleaved::InputChannels chosen =
-        input ? interleaved::chooseInputChannels(inChannels, input->leftChannel, input->rightChannel)
-              : interleaved::InputChannels{};
-    ULONGLONG lastBlock = GetTickCount64();
-    // A device that keeps signalling without ever giving or taking audio is stalled as well.
-    const auto stalled = [&lastBlock] { return GetTickCount64() - lastBlock > kEventWaitMs; };
-
-    for (;;) {
-        if (WaitForSingleObject(s.event, kEventWaitMs) != WAIT_OBJECT_0) return false;
-        uint32_t frames = output.bufferSize;
-        if (input) {
-            UINT32 packet = 0;
-            if (FAILED(s.captureService->GetNextPacketSize(&packet)) || packet == 0) {
-                if (stalled()) return false;
-                continue;
-            }
-            BYTE* data = nullptr;
-            UINT32 captured = 0;
-            DWORD flags = 0;
-            const HRESULT hr = s.captureService->GetBuffer(&data, &captured, &flags, nullptr, nullptr);
-            if (FAILED(hr)) return false;
-            if (hr == AUDCLNT_S_BUFFER_EMPTY || captured == 0) continue;
-            frames = std::min<uint32_t>(captured, s.planeFrames);
-            if (flags & AUDCLNT_BUFFERFLAGS_SILENT) {
-                std::fill(leftPlane, leftPlane + frames, 0.0f);
-                std::fill(rightPlane, rightPlane + frames, 0.0f);
-            } else {
-                convertInput(s.inputKind, data, inChannels, chosen, leftPlane, rightPlane, frames);
-            }
-            if (FAILED(s.captureService->ReleaseBuffer(captured))) return false;
-            lastBlock = GetTickCount64();
-            if (!callback(planePair, planePair, frames, user)) return true;
-            if (WaitForSingleObject(s.event, kEventWaitMs) != WAIT_OBJECT_0) return false;
-            if (shared) {
-                UINT32 padding = 0;
-                if (FAILED(s.renderClient->GetCurrentPadding(&padding))) return false;
-                if (padding >= output.bufferSize) continue;
-            }
-        } else {
-            if (shared) {
-                UINT32 padding = 0;
-                if (FAILED(s.renderClient->GetCurrentPadding(&padding))) return false;
-                frames = std::min(wasapi::sharedWritableFrames(output.bufferSize, padding), s.planeFrames);
-                if (frames == 0) {
-                    if (stalled()) return false;
-                    continue;
-                }
-            }
-        }
-        BYTE* data = nullptr;
-        const HRESULT hr = s.renderService->GetBuffer(frames, &data);
-        if (hr == AUDCLNT_E_BUFFER_TOO_LARGE) {
-            if (stalled()) return false;
-            continue;
-        }
-        if (FAILED(hr)) return false;
-        if (!input) {
-            lastBlock = GetTickCount64();
-            if (!callback(planePair, planePair, frames, user)) {
-                s.renderService->ReleaseBuffer(frames, AUDCLNT_BUFFERFLAGS_SILENT);
-                return true;
-            }
-        }
-        convertOutput(s.outputKind, leftPlane, rightPlane, data, output, outChannels, frames);
-        if (FAILED(s.renderService->ReleaseBuffer(frames, 0))) return false;
-    }
-}
 
 bool VLWASAPI::openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output, RenderBlockProc callback,
                             void* user) {
@@ -409,22 +329,10 @@ bool VLWASAPI::openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output,
     if (!output || !callback) return false;
     ComThreadScope scope(COINIT_MULTITHREADED);
     if (!scope.usable()) return false;
-    bool ok = false;
-    {
-        Streams s;
-        if (openStreams(input, *output, s)) {
-            ok = runLoop(s, input, *output, callback, user);
-            if (ok) {
-                // Let the last buffer play before the stream stops.
-                REFERENCE_TIME minimum = 0;
-                if (SUCCEEDED(s.renderClient->GetDevicePeriod(nullptr, &minimum)))
-                    Sleep(static_cast<DWORD>(minimum / 10000));
-            }
-        }
-        s.close();
-    }
-    freePlanes();
-    return ok;
+    DefaultOutputWatch watch(*this);
+    if (output->type == kDeviceTypeWasapiShared && output->isDefault) watch.watch();
+    ComEndpoints endpoints(*this);
+    return runStreams(endpoints, input, *output, callback, user);
 }
 
 bool VLWASAPI::matchFormats(AudioDeviceRecord* input, AudioDeviceRecord* output) {

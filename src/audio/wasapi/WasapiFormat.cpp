@@ -54,6 +54,7 @@ SampleKind sampleKindOf(const DeviceFormat& format) {
                           std::memcmp(format.subFormat, kFloatSubFormat, sizeof kFloatSubFormat) == 0);
     if (format.bitsPerSample == 32) return isFloat ? SampleKind::Float32 : SampleKind::Int32;
     if (format.bitsPerSample == 16 && !isFloat) return SampleKind::Int16;
+    if (format.bitsPerSample == 24 && !isFloat) return SampleKind::Int24;
     return SampleKind::Unsupported;
 }
 
@@ -61,6 +62,35 @@ int64_t exclusiveBufferDuration(uint32_t frames, uint32_t samplesPerSec) {
     if (samplesPerSec == 0) return 0;
     const double ms = static_cast<double>(frames) * 1000.0 / static_cast<double>(samplesPerSec);
     return static_cast<int64_t>(std::floor(ms * 2.0) * 0.5 * 10000.0);
+}
+
+int64_t durationOfFrames(uint32_t frames, uint32_t samplesPerSec) {
+    if (samplesPerSec == 0) return 0;
+    return static_cast<int64_t>(std::floor(10000000.0 * frames / samplesPerSec + 0.5));
+}
+
+DeviceFormat exclusiveLadderFormat(size_t step, uint16_t channels, uint32_t samplesPerSec) {
+    struct Step { uint16_t bits, validBits; bool isFloat; };
+    static constexpr Step kSteps[kExclusiveLadderSteps] = {{32, 32, true}, {32, 32, false}, {32, 24, false},
+                                                           {24, 24, false}, {16, 16, false}};
+    const Step& s = kSteps[step < kExclusiveLadderSteps ? step : kExclusiveLadderSteps - 1];
+    DeviceFormat format;
+    uint8_t* b = format.bytes;
+    write16(b, kFormatTagExtensible);
+    write16(b + 2, channels);
+    write32(b + 4, samplesPerSec);
+    write16(b + 12, static_cast<uint16_t>(channels * s.bits / 8));
+    write32(b + 8, samplesPerSec * channels * s.bits / 8);
+    write16(b + 14, s.bits);
+    write16(b + 16, 22);
+    write16(b + 18, s.validBits);
+    // Front left and right for a stereo device; others leave the speaker layout to the driver.
+    write32(b + 20, channels == 2 ? 3u : 0u);
+    std::memcpy(b + 24, kFloatSubFormat, sizeof kFloatSubFormat);
+    if (!s.isFloat) b[24] = 0x01;  // KSDATAFORMAT_SUBTYPE_PCM differs in its first byte only
+    DeviceFormat parsed;
+    parseDeviceFormat(b, kDeviceFormatBytes, parsed);
+    return parsed;
 }
 
 uint32_t sharedWritableFrames(uint32_t bufferSize, uint32_t padding) {

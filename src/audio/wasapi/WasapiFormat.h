@@ -15,7 +15,9 @@ constexpr uint16_t kFormatTagFloat = 0x0003;
 constexpr uint16_t kFormatTagExtensible = 0xFFFE;
 
 // How the samples of a device format are read and written.
-enum class SampleKind { Int16, Int32, Float32, Unsupported };
+// Int24 is packed in three bytes; 24 valid bits in a 32-bit container are Int32 (they sit in
+// the container's high bits).
+enum class SampleKind { Int16, Int24, Int32, Float32, Unsupported };
 
 // The fields of a WAVEFORMATEX / WAVEFORMATEXTENSIBLE record, and the record's bytes as they
 // are handed to IAudioClient::Initialize.
@@ -39,12 +41,22 @@ struct DeviceFormat {
 bool parseDeviceFormat(const uint8_t* blob, size_t size, DeviceFormat& format);
 
 // IEEE float (the float tag, or the extensible tag with the float sub-format) of 32 bits is
-// Float32; otherwise 16 bits are Int16 and 32 bits Int32; every other width is Unsupported.
+// Float32; otherwise 16 bits are Int16, 24 bits Int24 and 32 bits Int32; every other width is
+// Unsupported.
 SampleKind sampleKindOf(const DeviceFormat& format);
 
 // Exclusive-mode buffer duration and period in 100-ns units: the block's length in
 // milliseconds rounded down to a multiple of 0.5 ms (256 frames at 48000 Hz give 50000).
 int64_t exclusiveBufferDuration(uint32_t frames, uint32_t samplesPerSec);
+
+// A duration in 100-ns units that holds exactly frames at the rate (rounded to the nearest
+// unit), as the aligned-size retry asks for.
+int64_t durationOfFrames(uint32_t frames, uint32_t samplesPerSec);
+
+// The formats an exclusive stream tries, in this order, at the device's rate and channels:
+// float32, int32, 24 valid bits in 32, packed 24, int16 (WAVEFORMATEXTENSIBLE records).
+constexpr size_t kExclusiveLadderSteps = 5;
+DeviceFormat exclusiveLadderFormat(size_t step, uint16_t channels, uint32_t samplesPerSec);
 
 // Frames a shared-mode render stream takes in a cycle: bufferSize minus padding, 0 when the
 // padding already fills the block.

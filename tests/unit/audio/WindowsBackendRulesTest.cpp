@@ -61,13 +61,21 @@ TEST(WasapiFormat, ExclusiveDurationIsTheBlockRoundedDownToHalfMilliseconds) {
         EXPECT_EQ(wasapi::exclusiveBufferDuration(c.frames, c.rate), c.units) << c.frames << " at " << c.rate;
 }
 
+TEST(WasapiFormat, AnAlignedSizeGivesTheDurationThatHoldsExactlyIt) {
+    struct Case { uint32_t frames, rate; int64_t units; };
+    const Case cases[] = {{264, 48000, 55000}, {441, 44100, 100000}, {1, 44100, 227}, {7, 96000, 729}, {100, 0, 0}};
+    for (const Case& c : cases)
+        EXPECT_EQ(wasapi::durationOfFrames(c.frames, c.rate), c.units) << c.frames << " at " << c.rate;
+}
+
 TEST(WasapiFormat, SampleKindFollowsTagAndSubFormatNotJustTheWidth) {
     struct Case { std::vector<uint8_t> blob; wasapi::SampleKind kind; };
     const Case cases[] = {
         {extensibleFormat(32, true), wasapi::SampleKind::Float32},  // what Wine always reports
         {extensibleFormat(32, false), wasapi::SampleKind::Int32},
         {extensibleFormat(16, false), wasapi::SampleKind::Int16},
-        {extensibleFormat(24, false), wasapi::SampleKind::Unsupported},
+        {extensibleFormat(24, false), wasapi::SampleKind::Int24},  // packed, as USB interfaces often store
+        {extensibleFormat(24, true), wasapi::SampleKind::Unsupported},
         {extensibleFormat(16, true), wasapi::SampleKind::Unsupported},
         {basicFormat(wasapi::kFormatTagFloat, 32), wasapi::SampleKind::Float32},
         {basicFormat(wasapi::kFormatTagFloat, 64), wasapi::SampleKind::Unsupported},

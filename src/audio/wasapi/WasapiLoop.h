@@ -1,0 +1,89 @@
+#pragma once
+// The WASAPI back end's streams and device loop, written against the audio-client interface of
+// WasapiClient.h: the same code runs on the Windows audio session interfaces and, in native
+// tests, against a scripted device.
+//
+// Every start and every details query opens fresh clients for exactly its devices and releases
+// them before it returns. Shared streams run in the engine's mix format; exclusive streams take
+// the first format of the ladder (float32, int32, 24 in 32, packed 24, int16) that the device
+// accepts at its own rate, with the period rounded as the device requires. Capture and render
+// each signal their own event; every wake drains all waiting capture packets into a small
+// FIFO, from which the render side takes its input.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "audio/AudioDevice.h"
+#include "audio/SampleConvert.h"
+#include "audio/wasapi/WasapiClient.h"
+#include "audio/wasapi/WasapiFormat.h"
+
+namespace vl {
+
+namespace wasapi {
+
+// One opened stream: a fresh client initialised in the format it runs in.
+struct Stream {
+    std::unique_ptr<Client> client;
+    DeviceFormat format;
+    SampleKind kind = SampleKind::Unsupported;
+    uint32_t bufferFrames = 0;  // the buffer the client granted
+    bool exclusive = false;
+    bool started = false;
+
+    ~Stream() { close(); }
+    void close();
+};
+
+// Opens a stream for the record (exclusive for type 8); blockFrames is the block an exclusive
+// stream asks for. An exclusive request below the device's minimum period gets that period;
+// AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED is answered once with a new client asking for the aligned
+// size. The first failure is returned.
+Result openStream(Endpoints& endpoints, const AudioDeviceRecord& record, uint32_t blockFrames, Stream& stream);
+
+// Stereo frames passed from the capture side to the render side of one loop. Storage is taken
+// once; pushing beyond the capacity drops the oldest frames.
+class DuplexFifo {
+public:
+    bool reserve(uint32_t frames);
+    void push(const float* left, const float* right, uint32_t frames);
+    // Moves up to frames into left and right; returns how many.
+    uint32_t pop(float* left, float* right, uint32_t frames);
+    uint32_t available() const { return count; }
+
+private:
+    std::vector<float> left, right;
+    uint32_t head = 0, count = 0;
+};
+
+}  // namespace wasapi
+
+class VLWasapiLoop : public VLAudioBase {
+public:
+    // Every wait for a stream event, and the longest time the loop may go without handing a
+    // block to RenderBlock, before the device counts as stalled.
+    static constexpr uint32_t kEventWaitMs = 2000;
+
+protected:
+    // Completes a record from a stream opened (and released) here. Shared records take the
+    // client's buffer size and the mix format's rate. An exclusive record is only negotiated
+    // when probe is false (an engine start): its bufferSize becomes the block the device
+    // grants, which is the block the plug-in is then told; a probe opens nothing.
+    bool queryStreamDetails(wasapi::Endpoints& endpoints, AudioDeviceRecord* record, bool probe);
+
+    // Opens fresh streams for these devices and runs the loop until RenderBlock answers false
+    // (true) or the device fails (false; a failure after the streams started is reported as
+    // DeviceEvent::Failed). Everything opened is released before it returns.
+    bool runStreams(wasapi::Endpoints& endpoints, const AudioDeviceRecord* input, const AudioDeviceRecord& output,
+                    RenderBlockProc callback, void* user);
+
+private:
+    struct Run;
+    bool openRun(wasapi::Endpoints& endpoints, const AudioDeviceRecord* input, const AudioDeviceRecord& output,
+                 Run& run);
+    bool runLoop(wasapi::Endpoints& endpoints, Run& run, RenderBlockProc callback, void* user);
+    wasapi::Result drainCapture(Run& run);
+};
+
+}  // namespace vl
