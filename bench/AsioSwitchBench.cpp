@@ -68,7 +68,6 @@ bool measure(int32_t frames, int32_t channels, int32_t type, Result& result) {
     rig.driver.config().inputs = rig.driver.config().outputs = channels;
     for (int c = 0; c < channels; ++c) rig.driver.config().inputTypes[c] = rig.driver.config().outputTypes[c] = type;
     plugin.attach(rig.slot);
-    rig.host.asioStopSettleMs = 0;
     if (!rig.host.StartAudioEngine()) return false;
     const vl::asio::AsioCallbacks callbacks = rig.driver.log().callbacks;
     if (!callbacks.bufferSwitchTimeInfo) return false;
