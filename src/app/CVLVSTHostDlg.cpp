@@ -4,6 +4,8 @@
 
 #include "AppRules.h"
 #include "CHostAbout.h"
+#include "EngineWaitPump.h"
+#include "audio/asio/VLASIO.h"
 #include "dialogs/win/AudioFileDlg.h"
 #include "dialogs/win/CPropAudioDevicesDlg.h"
 #include "dialogs/win/CPropMidiDevicesDlg.h"
@@ -83,6 +85,7 @@ void CVLVSTHostDlg::ShowMessage(const wchar_t* text, const wchar_t* caption) {
 BOOL CVLVSTHostDlg::OnInitDialog() {
     // 1. Data exchange, wait cursor, icons.
     messageOwner = hwnd();
+    if (auto* asio = dynamic_cast<VLASIO*>(backends.asio())) asio->setWindowHandle(hwnd());  // for the driver's dialogs
     DoDataExchange();
     SetCursor(LoadCursorW(nullptr, IDC_WAIT));
     SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
@@ -149,6 +152,8 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
 
     // 16. The player window, if the user asked for it at start.
     if (settings->openPlayerOnStartup) OnCommand(ID_FILE_AUDIOPLAYER, 0, nullptr);
+    // From here on the window keeps answering while an engine start or stop is waited for.
+    coordinator.setWaitHook(&pumpMessagesWhileEngineWaits, nullptr);
 
     // 17.
     return TRUE;

@@ -152,8 +152,8 @@ void VLVSTHostInterface::handleClockMessage(const MidiMessage& m, MidiInputConte
             // The first tick after a start is timed from the start.
             input.lastClockMs = m.timeMs;
             input.haveClockTime = true;
-            clockTimeSum = 0.0;
-            clockTickCount = 0;
+            input.clockTimeSum = 0.0;
+            input.clockTickCount = 0;
             // The delay in milliseconds as quarter notes at the current tempo.
             clockPpq.store(tempo.load(std::memory_order_acquire) / 60000.0 * device.delay, std::memory_order_release);
             clockStartCount.fetch_add(1, std::memory_order_acq_rel);  // the next block takes the position
@@ -169,20 +169,22 @@ void VLVSTHostInterface::handleClockMessage(const MidiMessage& m, MidiInputConte
             input.lastClockMs = m.timeMs;
             input.haveClockTime = true;
             if ((!isPlaying || device.syncWhilePlaying) && interval > 0.0) {
-                clockTimeSum += interval;
-                clockTickCount += 1;
-                if (clockTickCount == kTicksPerWindow) {
-                    const double newTempo = std::floor(60000.0 / clockTimeSum * 10.0 + 0.5) / 10.0;
-                    clockTimeSum = 0.0;
-                    clockTickCount = 0;
+                input.clockTimeSum += interval;
+                input.clockTickCount += 1;
+                if (input.clockTickCount == kTicksPerWindow) {
+                    const double newTempo = std::floor(60000.0 / input.clockTimeSum * 10.0 + 0.5) / 10.0;
+                    input.clockTimeSum = 0.0;
+                    input.clockTickCount = 0;
                     // A window across a long pause gives no tempo (0.0 BPM): it is ignored.
+                    // The newest tempo replaces one still pending: the MIDI thread never waits.
                     if (isUsableTempo(newTempo) && newTempo != tempo.load(std::memory_order_acquire)) {
-                        handOverTempo(newTempo);
+                        replaceTempo(newTempo);
                         if (settings) settings->tempo = newTempo;
                     }
                 }
             }
-            clockPpq.store(clockPpq.load(std::memory_order_relaxed) + kClockTickPpq, std::memory_order_release);
+            // One atomic step: ticks of two inputs at once both count.
+            clockPpq.fetch_add(kClockTickPpq, std::memory_order_acq_rel);
             return;
         }
         default:

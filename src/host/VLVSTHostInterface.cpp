@@ -48,6 +48,7 @@ VLVSTHostInterfaceBase::~VLVSTHostInterfaceBase() = default;
 VLVSTHostInterface::VLVSTHostInterface() = default;
 
 VLVSTHostInterface::~VLVSTHostInterface() {
+    waitHook = nullptr;  // the application's windows are going away
     StopAudioEngine();
     StopMidiEngine();
     // A device loop that did not end within the stop time-out is asked once more, within the
@@ -84,16 +85,38 @@ void VLVSTHostInterface::showError(const wchar_t* text) {
     messages->show(message);
 }
 
+void VLVSTHostInterface::waitStep() {
+    if (!waitHook || insideWaitHook) {
+        platform::sleepMs(1);
+        return;
+    }
+    insideWaitHook = true;
+    waitHook(kEngineWaitStepMs, waitHookUser);
+    insideWaitHook = false;
+}
+
 bool VLVSTHostInterface::StartAudioEngine() {
     if (!linked()) return false;
+    // Asked for while a start or stop is waited for: the one under way decides.
+    if (engineCall != EngineCall::None) return engineCall == EngineCall::Starting && !startCancelled;
+    engineCall = EngineCall::Starting;
+    startCancelled = false;
+    const bool started = startEngine();
+    engineCall = EngineCall::None;
+    return started;
+}
+
+bool VLVSTHostInterface::startEngine() {
 
     const int32_t rememberedPlayerState = playerState.load(std::memory_order_acquire);
     // A playing player is stopped now and started again from the beginning once the device
     // runs (the position restarts with the engine below).
     if (rememberedPlayerState > Stopped && settings->outputDevice && playerLeft && playerRight) quiescePlayer();
 
-    StopAudioEngine();
-    if (engineThread.joinable()) return false;  // the previous device loop would not end
+    stopEngine();
+    // The previous device loop would not end, or a block of the previous run is still inside
+    // the plug-in.
+    if (engineThread.joinable() || cycleInside.load(std::memory_order_acquire)) return false;
 
     for (AudioDeviceRecord* device : {settings->inputDevice, settings->outputDevice}) {
         if (!device) continue;
@@ -183,6 +206,7 @@ bool VLVSTHostInterface::StartAudioEngine() {
         // of hanging the user interface.
         const int64_t start = platform::counterNow();
         for (;;) {
+            if (startCancelled) return false;  // stopped from inside the wait
             if (loop->ended.load(std::memory_order_acquire)) {
                 engineThread.join();
                 engineLoopEnded();
@@ -190,10 +214,10 @@ bool VLVSTHostInterface::StartAudioEngine() {
             }
             if (engineRunning.load(std::memory_order_acquire)) break;
             if (elapsedMs(start) > engineStartTimeoutMs) {
-                StopAudioEngine();
+                stopEngine();
                 return false;
             }
-            platform::sleepMs(1);
+            waitStep();
         }
     }
 
@@ -205,10 +229,12 @@ bool VLVSTHostInterface::StartAudioEngine() {
 
 // The thread sets ended as its last use of the record, so the join returns at once.
 bool VLVSTHostInterface::joinEngineThread(uint32_t timeoutMs) {
+    const std::shared_ptr<EngineLoop> loop = engineLoop;
     const int64_t start = platform::counterNow();
-    while (!engineLoop->ended.load(std::memory_order_acquire)) {
+    while (!loop->ended.load(std::memory_order_acquire)) {
         if (elapsedMs(start) > timeoutMs) return false;
-        platform::sleepMs(1);
+        waitStep();
+        if (engineLoop != loop) return true;  // a stop nested in the wait has joined it
     }
     engineThread.join();
     engineLoopEnded();
@@ -239,12 +265,22 @@ void VLVSTHostInterface::abandonEngineLoop() {
 
 void VLVSTHostInterface::StopAudioEngine() {
     if (!linked()) return;
+    // Nested in the wait of a start: that start is over.
+    if (engineCall == EngineCall::Starting) startCancelled = true;
+    const EngineCall outer = engineCall;
+    if (outer == EngineCall::None) engineCall = EngineCall::Stopping;
+    stopEngine();
+    engineCall = outer;
+}
+
+void VLVSTHostInterface::stopEngine() {
     if (runningType == kDeviceTypeASIO && runningBackend) {
         if (!engineRunning.load(std::memory_order_acquire)) return;
         // Set until the next start has prepared everything: a late driver callback is refused.
         engineStopping.store(true, std::memory_order_release);
+        // The back end waits (bounded) for a callback under way and keeps what it uses alive
+        // if that callback outlives the wait.
         runningBackend->stop();
-        platform::sleepMs(asioStopSettleMs);  // the driver may still be inside a callback
         engineRunning.store(false, std::memory_order_release);
         runningBackend = nullptr;
         return;
@@ -257,14 +293,15 @@ void VLVSTHostInterface::StopAudioEngine() {
 }
 
 EngineNotice VLVSTHostInterface::PollEngine() {
-    if (!linked() || !runningBackend) return EngineNotice::None;
+    // A caption tick inside an engine wait: the start or stop under way answers for itself.
+    if (!linked() || !runningBackend || engineCall != EngineCall::None) return EngineNotice::None;
     const DeviceEvent event = runningBackend->takeDeviceEvent();
     // A stop always joins the loop, so a loop that has ended while still joinable ended by itself.
     const bool loopEnded = runningType != kDeviceTypeASIO && engineThread.joinable() &&
                            engineThreadEnded.load(std::memory_order_acquire);
     if (event == DeviceEvent::Failed || loopEnded) {
         lastFailedDevice = runningDeviceName;
-        StopAudioEngine();
+        stopEngine();
         return EngineNotice::DeviceFailed;
     }
     return event == DeviceEvent::RestartRequested ? EngineNotice::RestartRequested : EngineNotice::None;

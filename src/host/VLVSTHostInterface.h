@@ -17,6 +17,12 @@
 // cycle never waits (the only thread that could take the pending change is the caller). Tempos
 // outside kMinTempoBpm..kMaxTempoBpm are ignored by every writer.
 //
+// Engine waits: the user-interface thread waits for an engine's first block and for its device
+// loop to end within fixed bounds. Through the wait hook the application keeps its window
+// answering meanwhile (it pumps messages); only the outermost wait pumps. A start or stop asked
+// for from inside such a wait is no second engine: a nested start answers whether the start
+// under way continues, a nested stop stops at once (that start then answers false).
+//
 // Engine thread: the device loop reaches the coordinator through a small shared record that
 // outlives it, and the plug-in is kept open while the loop may still run, so that a loop that
 // does not end within its bound can neither call into a destroyed coordinator nor into a
@@ -56,11 +62,15 @@ struct MidiInputContext {
     // from it, whatever else arrived in between on any input.
     double lastClockMs = 0.0;
     bool haveClockTime = false;
+    // The clock window of this input (MIDI thread): inputs of different drivers call back at
+    // the same time on their own threads, so no input shares it.
+    double clockTimeSum = 0.0;
+    int32_t clockTickCount = 0;
 };
 
 constexpr uint32_t kEngineStartTimeoutMs = 10000;  // first block of a blocking back end
 constexpr uint32_t kEngineStopTimeoutMs = 3000;    // device loop ending after a stop request
-constexpr uint32_t kAsioStopSettleMs = 500;
+constexpr uint32_t kEngineWaitStepMs = 10;      // longest single wait of the wait hook
 constexpr uint32_t kTempoHandOverWaitMs = 200;
 // Exit code of a process whose engine could not be torn down because a process cycle never
 // returned from the plug-in.
@@ -118,8 +128,6 @@ public:
     MidiDeviceRecord* midiOutputDevice = nullptr;
     MidiEventQueue events;  // the two event slots, the write slot and inputBusy
 
-    double clockTimeSum = 0.0;  // MIDI thread
-    int32_t clockTickCount = 0;  // MIDI thread
     std::atomic<bool> syncActive{false};
     double playPosition = 0.0;  // audio thread while the player runs
     double playStep = 1.0;
@@ -140,6 +148,13 @@ public:
     bool linked() const;
     // Where user-facing messages go (message boxes in the application); null = nowhere.
     void setMessageSink(platform::MessageSink* sink) { messages = sink; }
+    // Called, on the user-interface thread, while an engine start or stop is waited for: it
+    // answers the application's messages for at most maxMs. Null = the thread only sleeps.
+    using WaitHook = void (*)(uint32_t maxMs, void* user);
+    void setWaitHook(WaitHook hook, void* user) {
+        waitHook = hook;
+        waitHookUser = user;
+    }
 
     bool StartAudioEngine();
     void StopAudioEngine();
@@ -216,8 +231,6 @@ public:
     // Asks the process cycle to restart the musical position from 0 at its next block.
     void resetMusicalPosition() { ppqResetRequest.store(true, std::memory_order_release); }
 
-    // Time the ASIO driver gets to leave a callback after stop (tests shorten it).
-    uint32_t asioStopSettleMs = kAsioStopSettleMs;
     // Bounds of the engine thread's first block and of its end after a stop (tests shorten them).
     uint32_t engineStartTimeoutMs = kEngineStartTimeoutMs;
     uint32_t engineStopTimeoutMs = kEngineStopTimeoutMs;
@@ -241,6 +254,11 @@ private:
     struct EngineLoop;
     static bool loopRenderBlock(float** inputs, float** outputs, uint32_t frames, void* loop);
     bool joinEngineThread(uint32_t timeoutMs);
+    // StartAudioEngine and StopAudioEngine without the nesting rules.
+    bool startEngine();
+    void stopEngine();
+    // One step of an engine wait: the wait hook (outermost wait only), else a short sleep.
+    void waitStep();
     void engineLoopEnded();
     // Lets go of a device loop that did not end: it is cut off from the coordinator, and the
     // plug-in stays open until it ends.
@@ -251,6 +269,14 @@ private:
     bool quiesceRecorder();
 
     platform::MessageSink* messages = nullptr;
+    WaitHook waitHook = nullptr;
+    void* waitHookUser = nullptr;
+
+    // What the user-interface thread is doing with the engine, for calls nested in its waits.
+    enum class EngineCall { None, Starting, Stopping };
+    EngineCall engineCall = EngineCall::None;
+    bool insideWaitHook = false;
+    bool startCancelled = false;  // a nested stop ended the start being waited for
 
     // Engine run state (user-interface thread).
     std::thread engineThread;

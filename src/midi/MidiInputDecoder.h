@@ -3,6 +3,7 @@
 // message, stamping it with the time since the previous message, and handing it to the
 // handler of the input it came from.
 
+#include <atomic>
 #include <cstdint>
 
 #include "midi/MidiDevice.h"
@@ -19,19 +20,46 @@ enum class MidiInputEvent { ShortMessage, CloseNotice, Other };
 struct MidiInstance {
     MidiHandler handler = nullptr;
     void* handlerValue = nullptr;
-    MidiInputDecoder* decoder = nullptr;  // the engine's, shared by all its inputs
+    MidiInputDecoder* decoder = nullptr;  // the input's own
 };
 
-// Owned by an engine and shared by all of its inputs, like the engine's message record. The
-// deliveries of all inputs must reach it one at a time (the platform's MIDI callback thread
-// serializes them); it allocates nothing and takes no lock.
-class MidiInputDecoder {
+// An engine's clock for its inputs: the arrival of the first short message (timeMs 0) and of
+// the latest one of any input (for deltaMs). Inputs of different drivers call back on their own
+// threads, possibly at once: both are single atomic steps, no lock, no wait.
+class MidiTimeLine {
 public:
     using CounterSource = int64_t (*)();
 
-    // record is the engine's messageRecord, reused for every message of every input.
+    explicit MidiTimeLine(CounterSource now = &platform::counterNow, int64_t frequency = platform::counterFrequency());
+
+    // deltaMs (since the previous short message of any input, 0 for the first, never negative
+    // when two arrive at once) and timeMs (since the first) of a message arriving now.
+    void stamp(MidiMessage& message) noexcept;
+
+private:
+    double toMs(int64_t ticks) const noexcept;
+
+    static constexpr int64_t kNone = INT64_MIN;
+    CounterSource now_;
+    int64_t frequency_;
+    std::atomic<int64_t> origin_{kNone};
+    std::atomic<int64_t> last_{kNone};
+};
+
+// One per opened input, with that input's message record: an input's deliveries come one at a
+// time (the platform serializes one device's callbacks), while other inputs have decoders of
+// their own. The inputs of an engine share its time line. Allocates nothing, takes no lock.
+class MidiInputDecoder {
+public:
+    using CounterSource = MidiTimeLine::CounterSource;
+
+    // record is reused for every message of the input; timeLine is the engine's.
+    MidiInputDecoder(MidiMessage& record, MidiTimeLine& timeLine);
+    // A decoder with a time line of its own (one input, or tests).
     explicit MidiInputDecoder(MidiMessage& record, CounterSource now = &platform::counterNow,
                               int64_t frequency = platform::counterFrequency());
+    MidiInputDecoder(const MidiInputDecoder&) = delete;
+    MidiInputDecoder& operator=(const MidiInputDecoder&) = delete;
 
     // One call of the input callback. A short message is decoded into the record and handed to
     // the instance's handler; a close notice hands the record over with status and command 0;
@@ -43,16 +71,9 @@ public:
     static void decode(uint32_t packed, MidiMessage& message) noexcept;
 
 private:
-    // deltaMs: milliseconds since the previous short message of any input, 0 for the first
-    // one; timeMs: milliseconds since the first one.
-    void stamp(MidiMessage& message) noexcept;
-
     MidiMessage& record_;
-    CounterSource now_;
-    int64_t frequency_;
-    int64_t lastCounter_ = 0;
-    int64_t originCounter_ = 0;
-    bool haveLastCounter_ = false;
+    MidiTimeLine ownTimeLine_;
+    MidiTimeLine& timeLine_;
 };
 
 }  // namespace vl

@@ -65,10 +65,10 @@ bool VLMMMidi::openDevices(const int32_t* inputDevice, const int32_t* outputDevi
     if (!inputDevice && !outputDevice) return false;
 
     if (inputDevice) {
-        auto instance = std::make_unique<MidiInstance>(MidiInstance{handler, handlerValue, &decoder_});
+        auto input = std::make_unique<OpenInput>(timeLine_, handler, handlerValue);
         HMIDIIN handle = nullptr;
         if (api_.inOpen(&handle, static_cast<UINT>(*inputDevice), reinterpret_cast<DWORD_PTR>(&inputCallback),
-                        reinterpret_cast<DWORD_PTR>(instance.get()), CALLBACK_FUNCTION) != MMSYSERR_NOERROR)
+                        reinterpret_cast<DWORD_PTR>(&input->instance), CALLBACK_FUNCTION) != MMSYSERR_NOERROR)
             return false;
         if (api_.inStart(handle) != MMSYSERR_NOERROR) {
             // Left open, the device would stay busy for every later attempt of this run.
@@ -76,7 +76,7 @@ bool VLMMMidi::openDevices(const int32_t* inputDevice, const int32_t* outputDevi
             return false;
         }
         inputHandles.push_back(handle);
-        instances_.push_back(std::move(instance));
+        inputs_.push_back(std::move(input));
     }
 
     if (outputDevice) {
@@ -111,7 +111,7 @@ void VLMMMidi::closeDevices() {
         api_.inClose(handle);  // delivers the close notice to the input's handler
     }
     inputHandles.clear();
-    instances_.clear();
+    inputs_.clear();
 
     if (lane && lane->gate.drain(sendDrainTimeoutMs)) {
         api_.outClose(lane->handle.load(std::memory_order_acquire));

@@ -76,11 +76,21 @@ private:
     // Closes the handles of left-behind lanes whose stuck send has returned (at most waitMs each).
     void releaseLeftBehindOutputs(uint32_t waitMs);
 
+    // One per open input: inputs of different drivers may call back at the same time on their
+    // own threads, so each has its own record and decoder; they share the engine's time line.
+    struct OpenInput {
+        OpenInput(MidiTimeLine& timeLine, MidiHandler handler, void* handlerValue)
+            : decoder(record, timeLine), instance{handler, handlerValue, &decoder} {}
+        MidiMessage record{};
+        MidiInputDecoder decoder;
+        MidiInstance instance;
+    };
+
     WinMidiApi api_;
-    MidiInputDecoder decoder_{messageRecord};
+    MidiTimeLine timeLine_;
     OutputLane lanes_[kOutputLanes];
     std::atomic<OutputLane*> currentLane_{nullptr};  // the lane senders use; null = no output
-    std::vector<std::unique_ptr<MidiInstance>> instances_;  // one per open input, freed after its close
+    std::vector<std::unique_ptr<OpenInput>> inputs_;  // freed after their close notices
 };
 
 }  // namespace vl

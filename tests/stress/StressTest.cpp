@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "../unit/coordinator/CoordinatorRig.h"
+#include "midi/MidiInputDecoder.h"
 #include "support/FakePlugin.h"
 
 using namespace vltest;
@@ -184,4 +185,98 @@ TEST(Stress, ThousandEngineStartStopCycles) {
     }
     EXPECT_EQ(rig.backend.opens.load(), 1000);
     EXPECT_FALSE(rig.backend.inLoop.load());
+}
+
+namespace {
+
+// Counts the numbered events of each of two inputs (poly pressure from one, pitch bend from
+// the other: 4 bits in the channel, 7 + 7 in the data bytes).
+class TwoInputPlugin : public FakePlugin {
+public:
+    TwoInputPlugin() : FakePlugin(0, 2, vst::effFlagsIsSynth | vst::effFlagsCanReplacing) {}
+    static constexpr uint8_t kCommands[2] = {0xA0, 0xE0};
+    std::atomic<uint64_t> received[2] = {};
+    std::atomic<uint64_t> errors{0};
+
+protected:
+    void onEvents(const vst::VstEvents* events) override {
+        for (int i = 0; i < events->numEvents; ++i) {
+            const auto* e = reinterpret_cast<const vst::VstMidiEvent*>(events->events[i]);
+            const auto* d = reinterpret_cast<const uint8_t*>(e->midiData);
+            const int input = (d[0] & 0xF0) == kCommands[0] ? 0 : (d[0] & 0xF0) == kCommands[1] ? 1 : -1;
+            if (input < 0 || e->type != vst::kVstMidiType || e->byteSize != 32 || e->deltaFrames != 0) {
+                errors += 1;
+                continue;
+            }
+            // In order, none twice, none torn (a torn event breaks its input's sequence).
+            const uint32_t seq = ((d[0] & 0x0Fu) << 14) | (uint32_t(d[2]) << 7) | d[1];
+            if (seq != (next[input] & kSeqMask)) errors += 1;
+            next[input] = seq + 1;
+            received[input] += 1;
+        }
+    }
+
+private:
+    uint32_t next[2] = {0, 0};
+};
+
+}  // namespace
+
+// Two MIDI inputs of different drivers call back at the same time on their own threads, each
+// through its own decoder into the coordinator's handler and the one event list, while the
+// audio thread takes the lists; both follow MIDI clock. Every event arrives once, in order and
+// intact, and every clock tick of both moves the song position. Meant for ThreadSanitizer.
+TEST(Stress, TwoMidiInputsCallingBackAtOnce) {
+    TwoInputPlugin plugin;
+    CoordinatorRig rig(vl::kDeviceTypeWasapiShared, 48000.0, 64);
+    plugin.attach(rig.slot);
+    rig.backend.paceMicros = 200;
+    rig.link();
+    for (int32_t id : {0, 1}) {
+        vl::MidiDeviceRecord* device = rig.midi.addDevice(id, id ? L"Pads" : L"Keys", true, true);
+        rig.settings->midiDevices.push_back(std::make_unique<vl::MidiDeviceRecord>(*device));
+        rig.settings->midiDevices.back()->sync = true;
+    }
+    ASSERT_TRUE(rig.host.StartMidiEngine());
+    ASSERT_EQ(rig.midi.inputs.size(), 2u);
+    ASSERT_TRUE(rig.host.StartAudioEngine());
+
+    // As the platform's callbacks deliver: one decoder per input, on the engine's time line.
+    vl::MidiTimeLine timeLine;
+    vl::MidiMessage records[2];
+    vl::MidiInputDecoder decoders[2] = {{records[0], timeLine}, {records[1], timeLine}};
+    const vl::MidiInstance instances[2] = {
+        {rig.midi.inputs[0].handler, rig.midi.inputs[0].value, &decoders[0]},
+        {rig.midi.inputs[1].handler, rig.midi.inputs[1].value, &decoders[1]},
+    };
+    constexpr uint32_t kEvents = 20000, kBurst = 64, kTickEvery = 8;
+    std::atomic<uint32_t> ticks{0};
+    auto input = [&](int n) {
+        for (uint32_t seq = 0; seq < kEvents;) {
+            // A burst, then until the plug-in has it: far below 256 per block, so nothing is lost.
+            for (uint32_t end = seq + kBurst; seq < end && seq < kEvents; ++seq) {
+                const uint32_t status = TwoInputPlugin::kCommands[n] | ((seq >> 14) & 0x0F);
+                vl::MidiInputDecoder::deliver(&instances[n], vl::MidiInputEvent::ShortMessage,
+                                              status | ((seq & 0x7F) << 8) | (((seq >> 7) & 0x7F) << 16));
+                if (seq % kTickEvery == 0) {
+                    vl::MidiInputDecoder::deliver(&instances[n], vl::MidiInputEvent::ShortMessage, 0xF8);
+                    ticks += 1;
+                }
+            }
+            const auto waitUntil = std::chrono::steady_clock::now() + 10s;
+            while (plugin.received[n].load() < seq && std::chrono::steady_clock::now() < waitUntil)
+                std::this_thread::yield();
+        }
+    };
+    std::thread first(input, 0), second(input, 1);
+    first.join();
+    second.join();
+    rig.host.StopAudioEngine();
+
+    EXPECT_EQ(plugin.errors.load(), 0u);
+    EXPECT_EQ(plugin.received[0].load(), kEvents);
+    EXPECT_EQ(plugin.received[1].load(), kEvents);
+    EXPECT_EQ(rig.host.events.droppedEvents(), 0u);
+    EXPECT_NEAR(rig.host.clockPpq.load(), ticks.load() * 0.0416666679084301, 1e-6);
+    rig.host.StopMidiEngine();
 }

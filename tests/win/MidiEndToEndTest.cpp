@@ -39,7 +39,6 @@ struct EndToEnd {
         settings->tempo = 100.0;
         settings->mergeMidiDevices(midi.devices);
         host.link(&slot, &backends, &midi, settings.get());
-        host.asioStopSettleMs = 0;
     }
     ~EndToEnd() {
         host.StopMidiEngine();

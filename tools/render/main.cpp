@@ -197,7 +197,6 @@ int render(const RenderOptions& options) {
     StderrMessages messages;
     VLVSTHostInterface host;
     host.setMessageSink(&messages);
-    host.asioStopSettleMs = 0;  // the offline device has no driver thread to wait for
     host.link(&slot, &backends, &midi, &settings);
 
     if (chunk) slot.setChunk(chunk->empty() ? nullptr : chunk->data(), static_cast<vst::intptr>(chunk->size()));

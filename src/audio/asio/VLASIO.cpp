@@ -5,6 +5,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -63,6 +64,9 @@ VLASIO::VLASIO(const char* registryKey) : drivers(registryKey) {
 
 VLASIO::~VLASIO() {
     stop();
+    // A callback that outlived the stop's wait still uses this object, the buffers and the
+    // driver: nothing of them may go away under it.
+    if (teardownPending() && !finishTeardown(stopWaitMs)) std::_Exit(kExitCallbackHung);
     drivers.removeCurrentDriver();
     if (theAsioHost == this) theAsioHost = nullptr;
 }
@@ -86,15 +90,14 @@ void VLASIO::enumerate() {
 
 bool VLASIO::matchFormats(AudioDeviceRecord*, AudioDeviceRecord*) { return true; }
 
-bool VLASIO::initDriver() {
-    minSize = maxSize = preferredSize = granularity = 0;
-    blockSize = 0;
+// init with the main window (drivers parent their own dialogs to it), then the naming calls.
+bool VLASIO::initialise() {
     driverInfo = asio::AsioDriverInfo{};
     copyText(driverInfo.name, "No ASIO Driver");
-    inputChannels = outputChannels = 0;
     if (!theAsioDriver) return false;
     char text[kNameBuffer] = {};
-    if (theAsioDriver->init(nullptr) == asio::kAsioFalse) {
+    driverInfo.sysRef = windowHandle;
+    if (theAsioDriver->init(windowHandle) == asio::kAsioFalse) {
         theAsioDriver->getErrorMessage(text);
         copyText(driverInfo.errorMessage, text);
         theAsioDriver = nullptr;
@@ -104,6 +107,14 @@ bool VLASIO::initDriver() {
     theAsioDriver->getDriverName(text);
     copyText(driverInfo.name, text);
     driverInfo.driverVersion = theAsioDriver->getDriverVersion();
+    return true;
+}
+
+bool VLASIO::initDriver() {
+    minSize = maxSize = preferredSize = granularity = 0;
+    blockSize = 0;
+    inputChannels = outputChannels = 0;
+    if (!initialise()) return false;
 
     if (theAsioDriver->getChannels(&inputChannels, &outputChannels) != asio::ASE_OK) return false;
     inputChannels = std::max(inputChannels, 0);
@@ -152,8 +163,19 @@ bool VLASIO::createDriverBuffers() {
         }
         convertible[k] = planarLayoutFor(channelInfos[k].type, layouts[k]);
     }
+    clearOutputHalves();
+    unusedNeedClearing = false;
     buffersReady.store(true, std::memory_order_release);
     return theAsioDriver->getLatencies(&inputLatency, &outputLatency) == asio::ASE_OK;
+}
+
+// A driver that hands out its halves uncleared would play them once before the first block.
+void VLASIO::clearOutputHalves() {
+    for (int32_t k = inputBuffers; k < inputBuffers + outputBuffers; ++k) {
+        if (!convertible[k]) continue;
+        for (void* half : bufferInfos[k].buffers)
+            if (half) zeroBytes(half, size_t(blockSize) * layouts[k].bytesPerSample);
+    }
 }
 
 void VLASIO::disposeDriverBuffers() {
@@ -174,6 +196,9 @@ bool VLASIO::openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output, R
     if (input && input->deviceIndex != output->deviceIndex) return false;
     if (output->deviceIndex < 0 || drivers.numDrivers <= output->deviceIndex) return false;
     if (running.load(std::memory_order_acquire)) stop();
+    if (teardownPending() && !finishTeardown(0)) return false;  // a callback of the last run is still under way
+    const bool configuredFromRecord = output->detailsKnown;
+    releasePanelDriver();
 
     callback = newCallback;
     user = newUser;
@@ -192,34 +217,96 @@ bool VLASIO::openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output, R
         abandonStart();
         return false;
     }
+    // The driver may have changed since its records were read (its control panel): the engine
+    // was configured with the records, so a restart follows with what the driver says now.
+    const bool changed =
+        configuredFromRecord && (blockSize != int32_t(output->bufferSize) || sampleRate != output->sampleRate);
+    detailsStale.store(false, std::memory_order_relaxed);
+    runningDriver = output->deviceIndex;
     if (theAsioDriver->start() != asio::ASE_OK) {
         abandonStart();
         return false;
     }
     running.store(true, std::memory_order_seq_cst);
+    if (changed) {
+        detailsStale.store(true, std::memory_order_relaxed);
+        reportDeviceEvent(DeviceEvent::RestartRequested);
+    }
+    return true;
+}
+
+bool VLASIO::waitForCallbacksOut(uint32_t waitMs) const {
+    const uint32_t started = platform::tickCountMs();
+    while (callbacksInFlight.load(std::memory_order_seq_cst) != 0) {
+        if (platform::tickCountMs() - started >= waitMs) return false;
+        platform::sleepMs(1);
+    }
     return true;
 }
 
 void VLASIO::stop() {
     if (running.load(std::memory_order_acquire)) {
+        // Callbacks from here on only write silence; the block under way may still render.
         running.store(false, std::memory_order_seq_cst);
-        // Callbacks that began before the flag was cleared may still convert or render; the
-        // driver is stopped once they are out (at most the grace time).
-        const uint32_t started = platform::tickCountMs();
-        while (callbacksInFlight.load(std::memory_order_seq_cst) != 0 && platform::tickCountMs() - started < kStopGraceMs)
-            platform::sleepMs(1);
-        if (theAsioDriver) theAsioDriver->stop();
-        disposeDriverBuffers();
-        drivers.removeCurrentDriver();
+        pendingTeardown = Teardown::DriverRunning;
+    }
+    if (teardownPending()) {
+        finishTeardown(stopWaitMs);
+        return;
     }
     freePlanes();
 }
 
+bool VLASIO::finishTeardown(uint32_t waitMs) {
+    if (pendingTeardown == Teardown::DriverRunning) {
+        // Stopping the driver under a callback would wait for that callback, or pull its
+        // buffers away.
+        if (!waitForCallbacksOut(waitMs)) return false;
+        if (theAsioDriver) theAsioDriver->stop();
+        pendingTeardown = Teardown::DriverStopped;
+    }
+    if (pendingTeardown == Teardown::DriverStopped) {
+        // A driver may still be inside a callback that began before its stop: the buffers go
+        // once it has left.
+        buffersReady.store(false, std::memory_order_seq_cst);
+        if (!waitForCallbacksOut(waitMs)) return false;
+        disposeDriverBuffers();
+        drivers.removeCurrentDriver();
+        freePlanes();
+        if (detailsStale.exchange(false, std::memory_order_acq_rel)) forgetDetails(runningDriver);
+        runningDriver = -1;
+        pendingTeardown = Teardown::None;
+    }
+    return true;
+}
+
+void VLASIO::forgetDetails(int32_t driverIndex) {
+    for (const auto& record : devices)
+        if (record->deviceIndex == driverIndex) record->detailsKnown = false;
+}
+
+void VLASIO::releasePanelDriver() {
+    if (panelDriver < 0) return;
+    if (drivers.currentIndex == panelDriver && !running.load(std::memory_order_acquire) && !teardownPending())
+        drivers.removeCurrentDriver();
+    // The panel may have changed the rate or the buffer size.
+    forgetDetails(panelDriver);
+    panelDriver = -1;
+}
+
+void VLASIO::releaseControlPanel() {
+    if (running.load(std::memory_order_acquire)) return;  // the panel was the running driver's
+    releasePanelDriver();
+}
+
 bool VLASIO::queryDetails(AudioDeviceRecord* record, bool) {
     if (!record) return false;
+    // The driver of an open panel stays while its own records are asked for what is known.
+    if (panelDriver >= 0 && !(record->deviceIndex == panelDriver && record->detailsKnown)) releasePanelDriver();
     if (record->detailsKnown) return true;
     // Loading would release the driver that is calling back right now.
     if (running.load(std::memory_order_acquire)) return false;
+    if (teardownPending() && !finishTeardown(0)) return false;
     if (!drivers.loadDriver(wideToAnsi(record->name).c_str())) return false;
     if (!initDriver()) {
         drivers.removeCurrentDriver();
@@ -242,31 +329,78 @@ bool VLASIO::queryDetails(AudioDeviceRecord* record, bool) {
 bool VLASIO::openControlPanel(AudioDeviceRecord* record) {
     if (running.load(std::memory_order_acquire)) return theAsioDriver && theAsioDriver->controlPanel() == asio::ASE_OK;
     if (!record || record->deviceIndex < 0 || drivers.numDrivers <= record->deviceIndex) return false;
-    char name[kNameBuffer];
-    if (drivers.getDriverName(record->deviceIndex, name, int32_t(sizeof name)) != kAsioListOk) return false;
-    if (!drivers.loadDriver(name)) return false;
-    const bool opened = theAsioDriver && theAsioDriver->controlPanel() == asio::ASE_OK;
-    drivers.removeCurrentDriver();
-    return opened;
+    if (teardownPending() && !finishTeardown(0)) return false;
+    // Pressed again: the loaded driver's panel again, not a second driver object.
+    const bool loaded = panelDriver == record->deviceIndex && drivers.currentIndex == panelDriver && theAsioDriver;
+    if (!loaded) {
+        releasePanelDriver();
+        char name[kNameBuffer];
+        if (drivers.getDriverName(record->deviceIndex, name, int32_t(sizeof name)) != kAsioListOk) return false;
+        if (!drivers.loadDriver(name)) return false;
+        if (!initialise()) {
+            drivers.removeCurrentDriver();
+            return false;
+        }
+        panelDriver = record->deviceIndex;
+    }
+    if (theAsioDriver->controlPanel() == asio::ASE_OK) return true;
+    releasePanelDriver();
+    return false;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Driver thread
 
-void VLASIO::bufferSwitch(int32_t index, asio::AsioBool directProcess) {
+namespace {
+
+// Counts a driver callback in and out, so that stop can tell when none is under way.
+class CallbackScope {
+public:
+    explicit CallbackScope(std::atomic<int32_t>& inFlight) : inFlight(inFlight) {
+        inFlight.fetch_add(1, std::memory_order_seq_cst);
+    }
+    ~CallbackScope() { inFlight.fetch_sub(1, std::memory_order_release); }
+    CallbackScope(const CallbackScope&) = delete;
+    CallbackScope& operator=(const CallbackScope&) = delete;
+
+private:
+    std::atomic<int32_t>& inFlight;
+};
+
+}  // namespace
+
+void VLASIO::bufferSwitch(int32_t index, asio::AsioBool) {
+    VLASIO* host = theAsioHost;
+    if (!host) return;
+    CallbackScope scope(host->callbacksInFlight);
+    // Asked only while the driver object is certain to be there; the block does not use it.
+    if (!host->buffersReady.load(std::memory_order_seq_cst)) return;
     asio::AsioTime time{};
     if (asio::IAsioDriver* driver = theAsioDriver)
         if (driver->getSamplePosition(&time.timeInfo.samplePosition, &time.timeInfo.systemTime) == asio::ASE_OK)
             time.timeInfo.flags = asio::kSystemTimeValid | asio::kSamplePositionValid;
-    bufferSwitchTimeInfo(&time, index, directProcess);
+    host->process(index);
 }
 
 asio::AsioTime* VLASIO::bufferSwitchTimeInfo(asio::AsioTime*, int32_t index, asio::AsioBool) {
-    if (VLASIO* host = theAsioHost) host->process(index);
+    VLASIO* host = theAsioHost;
+    if (!host) return nullptr;
+    CallbackScope scope(host->callbacksInFlight);
+    host->process(index);
     return nullptr;
 }
 
-void VLASIO::sampleRateDidChange(asio::AsioSampleRate) {}
+void VLASIO::requestRestart() {
+    // Outside a run there is nothing to restart.
+    if (!buffersReady.load(std::memory_order_acquire)) return;
+    detailsStale.store(true, std::memory_order_release);
+    reportDeviceEvent(DeviceEvent::RestartRequested);
+}
+
+// 0 means the driver lost its clock: the rate is unknown, and a restart would not find one.
+void VLASIO::sampleRateDidChange(asio::AsioSampleRate rate) {
+    if (VLASIO* host = theAsioHost; host && rate > 0.0 && rate != host->sampleRate) host->requestRestart();
+}
 
 int32_t VLASIO::asioMessage(int32_t selector, int32_t value, void*, double*) {
     switch (selector) {
@@ -274,6 +408,7 @@ int32_t VLASIO::asioMessage(int32_t selector, int32_t value, void*, double*) {
             switch (value) {
                 case asio::kAsioEngineVersion:
                 case asio::kAsioResetRequest:
+                case asio::kAsioBufferSizeChange:
                 case asio::kAsioResyncRequest:
                 case asio::kAsioLatenciesChanged:
                 case asio::kAsioSupportsTimeInfo:
@@ -285,7 +420,11 @@ int32_t VLASIO::asioMessage(int32_t selector, int32_t value, void*, double*) {
             }
         case asio::kAsioEngineVersion: return 2;
         case asio::kAsioResetRequest:
+        case asio::kAsioBufferSizeChange:
         case asio::kAsioResyncRequest:
+            // Never torn down inside the callback: the user-interface thread restarts the engine.
+            if (VLASIO* host = theAsioHost) host->requestRestart();
+            return 1;
         case asio::kAsioLatenciesChanged:
         case asio::kAsioSupportsTimeInfo:
             return 1;
@@ -294,9 +433,9 @@ int32_t VLASIO::asioMessage(int32_t selector, int32_t value, void*, double*) {
     }
 }
 
+// Inside a CallbackScope: the buffers stay while buffersReady is seen set here.
 void VLASIO::process(int32_t index) {
-    callbacksInFlight.fetch_add(1, std::memory_order_seq_cst);
-    if ((index == 0 || index == 1) && buffersReady.load(std::memory_order_acquire)) {
+    if ((index == 0 || index == 1) && buffersReady.load(std::memory_order_seq_cst)) {
         if (!running.load(std::memory_order_seq_cst)) {
             silenceOutputs(index);
         } else {
@@ -309,7 +448,6 @@ void VLASIO::process(int32_t index) {
         if (postOutput)
             if (asio::IAsioDriver* driver = theAsioDriver) driver->outputReady();
     }
-    callbacksInFlight.fetch_sub(1, std::memory_order_release);
 }
 
 void VLASIO::readInputs(int32_t index) {
@@ -345,8 +483,22 @@ void VLASIO::writeOutputs(int32_t index) {
         else if (j == outputRight)
             floatToPlanar(layouts[k], rightPlane, half, uint32_t(blockSize));
         else
-            zeroBytes(half, size_t(blockSize) * layouts[k].bytesPerSample);
+            clearUnusedOutput(half, size_t(blockSize) * layouts[k].bytesPerSample);
     }
+}
+
+// Cleared before the start, an unused half stays silent with a driver that keeps what the host
+// wrote; checking its ends costs a fraction of clearing it.
+void VLASIO::clearUnusedOutput(void* half, size_t bytes) {
+    if (!unusedNeedClearing) {
+        uint64_t head = 0, tail = 0;
+        const size_t n = std::min<size_t>(bytes, sizeof head);
+        std::memcpy(&head, half, n);
+        std::memcpy(&tail, static_cast<const uint8_t*>(half) + bytes - n, n);
+        if ((head | tail) == 0) return;
+        unusedNeedClearing = true;  // this driver hands out dirty halves: every block from now on
+    }
+    zeroBytes(half, bytes);
 }
 
 void VLASIO::silenceOutputs(int32_t index) {

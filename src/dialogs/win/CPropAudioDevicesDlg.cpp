@@ -19,12 +19,14 @@ CPropAudioDevicesDlg::CPropAudioDevicesDlg(AudioBackendSet& backends, HostSettin
                                            bool takesNoAudioInput, bool applyEnabledAtStart,
                                            platform::MessageSink* messages)
     : ModelessWindow(IDD_AUDIOSETTINGS, messages),
-      model(backends, settings, host, takesNoAudioInput, applyEnabledAtStart, this->messages()) {
+      model(backends, settings, host, takesNoAudioInput, applyEnabledAtStart, this->messages()),
+      asio(dynamic_cast<VLASIO*>(backends.backendFor(kDeviceTypeASIO))) {
     // Only the ASIO family has a control panel; the button is enabled for it alone.
-    model.openControlPanel = [&backends](AudioDeviceRecord& record) {
-        auto* asio = dynamic_cast<VLASIO*>(backends.backendFor(kDeviceTypeASIO));
-        return asio && asio->openControlPanel(&record);
-    };
+    model.openControlPanel = [this](AudioDeviceRecord& record) { return asio && asio->openControlPanel(&record); };
+}
+
+CPropAudioDevicesDlg::~CPropAudioDevicesDlg() {
+    if (asio) asio->releaseControlPanel();
 }
 
 BOOL CPropAudioDevicesDlg::OnInitDialog() {

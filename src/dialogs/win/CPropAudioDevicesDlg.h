@@ -8,12 +8,18 @@
 #include "dialogs/models/AudioSettingsModel.h"
 #include "dialogs/win/ModelessWindow.h"
 
+namespace vl {
+class VLASIO;
+}
+
 namespace vl::dialogs {
 
 class CPropAudioDevicesDlg final : public ModelessWindow {
 public:
     CPropAudioDevicesDlg(AudioBackendSet& backends, HostSettings& settings, VLVSTHostInterface& host,
                          bool takesNoAudioInput, bool applyEnabledAtStart, platform::MessageSink* messages);
+    // A driver loaded for its control panel goes with the window.
+    ~CPropAudioDevicesDlg() override;
 
 protected:
     BOOL OnInitDialog() override;
@@ -28,6 +34,7 @@ private:
     bool Apply(bool closing);
 
     AudioSettingsModel model;
+    VLASIO* asio = nullptr;  // the one family with a control panel
 };
 
 }  // namespace vl::dialogs

@@ -23,7 +23,6 @@ struct CoordinatorRig {
         backends.set(type, &backend);
         settings->outputDevice = backend.output();
         host.setMessageSink(&messages);
-        host.asioStopSettleMs = 0;
     }
     ~CoordinatorRig() { vl::setHostContext(nullptr); }
 

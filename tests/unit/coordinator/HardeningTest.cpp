@@ -243,7 +243,6 @@ struct HangRig {
         backends.set(type, backend.get());
         settings->outputDevice = backend->output();
         host.emplace();
-        host->asioStopSettleMs = 0;
         host->engineStartTimeoutMs = 200;
         host->engineStopTimeoutMs = 200;
         probe.config().flags = vst::effFlagsIsSynth | vst::effFlagsCanReplacing;

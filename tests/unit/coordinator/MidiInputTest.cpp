@@ -102,7 +102,7 @@ TEST(EventSlot, IsPreFormattedAndHoldsAtMost256Events) {
     }
     for (uint32_t i = 0; i < 256; ++i) ASSERT_TRUE(slot.insert(0x90, 60, 100, 0x13));
     EXPECT_FALSE(slot.insert(0x90, 61, 100, 0));
-    EXPECT_EQ(slot.count, 256u);
+    EXPECT_EQ(slot.count(), 256u);
     EXPECT_EQ(static_cast<uint8_t>(slot.event(0).midiData[0]), 0x93);  // channel masked to 4 bits
 }
 

@@ -66,7 +66,6 @@ struct DialogRig {
         backends.set(vl::kDeviceTypeASIO, &asio);
         backends.set(vl::kDeviceTypeDirectSound, &directSound);
         host.setMessageSink(&messages);
-        host.asioStopSettleMs = 0;
     }
     ~DialogRig() { vl::setHostContext(nullptr); }
 

@@ -101,3 +101,34 @@ TEST_F(MidiInputDecoderTest, OtherEventsAndMissingInstancesAreIgnored) {
 
 }  // namespace
 }  // namespace vl
+
+namespace vl {
+namespace {
+
+// Inputs of different drivers have decoders and records of their own on the engine's one time
+// line: what one input decodes never shows in another's record, and the times stay shared.
+TEST(MidiTimeLine, InputsKeepTheirOwnRecordsOnOneSharedTimeLine) {
+    fakeCounter = 5'000'000;
+    MidiTimeLine timeLine{&readFakeCounter, 10'000'000};
+    MidiMessage recordA, recordB;
+    MidiInputDecoder a{recordA, timeLine}, b{recordB, timeLine};
+    std::vector<Fields> gotA, gotB;
+    MidiInstance inputA{&collect, &gotA, &a}, inputB{&collect, &gotB, &b};
+    MidiInputDecoder::deliver(&inputA, MidiInputEvent::ShortMessage, 0x40'3C'90);
+    fakeCounter += 30'000;
+    MidiInputDecoder::deliver(&inputB, MidiInputEvent::ShortMessage, 0x00'07'B5);
+    fakeCounter += 20'000;
+    MidiInputDecoder::deliver(&inputA, MidiInputEvent::ShortMessage, 0xF8);
+    EXPECT_EQ(gotA, (std::vector<Fields>{{0x90, 0x90, 0, 0x3C, 0x40, 0.0}, {0xF8, 0xF0, 8, 0, 0, 2.0}}));
+    EXPECT_EQ(gotB, (std::vector<Fields>{{0xB0, 0xB0, 5, 0x07, 0, 3.0}}));
+    EXPECT_EQ(std::tuple(recordA.status, recordB.status), std::tuple(uint8_t(0xF8), uint8_t(0xB0)));
+    EXPECT_DOUBLE_EQ(recordA.timeMs, 5.0);  // both measured from the first message of the engine
+    EXPECT_DOUBLE_EQ(recordB.timeMs, 3.0);
+    // A stamp that lost the race to a later reading of the counter gets no negative delta.
+    fakeCounter -= 10'000;
+    MidiInputDecoder::deliver(&inputB, MidiInputEvent::ShortMessage, 0xF8);
+    EXPECT_EQ(std::get<5>(gotB.back()), 0.0);
+}
+
+}  // namespace
+}  // namespace vl

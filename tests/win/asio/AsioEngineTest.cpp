@@ -54,7 +54,6 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { countedFree(p)
 TEST(AsioEngine, StartsAndStops200TimesWithoutHangOrLeak) {
     AsioEngineRig rig(64, 48000.0);
     ASSERT_TRUE(rig.loaded);
-    rig.host.asioStopSettleMs = 0;  // the back end itself waits for callbacks under way
 
     // One round first, so that lazily built state (records' details, the plug-in's) exists.
     ASSERT_TRUE(rig.host.StartAudioEngine());
@@ -97,7 +96,6 @@ TEST(AsioEngine, ThePlugInGetsTheDriversBlockSizeAndRate) {
     for (const Case& c : cases) {
         AsioEngineRig rig(c.blockSize, c.rate, testasio::Paced);
         ASSERT_TRUE(rig.loaded);
-        rig.host.asioStopSettleMs = 0;
         ASSERT_TRUE(rig.host.StartAudioEngine()) << c.blockSize;
         for (int i = 0; i < 5000 && rig.probe.blockCount() < 3; ++i) vl::platform::sleepMs(1);
         rig.host.StopAudioEngine();
@@ -111,5 +109,45 @@ TEST(AsioEngine, ThePlugInGetsTheDriversBlockSizeAndRate) {
         ASSERT_LE(blocks, rig.driver.log().switches.load());
         for (int64_t b = 0; b < blocks; ++b) EXPECT_EQ(rig.probe.block(b).frames, c.blockSize) << b;
         EXPECT_EQ(rig.probe.block(blocks - 1).sampleRate, c.rate);
+    }
+}
+
+TEST(AsioEngine, ADriverRequestIsARestartOnTheUserInterfaceThreadWithTheNewSizeAndRate) {
+    struct Case {
+        const char* what;
+        int32_t selector, value;
+        double rate;
+        int32_t newSize;
+        double newRate;
+    } cases[] = {
+        {"buffer size change", vl::asio::kAsioBufferSizeChange, 128, 0.0, 128, 44100.0},
+        {"reset request", vl::asio::kAsioResetRequest, 0, 0.0, 256, 48000.0},
+        {"rate change", 0, 0, 96000.0, 64, 96000.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        AsioEngineRig rig(64, 44100.0);
+        ASSERT_TRUE(rig.loaded);
+        ASSERT_TRUE(rig.host.StartAudioEngine());
+        ASSERT_TRUE(rig.driver.waitForSwitches(3));
+        EXPECT_EQ(rig.host.PollEngine(), vl::EngineNotice::None);
+        // The user changes the driver's own settings; the driver tells the host.
+        rig.driver.config().preferredSize = c.newSize;
+        rig.driver.config().sampleRate = c.newRate;
+        EXPECT_GE(rig.driver.notify(c.selector, c.value, c.rate), 0);
+        EXPECT_EQ(rig.host.PollEngine(), vl::EngineNotice::RestartRequested);
+        EXPECT_TRUE(rig.host.engineRunning.load());  // nothing was torn down inside the callback
+        // What the user-interface thread does with the notice.
+        const int64_t blocksBefore = rig.probe.blockCount();
+        ASSERT_TRUE(rig.host.StartAudioEngine());
+        for (int i = 0; i < 5000 && rig.probe.blockCount() < blocksBefore + 3; ++i) vl::platform::sleepMs(1);
+        rig.host.StopAudioEngine();
+        EXPECT_EQ(rig.probe.lastCall(vst::effSetBlockSize)->value, c.newSize);
+        EXPECT_EQ(rig.probe.lastCall(vst::effSetSampleRate)->opt, float(c.newRate));
+        const int64_t blocks = rig.probe.blockCount();
+        ASSERT_GE(blocks, blocksBefore + 3);
+        EXPECT_EQ(rig.probe.block(blocks - 1).frames, c.newSize);
+        EXPECT_EQ(rig.driver.log().disposedDuringCallback.load(), 0);
+        EXPECT_EQ(rig.driver.writesAfterDispose(), 0);
     }
 }

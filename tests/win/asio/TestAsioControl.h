@@ -55,6 +55,9 @@ struct Config {
     int32_t maxSwitches = 0;     // the driver thread stops calling back after this many (0: no limit)
     int32_t primeInStart = 0;    // one switch from inside start(), on the caller's thread
     int32_t fillOutputs = 1;     // output halves hold 0xA5 bytes before every switch
+    // Output halves are handed out by createBuffers holding 0xA5 bytes, as drivers that do not
+    // clear them do.
+    int32_t dirtyNewBuffers = 1;
     char errorMessage[124] = "test driver refused";
     // Raw device bytes copied into every input half before each switch (frames x sample width).
     uint8_t inputSignal[kMaxChannels][kMaxFrames * kMaxSampleBytes];
@@ -71,6 +74,13 @@ struct Log {
     std::atomic<int64_t> switches;         // buffer switches made (thread, start or manual)
     std::atomic<int64_t> timeInfoSwitches; // of them through bufferSwitchTimeInfo
     std::atomic<int32_t> threadWaitFailed;
+    // Host callbacks counted in and out, and what the host did while one was under way.
+    std::atomic<int32_t> hostCallbacksIn;
+    std::atomic<int32_t> hostCallbacksOut;
+    std::atomic<int32_t> stoppedDuringCallback;
+    std::atomic<int32_t> disposedDuringCallback;
+    // Output halves that were not all zero when start() was called.
+    std::atomic<int32_t> dirtyHalvesAtStart;
     int32_t createdAs = -1;                // class id number of the last object
     int32_t lastBufferSize = 0;
     int32_t lastBufferCount = 0;
@@ -97,6 +107,13 @@ struct Control {
 using GetControlProc = Control* (*)();
 using ResetProc = void (*)();
 using SwitchProc = void (*)(int32_t index);  // one switch on the calling thread (Manual pacing)
+// A notification to the host as a driver sends it (on its own thread while that runs):
+// selector > 0 is an asioMessage with value, selector 0 is sampleRateDidChange(rate). Answers
+// the host's answer (0 for sampleRateDidChange), or -1 when no callbacks are known.
+using NotifyProc = int32_t (*)(int32_t selector, int32_t value, double rate);
+// Bytes of disposed buffer halves written after their disposal (the halves are kept, filled
+// with a pattern, until the next reset).
+using DisposedWritesProc = int64_t (*)();
 
 // Bytes per sample of an ASIO sample type (0 for types the driver does not serve).
 inline int sampleWidth(int32_t type) {

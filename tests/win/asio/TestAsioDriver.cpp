@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "TestAsioControl.h"
 
@@ -15,7 +16,24 @@ namespace {
 
 testasio::Control g;
 
+// Disposed buffer halves, kept filled with kDisposedByte so that a late write shows.
+constexpr uint8_t kDisposedByte = 0xDD;
+struct DisposedHalf {
+    uint8_t* bytes;
+    size_t size;
+};
+std::vector<DisposedHalf>& disposedHalves() {
+    static std::vector<DisposedHalf> halves;
+    return halves;
+}
+
+void freeDisposedHalves() {
+    for (const DisposedHalf& half : disposedHalves()) delete[] half.bytes;
+    disposedHalves().clear();
+}
+
 void resetControl() {
+    freeDisposedHalves();
     new (&g) testasio::Control();
     for (int c = 0; c < testasio::kMaxChannels; ++c) g.config.inputTypes[c] = g.config.outputTypes[c] = 18;
 }
@@ -56,6 +74,7 @@ public:
         const long left = --refs;
         if (left == 0) {
             // A careless host may forget: a real driver cleans up too.
+            if (bufferCount && hostInside()) g.log.disposedDuringCallback.fetch_add(1);
             stopThread();
             freeBuffers();
             if (manualTarget == this) manualTarget = nullptr;
@@ -87,6 +106,17 @@ public:
         logCall(testasio::mStart);
         if (g.config.startAnswer != ASE_OK) return g.config.startAnswer;
         if (!callbacks) return ASE_InvalidMode;
+        for (int k = 0; k < bufferCount; ++k) {
+            if (buffers[k].isInput) continue;
+            for (void* half : buffers[k].buffers) {
+                const auto* bytes = static_cast<const uint8_t*>(half);
+                for (size_t i = 0; i < size_t(bufferSize) * widths[k]; ++i)
+                    if (bytes[i] != 0) {
+                        g.log.dirtyHalvesAtStart.fetch_add(1);
+                        break;
+                    }
+            }
+        }
         if (g.config.primeInStart) doSwitch(0);
         g.log.running.store(1);
         if (g.config.pacing != testasio::Manual) {
@@ -99,6 +129,7 @@ public:
     }
     AsioError STDMETHODCALLTYPE stop() override {
         logCall(testasio::mStop);
+        if (hostInside()) g.log.stoppedDuringCallback.fetch_add(1);
         stopThread();
         g.log.running.store(0);
         return ASE_OK;
@@ -186,8 +217,10 @@ public:
                                                   : g.config.outputTypes[infos[k].channelNum];
             widths[k] = testasio::sampleWidth(type) ? testasio::sampleWidth(type) : 4;
             for (int half = 0; half < 2; ++half) {
-                infos[k].buffers[half] = new (std::nothrow) uint8_t[size_t(size) * widths[k]]();
-                if (!infos[k].buffers[half]) return ASE_NoMemory;  // test machine: does not happen
+                auto* bytes = new (std::nothrow) uint8_t[size_t(size) * widths[k]]();
+                if (!bytes) return ASE_NoMemory;  // test machine: does not happen
+                if (!infos[k].isInput && g.config.dirtyNewBuffers) std::memset(bytes, 0xA5, size_t(size) * widths[k]);
+                infos[k].buffers[half] = bytes;
             }
             buffers[k] = infos[k];
         }
@@ -206,6 +239,7 @@ public:
     AsioError STDMETHODCALLTYPE disposeBuffers() override {
         logCall(testasio::mDisposeBuffers);
         if (!bufferCount) return ASE_InvalidMode;
+        if (hostInside()) g.log.disposedDuringCallback.fetch_add(1);
         stopThread();
         freeBuffers();
         return ASE_OK;
@@ -236,6 +270,7 @@ public:
             else if (g.config.fillOutputs)
                 std::memset(half, 0xA5, bytes);
         }
+        g.log.hostCallbacksIn.fetch_add(1);
         if (g.log.supportsTimeInfoAnswer == 1) {
             AsioTime time{};
             time.timeInfo.samplePosition = asioHalves(samplePosition);
@@ -246,6 +281,7 @@ public:
         } else {
             callbacks->bufferSwitch(index, kAsioTrue);
         }
+        g.log.hostCallbacksOut.fetch_add(1);
         for (int k = 0; k < bufferCount; ++k) {
             const size_t bytes = size_t(bufferSize) * widths[k];
             const auto* half = static_cast<const uint8_t*>(buffers[k].buffers[index]);
@@ -268,9 +304,37 @@ public:
         g.log.switches.fetch_add(1);
     }
 
+    // A notification as the driver sends it: from its own thread while that runs (handed over
+    // and waited for, bounded), else on the caller's.
+    int32_t notify(int32_t selector, int32_t value, double rate) {
+        if (!callbacks) return -1;
+        if (!thread) return send(selector, value, rate);
+        pendingSelector = selector;
+        pendingValue = value;
+        pendingRate = rate;
+        notifyDone.store(false);
+        notifyPending.store(true);
+        for (int i = 0; i < 5000 && !notifyDone.load(); ++i) Sleep(1);
+        return notifyDone.load() ? notifyAnswer.load() : -1;
+    }
+
     static TestDriver* manualTarget;
 
 private:
+    static bool hostInside() { return g.log.hostCallbacksIn.load() != g.log.hostCallbacksOut.load(); }
+    int32_t send(int32_t selector, int32_t value, double rate) {
+        if (selector == 0) {
+            callbacks->sampleRateDidChange(rate);
+            return 0;
+        }
+        return callbacks->asioMessage(selector, value, nullptr, nullptr);
+    }
+    void sendPendingNotification() {
+        if (!notifyPending.exchange(false)) return;
+        notifyAnswer.store(send(pendingSelector, pendingValue, pendingRate));
+        notifyDone.store(true);
+    }
+
     static DWORD WINAPI threadMain(void* self) {
         static_cast<TestDriver*>(self)->run();
         return 0;
@@ -283,6 +347,7 @@ private:
         const LONGLONG period = LONGLONG(double(frequency.QuadPart) * bufferSize / g.config.sampleRate);
         int64_t made = 0;
         while (!quit.load()) {
+            sendPendingNotification();
             if (g.config.maxSwitches && made >= g.config.maxSwitches) {
                 Sleep(1);
                 continue;
@@ -311,7 +376,11 @@ private:
     void freeBuffers() {
         if (!bufferCount) return;
         for (int k = 0; k < bufferCount; ++k)
-            for (void* half : buffers[k].buffers) delete[] static_cast<uint8_t*>(half);
+            for (void* half : buffers[k].buffers) {
+                const size_t size = size_t(bufferSize) * widths[k];
+                std::memset(half, kDisposedByte, size);
+                disposedHalves().push_back({static_cast<uint8_t*>(half), size});
+            }
         bufferCount = 0;
         callbacks = nullptr;
         g.log.buffersAlive.fetch_sub(1);
@@ -327,6 +396,11 @@ private:
     uint64_t samplePosition = 0;
     HANDLE thread = nullptr;
     std::atomic<bool> quit{false};
+    std::atomic<bool> notifyPending{false};
+    std::atomic<bool> notifyDone{false};
+    std::atomic<int32_t> notifyAnswer{0};
+    int32_t pendingSelector = 0, pendingValue = 0;
+    double pendingRate = 0.0;
 };
 
 TestDriver* TestDriver::manualTarget = nullptr;
@@ -387,6 +461,18 @@ __declspec(dllexport) void TestAsioReset() { resetControl(); }
 // One switch of the last created driver on the calling thread (Manual pacing, buffers created).
 __declspec(dllexport) void TestAsioSwitch(int32_t index) {
     if (TestDriver::manualTarget && g.log.objectsAlive.load() > 0) TestDriver::manualTarget->doSwitch(index);
+}
+
+__declspec(dllexport) int32_t TestAsioNotify(int32_t selector, int32_t value, double rate) {
+    if (!TestDriver::manualTarget || g.log.objectsAlive.load() == 0) return -1;
+    return TestDriver::manualTarget->notify(selector, value, rate);
+}
+
+__declspec(dllexport) int64_t TestAsioDisposedWrites() {
+    int64_t written = 0;
+    for (const DisposedHalf& half : disposedHalves())
+        for (size_t i = 0; i < half.size; ++i) written += half.bytes[i] != kDisposedByte;
+    return written;
 }
 
 }  // extern "C"

@@ -26,7 +26,9 @@ public:
         auto get = reinterpret_cast<testasio::GetControlProc>(symbol("TestAsioGetControl"));
         auto reset = reinterpret_cast<testasio::ResetProc>(symbol("TestAsioReset"));
         doSwitch = reinterpret_cast<testasio::SwitchProc>(symbol("TestAsioSwitch"));
-        if (!get || !reset || !doSwitch) {
+        doNotify = reinterpret_cast<testasio::NotifyProc>(symbol("TestAsioNotify"));
+        disposedWrites = reinterpret_cast<testasio::DisposedWritesProc>(symbol("TestAsioDisposedWrites"));
+        if (!get || !reset || !doSwitch || !doNotify || !disposedWrites) {
             ADD_FAILURE() << "test ASIO driver exports missing";
             return;
         }
@@ -44,6 +46,12 @@ public:
     int32_t count(testasio::Method m) const { return control->log.counts[m].load(); }
     // One buffer switch on this thread (Manual pacing).
     void switchHalf(int32_t index) { doSwitch(index); }
+    // The driver sends an asioMessage (selector > 0) or sampleRateDidChange (selector 0).
+    int32_t notify(int32_t selector, int32_t value = 0, double rate = 0.0) { return doNotify(selector, value, rate); }
+    // Bytes written into disposed buffers after their disposal.
+    int64_t writesAfterDispose() const { return disposedWrites(); }
+    // A host callback is under way right now.
+    bool hostInside() const { return control->log.hostCallbacksIn.load() != control->log.hostCallbacksOut.load(); }
     // Waits (bounded) until the driver thread has made at least n switches in all.
     bool waitForSwitches(int64_t n, uint32_t timeoutMs = 5000) const {
         const uint32_t start = vl::platform::tickCountMs();
@@ -61,6 +69,8 @@ private:
     HMODULE module = nullptr;
     testasio::Control* control = nullptr;
     testasio::SwitchProc doSwitch = nullptr;
+    testasio::NotifyProc doNotify = nullptr;
+    testasio::DisposedWritesProc disposedWrites = nullptr;
 };
 
 }  // namespace vltest

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -348,19 +349,18 @@ TEST_F(AsioBackend, AnswersTheDriversMessages) {
         int32_t selector, value, answer;
     } cases[] = {
         {kAsioSelectorSupported, kAsioEngineVersion, 1}, {kAsioSelectorSupported, kAsioResetRequest, 1},
-        {kAsioSelectorSupported, kAsioBufferSizeChange, 0}, {kAsioSelectorSupported, kAsioResyncRequest, 1},
+        {kAsioSelectorSupported, kAsioBufferSizeChange, 1}, {kAsioSelectorSupported, kAsioResyncRequest, 1},
         {kAsioSelectorSupported, kAsioLatenciesChanged, 1}, {kAsioSelectorSupported, kAsioSupportsTimeInfo, 1},
         {kAsioSelectorSupported, kAsioSupportsTimeCode, 1}, {kAsioSelectorSupported, kAsioMMCCommand, 0},
         {kAsioSelectorSupported, kAsioSupportsInputMonitor, 1}, {kAsioSelectorSupported, kAsioOverload, 0},
-        {kAsioEngineVersion, 0, 2}, {kAsioResetRequest, 0, 1}, {kAsioBufferSizeChange, 512, 0},
+        {kAsioEngineVersion, 0, 2}, {kAsioResetRequest, 0, 1}, {kAsioBufferSizeChange, 512, 1},
         {kAsioResyncRequest, 0, 1}, {kAsioLatenciesChanged, 0, 1}, {kAsioSupportsTimeInfo, 0, 1},
         {kAsioSupportsTimeCode, 0, 0}, {kAsioSupportsInputMonitor, 0, 0}, {kAsioOverload, 0, 0}, {99, 0, 0},
     };
     for (const Case& c : cases)
         EXPECT_EQ(callbacks.asioMessage(c.selector, c.value, nullptr, nullptr), c.answer) << c.selector << "/" << c.value;
     EXPECT_EQ(driver.log().supportsTimeInfoAnswer, 1);
-    callbacks.sampleRateDidChange(96000.0);  // ignored: the engine keeps the rate it started with
-    EXPECT_EQ(asio->sampleRate, 44100.0);
+    EXPECT_EQ(asio->sampleRate, 44100.0);  // a restart follows the requests; nothing changes inside them
     // The plain switch reaches the same block, with the driver's sample position asked.
     const int32_t positions = driver.count(testasio::mGetSamplePosition);
     callbacks.bufferSwitch(0, kAsioTrue);
@@ -381,23 +381,155 @@ TEST_F(AsioBackend, RefusesInputAndOutputOfDifferentDriversWithoutLoadingAnythin
     EXPECT_FALSE(asio->running.load());
 }
 
-TEST_F(AsioBackend, ControlPanelWithAndWithoutARunningEngine) {
-    for (int32_t answer : {ASE_OK, ASE_NotPresent}) {
-        driver.config().controlPanelAnswer = answer;
-        EXPECT_EQ(asio->openControlPanel(out()), answer == ASE_OK);
-        EXPECT_EQ(driver.log().objectsAlive.load(), 0);  // loaded for the panel only
-    }
+TEST_F(AsioBackend, ControlPanelInitialisesTheDriverWithTheMainWindowAndKeepsItLoaded) {
+    int mainWindow = 0;
+    asio->setWindowHandle(&mainWindow);
+    ASSERT_TRUE(asio->queryDetails(in(), false));
+    ASSERT_TRUE(asio->queryDetails(out(), false));
+    const int32_t before = driver.log().callCount.load();
+    ASSERT_TRUE(asio->openControlPanel(out()));
+    const std::vector<int32_t> calls(driver.log().calls + before, driver.log().calls + driver.log().callCount.load());
+    const auto init = std::find(calls.begin(), calls.end(), testasio::mInit);
+    const auto panel = std::find(calls.begin(), calls.end(), testasio::mControlPanel);
+    ASSERT_NE(panel, calls.end());
+    EXPECT_LT(init, panel);  // initialised first
+    EXPECT_EQ(driver.log().sysHandle, &mainWindow);
+    EXPECT_EQ(driver.log().objectsAlive.load(), 1);  // its panel may live in it
+    const int32_t created = driver.log().objectsCreated.load();
+    EXPECT_TRUE(asio->openControlPanel(out()));  // pressed again: the same driver object
+    EXPECT_EQ(driver.log().objectsCreated.load(), created);
+    EXPECT_TRUE(asio->queryDetails(out(), false));  // what is known of its own records keeps it
+    EXPECT_EQ(driver.log().objectsAlive.load(), 1);
+    asio->releaseControlPanel();  // the Audio Settings window closes
+    EXPECT_EQ(driver.log().objectsAlive.load(), 0);
+    EXPECT_FALSE(in()->detailsKnown);  // the panel may have changed the rate or the size
+    EXPECT_FALSE(out()->detailsKnown);
+
+    // A refused panel keeps nothing loaded; a query of another driver releases the panel's.
+    driver.config().controlPanelAnswer = ASE_NotPresent;
+    EXPECT_FALSE(asio->openControlPanel(out()));
+    EXPECT_EQ(driver.log().objectsAlive.load(), 0);
+    driver.config().controlPanelAnswer = ASE_OK;
+    ASSERT_TRUE(asio->openControlPanel(out()));
+    EXPECT_TRUE(asio->queryDetails(in(1), false));
+    EXPECT_EQ(driver.log().objectsAlive.load(), 0);
     EXPECT_FALSE(asio->openControlPanel(nullptr));
     EXPECT_FALSE(asio->openControlPanel(out(2)));  // the refusing driver
-    driver.config().controlPanelAnswer = ASE_OK;
+    EXPECT_EQ(driver.log().objectsAlive.load(), 0);
+
+    // The next engine start takes a fresh driver object; the running driver's panel is its own.
+    ASSERT_TRUE(asio->openControlPanel(out()));
     ASSERT_TRUE(start());
-    const int32_t created = driver.log().objectsCreated.load();
-    EXPECT_TRUE(asio->openControlPanel(out(1)));  // the running driver's panel, whatever record
-    EXPECT_EQ(driver.log().objectsCreated.load(), created);
+    EXPECT_EQ(driver.log().objectsAlive.load(), 1);
+    const int32_t running = driver.log().objectsCreated.load();
+    EXPECT_TRUE(asio->openControlPanel(out(1)));
+    asio->releaseControlPanel();  // the window closes while the engine runs: nothing changes
+    EXPECT_EQ(driver.log().objectsCreated.load(), running);
     driver.switchHalf(0);
     EXPECT_EQ(render.calls.load(), 1);  // still running
+    in(1)->detailsKnown = false;
     EXPECT_FALSE(asio->queryDetails(in(1), true));  // would release the running driver
-    EXPECT_EQ(driver.log().objectsCreated.load(), created);
+    EXPECT_EQ(driver.log().objectsCreated.load(), running);
+    asio->stop();
+    EXPECT_EQ(driver.log().sysHandle, &mainWindow);  // the engine's driver too
+}
+
+TEST_F(AsioBackend, DriverRequestsAreAnsweredAndBecomeARestartRequest) {
+    driver.config().pacing = testasio::Paced;
+    driver.config().preferredSize = 64;
+    struct Case {
+        const char* what;
+        int32_t selector, value;
+        double rate;
+        int32_t answer;
+        bool restart;
+    } cases[] = {
+        {"reset", kAsioResetRequest, 0, 0.0, 1, true},
+        {"buffer size", kAsioBufferSizeChange, 128, 0.0, 1, true},
+        {"resync", kAsioResyncRequest, 0, 0.0, 1, true},
+        {"new rate", 0, 0, 48000.0, 0, true},
+        {"same rate", 0, 0, 44100.0, 0, false},
+        {"clock lost", 0, 0, 0.0, 0, false},
+        {"latencies", kAsioLatenciesChanged, 0, 0.0, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(asio->queryDetails(in(), false));
+        ASSERT_TRUE(asio->queryDetails(out(), false));
+        ASSERT_TRUE(start());
+        ASSERT_TRUE(driver.waitForSwitches(driver.log().switches.load() + 2));
+        EXPECT_EQ(asio->takeDeviceEvent(), vl::DeviceEvent::None);
+        EXPECT_EQ(driver.notify(c.selector, c.value, c.rate), c.answer);
+        // Answered on the driver's thread, which goes on calling back: nothing is torn down there.
+        const int calls = render.calls.load();
+        ASSERT_TRUE(driver.waitForSwitches(driver.log().switches.load() + 3));
+        EXPECT_GT(render.calls.load(), calls);
+        EXPECT_EQ(asio->takeDeviceEvent(), c.restart ? vl::DeviceEvent::RestartRequested : vl::DeviceEvent::None);
+        asio->stop();
+        // The restart queries the driver afresh.
+        EXPECT_EQ(out()->detailsKnown, !c.restart);
+        EXPECT_EQ(in()->detailsKnown, !c.restart);
+    }
+    driver.config().preferredSize = 128;
+    ASSERT_TRUE(start());
+    EXPECT_EQ(driver.notify(kAsioBufferSizeChange, 128), 1);
+    asio->stop();
+    ASSERT_TRUE(asio->queryDetails(out(), false));
+    EXPECT_EQ(out()->bufferSize, 128u);
+    EXPECT_EQ(driver.log().threadWaitFailed.load(), 0);
+}
+
+TEST_F(AsioBackend, ADriverChangedSinceItsRecordsWereReadAsksForARestart) {
+    ASSERT_TRUE(asio->queryDetails(out(), false));
+    driver.config().preferredSize = 512;  // changed in its own panel, say
+    ASSERT_TRUE(start(false));
+    EXPECT_EQ(asio->blockSize, 512);
+    EXPECT_EQ(asio->takeDeviceEvent(), vl::DeviceEvent::RestartRequested);
+    asio->stop();
+    EXPECT_FALSE(out()->detailsKnown);
+    ASSERT_TRUE(asio->queryDetails(out(), false));
+    ASSERT_TRUE(start(false));
+    EXPECT_EQ(asio->takeDeviceEvent(), vl::DeviceEvent::None);
+}
+
+TEST_F(AsioBackend, OutputHalvesAreClearedBeforeTheDriverStarts) {
+    for (int32_t channels : {2, 40}) {
+        driver.config().inputs = driver.config().outputs = channels;
+        const int32_t dirtyBefore = driver.log().dirtyHalvesAtStart.load();
+        ASSERT_TRUE(start());  // the driver hands out halves full of 0xA5
+        EXPECT_EQ(driver.log().dirtyHalvesAtStart.load(), dirtyBefore) << channels;
+        asio->stop();
+    }
+    // The check itself: a host that did not clear would be seen.
+    driver.config().outputTypes[0] = 32;  // DSD: not converted, so not cleared either
+    driver.config().inputs = driver.config().outputs = 2;
+    ASSERT_TRUE(start());
+    EXPECT_EQ(driver.log().dirtyHalvesAtStart.load(), 2);
+}
+
+TEST_F(AsioBackend, UnusedOutputsAreClearedOnceUnlessTheDriverDirtiesThem) {
+    driver.config().outputs = 8;
+    driver.config().fillOutputs = 0;  // this driver keeps what the host wrote
+    ASSERT_TRUE(start());
+    const int32_t first = asio->inputBuffers;
+    auto half = [&](int channel, int index) { return static_cast<uint8_t*>(asio->bufferInfos[first + channel].buffers[index]); };
+    for (int i = 0; i < 4; ++i) driver.switchHalf(i & 1);
+    for (int c = 2; c < 8; ++c) EXPECT_EQ(nonZero(c), 0) << c;
+    // A byte inside an unused half stays: the host does not clear it every block.
+    half(5, 0)[100] = 0x11;
+    driver.switchHalf(0);
+    EXPECT_EQ(driver.log().lastOutput[5][100], 0x11);
+    // A half that comes back dirty at its start is seen: from then on every unused half is
+    // cleared in every block.
+    half(6, 1)[0] = 0x22;
+    driver.switchHalf(1);
+    EXPECT_EQ(driver.log().lastOutput[6][0], 0);
+    half(5, 0)[100] = 0x11;
+    half(7, 0)[200] = 0x33;
+    driver.switchHalf(0);
+    EXPECT_EQ(driver.log().lastOutput[5][100], 0);
+    EXPECT_EQ(driver.log().lastOutput[7][200], 0);
+    EXPECT_EQ(nonZero(0), 7);  // the chosen channels are written every block
     asio->stop();
 }
 
@@ -457,4 +589,41 @@ TEST_F(AsioBackend, StopLetsABlockUnderWayFinishBeforeTheDriverStops) {
     ASSERT_GE(stopAt, 0);
     ASSERT_GE(render.callsAtExit.load(), 0);
     EXPECT_LE(render.callsAtExit.load(), stopAt);  // the block ended before the driver was stopped
+    EXPECT_EQ(driver.log().stoppedDuringCallback.load(), 0);
+    EXPECT_EQ(driver.log().disposedDuringCallback.load(), 0);
+    EXPECT_EQ(driver.writesAfterDispose(), 0);
+}
+
+TEST_F(AsioBackend, ABlockThatOutlivesTheStopsWaitKeepsEverythingItUsesAlive) {
+    driver.config().pacing = testasio::Paced;
+    driver.config().preferredSize = 64;
+    render.log = &driver.log();
+    render.holdMs = 400;
+    asio->stopWaitMs = 50;
+    ASSERT_TRUE(start());
+    for (int i = 0; i < 2000 && !render.holding.load(); ++i) Sleep(1);
+    ASSERT_TRUE(render.holding.load());
+    asio->stop();  // returns after its bound, the block still inside
+    ASSERT_TRUE(driver.hostInside());
+    EXPECT_TRUE(asio->teardownPending());
+    EXPECT_FALSE(asio->running.load());
+    EXPECT_EQ(driver.count(testasio::mStop), 0);  // not stopped under the callback
+    EXPECT_EQ(driver.log().buffersAlive.load(), 1);
+    EXPECT_EQ(driver.log().objectsAlive.load(), 1);
+    EXPECT_NE(asio->leftPlane, nullptr);
+    EXPECT_FALSE(asio->queryDetails(in(1), false));  // no other driver while this one is in use
+    EXPECT_FALSE(start());
+    EXPECT_EQ(driver.log().objectsAlive.load(), 1);
+
+    for (int i = 0; i < 5000 && render.callsAtExit.load() < 0; ++i) Sleep(1);
+    ASSERT_GE(render.callsAtExit.load(), 0);  // the block has left the plug-in
+    asio->stop();  // finishes the teardown
+    EXPECT_FALSE(asio->teardownPending());
+    EXPECT_EQ(driver.log().buffersAlive.load(), 0);
+    EXPECT_EQ(driver.log().objectsAlive.load(), 0);
+    EXPECT_EQ(driver.log().stoppedDuringCallback.load(), 0);
+    EXPECT_EQ(driver.log().disposedDuringCallback.load(), 0);
+    EXPECT_EQ(driver.writesAfterDispose(), 0);  // the late block wrote into live buffers only
+    ASSERT_TRUE(start());  // and the next start works
+    asio->stop();
 }
