@@ -85,7 +85,8 @@ void VLVSTHostInterface::showError(const wchar_t* text) {
 }
 
 bool VLVSTHostInterface::StartAudioEngine() {
-    if (!linked()) return false;
+    failureTold = false;
+    if (!linked() || shutDownBegun) return false;
 
     const int32_t rememberedPlayerState = playerState.load(std::memory_order_acquire);
     // A playing player is stopped now and started again from the beginning once the device
@@ -107,9 +108,10 @@ bool VLVSTHostInterface::StartAudioEngine() {
 
     const bool needsNoInput = slot->isSynth() || slot->numInputs() <= 0;
     if (!needsNoInput && !settings->inputDevice) {
-        // Answered true so that the caller shows no second message.
+        // Nothing runs, so this is a failure; the caller shows no second message.
         showError(kNeedsInputText);
-        return true;
+        failureTold = true;
+        return false;
     }
     if (needsNoInput) settings->inputDevice = nullptr;
     AudioDeviceRecord* input = settings->inputDevice;
@@ -238,7 +240,8 @@ void VLVSTHostInterface::abandonEngineLoop() {
 }
 
 void VLVSTHostInterface::StopAudioEngine() {
-    if (!linked()) return;
+    // No link is needed: an engine can only run after a linked start, and the destructor must
+    // stop it even once the settings are gone (an ASIO driver would call into a dead object).
     if (runningType == kDeviceTypeASIO && runningBackend) {
         if (!engineRunning.load(std::memory_order_acquire)) return;
         // Set until the next start has prepared everything: a late driver callback is refused.

@@ -122,6 +122,7 @@ public:
     double lastClockPpq = 0.0;          // audio thread
     double ppqAccumulator = 0.0;        // audio thread (others ask for a reset)
     uint8_t noteState[128] = {};
+    uint8_t keyNote[256] = {};  // per key: 1 + the note its press started, 0 = none (UI thread)
     int32_t keyboardOctave = 4;
 };
 
@@ -136,8 +137,14 @@ public:
     // Where user-facing messages go (message boxes in the application); null = nowhere.
     void setMessageSink(platform::MessageSink* sink) { messages = sink; }
 
+    // false when nothing runs afterwards. A start refused for a missing input device has told
+    // the user why already: startFailureTold() then answers true until the next start.
     bool StartAudioEngine();
+    bool startFailureTold() const { return failureTold; }
+    // Stops whatever engine runs, whether or not the links are still there.
     void StopAudioEngine();
+    // From here on every engine start is refused (the plug-in is about to be closed).
+    void beginShutdown() { shutDownBegun = true; }
     bool StartMidiEngine();
     void StopMidiEngine();
     // User-interface thread, at each caption tick: whether the running engine stopped on its
@@ -158,6 +165,10 @@ public:
 
     // Computer-keyboard notes, octave keys and "P" (All Notes Off); true = the key was used.
     bool KeyboardNote(int key, bool isKeyDown);
+    // Whether the key's press started a note that still sounds (its release ends that note).
+    bool keyHoldsNote(int key) const;
+    // Ends every note the computer keyboard started (the keyboard went to another window).
+    void ReleaseKeyboardNotes();
     // All Notes Off on channel 1, as the Panic command sends it.
     void Panic();
     // Appends one event for the next block (any thread but the audio thread).
@@ -225,6 +236,8 @@ private:
     bool quiesceRecorder();
 
     platform::MessageSink* messages = nullptr;
+    bool shutDownBegun = false;  // user-interface thread
+    bool failureTold = false;
 
     // Engine run state (user-interface thread).
     std::thread engineThread;
