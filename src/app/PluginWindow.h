@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "app/AppRules.h"
@@ -40,6 +41,8 @@ public:
 
     // Set by the shut-down before effEditClose: no idle call or caption after it.
     bool editorClosing = false;
+    // Run at every tick before the caption is written (the main window follows the engine).
+    std::function<void()> onTick;
 
     // Calls that the timer made (for the tests' idle-rate check).
     unsigned long idleCalls() const { return idleCalls_; }
