@@ -53,6 +53,11 @@ struct Config {
     float constant = 0.25f;
     int32_t queryTimePerBlock = 1;  // ask audioMasterGetTime inside every processReplacing
     int32_t editorOwnsKeys = 0;     // the vendor variant's extension answer
+    // An editor that reports its real size only once open (0 x 0 = keeps editorRect).
+    vst::int16 rectAfterOpenWidth = 0, rectAfterOpenHeight = 0;
+    // An editor that grows itself: at its first idle call after effEditOpen it takes this size
+    // and asks the host for it with audioMasterSizeWindow (0 x 0 = never).
+    vst::int16 sizeAtIdleWidth = 0, sizeAtIdleHeight = 0;
 };
 
 struct Call {
@@ -108,6 +113,7 @@ struct Log {
     int32_t updateCalls = 0;
     int32_t ownsKeysCalls = 0;
     int32_t pendingEvents = 0;
+    int64_t sizeWindowAnswer = -1;  // the host's answer to the size request
 };
 
 struct Control {

@@ -206,6 +206,17 @@ Placement placementFrom(const Rect& client, int width, int height) {
 
 }  // namespace
 
+std::wstring runningCopyMutexName(const std::wstring& effectName) {
+    // A backslash would name a namespace; the session-local namespace keeps users apart.
+    std::wstring name = L"Local\\VorlaneHost.";
+    for (wchar_t c : effectName) name.push_back(c == L'\\' ? L'/' : c);
+    return name;
+}
+
+std::wstring secondCopyCaption(const std::wstring& effectName) {
+    return effectName + L" (second copy: settings and state are not saved)";
+}
+
 Placement mainWindowPlacement(const Rect& client, EditorExtent editor) {
     return placementFrom(client, editor.right + 6 - client.left, editor.bottom + 46 - client.top);
 }

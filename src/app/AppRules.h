@@ -117,6 +117,14 @@ const wchar_t* engineItemText(bool running);
 // "<name> | Tempo: <tempo, two decimals> | CPU: <cpu>%" followed by a newline.
 std::wstring statusCaption(std::wstring_view effectName, double tempo, int cpuPercent);
 
+// ---- a second copy -------------------------------------------------------------------------
+
+// Name of the per-user mutex that tells a running copy of the host for this effect (the same
+// effect name means the same settings key and state file).
+std::wstring runningCopyMutexName(const std::wstring& effectName);
+// The bare caption of a copy that keeps no settings and no state.
+std::wstring secondCopyCaption(const std::wstring& effectName);
+
 // ---- window sizes -------------------------------------------------------------------------
 
 struct Rect {

@@ -6,6 +6,7 @@
 
 #include "AppRules.h"
 #include "CHostAbout.h"
+#include "ReadOnlyStore.h"
 #include "dialogs/win/AudioFileDlg.h"
 #include "dialogs/win/CPropAudioDevicesDlg.h"
 #include "dialogs/win/CPropMidiDevicesDlg.h"
@@ -73,6 +74,7 @@ CVLVSTHostDlg::~CVLVSTHostDlg() {
     // The settings go first; the coordinator must not reach them any more.
     coordinator.settings = nullptr;
     settings.reset();
+    if (runningCopyMutex) CloseHandle(runningCopyMutex);
     if (icon) DestroyIcon(icon);
     if (smallIcon) DestroyIcon(smallIcon);
 }
@@ -113,8 +115,19 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
     effectCaption = slot.effectNameWide();
     SetWindowTextW(hwnd(), effectCaption.c_str());
 
-    // 4. Settings of this effect, with the MIDI devices of this run merged in.
-    settings = std::make_unique<HostSettings>(effectCaption);
+    // 4. Settings of this effect, with the MIDI devices of this run merged in. A second copy
+    // for the same effect reads them but writes neither them nor the state: the first copy's
+    // would be overwritten by whichever ends last.
+    runningCopyMutex = CreateMutexW(nullptr, FALSE, runningCopyMutexName(effectCaption).c_str());
+    secondCopy = runningCopyMutex && GetLastError() == ERROR_ALREADY_EXISTS;
+    if (secondCopy) {
+        effectCaption = secondCopyCaption(effectCaption);
+        SetWindowTextW(hwnd(), effectCaption.c_str());
+        settings = std::make_unique<HostSettings>(slot.effectNameWide(),
+                                                  std::make_shared<ReadOnlyStore>(makeUserSettingsStore()));
+    } else {
+        settings = std::make_unique<HostSettings>(effectCaption);
+    }
     settings->loadSettings(backends.set());
     settings->mergeMidiDevices(midi.devices);
 
@@ -136,6 +149,7 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
         if (!shutDown && !closePending) engineWatch.tick();
     };
     pluginWindow.SetupEditor(&slot, &coordinator, hwnd());
+    if (secondCopy) pluginWindow.SetCaptionName(effectCaption);
     const EditorExtent opened = editorExtentOf(slot);
     if (opened.right != editor.right || opened.bottom != editor.bottom) FitEditor(opened.right, opened.bottom);
 
@@ -342,7 +356,7 @@ bool CVLVSTHostDlg::OnCommand(WORD id, WORD, HWND) {
         case ID_FILE_AUDIOPLAYER: OpenModeless(ModelessWindow::Player, false); return true;
         case ID_FILE_PANIC: coordinator.Panic(); return true;
         case ID_FILE_EXIT:
-            coordinator.SaveChunk();
+            if (!secondCopy) coordinator.SaveChunk();
             if (MainWindow()) SendMessageW(MainWindow()->hwnd(), WM_CLOSE, 0, 0);
             return true;
         case ID_HELP_HELP:
@@ -421,7 +435,7 @@ void CVLVSTHostDlg::StopEnginesAndSaveState() {
     coordinator.StopAudioEngine();
     if (coordinator.linked()) coordinator.StopMidiEngine();  // closes the devices, ends clock sync
     coordinator.SavePendingTempo();  // a tempo the plug-in set since the last caption tick
-    coordinator.SaveChunk();
+    if (!secondCopy) coordinator.SaveChunk();
 }
 
 void CVLVSTHostDlg::Shutdown() {

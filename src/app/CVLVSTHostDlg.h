@@ -116,6 +116,8 @@ private:
     DWORD uiThread = 0;
     bool shutDown = false;
     bool closePending = false;  // a close waits for open boxes to end
+    HANDLE runningCopyMutex = nullptr;
+    bool secondCopy = false;  // another copy runs for this effect: nothing is written
     int closeDeferrals = 0;
     bool stateSavedForSessionEnd = false;
     UINT testQueryMessage = 0;
