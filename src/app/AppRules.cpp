@@ -213,6 +213,13 @@ std::wstring runningCopyMutexName(const std::wstring& effectName) {
     return name;
 }
 
+std::wstring missingDeviceText(const std::wstring& deviceName) {
+    return L"The audio device \"" + deviceName +
+           L"\" is not available.\r\nThe default device plays for now; your choice stays stored.";
+}
+
+std::wstring mutedInputCaption(const std::wstring& caption) { return caption + L" (audio input muted)"; }
+
 std::wstring secondCopyCaption(const std::wstring& effectName) {
     return effectName + L" (second copy: settings and state are not saved)";
 }

@@ -117,6 +117,13 @@ const wchar_t* engineItemText(bool running);
 // "<name> | Tempo: <tempo, two decimals> | CPU: <cpu>%" followed by a newline.
 std::wstring statusCaption(std::wstring_view effectName, double tempo, int cpuPercent);
 
+// The warning at start-up when the stored output device is not there.
+std::wstring missingDeviceText(const std::wstring& deviceName);
+
+// The input mute's menu item, and the note the caption carries while the input is muted.
+constexpr wchar_t kMuteInputItemText[] = L"Mute Audio Input";
+std::wstring mutedInputCaption(const std::wstring& caption);
+
 // ---- a second copy -------------------------------------------------------------------------
 
 // Name of the per-user mutex that tells a running copy of the host for this effect (the same

@@ -112,34 +112,28 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
 
     // 3. Editor rectangle and effect name (the caption).
     const EditorExtent editor = editorExtentOf(slot);
-    effectCaption = slot.effectNameWide();
+    effectName = slot.effectNameWide();
+    effectCaption = effectName;
     SetWindowTextW(hwnd(), effectCaption.c_str());
 
     // 4. Settings of this effect, with the MIDI devices of this run merged in. A second copy
     // for the same effect reads them but writes neither them nor the state: the first copy's
     // would be overwritten by whichever ends last.
-    runningCopyMutex = CreateMutexW(nullptr, FALSE, runningCopyMutexName(effectCaption).c_str());
+    runningCopyMutex = CreateMutexW(nullptr, FALSE, runningCopyMutexName(effectName).c_str());
     secondCopy = runningCopyMutex && GetLastError() == ERROR_ALREADY_EXISTS;
-    if (secondCopy) {
-        effectCaption = secondCopyCaption(effectCaption);
-        SetWindowTextW(hwnd(), effectCaption.c_str());
-        settings = std::make_unique<HostSettings>(slot.effectNameWide(),
-                                                  std::make_shared<ReadOnlyStore>(makeUserSettingsStore()));
-    } else {
-        settings = std::make_unique<HostSettings>(effectCaption);
-    }
+    settings = secondCopy ? std::make_unique<HostSettings>(effectName, std::make_shared<ReadOnlyStore>(makeUserSettingsStore()))
+                          : std::make_unique<HostSettings>(effectName);
     settings->loadSettings(backends.set());
     settings->mergeMidiDevices(midi.devices);
 
-    // 5. Window size from the editor, centred on the screen.
-    RECT client{};
-    GetClientRect(hwnd(), &client);
-    const Placement placed = mainWindowPlacement(Rect{client.left, client.top, client.right, client.bottom}, editor);
-    MoveWindow(hwnd(), placed.x, placed.y, placed.width, placed.height, TRUE);
-    RECT work{};
+    // 5. Window size from the editor and the window's real frame (caption, menu and border
+    // differ between systems), centred on the screen.
+    FitEditor(editor.right, editor.bottom);
+    RECT work{}, frame{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    SetWindowPos(hwnd(), nullptr, work.left + (work.right - work.left - placed.width) / 2,
-                 work.top + (work.bottom - work.top - placed.height) / 2, 0, 0,
+    GetWindowRect(hwnd(), &frame);
+    SetWindowPos(hwnd(), nullptr, work.left + (work.right - work.left - (frame.right - frame.left)) / 2,
+                 work.top + (work.bottom - work.top - (frame.bottom - frame.top)) / 2, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
     // 6. The editor. It may ask for another size from inside effEditOpen already, and many
@@ -149,7 +143,6 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
         if (!shutDown && !closePending) engineWatch.tick();
     };
     pluginWindow.SetupEditor(&slot, &coordinator, hwnd());
-    if (secondCopy) pluginWindow.SetCaptionName(effectCaption);
     const EditorExtent opened = editorExtentOf(slot);
     if (opened.right != editor.right || opened.bottom != editor.bottom) FitEditor(opened.right, opened.bottom);
 
@@ -162,7 +155,9 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
 
     // 9. Audio engine.
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    if (!takesNoAudioInput(slot)) coordinator.inputMuted = StoredInputMuted();
     StartAudioAtStartup();
+    ShowCaptionName();
 
     // 10. MIDI engine.
     if (!coordinator.StartMidiEngine()) {
@@ -179,6 +174,7 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
     isVendorPlugin = slot.checkVendor();
     engineWatch.follow();
     AdjustMenu(menu);
+    AddMuteInputItem(menu);
 
     // 16. The player window, if the user asked for it at start.
     if (settings->openPlayerOnStartup) OnCommand(ID_FILE_AUDIOPLAYER, 0, nullptr);
@@ -195,12 +191,76 @@ void CVLVSTHostDlg::StartAudioAtStartup() {
         OpenModeless(ModelessWindow::AudioSettings, true);
         return;
     }
+    // Either a first start, or the stored interface is off or unplugged: then the defaults
+    // play for this run only, and the user's choice stays stored.
+    const std::wstring missing = StoredOutputName();
     if (!settings->chooseDefaultAudioDevices(backends.wasapi())) return;
-    if (coordinator.StartAudioEngine()) {
-        settings->saveSettings();
-    } else {
+    // At the first start an effect would send the default microphone straight to the
+    // speakers (feedback on a laptop): it starts with its input muted.
+    const bool firstStart = missing.empty();
+    if (firstStart && settings->inputDevice && !takesNoAudioInput(slot)) coordinator.inputMuted = true;
+    if (!coordinator.StartAudioEngine()) {
         OpenModeless(ModelessWindow::AudioSettings, true);
+    } else if (firstStart) {
+        settings->saveSettings();
+        if (coordinator.inputMuted) SetInputMuted(true);
+    } else {
+        ShowMessage(missingDeviceText(missing).c_str(), kWarningCaption);
     }
+}
+
+namespace {
+constexpr wchar_t kInputMutedValue[] = L"InputMuted";
+}
+
+bool CVLVSTHostDlg::StoredInputMuted() const {
+    std::shared_ptr<KeyValueStore> store = makeUserSettingsStore();
+    ScopedKey root(*store, store->openKey(settings->keyPath));
+    uint32_t muted = 0;
+    if (root) store->readDword(root.get(), kInputMutedValue, muted);
+    return muted != 0;
+}
+
+void CVLVSTHostDlg::SetInputMuted(bool muted) {
+    coordinator.inputMuted = muted;
+    if (!secondCopy) {
+        std::shared_ptr<KeyValueStore> store = makeUserSettingsStore();
+        ScopedKey root(*store, store->createKey(settings->keyPath));
+        if (root) {
+            store->deleteValue(root.get(), kInputMutedValue);
+            store->writeDword(root.get(), kInputMutedValue, muted ? 1u : 0u);
+        }
+    }
+    if (HMENU menu = GetMenu(hwnd())) CheckMenuItem(menu, ID_FILE_MUTEINPUT, MF_BYCOMMAND | (muted ? MF_CHECKED : MF_UNCHECKED));
+    ShowCaptionName();
+}
+
+void CVLVSTHostDlg::AddMuteInputItem(HMENU menu) {
+    HMENU file = GetSubMenu(menu, MENU_POS_FILE);
+    if (!file || takesNoAudioInput(slot)) return;
+    // Right after "Panic", so the positions the menu variants remove stay as they are.
+    const int count = GetMenuItemCount(file);
+    int at = count;
+    for (int i = 0; i < count; ++i) {
+        if (GetMenuItemID(file, i) == ID_FILE_PANIC) at = i + 1;
+    }
+    const UINT checked = coordinator.inputMuted ? MF_CHECKED : MF_UNCHECKED;
+    InsertMenuW(file, static_cast<UINT>(at), MF_BYPOSITION | MF_STRING | checked, ID_FILE_MUTEINPUT, kMuteInputItemText);
+}
+
+void CVLVSTHostDlg::ShowCaptionName() {
+    effectCaption = secondCopy ? secondCopyCaption(effectName) : effectName;
+    if (coordinator.inputMuted && !takesNoAudioInput(slot)) effectCaption = mutedInputCaption(effectCaption);
+    pluginWindow.SetCaptionName(effectCaption);
+    if (!coordinator.engineRunning.load(std::memory_order_acquire)) SetWindowTextW(hwnd(), effectCaption.c_str());
+}
+
+std::wstring CVLVSTHostDlg::StoredOutputName() const {
+    std::shared_ptr<KeyValueStore> store = makeUserSettingsStore();
+    ScopedKey host(*store, store->openKey(settings->keyPath + L"\\Host"));
+    std::wstring name;
+    if (host) store->readString(host.get(), L"AudioDeviceOut Name", name);
+    return name;
 }
 
 void CVLVSTHostDlg::ApplyStartupTransport() {
@@ -308,10 +368,12 @@ void CVLVSTHostDlg::offerAudioSettings() { OpenModeless(ModelessWindow::AudioSet
 
 bool CVLVSTHostDlg::OnEditorSize(int width, int height, void* user) {
     auto* self = static_cast<CVLVSTHostDlg*>(user);
-    if (!self || !self->hwnd() || self->shutDown) return false;
-    // A plug-in thread must not wait for the user-interface thread: the size is handed over.
+    if (!self || !self->hwnd()) return false;
+    // A plug-in thread must not wait for the user-interface thread: the size is handed over
+    // (and the shut-down, which removes this hook first, is checked there).
     if (GetCurrentThreadId() != self->uiThread)
         return PostMessageW(self->hwnd(), kEditorSizeMessage, static_cast<WPARAM>(width), static_cast<LPARAM>(height));
+    if (self->shutDown) return false;
     self->FitEditor(width, height);
     return true;
 }
@@ -355,6 +417,7 @@ bool CVLVSTHostDlg::OnCommand(WORD id, WORD, HWND) {
         case ID_FILE_AUDIOENGINE: ToggleEngine(); return true;
         case ID_FILE_AUDIOPLAYER: OpenModeless(ModelessWindow::Player, false); return true;
         case ID_FILE_PANIC: coordinator.Panic(); return true;
+        case ID_FILE_MUTEINPUT: SetInputMuted(!coordinator.inputMuted); return true;
         case ID_FILE_EXIT:
             if (!secondCopy) coordinator.SaveChunk();
             if (MainWindow()) SendMessageW(MainWindow()->hwnd(), WM_CLOSE, 0, 0);

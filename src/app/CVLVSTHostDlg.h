@@ -87,6 +87,14 @@ private:
     static bool OnEditorSize(int width, int height, void* user);
     void FitEditor(int width, int height);
     void ShowPathTooLong();
+    // The output device the user chose, as stored (empty before any choice).
+    std::wstring StoredOutputName() const;
+    // The input mute of an effect with audio inputs: its menu item, its stored value (per
+    // effect, beside the settings) and the caption's note.
+    void AddMuteInputItem(HMENU menu);
+    void SetInputMuted(bool muted);
+    bool StoredInputMuted() const;
+    void ShowCaptionName();
     void ToggleTransport();
     bool GeneralKeyHandling(int key, bool keyDown);
     // Shut-down steps up to the state save, also run when the session ends.
@@ -112,7 +120,8 @@ private:
     MessageBoxSink messageSink{&messageOwner};
     HWND messageOwner = nullptr;
     EngineWatch engineWatch{coordinator, *this};
-    std::wstring effectCaption;  // the bare effect name
+    std::wstring effectName;     // as the plug-in gives it
+    std::wstring effectCaption;  // the bare caption: the effect name and its notes
     DWORD uiThread = 0;
     bool shutDown = false;
     bool closePending = false;  // a close waits for open boxes to end

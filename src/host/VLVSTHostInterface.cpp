@@ -1,5 +1,6 @@
 #include "host/VLVSTHostInterface.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -360,6 +361,11 @@ bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t f
                     time.ppqPos = clock + 0.010416666977107525;  // 1/96 quarter note
                 }
             }
+        }
+
+        if (inputMuted.load(std::memory_order_acquire)) {
+            std::fill_n(in[0], n, 0.0f);
+            std::fill_n(in[1], n, 0.0f);
         }
 
         // Player: replaces the device input.

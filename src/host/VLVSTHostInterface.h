@@ -212,6 +212,10 @@ public:
     // touches the settings store, as it may come from the audio thread.
     void SavePendingTempo();
 
+    // The device's input reaches the plug-in as silence (the player still plays into it): an
+    // effect's first start must not route a microphone straight to the speakers.
+    std::atomic<bool> inputMuted{false};
+
     CpuMeter cpuMeter;
     int32_t blockCounter = 0;
     RelaxedAtomic<int32_t> cpuPercent{0};

@@ -463,11 +463,14 @@ void foreignPlugin() {
     }, 5000);
     check(statusShown, "foreign: status caption while the engine runs", narrow(caption));
 
-    // Size from the editor rectangle (300 x 200): 306 x 246.
-    RECT frame{};
+    // Size from the editor rectangle (300 x 200) and the window's own frame: the client area
+    // holds the editor exactly, whatever the caption, menu and border take.
+    RECT frame{}, client{};
     GetWindowRect(run.main, &frame);
-    check(frame.right - frame.left == 306 && frame.bottom - frame.top == 246, "foreign: main window size from the editor",
-          std::to_string(frame.right - frame.left) + "x" + std::to_string(frame.bottom - frame.top));
+    GetClientRect(run.main, &client);
+    check(client.right == 300 && client.bottom == 200, "foreign: main window size from the editor",
+          "window " + std::to_string(frame.right - frame.left) + "x" + std::to_string(frame.bottom - frame.top) +
+              ", client " + std::to_string(client.right) + "x" + std::to_string(client.bottom));
     screenshot("foreign-running");
 
     // Default devices written at the first start.
@@ -652,7 +655,8 @@ void engineNeverRuns() {
     const std::wstring text = messageBox(run, L"Error");
     check(text == L"Unable to start Audioengine\r\nPlugin needs an Audioinput device!", "needs input: engine message",
           narrow(text));
-    if (!run.waitMainWindow(L"")) {
+    // The Audio Settings window opens too: the main window is the one with the effect's name.
+    if (!run.waitMainWindow(effect)) {
         check(false, "needs input: main window appears");
         return;
     }
@@ -1446,6 +1450,16 @@ bool waitExitAnsweringNo(const HostRun& run, int timeoutMs) {
     }, timeoutMs, 50);
 }
 
+std::string fileText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The host's window is there and its engine processes blocks.
+bool windowAndBlocks(HostRun& run) {
+    return run.waitMainWindow(L"") && audioAvailable && waitUntil([&] { return countBlocks(run.log()) > 0; }, 10000);
+}
+
 // Start-up order, an editor that grows itself, Enter in the editor, AltGr, the Tempo window's
 // own keys, and Exit while the Player's "Save As" dialog is open.
 void realUse() {
@@ -1456,7 +1470,7 @@ void realUse() {
     setContentPath(effect, run.dir);
     { std::ofstream(run.dir / "saved.chunk", std::ios::binary) << "earlier-state"; }
     run.start();
-    if (!run.waitMainWindow(L"") || !audioAvailable || !waitUntil([&] { return countBlocks(run.log()) > 0; }, 10000)) {
+    if (!windowAndBlocks(run)) {
         check(false, "real use: window and engine");
         return;
     }
@@ -1564,14 +1578,8 @@ void realUse() {
     check(closed >= 0 && closed == static_cast<int>(log.size()) - 1,
           "real use: nothing reaches the plug-in after effClose",
           closed >= 0 && closed + 1 < static_cast<int>(log.size()) ? log[static_cast<size_t>(closed) + 1].text : "");
-    std::ifstream saved(run.dir / "saved.chunk", std::ios::binary);
-    const std::string state((std::istreambuf_iterator<char>(saved)), std::istreambuf_iterator<char>());
+    const std::string state = fileText(run.dir / "saved.chunk");
     check(state == "real-use-state", "real use: the state is saved at that Exit", state);
-}
-
-std::string fileText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // Two copies for one effect: the second says so, and leaves the first one's settings and
@@ -1583,7 +1591,7 @@ void secondCopy() {
     setContentPath(effect, first.dir);
     { std::ofstream(first.dir / "saved.chunk", std::ios::binary) << "before-both"; }
     first.start();
-    if (!first.waitMainWindow(L"") || !audioAvailable || !waitUntil([&] { return countBlocks(first.log()) > 0; }, 10000)) {
+    if (!windowAndBlocks(first)) {
         check(false, "second copy: the first copy runs");
         return;
     }
@@ -1616,8 +1624,62 @@ void secondCopy() {
     check(fileText(first.dir / "saved.chunk") == "before-both" && countCalls(second.log(), 23) == 0,
           "second copy: it saves no state", fileText(first.dir / "saved.chunk"));
     PostMessageW(first.main, WM_COMMAND, ID_FILE_EXIT, 0);
-    check(first.waitExit(15000) && fileText(first.dir / "saved.chunk") == "first-state",
-          "second copy: the first copy still saves its state", fileText(first.dir / "saved.chunk"));
+    const bool firstEnded = first.waitExit(15000);
+    const std::string firstState = fileText(first.dir / "saved.chunk");
+    check(firstEnded && firstState == "first-state", "second copy: the first copy still saves its state", firstState);
+}
+
+// The stored output device is not there at start-up: the default plays, the user is told once,
+// and the stored choice is kept.
+void missingDevice() {
+    const std::wstring effect = L"Probe Missing Device";
+    forgetSettings(effect);
+    const std::wstring gone = L"Unplugged Interface";
+    setHostValue(effect, L"AudioDeviceType", nullptr, 4);
+    setHostValue(effect, L"AudioDeviceOut Name", &gone, 0);
+    setHostValue(effect, L"AudioDeviceOut Left", nullptr, 3);
+    HostRun run("missing-device", L"MissingDevice", "vorlane_probe.dll", "effectName=Probe Missing Device\nflags=0x110\n");
+    run.start();
+    const std::wstring text = messageBox(run, L"Warning");
+    check(text == L"The audio device \"Unplugged Interface\" is not available.\r\nThe default device plays for now; your choice stays stored.",
+          "missing device: one warning names it", narrow(text));
+    if (!run.waitMainWindow(L"")) {
+        check(false, "missing device: main window appears");
+        return;
+    }
+    check(waitUntil([&] { return countBlocks(run.log()) > 0; }, 10000), "missing device: the default device plays");
+    DWORD left = 0;
+    check(hostValue(effect, L"AudioDeviceOut Name") == gone &&
+              readDword(effectKey(effect) + L"\\Host", L"AudioDeviceOut Left", left) && left == 3,
+          "missing device: the stored choice is kept", narrow(hostValue(effect, L"AudioDeviceOut Name")));
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(run.waitExit(15000) && hostValue(effect, L"AudioDeviceOut Name") == gone, "missing device: still kept after Exit");
+}
+
+// An effect with audio inputs starts for the first time: its input is muted (no microphone
+// straight to the speakers), the caption says so, and the File menu's item unmutes it for good.
+void firstStartMuted() {
+    const std::wstring effect = L"Probe First Start";
+    forgetSettings(effect);
+    HostRun run("first-start", L"FirstStart", "vorlane_probe.dll", "effectName=Probe First Start\nflags=0x10\nnumInputs=2\n");
+    run.start();
+    if (!windowAndBlocks(run)) {
+        check(false, "first start: window and engine");
+        return;
+    }
+    DWORD muted = 0;
+    std::wstring caption;
+    check(waitUntil([&] { return (caption = windowText(run.main)).find(L"(audio input muted)") != std::wstring::npos; }, 5000) &&
+              readDword(effectKey(effect), L"InputMuted", muted) && muted == 1 &&
+              menuText(queryMenu(run.main), ID_FILE_MUTEINPUT) == L"Mute Audio Input",
+          "first start: an effect's input starts muted, the caption and the stored value say so", narrow(caption));
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_MUTEINPUT, 0);
+    check(waitUntil([&] {
+        return windowText(run.main).find(L"muted") == std::wstring::npos &&
+               readDword(effectKey(effect), L"InputMuted", muted) && muted == 0;
+    }, 5000), "first start: the menu item unmutes it and stores that", narrow(windowText(run.main)));
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(run.waitExit(15000), "first start: Exit ends the process");
 }
 
 // The demonstration: the wrapped instrument is started as a user would, a short phrase is
@@ -1699,7 +1761,8 @@ int main(int argc, char** argv) {
         {"foreign", foreignPlugin}, {"halvorn", halvorn},          {"needs-input", engineNeverRuns},
         {"vendor", vendorMenus},    {"no-module", noModule},       {"tempo", tempoWindow},
         {"player", playerWindow},   {"settings", settingsWindows}, {"devices", devicesInSettings},
-        {"real-use", realUse},      {"second-copy", secondCopy},
+        {"real-use", realUse},      {"second-copy", secondCopy}, {"missing-device", missingDevice},
+        {"first-start", firstStartMuted},
     };
     for (const auto& [name, run] : cases) {
         // The default output's name comes from the first case.

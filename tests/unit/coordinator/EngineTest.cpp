@@ -389,3 +389,20 @@ TEST(EngineShutdown, RefusesStartsAndTheDestructorAlwaysStops) {
         EXPECT_FALSE(p.rig.backend.inLoop.load());
     }
 }
+
+// A muted input reaches the plug-in as silence in every block, and unmuting brings the
+// device's samples back from the next block on.
+TEST(EngineInputMute, MutedInputIsSilenceUntilUnmuted) {
+    ProbeRig p(vl::kDeviceTypeASIO, 44100.0, 64, &effectWithInputs);
+    p.rig.settings->inputDevice = p.rig.backend.input();
+    p.rig.host.inputMuted = true;
+    ASSERT_TRUE(p.rig.startAndPump(3));
+    for (int b = 0; b < 3; ++b) {
+        EXPECT_EQ(p.probe.block(b).firstInput[0], 0.0f) << b;
+        EXPECT_EQ(p.probe.block(b).lastInput[1], 0.0f) << b;
+    }
+    p.rig.host.inputMuted = false;
+    p.rig.backend.pump(64);
+    EXPECT_EQ(p.probe.block(3).firstInput[0], 0.25f);
+    EXPECT_EQ(p.probe.block(3).lastInput[1], -0.25f);
+}
