@@ -1541,7 +1541,8 @@ void realUse() {
             ++blocks;
             stopped += !blockPlaying(log[i]);
         }
-        check(tapped > 100.0 && tapped <= 120.0 && blocks > 0 && stopped == 0,
+        // Posted keys arrive a little early or late: about 120 BPM.
+        check(tapped > 100.0 && tapped < 140.0 && blocks > 0 && stopped == 0,
               "real use: Space on the Tap button taps the tempo and leaves the transport playing",
               std::to_string(tapped) + " BPM, " + std::to_string(stopped) + " of " + std::to_string(blocks) + " blocks stopped");
         // Esc in the tempo field closes the window.
@@ -1674,10 +1675,11 @@ void firstStartMuted() {
               menuText(queryMenu(run.main), ID_FILE_MUTEINPUT) == L"Mute Audio Input",
           "first start: an effect's input starts muted, the caption and the stored value say so", narrow(caption));
     PostMessageW(run.main, WM_COMMAND, ID_FILE_MUTEINPUT, 0);
-    check(waitUntil([&] {
+    const bool unmuted = waitUntil([&] {
         return windowText(run.main).find(L"muted") == std::wstring::npos &&
                readDword(effectKey(effect), L"InputMuted", muted) && muted == 0;
-    }, 5000), "first start: the menu item unmutes it and stores that", narrow(windowText(run.main)));
+    }, 5000);
+    check(unmuted, "first start: the menu item unmutes it and stores that", narrow(windowText(run.main)));
     PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
     check(run.waitExit(15000), "first start: Exit ends the process");
 }
