@@ -385,7 +385,9 @@ TEST(EngineShutdown, RefusesStartsAndTheDestructorAlwaysStops) {
         p.rig.host.settings = nullptr;  // the main window drops the settings before the coordinator
         p.rig.host.StopAudioEngine();
         EXPECT_FALSE(p.rig.host.engineRunning.load());
-        if (c.type == vl::kDeviceTypeASIO) EXPECT_EQ(p.rig.backend.stops.load(), stopsBefore + 1);
+        if (c.type == vl::kDeviceTypeASIO) {
+            EXPECT_EQ(p.rig.backend.stops.load(), stopsBefore + 1);
+        }
         EXPECT_FALSE(p.rig.backend.inLoop.load());
     }
 }
