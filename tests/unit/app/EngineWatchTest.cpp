@@ -52,8 +52,9 @@ bool waitFor(const std::atomic<bool>& flag) {
 
 TEST(EngineWatch, ALoopEndingByItselfIsToldOnceAndOffersTheSettings) {
     WatchRig w(vl::kDeviceTypeMME);
-    w.rig.backend.maxBlocks = 20;
-    w.rig.backend.paceMicros = 500;
+    // Long enough for the start to see the first block on a coarse system timer.
+    w.rig.backend.maxBlocks = 200;
+    w.rig.backend.paceMicros = 1000;
     ASSERT_TRUE(w.rig.host.StartAudioEngine());
     w.watch.follow();
     ASSERT_TRUE(waitFor(w.rig.host.engineThreadEnded));
