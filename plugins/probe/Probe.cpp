@@ -92,6 +92,14 @@ void applyConfigLine(Config& c, const std::string& key, const std::string& value
                 c.editorRect = vst::ERect{0, 0, static_cast<vst::int16>(h), static_cast<vst::int16>(w)};
             }
         }
+    } else if (key == "rectAfterOpen" || key == "sizeAtIdle") {
+        int w = 0, h = 0;
+        if (std::sscanf(value.c_str(), "%dx%d", &w, &h) == 2) {
+            vst::int16& width = key == "rectAfterOpen" ? c.rectAfterOpenWidth : c.sizeAtIdleWidth;
+            vst::int16& height = key == "rectAfterOpen" ? c.rectAfterOpenHeight : c.sizeAtIdleHeight;
+            width = static_cast<vst::int16>(w);
+            height = static_cast<vst::int16>(h);
+        }
     } else if (key == "editOpen") c.editOpenAnswer = number();
     else if (key == "keyDown") c.keyDownAnswer = number();
     else if (key == "keyUp") c.keyUpAnswer = number();
@@ -159,6 +167,8 @@ void recordCall(vst::int32 opcode, vst::int32 index, vst::intptr value, void* pt
 
 bool usable() { return !ctl().config.requireOpen || ctl().log.opened; }
 
+bool editorOpen = false;
+
 vst::intptr answerCanDo(const char* text) {
     if (!text || !usable()) return 0;
     const Config& c = ctl().config;
@@ -209,7 +219,28 @@ vst::intptr dispatcher(vst::AEffect* effect, vst::int32 opcode, vst::int32 index
             if (ptr && cfg.hasEditorRect) *static_cast<vst::ERect**>(ptr) = &cfg.editorRect;
             return cfg.hasEditorRect;
         case vst::effEditOpen:
+            if (cfg.rectAfterOpenWidth > 0 && cfg.rectAfterOpenHeight > 0) {
+                cfg.hasEditorRect = 1;
+                cfg.editorRect = vst::ERect{0, 0, cfg.rectAfterOpenHeight, cfg.rectAfterOpenWidth};
+            }
+            editorOpen = cfg.editOpenAnswer != 0;
             return cfg.editOpenAnswer;
+        case vst::effEditClose:
+            editorOpen = false;
+            return 0;
+        case vst::effEditIdle:
+            if (editorOpen && cfg.sizeAtIdleWidth > 0 && cfg.sizeAtIdleHeight > 0 && c.host &&
+                c.log.sizeWindowAnswer < 0) {
+                cfg.hasEditorRect = 1;
+                cfg.editorRect = vst::ERect{0, 0, cfg.sizeAtIdleHeight, cfg.sizeAtIdleWidth};
+                c.log.sizeWindowAnswer =
+                    c.host(effect, vst::audioMasterSizeWindow, cfg.sizeAtIdleWidth, cfg.sizeAtIdleHeight, nullptr, 0.0f);
+                char line[64];
+                std::snprintf(line, sizeof line, "sizewindow %d %d %lld", cfg.sizeAtIdleWidth, cfg.sizeAtIdleHeight,
+                              static_cast<long long>(c.log.sizeWindowAnswer));
+                logLine(line);
+            }
+            return 0;
         case vst::effGetChunk:
             if (!ptr || !usable() || cfg.chunkSize <= 0) return 0;
             *static_cast<void**>(ptr) = cfg.chunk;
@@ -394,6 +425,7 @@ PROBE_EXPORT void ProbeReset() {
     probe::setVariantDefaults(c.config);
     c.log.~Log();
     new (&c.log) probe::Log();
+    probe::editorOpen = false;
 }
 
 PROBE_EXPORT vst::intptr ProbeCallHost(vst::int32 opcode, vst::int32 index, vst::intptr value, void* ptr, float opt) {

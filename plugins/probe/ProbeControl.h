@@ -61,6 +61,11 @@ struct Config {
     int32_t program = 0;
     // Only every n-th block is written to the text log (a fast test driver writes gigabytes).
     int32_t blockLogInterval = 1;
+    // An editor that reports its real size only once open (0 x 0 = keeps editorRect).
+    vst::int16 rectAfterOpenWidth = 0, rectAfterOpenHeight = 0;
+    // An editor that grows itself: at its first idle call after effEditOpen it takes this size
+    // and asks the host for it with audioMasterSizeWindow (0 x 0 = never).
+    vst::int16 sizeAtIdleWidth = 0, sizeAtIdleHeight = 0;
 };
 
 struct Call {
@@ -118,6 +123,7 @@ struct Log {
     int32_t pendingEvents = 0;
     int32_t setParameterCalls = 0;
     int32_t setProgramCalls = 0;
+    int64_t sizeWindowAnswer = -1;  // the host's answer to the size request
 };
 
 struct Control {

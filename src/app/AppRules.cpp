@@ -102,8 +102,44 @@ int32_t modifierBits(bool shift, bool ctrl, bool alt) {
     return (shift ? vst::MODIFIER_SHIFT : 0) + (ctrl ? vst::MODIFIER_CONTROL : 0) + (alt ? vst::MODIFIER_ALTERNATE : 0);
 }
 
-KeyDecision routeKey(int windowsKey, bool keyDown, bool ctrl) {
+bool isHostShortcut(int windowsKey, bool ctrl, bool alt) {
+    if (!ctrl || alt) return false;
+    if (windowsKey == 'X') return true;
+    return std::any_of(std::begin(kCtrlCommands), std::end(kCtrlCommands),
+                       [&](const CtrlCommand& shortcut) { return shortcut.windowsKey == windowsKey; });
+}
+
+namespace {
+
+bool isCharacterKey(int key) {
+    return (key >= '0' && key <= '9') || (key >= 'A' && key <= 'Z') || (key >= vk::Numpad0 && key <= vk::Divide) ||
+           (key >= 0xBA && key <= 0xE2) || key == vk::Back || key == vk::Delete;
+}
+
+}  // namespace
+
+bool dialogTakesKey(int windowsKey, bool ctrl, bool alt, FocusKeys focus) {
+    if (isHostShortcut(windowsKey, ctrl, alt)) return false;
+    switch (windowsKey) {
+        case vk::Escape:
+        case vk::Return:
+        case vk::Tab:
+        case vk::Left:
+        case vk::Up:
+        case vk::Right:
+        case vk::Down:
+        case vk::Prior:
+        case vk::Next:
+        case vk::Home:
+        case vk::End: return true;
+        case vk::Space: return focus.chars || focus.button;
+        default: return isCharacterKey(windowsKey) && focus.chars;
+    }
+}
+
+KeyDecision routeKey(int windowsKey, bool keyDown, bool ctrl, bool alt) {
     if (ctrl) {
+        if (alt) return {KeyRoute::General, 0};  // AltGr: a character for the plug-in, no shortcut
         for (const CtrlCommand& shortcut : kCtrlCommands) {
             if (shortcut.windowsKey != windowsKey) continue;
             if (keyDown) return {KeyRoute::Swallow, 0};
@@ -170,8 +206,32 @@ Placement placementFrom(const Rect& client, int width, int height) {
 
 }  // namespace
 
+std::wstring runningCopyMutexName(const std::wstring& effectName) {
+    // A backslash would name a namespace; the session-local namespace keeps users apart.
+    std::wstring name = L"Local\\VorlaneHost.";
+    for (wchar_t c : effectName) name.push_back(c == L'\\' ? L'/' : c);
+    return name;
+}
+
+std::wstring missingDeviceText(const std::wstring& deviceName) {
+    return L"The audio device \"" + deviceName +
+           L"\" is not available.\r\nThe default device plays for now; your choice stays stored.";
+}
+
+std::wstring mutedInputCaption(const std::wstring& caption) { return caption + L" (audio input muted)"; }
+
+std::wstring secondCopyCaption(const std::wstring& effectName) {
+    return effectName + L" (second copy: settings and state are not saved)";
+}
+
 Placement mainWindowPlacement(const Rect& client, EditorExtent editor) {
     return placementFrom(client, editor.right + 6 - client.left, editor.bottom + 46 - client.top);
+}
+
+Size mainWindowForEditor(Size editor, Size frame, Size workArea) {
+    const auto fit = [](int wanted, int limit) { return std::max(1, limit > 0 ? std::min(wanted, limit) : wanted); };
+    return {fit(std::max(1, editor.width) + std::max(0, frame.width), workArea.width),
+            fit(std::max(1, editor.height) + std::max(0, frame.height), workArea.height)};
 }
 
 Placement editorWindowPlacement(const Rect& client, EditorExtent editor) {

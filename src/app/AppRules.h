@@ -46,8 +46,24 @@ struct KeyDecision {
     int command = 0;  // menu command id for KeyRoute::Command
 };
 
-// Routes a key-down or key-up message of the thread (Ctrl as held at that moment).
-KeyDecision routeKey(int windowsKey, bool keyDown, bool ctrl);
+// Routes a key-down or key-up message of the thread (Ctrl and Alt as held at that moment). The
+// Ctrl shortcuts need Ctrl without Alt: AltGr arrives as Ctrl+Alt and types characters.
+KeyDecision routeKey(int windowsKey, bool keyDown, bool ctrl, bool alt = false);
+
+// Whether a key is one of the host's Ctrl shortcuts (A, M, T, R, P, X) with Ctrl and no Alt.
+bool isHostShortcut(int windowsKey, bool ctrl, bool alt);
+
+// What the focused control of a settings window takes, from its dialog code.
+struct FocusKeys {
+    bool chars = false;   // edits, lists and combo boxes: characters, Space, Back, Delete
+    bool button = false;  // buttons and check boxes: Space presses them
+};
+
+// A key message for one of the host's modeless windows. true: the window's own dialog handling
+// takes it and nothing else sees it (Esc, Enter, Tab and the arrows always; characters where
+// the focused control takes them; Space on a button). false: the main window's key handling
+// runs as everywhere else (the host's Ctrl shortcuts always, note keys on a plain button).
+bool dialogTakesKey(int windowsKey, bool ctrl, bool alt, FocusKeys focus);
 
 // What the general handling sends to the plug-in for one key message.
 struct PluginKey {
@@ -101,6 +117,21 @@ const wchar_t* engineItemText(bool running);
 // "<name> | Tempo: <tempo, two decimals> | CPU: <cpu>%" followed by a newline.
 std::wstring statusCaption(std::wstring_view effectName, double tempo, int cpuPercent);
 
+// The warning at start-up when the stored output device is not there.
+std::wstring missingDeviceText(const std::wstring& deviceName);
+
+// The input mute's menu item, and the note the caption carries while the input is muted.
+constexpr wchar_t kMuteInputItemText[] = L"Mute Audio Input";
+std::wstring mutedInputCaption(const std::wstring& caption);
+
+// ---- a second copy -------------------------------------------------------------------------
+
+// Name of the per-user mutex that tells a running copy of the host for this effect (the same
+// effect name means the same settings key and state file).
+std::wstring runningCopyMutexName(const std::wstring& effectName);
+// The bare caption of a copy that keeps no settings and no state.
+std::wstring secondCopyCaption(const std::wstring& effectName);
+
 // ---- window sizes -------------------------------------------------------------------------
 
 struct Rect {
@@ -123,5 +154,13 @@ struct EditorExtent {
 Placement mainWindowPlacement(const Rect& client, EditorExtent editor);
 // Editor child window: the control's client size plus the editor's extent less 10 pixels.
 Placement editorWindowPlacement(const Rect& client, EditorExtent editor);
+
+// Main window size for an editor that asked for a new size: the editor's size plus the
+// window's real frame (window size less client size, menu bar included), at most the work
+// area. Sizes below 1 are taken as 1.
+struct Size {
+    int width = 0, height = 0;
+};
+Size mainWindowForEditor(Size editor, Size frame, Size workArea);
 
 }  // namespace vl::app

@@ -1,11 +1,14 @@
 #include "CVLVSTHostDlg.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "AppRules.h"
 #include "CHostAbout.h"
 #include "EngineWaitPump.h"
 #include "audio/asio/VLASIO.h"
+#include "ReadOnlyStore.h"
 #include "dialogs/win/AudioFileDlg.h"
 #include "dialogs/win/CPropAudioDevicesDlg.h"
 #include "dialogs/win/CPropMidiDevicesDlg.h"
@@ -23,6 +26,11 @@ constexpr wchar_t kNoPluginText[] = L"Couldn't load Plugin!";
 constexpr wchar_t kTempoSyncedText[] =
     L"The tempo is already synced by an external Midi device!\r\nTo change this open the Midi Settings Dialog.";
 constexpr wchar_t kVendorOnlyText[] = L"This feature only works with Vorlane products!";
+constexpr wchar_t kPathTooLongText[] =
+    L"Couldn't load Plugin!\r\nThe path of the program is 260 characters or longer; move it to a shorter folder.";
+constexpr UINT kEditorSizeMessage = WM_APP + 1;  // wParam = width, lParam = height
+// A close that keeps meeting new boxes goes ahead after this many tries.
+constexpr int kMaxCloseDeferrals = 50;
 
 bool keyHeld(int key) { return GetKeyState(key) < 0; }
 
@@ -63,11 +71,12 @@ CVLVSTHostDlg::CVLVSTHostDlg() : Dialog(IDD_VORLANEHOST_DIALOG) {
 }
 
 CVLVSTHostDlg::~CVLVSTHostDlg() {
-    CloseModelessWindows();  // they work on the settings and the coordinator
     Shutdown();
+    CloseModelessWindows();  // they work on the settings and the coordinator
     // The settings go first; the coordinator must not reach them any more.
     coordinator.settings = nullptr;
     settings.reset();
+    if (runningCopyMutex) CloseHandle(runningCopyMutex);
     if (icon) DestroyIcon(icon);
     if (smallIcon) DestroyIcon(smallIcon);
 }
@@ -92,8 +101,12 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
     SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon ? smallIcon : icon));
 
     // 2. The plug-in beside the executable.
+    uiThread = GetCurrentThreadId();
     const LoadResult loaded = slot.loadForExecutable(platform::executablePath());
-    if (loaded == LoadResult::PathTooShort) return FALSE;
+    if (loaded == LoadResult::PathTooShort) {
+        ShowPathTooLong();
+        return FALSE;
+    }
     if (!slot.effect) {
         ShowMessage(kNoPluginText, kErrorCaption);
         if (MainWindow()) SendMessageW(MainWindow()->hwnd(), WM_CLOSE, 0, 0);
@@ -102,43 +115,58 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
 
     // 3. Editor rectangle and effect name (the caption).
     const EditorExtent editor = editorExtentOf(slot);
-    const std::wstring effectName = slot.effectNameWide();
-    SetWindowTextW(hwnd(), effectName.c_str());
+    effectName = slot.effectNameWide();
+    effectCaption = effectName;
+    SetWindowTextW(hwnd(), effectCaption.c_str());
 
-    // 4. Settings of this effect, with the MIDI devices of this run merged in.
-    settings = std::make_unique<HostSettings>(effectName);
+    // 4. Settings of this effect, with the MIDI devices of this run merged in. A second copy
+    // for the same effect reads them but writes neither them nor the state: the first copy's
+    // would be overwritten by whichever ends last.
+    runningCopyMutex = CreateMutexW(nullptr, FALSE, runningCopyMutexName(effectName).c_str());
+    secondCopy = runningCopyMutex && GetLastError() == ERROR_ALREADY_EXISTS;
+    settings = secondCopy ? std::make_unique<HostSettings>(effectName, std::make_shared<ReadOnlyStore>(makeUserSettingsStore()))
+                          : std::make_unique<HostSettings>(effectName);
     settings->loadSettings(backends.set());
     settings->mergeMidiDevices(midi.devices);
 
-    // 5. Window size from the editor, centred on the screen.
-    RECT client{};
-    GetClientRect(hwnd(), &client);
-    const Placement placed = mainWindowPlacement(Rect{client.left, client.top, client.right, client.bottom}, editor);
-    MoveWindow(hwnd(), placed.x, placed.y, placed.width, placed.height, TRUE);
-    RECT work{};
+    // 5. Window size from the editor and the window's real frame (caption, menu and border
+    // differ between systems), centred on the screen.
+    FitEditor(editor.right, editor.bottom);
+    RECT work{}, frame{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    SetWindowPos(hwnd(), nullptr, work.left + (work.right - work.left - placed.width) / 2,
-                 work.top + (work.bottom - work.top - placed.height) / 2, 0, 0,
+    GetWindowRect(hwnd(), &frame);
+    SetWindowPos(hwnd(), nullptr, work.left + (work.right - work.left - (frame.right - frame.left)) / 2,
+                 work.top + (work.bottom - work.top - (frame.bottom - frame.top)) / 2, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-    // 6. The editor.
+    // 6. The editor. It may ask for another size from inside effEditOpen already, and many
+    // editors report their real size only once they are open.
+    slot.installSizeWindowHook(&OnEditorSize, this);
+    pluginWindow.onTick = [this] {
+        if (!shutDown && !closePending) engineWatch.tick();
+    };
     pluginWindow.SetupEditor(&slot, &coordinator, hwnd());
+    const EditorExtent opened = editorExtentOf(slot);
+    if (opened.right != editor.right || opened.bottom != editor.bottom) FitEditor(opened.right, opened.bottom);
 
     // 7. Coordinator links.
     coordinator.link(&slot, &backends.set(), &midi, settings.get());
 
-    // 8. Audio engine.
-    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-    StartAudioAtStartup();
+    // 8. The plug-in's saved state, before any block is processed: a plug-in need not be
+    // ready for its state to change while it processes.
+    coordinator.LoadChunk();
 
-    // 9. MIDI engine.
+    // 9. Audio engine.
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    if (!takesNoAudioInput(slot)) coordinator.inputMuted = StoredInputMuted();
+    StartAudioAtStartup();
+    ShowCaptionName();
+
+    // 10. MIDI engine.
     if (!coordinator.StartMidiEngine()) {
         ShowMessage(kMidiEngineErrorText, kErrorCaption);
         OpenModeless(ModelessWindow::MidiSettings, false);
     }
-
-    // 10. The plug-in's saved state.
-    coordinator.LoadChunk();
 
     // 11. Transport.
     ApplyStartupTransport();
@@ -147,8 +175,9 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
     HMENU menu = GetMenu(hwnd());
     if (!menu) return FALSE;
     isVendorPlugin = slot.checkVendor();
-    SetEngineItemText(menu, coordinator.engineRunning.load(std::memory_order_acquire));
+    engineWatch.follow();
     AdjustMenu(menu);
+    AddMuteInputItem(menu);
 
     // 16. The player window, if the user asked for it at start.
     if (settings->openPlayerOnStartup) OnCommand(ID_FILE_AUDIOPLAYER, 0, nullptr);
@@ -162,16 +191,81 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
 void CVLVSTHostDlg::StartAudioAtStartup() {
     if (coordinator.StartAudioEngine()) return;
     if (settings->outputDevice) {
-        ShowMessage(kAudioEngineErrorText, kErrorCaption);
+        // A start refused for a missing input device has shown its own message.
+        if (!coordinator.startFailureTold()) ShowMessage(kAudioEngineErrorText, kErrorCaption);
         OpenModeless(ModelessWindow::AudioSettings, true);
         return;
     }
+    // Either a first start, or the stored interface is off or unplugged: then the defaults
+    // play for this run only, and the user's choice stays stored.
+    const std::wstring missing = StoredOutputName();
     if (!settings->chooseDefaultAudioDevices(backends.wasapi())) return;
-    if (coordinator.StartAudioEngine()) {
-        settings->saveSettings();
-    } else {
+    // At the first start an effect would send the default microphone straight to the
+    // speakers (feedback on a laptop): it starts with its input muted.
+    const bool firstStart = missing.empty();
+    if (firstStart && settings->inputDevice && !takesNoAudioInput(slot)) coordinator.inputMuted = true;
+    if (!coordinator.StartAudioEngine()) {
         OpenModeless(ModelessWindow::AudioSettings, true);
+    } else if (firstStart) {
+        settings->saveSettings();
+        if (coordinator.inputMuted) SetInputMuted(true);
+    } else {
+        ShowMessage(missingDeviceText(missing).c_str(), kWarningCaption);
     }
+}
+
+namespace {
+constexpr wchar_t kInputMutedValue[] = L"InputMuted";
+}
+
+bool CVLVSTHostDlg::StoredInputMuted() const {
+    std::shared_ptr<KeyValueStore> store = makeUserSettingsStore();
+    ScopedKey root(*store, store->openKey(settings->keyPath));
+    uint32_t muted = 0;
+    if (root) store->readDword(root.get(), kInputMutedValue, muted);
+    return muted != 0;
+}
+
+void CVLVSTHostDlg::SetInputMuted(bool muted) {
+    coordinator.inputMuted = muted;
+    if (!secondCopy) {
+        std::shared_ptr<KeyValueStore> store = makeUserSettingsStore();
+        ScopedKey root(*store, store->createKey(settings->keyPath));
+        if (root) {
+            store->deleteValue(root.get(), kInputMutedValue);
+            store->writeDword(root.get(), kInputMutedValue, muted ? 1u : 0u);
+        }
+    }
+    if (HMENU menu = GetMenu(hwnd())) CheckMenuItem(menu, ID_FILE_MUTEINPUT, MF_BYCOMMAND | (muted ? MF_CHECKED : MF_UNCHECKED));
+    ShowCaptionName();
+}
+
+void CVLVSTHostDlg::AddMuteInputItem(HMENU menu) {
+    HMENU file = GetSubMenu(menu, MENU_POS_FILE);
+    if (!file || takesNoAudioInput(slot)) return;
+    // Right after "Panic", so the positions the menu variants remove stay as they are.
+    const int count = GetMenuItemCount(file);
+    int at = count;
+    for (int i = 0; i < count; ++i) {
+        if (GetMenuItemID(file, i) == ID_FILE_PANIC) at = i + 1;
+    }
+    const UINT checked = coordinator.inputMuted ? MF_CHECKED : MF_UNCHECKED;
+    InsertMenuW(file, static_cast<UINT>(at), MF_BYPOSITION | MF_STRING | checked, ID_FILE_MUTEINPUT, kMuteInputItemText);
+}
+
+void CVLVSTHostDlg::ShowCaptionName() {
+    effectCaption = secondCopy ? secondCopyCaption(effectName) : effectName;
+    if (coordinator.inputMuted && !takesNoAudioInput(slot)) effectCaption = mutedInputCaption(effectCaption);
+    pluginWindow.SetCaptionName(effectCaption);
+    if (!coordinator.engineRunning.load(std::memory_order_acquire)) SetWindowTextW(hwnd(), effectCaption.c_str());
+}
+
+std::wstring CVLVSTHostDlg::StoredOutputName() const {
+    std::shared_ptr<KeyValueStore> store = makeUserSettingsStore();
+    ScopedKey host(*store, store->openKey(settings->keyPath + L"\\Host"));
+    std::wstring name;
+    if (host) store->readString(host.get(), L"AudioDeviceOut Name", name);
+    return name;
 }
 
 void CVLVSTHostDlg::ApplyStartupTransport() {
@@ -207,6 +301,7 @@ void CVLVSTHostDlg::AdjustMenu(HMENU menu) {
 }
 
 void CVLVSTHostDlg::OpenModeless(ModelessWindow which, bool applyEnabledAtStart) {
+    if (shutDown || closePending) return;  // the window would outlive what it works on
     Dialog* open = nullptr;
     switch (which) {
         case ModelessWindow::AudioSettings: open = audioSettingsDialog; break;
@@ -258,17 +353,59 @@ void CVLVSTHostDlg::CloseModelessWindows() {
 }
 
 void CVLVSTHostDlg::ToggleEngine() {
-    HMENU menu = GetMenu(hwnd());
-    if (!menu) return;
-    if (coordinator.engineRunning.load(std::memory_order_acquire)) {
-        coordinator.StopAudioEngine();
-        SetEngineItemText(menu, false);
-    } else if (coordinator.StartAudioEngine()) {
-        SetEngineItemText(menu, true);
-    } else {
-        ShowMessage(kAudioEngineErrorText, kErrorCaption);
-        SetEngineItemText(menu, false);
-    }
+    if (GetMenu(hwnd())) engineWatch.toggle();
+}
+
+void CVLVSTHostDlg::showEngineState(bool running) {
+    if (HMENU menu = GetMenu(hwnd())) SetEngineItemText(menu, running);
+    // While running, the editor's timer writes the status caption; a stopped engine's figures
+    // would be stale.
+    if (!running) SetWindowTextW(hwnd(), effectCaption.c_str());
+}
+
+void CVLVSTHostDlg::tellDeviceFailed(const std::wstring& deviceName) {
+    ShowMessage(deviceFailedText(deviceName).c_str(), kErrorCaption);
+}
+
+void CVLVSTHostDlg::tellStartFailed() { ShowMessage(kAudioEngineErrorText, kErrorCaption); }
+
+void CVLVSTHostDlg::offerAudioSettings() { OpenModeless(ModelessWindow::AudioSettings, true); }
+
+bool CVLVSTHostDlg::OnEditorSize(int width, int height, void* user) {
+    auto* self = static_cast<CVLVSTHostDlg*>(user);
+    if (!self || !self->hwnd()) return false;
+    // A plug-in thread must not wait for the user-interface thread: the size is handed over
+    // (and the shut-down, which removes this hook first, is checked there).
+    if (GetCurrentThreadId() != self->uiThread)
+        return PostMessageW(self->hwnd(), kEditorSizeMessage, static_cast<WPARAM>(width), static_cast<LPARAM>(height));
+    if (self->shutDown) return false;
+    self->FitEditor(width, height);
+    return true;
+}
+
+void CVLVSTHostDlg::FitEditor(int width, int height) {
+    if (width <= 0 || height <= 0) return;
+    if (HWND editor = pluginWindow.hwnd()) SetWindowPos(editor, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT frame{}, client{}, work{};
+    GetWindowRect(hwnd(), &frame);
+    GetClientRect(hwnd(), &client);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const Size size = mainWindowForEditor(
+        Size{width, height},
+        Size{(frame.right - frame.left) - (client.right - client.left), (frame.bottom - frame.top) - (client.bottom - client.top)},
+        Size{work.right - work.left, work.bottom - work.top});
+    // Kept inside the work area: a grown window moves up and left rather than off the screen.
+    const int x = std::max<int>(work.left, std::min<int>(frame.left, work.right - size.width));
+    const int y = std::max<int>(work.top, std::min<int>(frame.top, work.bottom - size.height));
+    SetWindowPos(hwnd(), nullptr, x, y, size.width, size.height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void CVLVSTHostDlg::ShowPathTooLong() {
+    wchar_t probe[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, probe, MAX_PATH);
+    if (length < MAX_PATH) return;  // a path shorter than 3 characters: nothing to say
+    ShowMessage(kPathTooLongText, kErrorCaption);
+    PostMessageW(hwnd(), WM_CLOSE, 0, 0);
 }
 
 bool CVLVSTHostDlg::OnCommand(WORD id, WORD, HWND) {
@@ -285,8 +422,9 @@ bool CVLVSTHostDlg::OnCommand(WORD id, WORD, HWND) {
         case ID_FILE_AUDIOENGINE: ToggleEngine(); return true;
         case ID_FILE_AUDIOPLAYER: OpenModeless(ModelessWindow::Player, false); return true;
         case ID_FILE_PANIC: coordinator.Panic(); return true;
+        case ID_FILE_MUTEINPUT: SetInputMuted(!coordinator.inputMuted); return true;
         case ID_FILE_EXIT:
-            coordinator.SaveChunk();
+            if (!secondCopy) coordinator.SaveChunk();
             if (MainWindow()) SendMessageW(MainWindow()->hwnd(), WM_CLOSE, 0, 0);
             return true;
         case ID_HELP_HELP:
@@ -309,29 +447,81 @@ bool CVLVSTHostDlg::OnCommand(WORD id, WORD, HWND) {
     }
 }
 
-void CVLVSTHostDlg::OnOK() {
-    Shutdown();
-    Dialog::OnOK();
-}
+// Enter never ends the host: it belongs to the editor. Exit, the close box and Alt+F4 do.
+void CVLVSTHostDlg::OnOK() {}
 
 void CVLVSTHostDlg::OnCancel() {
+    if (askingAtExit) return;
+    // A close that arrives inside a message box's or file dialog's loop would tear everything
+    // down under the code that opened the box: the boxes are ended first and the close comes
+    // again once their loops have returned.
+    if (!shutDown && closeDeferrals < kMaxCloseDeferrals && DismissOpenBoxes()) {
+        ++closeDeferrals;
+        closePending = true;
+        PostMessageW(hwnd(), WM_CLOSE, 0, 0);
+        return;
+    }
     Shutdown();
     Dialog::OnCancel();
+}
+
+namespace {
+
+struct BoxSearch {
+    HWND main;
+    std::vector<HWND> modeless;
+    std::vector<HWND> boxes;
+};
+
+BOOL CALLBACK collectBox(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<BoxSearch*>(data);
+    if (window == search->main || !IsWindowVisible(window)) return TRUE;
+    if (std::find(search->modeless.begin(), search->modeless.end(), window) != search->modeless.end()) return TRUE;
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (std::wstring(name) == L"#32770") search->boxes.push_back(window);
+    return TRUE;
+}
+
+}  // namespace
+
+bool CVLVSTHostDlg::DismissOpenBoxes() {
+    BoxSearch search{hwnd(), {}, {}};
+    for (Dialog* open : {audioSettingsDialog, midiSettingsDialog, tempoDialog, playerDialog}) {
+        if (open && open->hwnd()) search.modeless.push_back(open->hwnd());
+    }
+    EnumThreadWindows(GetCurrentThreadId(), &collectBox, reinterpret_cast<LPARAM>(&search));
+    for (HWND box : search.boxes) {
+        // Cancel as the user would (a file dialog cleans up); a box without a Cancel button
+        // ignores that and is ended directly.
+        SendMessageW(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        if (IsWindow(box) && IsWindowVisible(box)) ::EndDialog(box, IDCANCEL);
+    }
+    return !search.boxes.empty();
 }
 
 void CVLVSTHostDlg::StopEnginesAndSaveState() {
     coordinator.StopAudioEngine();
     if (coordinator.linked()) coordinator.StopMidiEngine();  // closes the devices, ends clock sync
-    coordinator.SaveChunk();
+    coordinator.SavePendingTempo();  // a tempo the plug-in set since the last caption tick
+    if (!secondCopy) coordinator.SaveChunk();
 }
 
 void CVLVSTHostDlg::Shutdown() {
-    if (shutDown) return;
-    // While the window can still ask: a running recording is offered for saving.
+    if (shutDown || askingAtExit) return;
+    // While the window can still ask: a running recording is offered for saving. A close that
+    // comes meanwhile is ignored, so that it cannot cancel the question and lose the take.
+    askingAtExit = true;
     if (auto* player = dynamic_cast<dialogs::AudioFileDlg*>(playerDialog)) player->OfferRecording();
+    askingAtExit = false;
     shutDown = true;
+    // No engine starts from here on, whatever a closing window does; the windows go first,
+    // as they work on the engine and the settings.
+    coordinator.beginShutdown();
+    CloseModelessWindows();
     StopEnginesAndSaveState();
     pluginWindow.editorClosing = true;
+    slot.installSizeWindowHook(nullptr, nullptr);
     slot.editClose();
     slot.close();
 }
@@ -346,6 +536,13 @@ INT_PTR CVLVSTHostDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
             }
             break;
         case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(icon);
+        case WM_ACTIVATEAPP:
+            // Another application has the keyboard: its releases will never reach us.
+            if (!wParam) coordinator.ReleaseKeyboardNotes();
+            break;
+        case kEditorSizeMessage:
+            if (!shutDown) FitEditor(static_cast<int>(wParam), static_cast<int>(lParam));
+            return 0;
         case WM_QUERYENDSESSION: return TRUE;
         case WM_ENDSESSION:
             // The session ends without a close message: the engines are stopped and the
@@ -407,11 +604,46 @@ void CVLVSTHostDlg::AnswerTestQuery(HWND replyTo, LPARAM query) {
     SendMessageW(replyTo, WM_COPYDATA, reinterpret_cast<WPARAM>(hwnd()), reinterpret_cast<LPARAM>(&data));
 }
 
+Dialog* CVLVSTHostDlg::ModelessWindowOf(HWND target) const {
+    for (Dialog* open : {audioSettingsDialog, midiSettingsDialog, tempoDialog, playerDialog}) {
+        if (open && open->hwnd() && (target == open->hwnd() || IsChild(open->hwnd(), target))) return open;
+    }
+    return nullptr;
+}
+
+namespace {
+
+FocusKeys focusKeysOf(HWND control, MSG& message) {
+    const LRESULT code = SendMessageW(control, WM_GETDLGCODE, message.wParam, reinterpret_cast<LPARAM>(&message));
+    FocusKeys keys;
+    keys.chars = (code & (DLGC_WANTCHARS | DLGC_WANTALLKEYS | DLGC_HASSETSEL | DLGC_WANTMESSAGE)) != 0;
+    keys.button = (code & (DLGC_BUTTON | DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON | DLGC_RADIOBUTTON)) != 0;
+    return keys;
+}
+
+}  // namespace
+
 bool CVLVSTHostDlg::PreTranslateMessage(MSG& message) {
     if (message.message != WM_KEYDOWN && message.message != WM_KEYUP) return false;
     const bool keyDown = message.message == WM_KEYDOWN;
     const int key = static_cast<int>(message.wParam);
-    const KeyDecision decision = routeKey(key, keyDown, keyHeld(VK_CONTROL));
+    const bool ctrl = keyHeld(VK_CONTROL);
+    const bool alt = keyHeld(VK_MENU);
+
+    // A release ends the note its press started, wherever the focus went and whatever
+    // modifier is held now.
+    if (!keyDown && coordinator.keyHoldsNote(key & 0xFF)) {
+        const PluginKey forPlugin = pluginKey(key, keyHeld(VK_SHIFT), ctrl, alt);
+        slot.editKeyUp(forPlugin.character, forPlugin.virtualKey, forPlugin.modifiers);
+        coordinator.KeyboardNote(key & 0xFF, false);
+        return true;
+    }
+    // In a settings window its own dialog keys come first (not swallowed here: the dialog
+    // layer hands them to that window's dialog manager).
+    if (ModelessWindowOf(message.hwnd) && dialogTakesKey(key, ctrl, alt, focusKeysOf(message.hwnd, message)))
+        return false;
+
+    const KeyDecision decision = routeKey(key, keyDown, ctrl, alt);
     switch (decision.route) {
         case KeyRoute::Swallow: return true;
         case KeyRoute::Command: OnCommand(static_cast<WORD>(decision.command), 0, nullptr); return true;

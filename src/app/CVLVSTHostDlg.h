@@ -11,6 +11,7 @@
 
 #include "audio/WindowsAudioBackends.h"
 #include "Dialog.h"
+#include "EngineWatch.h"
 #include "MainWindowIds.h"
 #include "PluginWindow.h"
 #include "host/PluginSlot.h"
@@ -40,7 +41,7 @@ private:
     HWND* owner;
 };
 
-class CVLVSTHostDlg : public Dialog {
+class CVLVSTHostDlg : public Dialog, private EngineView {
 public:
     CVLVSTHostDlg();
     ~CVLVSTHostDlg() override;
@@ -54,6 +55,8 @@ protected:
     bool OnCommand(WORD id, WORD code, HWND control) override;
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
     bool PreTranslateMessage(MSG& message) override;
+    // Keys of the editor go to the editor, not to the dialog manager (Enter is no "OK" here).
+    bool UsesDialogKeys() const override { return false; }
     void OnOK() override;
     void OnCancel() override;
 
@@ -70,6 +73,28 @@ private:
     void AdjustMenu(HMENU menu);
     void SetEngineItemText(HMENU menu, bool running);
     void ToggleEngine();
+    // EngineView: what the window shows of the engine.
+    void showEngineState(bool running) override;
+    void tellDeviceFailed(const std::wstring& deviceName) override;
+    void tellStartFailed() override;
+    void offerAudioSettings() override;
+    // Ends the message boxes and file dialogs of this thread (each runs its own loop, which
+    // a shut-down must not run inside); true when there was one.
+    bool DismissOpenBoxes();
+    // The modeless window that a key message is meant for, if any.
+    Dialog* ModelessWindowOf(HWND target) const;
+    // The plug-in asks for another editor size: the editor and this window follow.
+    static bool OnEditorSize(int width, int height, void* user);
+    void FitEditor(int width, int height);
+    void ShowPathTooLong();
+    // The output device the user chose, as stored (empty before any choice).
+    std::wstring StoredOutputName() const;
+    // The input mute of an effect with audio inputs: its menu item, its stored value (per
+    // effect, beside the settings) and the caption's note.
+    void AddMuteInputItem(HMENU menu);
+    void SetInputMuted(bool muted);
+    bool StoredInputMuted() const;
+    void ShowCaptionName();
     void ToggleTransport();
     bool GeneralKeyHandling(int key, bool keyDown);
     // Shut-down steps up to the state save, also run when the session ends.
@@ -94,7 +119,16 @@ private:
 
     MessageBoxSink messageSink{&messageOwner};
     HWND messageOwner = nullptr;
+    EngineWatch engineWatch{coordinator, *this};
+    std::wstring effectName;     // as the plug-in gives it
+    std::wstring effectCaption;  // the bare caption: the effect name and its notes
+    DWORD uiThread = 0;
     bool shutDown = false;
+    bool askingAtExit = false;  // the save question of a running recording is open
+    bool closePending = false;  // a close waits for open boxes to end
+    HANDLE runningCopyMutex = nullptr;
+    bool secondCopy = false;  // another copy runs for this effect: nothing is written
+    int closeDeferrals = 0;
     bool stateSavedForSessionEnd = false;
     UINT testQueryMessage = 0;
 };

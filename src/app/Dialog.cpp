@@ -109,7 +109,7 @@ bool Dialog::RouteThroughDialogs(MSG& message) {
     for (Dialog* dialog : openDialogs()) {
         HWND window = dialog->hwnd_;
         if (window && (message.hwnd == window || IsChild(window, message.hwnd))) {
-            return IsDialogMessageW(window, &message) != FALSE;
+            return dialog->UsesDialogKeys() && IsDialogMessageW(window, &message) != FALSE;
         }
     }
     return false;

@@ -43,6 +43,8 @@ protected:
     virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
     // Key messages of the thread, before the dialog manager; true = swallowed.
     virtual bool PreTranslateMessage(MSG& message) { return false; }
+    // Whether the dialog manager handles this dialog's keys (Tab, Enter, Esc, mnemonics).
+    virtual bool UsesDialogKeys() const { return true; }
     // The dialog's default actions (Enter, Esc, close box); they end the dialog.
     virtual void OnOK() { EndDialog(IDOK); }
     virtual void OnCancel() { EndDialog(IDCANCEL); }

@@ -17,6 +17,7 @@
 #define ID_FILE_PANIC 32779
 #define ID_HELP_CHECKFORUPDATES 32780
 #define ID_FILE_AUDIOPLAYER 32782
+#define ID_FILE_MUTEINPUT 32783  // added at run time for effects with audio inputs
 
 // Positions of the two pull-down menus in the menu bar.
 #define MENU_POS_FILE 0

@@ -84,6 +84,8 @@ void PluginWindow::OnTimer(UINT_PTR id) {
     ++idleCalls_;
     // A tempo the plug-in set is written to the settings here, on the user-interface thread.
     host_->SavePendingTempo();
+    if (onTick) onTick();
+    if (editorClosing) return;  // the tick may have ended the host
     if (host_->engineRunning.load(std::memory_order_acquire)) {
         const std::wstring caption =
             statusCaption(effectName_, host_->tempo.load(std::memory_order_acquire), host_->cpuPercent.get());

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "app/AppRules.h"
@@ -38,8 +39,13 @@ public:
     // Timer, size and effEditOpen; false when an argument is missing or the editor refused.
     bool SetupEditor(PluginSlot* slot, VLVSTHostInterface* host, HWND mainWindow);
 
+    // The name at the head of the status caption (the effect name unless set otherwise).
+    void SetCaptionName(const std::wstring& name) { effectName_ = name; }
+
     // Set by the shut-down before effEditClose: no idle call or caption after it.
     bool editorClosing = false;
+    // Run at every tick before the caption is written (the main window follows the engine).
+    std::function<void()> onTick;
 
     // Calls that the timer made (for the tests' idle-rate check).
     unsigned long idleCalls() const { return idleCalls_; }

@@ -202,15 +202,19 @@ bool VLVSTHostInterface::KeyboardNote(int key, bool isKeyDown) {
     const int semitone = semitoneOfKey(key);
     if (semitone >= 0) {
         used = true;
-        const int note = keyboardOctave * 12 + semitone;
+        uint8_t& started = keyNote[key & 0xFF];
+        // A release ends the note its press started, whatever the octave is now.
+        const int note = !isKeyDown && started ? started - 1 : keyboardOctave * 12 + semitone;
         if (note >= 0 && note <= 127) {
             uint8_t& held = noteState[note];
             // Only a change sends: auto-repeated key-downs find the note already on.
             if ((isKeyDown && !held) || (!isKeyDown && held)) {
                 held = held ? 0 : 1;
                 insertMidiEvent(kNoteOn, static_cast<uint8_t>(note), isKeyDown ? kKeyboardVelocity : 0, 0);
+                if (isKeyDown) started = static_cast<uint8_t>(note + 1);
             }
         }
+        if (!isKeyDown) started = 0;
     } else if (key == 'C' || key == 'V') {
         used = true;
         if (!isKeyDown) keyboardOctave += key == 'C' ? -1 : 1;
@@ -218,6 +222,14 @@ bool VLVSTHostInterface::KeyboardNote(int key, bool isKeyDown) {
     if (keyboardOctave < 0) keyboardOctave = 0;
     if (keyboardOctave > 10) keyboardOctave = 10;
     return used;
+}
+
+bool VLVSTHostInterface::keyHoldsNote(int key) const { return keyNote[key & 0xFF] != 0; }
+
+void VLVSTHostInterface::ReleaseKeyboardNotes() {
+    for (int key = 0; key < 256; ++key) {
+        if (keyNote[key]) KeyboardNote(key, false);
+    }
 }
 
 void VLVSTHostInterface::Panic() {

@@ -73,8 +73,15 @@ vst::intptr VLHostCallback(vst::AEffect* /*effect: answers never depend on it*/,
         case vst::audioMasterCanDo: {
             const char* text = static_cast<const char*>(ptr);
             if (!text) return 0;
+            if (std::strcmp(text, "sizeWindow") == 0) return slot->sizeWindowHook.load(std::memory_order_acquire) ? 1 : 0;
             return (std::strcmp(text, "sendVstMidiEvent") == 0 || std::strcmp(text, "receiveVstMidiEvent") == 0) ? 1
                                                                                                                 : 0;
+        }
+        case vst::audioMasterSizeWindow: {
+            // index = width, value = height of the editor the plug-in wants.
+            SizeWindowHook hook = slot->sizeWindowHook.load(std::memory_order_acquire);
+            if (!hook || index <= 0 || value <= 0 || value > 0x7FFF || index > 0x7FFF) return 0;
+            return hook(index, static_cast<int>(value), slot->sizeWindowUser.load(std::memory_order_acquire)) ? 1 : 0;
         }
         case vst::audioMasterSetTempoPrivate: {
             TempoHook hook = slot->tempoHook.load(std::memory_order_acquire);
@@ -83,7 +90,7 @@ vst::intptr VLHostCallback(vst::AEffect* /*effect: answers never depend on it*/,
             return 1;
         }
         // Deliberately unanswered, among others: audioMasterIdle (no idle service),
-        // audioMasterIOChanged and audioMasterSizeWindow (the host keeps its layout),
+        // audioMasterIOChanged (the host keeps its channel layout),
         // audioMasterGetInputLatency / GetOutputLatency (not known to the engine),
         // audioMasterGetCurrentProcessLevel, audioMasterGetVendorVersion,
         // audioMasterGetDirectory, audioMasterUpdateDisplay, audioMasterBeginEdit / EndEdit.

@@ -93,6 +93,11 @@ void PluginSlot::installTempoHook(TempoHook hook, void* user) {
     tempoHook.store(hook, std::memory_order_release);
 }
 
+void PluginSlot::installSizeWindowHook(SizeWindowHook hook, void* user) {
+    sizeWindowUser.store(user, std::memory_order_release);
+    sizeWindowHook.store(hook, std::memory_order_release);
+}
+
 LoadResult PluginSlot::loadForExecutable(const std::filesystem::path& executable) {
     const std::filesystem::path modulePath = modulePathForExecutable(executable);
     if (modulePath.empty()) return LoadResult::PathTooShort;

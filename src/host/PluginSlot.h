@@ -16,6 +16,8 @@ namespace vl {
 
 using MidiOutHook = void (*)(const vst::VstMidiEvent* event, void* user);
 using TempoHook = void (*)(double tempo, void* user);
+// The plug-in asks for a new editor size (audioMasterSizeWindow); true = the host follows.
+using SizeWindowHook = bool (*)(int width, int height, void* user);
 
 // Why loading ended without a plug-in (Loaded means it has one).
 enum class LoadResult {
@@ -60,9 +62,12 @@ public:
     std::atomic<void*> midiOutUser{nullptr};
     std::atomic<TempoHook> tempoHook{nullptr};
     std::atomic<void*> tempoUser{nullptr};
+    std::atomic<SizeWindowHook> sizeWindowHook{nullptr};
+    std::atomic<void*> sizeWindowUser{nullptr};
 
     void installMidiOutHook(MidiOutHook hook, void* user);
     void installTempoHook(TempoHook hook, void* user);
+    void installSizeWindowHook(SizeWindowHook hook, void* user);
 
     // --- loading ------------------------------------------------------------------------
     // Loads the module beside the executable (see modulePathForExecutable).

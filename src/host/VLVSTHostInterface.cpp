@@ -1,5 +1,6 @@
 #include "host/VLVSTHostInterface.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -96,11 +97,12 @@ void VLVSTHostInterface::waitStep() {
 }
 
 bool VLVSTHostInterface::StartAudioEngine() {
-    if (!linked()) return false;
+    if (!linked() || shutDownBegun) return false;
     // Asked for while a start or stop is waited for: the one under way decides.
     if (engineCall != EngineCall::None) return engineCall == EngineCall::Starting && !startCancelled;
     engineCall = EngineCall::Starting;
     startCancelled = false;
+    failureTold = false;
     const bool started = startEngine();
     engineCall = EngineCall::None;
     return started;
@@ -130,9 +132,10 @@ bool VLVSTHostInterface::startEngine() {
 
     const bool needsNoInput = slot->isSynth() || slot->numInputs() <= 0;
     if (!needsNoInput && !settings->inputDevice) {
-        // Answered true so that the caller shows no second message.
+        // Nothing runs, so this is a failure; the caller shows no second message.
         showError(kNeedsInputText);
-        return true;
+        failureTold = true;
+        return false;
     }
     if (needsNoInput) settings->inputDevice = nullptr;
     AudioDeviceRecord* input = settings->inputDevice;
@@ -264,7 +267,8 @@ void VLVSTHostInterface::abandonEngineLoop() {
 }
 
 void VLVSTHostInterface::StopAudioEngine() {
-    if (!linked()) return;
+    // No link is needed: an engine can only run after a linked start, and the destructor must
+    // stop it even once the settings are gone (an ASIO driver would call into a dead object).
     // Nested in the wait of a start: that start is over.
     if (engineCall == EngineCall::Starting) startCancelled = true;
     const EngineCall outer = engineCall;
@@ -394,6 +398,11 @@ bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t f
                     time.ppqPos = clock + 0.010416666977107525;  // 1/96 quarter note
                 }
             }
+        }
+
+        if (inputMuted.load(std::memory_order_acquire)) {
+            std::fill_n(in[0], n, 0.0f);
+            std::fill_n(in[1], n, 0.0f);
         }
 
         // Player: replaces the device input.

@@ -135,6 +135,7 @@ public:
     double lastClockPpq = 0.0;          // audio thread
     double ppqAccumulator = 0.0;        // audio thread (others ask for a reset)
     uint8_t noteState[128] = {};
+    uint8_t keyNote[256] = {};  // per key: 1 + the note its press started, 0 = none (UI thread)
     int32_t keyboardOctave = 4;
 };
 
@@ -156,8 +157,14 @@ public:
         waitHookUser = user;
     }
 
+    // false when nothing runs afterwards. A start refused for a missing input device has told
+    // the user why already: startFailureTold() then answers true until the next start.
     bool StartAudioEngine();
+    bool startFailureTold() const { return failureTold; }
+    // Stops whatever engine runs, whether or not the links are still there.
     void StopAudioEngine();
+    // From here on every engine start is refused (the plug-in is about to be closed).
+    void beginShutdown() { shutDownBegun = true; }
     bool StartMidiEngine();
     void StopMidiEngine();
     // User-interface thread, at each caption tick: whether the running engine stopped on its
@@ -178,6 +185,10 @@ public:
 
     // Computer-keyboard notes, octave keys and "P" (All Notes Off); true = the key was used.
     bool KeyboardNote(int key, bool isKeyDown);
+    // Whether the key's press started a note that still sounds (its release ends that note).
+    bool keyHoldsNote(int key) const;
+    // Ends every note the computer keyboard started (the keyboard went to another window).
+    void ReleaseKeyboardNotes();
     // All Notes Off on channel 1, as the Panic command sends it.
     void Panic();
     // Appends one event for the next block (any thread but the audio thread).
@@ -240,6 +251,10 @@ public:
     // touches the settings store, as it may come from the audio thread.
     void SavePendingTempo();
 
+    // The device's input reaches the plug-in as silence (the player still plays into it): an
+    // effect's first start must not route a microphone straight to the speakers.
+    std::atomic<bool> inputMuted{false};
+
     CpuMeter cpuMeter;
     int32_t blockCounter = 0;
     RelaxedAtomic<int32_t> cpuPercent{0};
@@ -277,6 +292,8 @@ private:
     EngineCall engineCall = EngineCall::None;
     bool insideWaitHook = false;
     bool startCancelled = false;  // a nested stop ended the start being waited for
+    bool shutDownBegun = false;  // user-interface thread
+    bool failureTold = false;
 
     // Engine run state (user-interface thread).
     std::thread engineThread;

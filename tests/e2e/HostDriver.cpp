@@ -463,11 +463,14 @@ void foreignPlugin() {
     }, 5000);
     check(statusShown, "foreign: status caption while the engine runs", narrow(caption));
 
-    // Size from the editor rectangle (300 x 200): 306 x 246.
-    RECT frame{};
+    // Size from the editor rectangle (300 x 200) and the window's own frame: the client area
+    // holds the editor exactly, whatever the caption, menu and border take.
+    RECT frame{}, client{};
     GetWindowRect(run.main, &frame);
-    check(frame.right - frame.left == 306 && frame.bottom - frame.top == 246, "foreign: main window size from the editor",
-          std::to_string(frame.right - frame.left) + "x" + std::to_string(frame.bottom - frame.top));
+    GetClientRect(run.main, &client);
+    check(client.right == 300 && client.bottom == 200, "foreign: main window size from the editor",
+          "window " + std::to_string(frame.right - frame.left) + "x" + std::to_string(frame.bottom - frame.top) +
+              ", client " + std::to_string(client.right) + "x" + std::to_string(client.bottom));
     screenshot("foreign-running");
 
     // Default devices written at the first start.
@@ -652,7 +655,8 @@ void engineNeverRuns() {
     const std::wstring text = messageBox(run, L"Error");
     check(text == L"Unable to start Audioengine\r\nPlugin needs an Audioinput device!", "needs input: engine message",
           narrow(text));
-    if (!run.waitMainWindow(L"")) {
+    // The Audio Settings window opens too: the main window is the one with the effect's name.
+    if (!run.waitMainWindow(effect)) {
         check(false, "needs input: main window appears");
         return;
     }
@@ -660,9 +664,28 @@ void engineNeverRuns() {
     sleepMs(1000);
     check(countCalls(run.log(), 19) - idleBefore >= 15 && countBlocks(run.log()) == 0 && windowText(run.main) == effect,
           "needs input: bare effect name in the caption, idle calls going on, no block", narrow(windowText(run.main)));
-    // The engine reported its own message: no second one, and no Audio Settings window.
-    sleepMs(500);
-    check(findWindow(run.pid(), L"Audio Settings") == nullptr, "needs input: no Audio Settings window after the engine's own message");
+    // The engine reported its own message: no second one; the start failed, so the menu says
+    // stopped and the Audio Settings window is offered.
+    HWND audio = nullptr;
+    check(waitUntil([&] { return (audio = findWindow(run.pid(), L"Audio Settings")) != nullptr; }, 5000) &&
+              findWindow(run.pid(), L"Error") == nullptr,
+          "needs input: the Audio Settings window is offered after the engine's own message, no second message");
+    check(menuText(queryMenu(run.main), ID_FILE_AUDIOENGINE) == L"&Audioengine Stopped\tCtrl+R",
+          "needs input: the menu says the engine is stopped", narrow(menuText(queryMenu(run.main), ID_FILE_AUDIOENGINE)));
+    if (audio) {
+        PostMessageW(audio, WM_CLOSE, 0, 0);
+        waitUntil([&] { return !IsWindow(audio); }, 5000);
+    }
+    // The engine command: the same refusal, and the item stays stopped.
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_AUDIOENGINE, 0);
+    const std::wstring again = messageBox(run, L"Error");
+    check(again == L"Unable to start Audioengine\r\nPlugin needs an Audioinput device!", "needs input: the engine command is refused with the message",
+          narrow(again));
+    sleepMs(300);
+    check(findWindow(run.pid(), L"Error") == nullptr &&
+              menuText(queryMenu(run.main), ID_FILE_AUDIOENGINE) == L"&Audioengine Stopped\tCtrl+R",
+          "needs input: after the refused start the menu says stopped, no second message",
+          narrow(menuText(queryMenu(run.main), ID_FILE_AUDIOENGINE)));
     PostMessageW(run.main, WM_CLOSE, 0, 0);
     check(run.waitExit(15000), "needs input: close box ends the process");
 }
@@ -691,10 +714,13 @@ void vendorMenus() {
         check(joined(menuTexts(menu, MENU_POS_HELP)) == v.help, std::string(v.name) + ": Help menu",
               joined(menuTexts(menu, MENU_POS_HELP)));
         if (std::string(v.name) == "vendor-about") screenshot("vendor-running");
-        // Enter closes the window like the close box: the shut-down runs first.
+        // Enter belongs to the editor: the host stays; the close box ends it, shut-down first.
         postKey(run.main, VK_RETURN, true);
-        check(run.waitExit(15000), std::string(v.name) + ": Enter ends the process");
-        check(listed(opcodesFrom(run.log(), 15)) == "15,1", std::string(v.name) + ": Enter runs the shut-down",
+        postKey(run.main, VK_RETURN, false);
+        check(!run.waitExit(1500), std::string(v.name) + ": Enter does not end the process");
+        PostMessageW(run.main, WM_CLOSE, 0, 0);
+        check(run.waitExit(15000), std::string(v.name) + ": the close box ends the process");
+        check(listed(opcodesFrom(run.log(), 15)) == "15,1", std::string(v.name) + ": closing runs the shut-down",
               listed(opcodesFrom(run.log(), 15)));
     }
 }
@@ -1616,6 +1642,257 @@ void audioSettingsKeepTheEngine() {
           "asio-engine: OK on the working driver closes the window");
     PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
     check(run.waitExit(15000), "asio-engine: Exit ends the process");
+// ---- the application under real use ------------------------------------------------------------
+
+int lastLineIndex(const std::vector<LogLine>& log, const std::function<bool(const LogLine&)>& match) {
+    for (size_t i = log.size(); i-- > 0;) {
+        if (match(log[i])) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool blockPlaying(const LogLine& l) { return l.kind == "block" && l.fields.size() > 4 && (std::stoi(l.fields[4]) & 2); }
+
+// Waits for the process to end, answering No to a question the host may ask on the way out.
+bool waitExitAnsweringNo(const HostRun& run, int timeoutMs) {
+    return waitUntil([&] {
+        if (HWND question = findWindow(run.pid(), L"Vorlane")) PostMessageW(question, WM_COMMAND, IDNO, 0);
+        return WaitForSingleObject(run.process.hProcess, 0) == WAIT_OBJECT_0;
+    }, timeoutMs, 50);
+}
+
+std::string fileText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The host's window is there and its engine processes blocks.
+bool windowAndBlocks(HostRun& run) {
+    return run.waitMainWindow(L"") && audioAvailable && waitUntil([&] { return countBlocks(run.log()) > 0; }, 10000);
+}
+
+// Start-up order, an editor that grows itself, Enter in the editor, AltGr, the Tempo window's
+// own keys, and Exit while the Player's "Save As" dialog is open.
+void realUse() {
+    const std::wstring effect = L"Probe Real Use";
+    forgetSettings(effect);
+    HostRun run("real-use", L"RealUse", "vorlane_probe.dll",
+                "effectName=Probe Real Use\nflags=0x110\neditorRect=300x200\nsizeAtIdle=420x330\nchunk=real-use-state\n");
+    setContentPath(effect, run.dir);
+    { std::ofstream(run.dir / "saved.chunk", std::ios::binary) << "earlier-state"; }
+    run.start();
+    if (!windowAndBlocks(run)) {
+        check(false, "real use: window and engine");
+        return;
+    }
+    {
+        const auto log = run.log();
+        const int restored = findLine(log, [](const LogLine& l) { return opcodeOf(l) == 24; });
+        const int firstBlock = findLine(log, [](const LogLine& l) { return l.kind == "block"; });
+        check(restored >= 0 && restored < firstBlock, "real use: the saved state reaches the plug-in before its first block",
+              std::to_string(restored) + " < " + std::to_string(firstBlock));
+    }
+
+    // The editor asks for 420 x 330 at its first idle call: the editor window and the main
+    // window follow, and no editor pixel is cut.
+    HWND editor = GetDlgItem(run.main, IDC_PLUGINWINDOW);
+    RECT editorRect{}, client{};
+    const bool resized = waitUntil([&] {
+        GetWindowRect(editor, &editorRect);
+        GetClientRect(run.main, &client);
+        return editorRect.right - editorRect.left == 420 && editorRect.bottom - editorRect.top == 330 &&
+               client.right >= 420 && client.bottom >= 330;
+    }, 5000);
+    const bool answered = findLine(run.log(), [](const LogLine& l) { return l.text == "sizewindow 420 330 1"; }) >= 0;
+    check(resized && answered, "real use: a larger editor asked for with audioMasterSizeWindow gets it, the window follows",
+          std::to_string(editorRect.right - editorRect.left) + "x" + std::to_string(editorRect.bottom - editorRect.top) +
+              " in a client of " + std::to_string(client.right) + "x" + std::to_string(client.bottom));
+    screenshot("real-use-resized", run.main);
+
+    // Enter in the editor goes to the plug-in and ends nothing.
+    postKey(editor, VK_RETURN, true);
+    postKey(editor, VK_RETURN, false);
+    const bool enterSeen = waitUntil([&] {
+        return findLine(run.log(), [](const LogLine& l) {
+            return opcodeOf(l) == 59 && l.fields.size() > 2 && l.fields[1] == "13" && l.fields[2] == "4";
+        }) >= 0;
+    }, 5000);
+    check(enterSeen && !run.waitExit(1000), "real use: Enter in the editor reaches the plug-in and does not end the host");
+
+    // AltGr (Ctrl+Alt) with A types a character: no Audio Settings window.
+    SetForegroundWindow(run.main);
+    sleepMs(200);
+    sendInputKey(VK_CONTROL, true);
+    sendInputKey(VK_MENU, true);
+    sendInputKey('A', true);
+    sendInputKey('A', false);
+    sendInputKey(VK_MENU, false);
+    sendInputKey(VK_CONTROL, false);
+    sleepMs(1500);
+    check(findWindow(run.pid(), L"Audio Settings") == nullptr, "real use: AltGr+A opens nothing");
+
+    // The Tempo window's own keys: Space on the Tap button taps and leaves the transport alone.
+    HWND tempo = openByCommand(run, ID_FILE_TEMPO, L"Tempo");
+    check(tempo != nullptr, "real use: the Tempo window opens");
+    if (tempo) {
+        waitUntil([&] { return findLine(run.log(), blockPlaying) >= 0; }, 5000);
+        const size_t before = run.log().size();
+        HWND tap = GetDlgItem(tempo, IDC_TEMPO_TAP);
+        for (int i = 0; i < 4; ++i) {
+            if (i) sleepMs(500);
+            postKey(tap, VK_SPACE, true);
+            postKey(tap, VK_SPACE, false);
+        }
+        sleepMs(500);
+        const double tapped = std::wcstod(itemText(tempo, IDC_TEMPO_VALUE).c_str(), nullptr);
+        const auto log = run.log();
+        int blocks = 0, stopped = 0;
+        for (size_t i = before; i < log.size(); ++i) {
+            if (log[i].kind != "block") continue;
+            ++blocks;
+            stopped += !blockPlaying(log[i]);
+        }
+        // Posted keys arrive a little early or late: about 120 BPM.
+        check(tapped > 100.0 && tapped < 140.0 && blocks > 0 && stopped == 0,
+              "real use: Space on the Tap button taps the tempo and leaves the transport playing",
+              std::to_string(tapped) + " BPM, " + std::to_string(stopped) + " of " + std::to_string(blocks) + " blocks stopped");
+        // Esc in the tempo field closes the window.
+        postKey(GetDlgItem(tempo, IDC_TEMPO_VALUE), VK_ESCAPE, true);
+        postKey(GetDlgItem(tempo, IDC_TEMPO_VALUE), VK_ESCAPE, false);
+        check(waitUntil([&] { return !IsWindow(tempo); }, 5000), "real use: Esc closes the Tempo window");
+    }
+
+    // Exit while the Player's "Save As" dialog is open: no crash, the state saved, nothing
+    // reaches the plug-in after effClose.
+    HWND player = openByCommand(run, ID_FILE_AUDIOPLAYER, L"Audio Player / Recorder");
+    HWND saveAs = nullptr;
+    if (player) {
+        PostMessageW(GetDlgItem(player, IDC_RECORDER_RECORD), BM_CLICK, 0, 0);
+        waitItemText(player, IDC_RECORDER_RECORD, L"Stop Recording");
+        sleepMs(300);
+        PostMessageW(GetDlgItem(player, IDC_RECORDER_RECORD), BM_CLICK, 0, 0);
+        HWND question = nullptr;
+        waitUntil([&] { return (question = findWindow(run.pid(), L"Vorlane")) != nullptr; }, 10000);
+        if (question) PostMessageW(question, WM_COMMAND, IDYES, 0);
+        waitUntil([&] { return (saveAs = findWindow(run.pid(), L"Save As")) != nullptr; }, 20000);
+    }
+    check(saveAs != nullptr, "real use: the Player's Save As dialog is open");
+    if (saveAs) screenshot("real-use-save-as");
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    const bool ended = waitExitAnsweringNo(run, 20000);
+    if (!ended) listOpenWindows(run.pid());
+    DWORD exitCode = 1234;
+    GetExitCodeProcess(run.process.hProcess, &exitCode);
+    check(ended && exitCode == 0, "real use: Exit with the Save As dialog open ends the host cleanly",
+          "exit code " + std::to_string(exitCode));
+    const auto log = run.log();
+    const int closed = lastLineIndex(log, [](const LogLine& l) { return opcodeOf(l) == 1; });
+    check(closed >= 0 && closed == static_cast<int>(log.size()) - 1,
+          "real use: nothing reaches the plug-in after effClose",
+          closed >= 0 && closed + 1 < static_cast<int>(log.size()) ? log[static_cast<size_t>(closed) + 1].text : "");
+    const std::string state = fileText(run.dir / "saved.chunk");
+    check(state == "real-use-state", "real use: the state is saved at that Exit", state);
+}
+
+// Two copies for one effect: the second says so, and leaves the first one's settings and
+// state as they were.
+void secondCopy() {
+    const std::wstring effect = L"Probe Twice";
+    forgetSettings(effect);
+    HostRun first("twice-first", L"TwiceA", "vorlane_probe.dll", "effectName=Probe Twice\nflags=0x110\nchunk=first-state\n");
+    setContentPath(effect, first.dir);
+    { std::ofstream(first.dir / "saved.chunk", std::ios::binary) << "before-both"; }
+    first.start();
+    if (!windowAndBlocks(first)) {
+        check(false, "second copy: the first copy runs");
+        return;
+    }
+    const std::wstring tempoBefore = hostValue(effect, L"Tempo");
+    const std::wstring outputBefore = hostValue(effect, L"AudioDeviceOut Name");
+
+    HostRun second("twice-second", L"TwiceB", "vorlane_probe.dll", "effectName=Probe Twice\nflags=0x110\nchunk=second-state\n");
+    second.start();
+    if (!second.waitMainWindow(L"")) {
+        check(false, "second copy: its window appears");
+        return;
+    }
+    std::wstring caption;
+    check(waitUntil([&] { return (caption = windowText(second.main)).find(L"second copy") != std::wstring::npos; }, 5000) &&
+              windowText(first.main).find(L"second copy") == std::wstring::npos,
+          "second copy: its caption says it is the second copy", narrow(caption));
+    // It changes the tempo and stores it (Close), then ends.
+    HWND tempo = openByCommand(second, ID_FILE_TEMPO, L"Tempo");
+    if (tempo) {
+        SetDlgItemTextW(tempo, IDC_TEMPO_VALUE, L"150");
+        sleepMs(300);
+        SendMessageW(GetDlgItem(tempo, IDOK), BM_CLICK, 0, 0);
+        waitUntil([&] { return !IsWindow(tempo); }, 5000);
+    }
+    PostMessageW(second.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(second.waitExit(15000), "second copy: Exit ends it");
+    check(tempo && hostValue(effect, L"Tempo") == tempoBefore && hostValue(effect, L"AudioDeviceOut Name") == outputBefore,
+          "second copy: the stored settings are the first copy's",
+          narrow(hostValue(effect, L"Tempo")) + " / " + narrow(tempoBefore));
+    check(fileText(first.dir / "saved.chunk") == "before-both" && countCalls(second.log(), 23) == 0,
+          "second copy: it saves no state", fileText(first.dir / "saved.chunk"));
+    PostMessageW(first.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    const bool firstEnded = first.waitExit(15000);
+    const std::string firstState = fileText(first.dir / "saved.chunk");
+    check(firstEnded && firstState == "first-state", "second copy: the first copy still saves its state", firstState);
+}
+
+// The stored output device is not there at start-up: the default plays, the user is told once,
+// and the stored choice is kept.
+void missingDevice() {
+    const std::wstring effect = L"Probe Missing Device";
+    forgetSettings(effect);
+    const std::wstring gone = L"Unplugged Interface";
+    setHostValue(effect, L"AudioDeviceType", nullptr, 4);
+    setHostValue(effect, L"AudioDeviceOut Name", &gone, 0);
+    setHostValue(effect, L"AudioDeviceOut Left", nullptr, 3);
+    HostRun run("missing-device", L"MissingDevice", "vorlane_probe.dll", "effectName=Probe Missing Device\nflags=0x110\n");
+    run.start();
+    const std::wstring text = messageBox(run, L"Warning");
+    check(text == L"The audio device \"Unplugged Interface\" is not available.\r\nThe default device plays for now; your choice stays stored.",
+          "missing device: one warning names it", narrow(text));
+    if (!run.waitMainWindow(L"")) {
+        check(false, "missing device: main window appears");
+        return;
+    }
+    check(waitUntil([&] { return countBlocks(run.log()) > 0; }, 10000), "missing device: the default device plays");
+    DWORD left = 0;
+    check(hostValue(effect, L"AudioDeviceOut Name") == gone &&
+              readDword(effectKey(effect) + L"\\Host", L"AudioDeviceOut Left", left) && left == 3,
+          "missing device: the stored choice is kept", narrow(hostValue(effect, L"AudioDeviceOut Name")));
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(run.waitExit(15000) && hostValue(effect, L"AudioDeviceOut Name") == gone, "missing device: still kept after Exit");
+}
+
+// An effect with audio inputs starts for the first time: its input is muted (no microphone
+// straight to the speakers), the caption says so, and the File menu's item unmutes it for good.
+void firstStartMuted() {
+    const std::wstring effect = L"Probe First Start";
+    forgetSettings(effect);
+    HostRun run("first-start", L"FirstStart", "vorlane_probe.dll", "effectName=Probe First Start\nflags=0x10\nnumInputs=2\n");
+    run.start();
+    if (!windowAndBlocks(run)) {
+        check(false, "first start: window and engine");
+        return;
+    }
+    DWORD muted = 0;
+    std::wstring caption;
+    check(waitUntil([&] { return (caption = windowText(run.main)).find(L"(audio input muted)") != std::wstring::npos; }, 5000) &&
+              readDword(effectKey(effect), L"InputMuted", muted) && muted == 1 &&
+              menuText(queryMenu(run.main), ID_FILE_MUTEINPUT) == L"Mute Audio Input",
+          "first start: an effect's input starts muted, the caption and the stored value say so", narrow(caption));
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_MUTEINPUT, 0);
+    const bool unmuted = waitUntil([&] {
+        return windowText(run.main).find(L"muted") == std::wstring::npos &&
+               readDword(effectKey(effect), L"InputMuted", muted) && muted == 0;
+    }, 5000);
+    check(unmuted, "first start: the menu item unmutes it and stores that", narrow(windowText(run.main)));
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(run.waitExit(15000), "first start: Exit ends the process");
 }
 
 // The demonstration: the wrapped instrument is started as a user would, a short phrase is
@@ -1698,6 +1975,8 @@ int main(int argc, char** argv) {
         {"vendor", vendorMenus},    {"no-module", noModule},       {"tempo", tempoWindow},
         {"player", playerWindow},   {"settings", settingsWindows}, {"devices", devicesInSettings},
         {"state", stateForEveryPlugin}, {"exit-take", recordingAtExit}, {"asio-engine", audioSettingsKeepTheEngine},
+        {"real-use", realUse},      {"second-copy", secondCopy}, {"missing-device", missingDevice},
+        {"first-start", firstStartMuted},
     };
     for (const auto& [name, run] : cases) {
         // The default output's name comes from the first case.

@@ -39,6 +39,8 @@ LRESULT CALLBACK CTemboBox::SubclassProc(HWND window, UINT message, WPARAM wPara
             }
             break;
         case WM_LBUTTONUP: self->owner.model.endDrag(); break;
+        // The capture went elsewhere (Alt+Tab, a box): the button-up will never come here.
+        case WM_CAPTURECHANGED: self->owner.model.endDrag(); break;
         case WM_NCDESTROY: self->edit = nullptr; RemoveWindowSubclass(window, &SubclassProc, kTemboBoxSubclass); break;
         default: break;
     }

@@ -272,4 +272,76 @@ TEST(AppWindowSize, MainAndEditorWindowsFromTheSignedEditorRectangle) {
     }
 }
 
+// AltGr arrives as Ctrl+Alt: it types a character, so no shortcut and no panic fires.
+TEST(AppKeyRouting, CtrlWithAltIsNoShortcut) {
+    for (int key : {int{'A'}, int{'M'}, int{'T'}, int{'R'}, int{'P'}, int{'X'}, int{'D'}, 0x20, 0x1B}) {
+        for (bool down : {true, false}) {
+            const KeyDecision d = routeKey(key, down, true, true);
+            EXPECT_EQ(d.route, KeyRoute::General) << "key " << key << (down ? " down" : " up");
+            EXPECT_EQ(d.command, 0);
+        }
+        EXPECT_FALSE(isHostShortcut(key, true, true)) << key;
+    }
+    EXPECT_EQ(routeKey('A', false, true, false).route, KeyRoute::Command);
+    EXPECT_TRUE(isHostShortcut('X', true, false));
+    EXPECT_FALSE(isHostShortcut('X', false, false));
+    EXPECT_FALSE(isHostShortcut('C', true, false));
+}
+
+// In a settings window: its own dialog keys first, the host's where no control takes the key.
+TEST(AppKeyRouting, SettingsWindowKeysGoToTheWindowWhereItsControlTakesThem) {
+    const FocusKeys edit{true, false};
+    const FocusKeys button{false, true};
+    const FocusKeys plain{false, false};
+    struct Case {
+        const char* what;
+        int key;
+        bool ctrl, alt;
+        FocusKeys focus;
+        bool dialog;
+    };
+    const Case cases[] = {
+        {"Esc closes the window", 0x1B, false, false, plain, true},
+        {"Enter is the default button", 0x0D, false, false, edit, true},
+        {"Tab moves the focus", 0x09, false, false, button, true},
+        {"arrows move in lists", 0x28, false, false, edit, true},
+        {"Space presses a button", 0x20, false, false, button, true},
+        {"Space types into an edit", 0x20, false, false, edit, true},
+        {"Space elsewhere is the transport", 0x20, false, false, plain, false},
+        {"note letter in an edit", 'D', false, false, edit, true},
+        {"octave letter in a list", 'C', false, false, edit, true},
+        {"panic letter in an edit", 'P', false, false, edit, true},
+        {"digit in an edit", '5', false, false, edit, true},
+        {"decimal point in an edit", 0xBE, false, false, edit, true},
+        {"Back in an edit", 0x08, false, false, edit, true},
+        {"note letter on a button plays", 'D', false, false, button, false},
+        {"Ctrl+A in an edit is the shortcut", 'A', true, false, edit, false},
+        {"Ctrl+X in an edit is the panic", 'X', true, false, edit, false},
+        {"Ctrl+C in an edit copies", 'C', true, false, edit, true},
+        {"AltGr+A in an edit types", 'A', true, true, edit, true},
+        {"F5 goes to the host", 0x74, false, false, edit, false},
+        {"Shift alone goes to the host", 0x10, false, false, edit, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(dialogTakesKey(c.key, c.ctrl, c.alt, c.focus), c.dialog) << c.what;
+}
+
+// A grown editor: the window adds its real frame and stays within the work area.
+TEST(AppWindowSize, MainWindowFollowsAResizedEditor) {
+    struct Case {
+        Size editor, frame, work, expected;
+    };
+    const Case cases[] = {
+        {{640, 480}, {6, 46}, {1280, 1024}, {646, 526}},
+        {{640, 480}, {16, 59}, {1280, 1024}, {656, 539}},  // thicker frame, two-line menu
+        {{2000, 1500}, {6, 46}, {1280, 1024}, {1280, 1024}},
+        {{0, -5}, {6, 46}, {1280, 1024}, {7, 47}},
+        {{640, 480}, {-3, 46}, {0, 0}, {640, 526}},  // no work area known: no limit
+    };
+    for (const Case& c : cases) {
+        const Size s = mainWindowForEditor(c.editor, c.frame, c.work);
+        EXPECT_EQ(s.width, c.expected.width) << c.editor.width;
+        EXPECT_EQ(s.height, c.expected.height) << c.editor.height;
+    }
+}
+
 }  // namespace

@@ -109,10 +109,12 @@ TEST(EngineStart, TimeInformationFollowsTheBlocks) {
     EXPECT_EQ(p.probe.block(5).timeFlags, 0x600);
 }
 
-TEST(EngineStart, PluginNeedingInputWithoutInputDeviceShowsTheMessageAndAnswersTrue) {
+TEST(EngineStart, PluginNeedingInputWithoutInputDeviceShowsTheMessageAndFails) {
     ProbeRig p(vl::kDeviceTypeMME, 44100.0, 64, &effectWithInputs);
     p.rig.settings->inputDevice = nullptr;
-    EXPECT_TRUE(p.rig.host.StartAudioEngine());
+    // Nothing runs, so the start fails; the message told the user already.
+    EXPECT_FALSE(p.rig.host.StartAudioEngine());
+    EXPECT_TRUE(p.rig.host.startFailureTold());
     ASSERT_EQ(p.rig.messages.shown.size(), 1u);
     EXPECT_EQ(p.rig.messages.shown[0].text, L"Unable to start Audioengine\r\nPlugin needs an Audioinput device!");
     EXPECT_EQ(p.rig.messages.shown[0].caption, L"Error");
@@ -358,4 +360,51 @@ TEST(EngineNotices, FailuresStopTheEngineAndRestartRequestsOnlyReport) {
         EXPECT_EQ(p.rig.host.PollEngine(), vl::EngineNotice::DeviceFailed);
         EXPECT_FALSE(p.rig.host.engineRunning.load());
     }
+}
+
+// Once the shut-down has begun no start gets through (a settings window's Apply finishing
+// after the plug-in was closed), and the coordinator stops a running ASIO engine when it goes
+// away even after its settings link was cut.
+TEST(EngineShutdown, RefusesStartsAndTheDestructorAlwaysStops) {
+    struct Case {
+        const char* name;
+        uint32_t type;
+    };
+    for (const Case& c : {Case{"asio", vl::kDeviceTypeASIO}, Case{"mme", vl::kDeviceTypeMME}}) {
+        SCOPED_TRACE(c.name);
+        ProbeRig p(c.type, 44100.0, 64, &synthWithoutInputs);
+        p.rig.backend.paceMicros = 1000;
+        ASSERT_TRUE(p.rig.host.StartAudioEngine());
+        EXPECT_FALSE(p.rig.host.startFailureTold());
+        p.rig.host.beginShutdown();
+        EXPECT_FALSE(p.rig.host.StartAudioEngine());
+        EXPECT_FALSE(p.rig.host.startFailureTold());
+        EXPECT_EQ(p.rig.backend.opens.load(), 1);
+        EXPECT_TRUE(p.rig.host.engineRunning.load());  // a refused start leaves the running engine alone
+        const int stopsBefore = p.rig.backend.stops.load();
+        p.rig.host.settings = nullptr;  // the main window drops the settings before the coordinator
+        p.rig.host.StopAudioEngine();
+        EXPECT_FALSE(p.rig.host.engineRunning.load());
+        if (c.type == vl::kDeviceTypeASIO) {
+            EXPECT_EQ(p.rig.backend.stops.load(), stopsBefore + 1);
+        }
+        EXPECT_FALSE(p.rig.backend.inLoop.load());
+    }
+}
+
+// A muted input reaches the plug-in as silence in every block, and unmuting brings the
+// device's samples back from the next block on.
+TEST(EngineInputMute, MutedInputIsSilenceUntilUnmuted) {
+    ProbeRig p(vl::kDeviceTypeASIO, 44100.0, 64, &effectWithInputs);
+    p.rig.settings->inputDevice = p.rig.backend.input();
+    p.rig.host.inputMuted = true;
+    ASSERT_TRUE(p.rig.startAndPump(3));
+    for (int b = 0; b < 3; ++b) {
+        EXPECT_EQ(p.probe.block(b).firstInput[0], 0.0f) << b;
+        EXPECT_EQ(p.probe.block(b).lastInput[1], 0.0f) << b;
+    }
+    p.rig.host.inputMuted = false;
+    p.rig.backend.pump(64);
+    EXPECT_EQ(p.probe.block(3).firstInput[0], 0.25f);
+    EXPECT_EQ(p.probe.block(3).lastInput[1], -0.25f);
 }

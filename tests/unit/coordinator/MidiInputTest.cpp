@@ -367,15 +367,18 @@ TEST(KeyboardNotes, PianoRowsOctavesAndPanic) {
     EXPECT_EQ(m.plugin.messages(),
               (Bytes{{0x90, 48, 94}, {0x90, 57, 94}, {0x90, 48, 0}, {0xB0, 123, 0}, {0xB0, 123, 0}}));
 
-    // A note held across an octave change is not released by its key-up.
+    // A note held across an octave change is ended by its key-up all the same.
     m.plugin.received.clear();
     host.KeyboardNote('V', true);
     EXPECT_EQ(host.keyboardOctave, 4);  // key-downs of C and V change nothing
     host.KeyboardNote('V', false);
     EXPECT_EQ(host.keyboardOctave, 5);
+    EXPECT_TRUE(host.keyHoldsNote('K'));
     host.KeyboardNote('K', false);
+    EXPECT_FALSE(host.keyHoldsNote('K'));
     m.block();
-    EXPECT_TRUE(m.plugin.received.empty());
+    EXPECT_EQ(m.plugin.messages(), (Bytes{{0x90, 57, 0}}));
+    m.plugin.received.clear();
 
     for (int i = 0; i < 7; ++i) host.KeyboardNote('C', false);
     EXPECT_EQ(host.keyboardOctave, 0);
@@ -385,4 +388,24 @@ TEST(KeyboardNotes, PianoRowsOctavesAndPanic) {
     EXPECT_TRUE(host.KeyboardNote('H', true));  // note 125
     m.block();
     EXPECT_EQ(m.plugin.messages(), (Bytes{{0x90, 125, 94}}));
+}
+
+// Losing the keyboard ends every note it started, once; keys that hold nothing send nothing.
+TEST(KeyboardNotes, ReleasingTheKeyboardEndsItsNotes) {
+    MidiRig m;
+    ASSERT_TRUE(m.start());
+    vl::VLVSTHostInterface& host = m.rig.host;
+    host.KeyboardNote('D', true);
+    host.KeyboardNote('F', true);
+    host.KeyboardNote('V', false);  // octave 5 now; the held notes stay 48 and 50
+    host.KeyboardNote('G', true);   // 64
+    host.KeyboardNote('G', false);
+    host.ReleaseKeyboardNotes();
+    host.ReleaseKeyboardNotes();
+    EXPECT_FALSE(host.keyHoldsNote('D'));
+    EXPECT_FALSE(host.KeyboardNote('Z', false));
+    host.KeyboardNote('D', false);  // the real release arrives later: the note is off already
+    m.block();
+    EXPECT_EQ(m.plugin.messages(),
+              (Bytes{{0x90, 48, 94}, {0x90, 50, 94}, {0x90, 64, 94}, {0x90, 64, 0}, {0x90, 48, 0}, {0x90, 50, 0}}));
 }
