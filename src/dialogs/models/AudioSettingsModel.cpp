@@ -341,7 +341,8 @@ bool AudioSettingsModel::apply() {
         applyOn = false;
         return true;
     }
-    showMessage(messages, kAudioEngineErrorText);
+    // A start refused with its own reason (an effect without an input device) needs no second box.
+    if (!host.startFailureTold()) showMessage(messages, kAudioEngineErrorText);
     settings.inputDevice = previousInput;
     settings.outputDevice = previousOutput;
     for (const auto& r : saved) {

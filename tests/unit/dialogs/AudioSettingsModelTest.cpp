@@ -387,19 +387,26 @@ TEST(AudioSettingsModel, AFailedApplyPutsTheWorkingChoiceBack) {
 }
 
 TEST(AudioSettingsModel, AFamilyWithoutInputsLeavesNoInputOfAnotherFamily) {
-    DialogRig rig;
-    rig.settings->inputDevice = rig.directSound.add(vl::kDeviceTypeDirectSound, L"Mic", true);
-    rig.settings->outputDevice = rig.directSound.add(vl::kDeviceTypeDirectSound, L"Primary", false);
-    vl::AudioDeviceRecord* asioOut = rig.asio.add(vl::kDeviceTypeASIO, L"Output only", false);
-    rig.load();
-    AudioSettingsModel model(rig.backends, *rig.settings, rig.host, false, false, &rig.messages);
-    model.initialise();
-    ASSERT_EQ(model.types()[0].text, L"ASIO");
-    model.selectType(0);
-    EXPECT_TRUE(model.inputs().devices.empty());
-    model.apply();
-    EXPECT_EQ(rig.settings->outputDevice, asioOut);
-    EXPECT_EQ(rig.settings->inputDevice, nullptr);
+    for (bool instrument : {false, true}) {
+        DialogRig rig;
+        if (instrument) rig.makeInstrument();
+        rig.settings->inputDevice = rig.directSound.add(vl::kDeviceTypeDirectSound, L"Mic", true);
+        rig.settings->outputDevice = rig.directSound.add(vl::kDeviceTypeDirectSound, L"Primary", false);
+        vl::AudioDeviceRecord* asioOut = rig.asio.add(vl::kDeviceTypeASIO, L"Output only", false);
+        rig.load();
+        AudioSettingsModel model(rig.backends, *rig.settings, rig.host, false, false, &rig.messages);
+        model.initialise();
+        ASSERT_EQ(model.types()[0].text, L"ASIO");
+        model.selectType(0);
+        EXPECT_TRUE(model.inputs().devices.empty());
+        // An instrument runs on the output alone, and no input of another family stays chosen;
+        // an effect cannot run without an input: the start says why, once, and the working pair
+        // comes back.
+        EXPECT_EQ(model.apply(), instrument);
+        EXPECT_EQ(rig.settings->outputDevice, instrument ? asioOut : rig.directSound.devices[1].get());
+        EXPECT_EQ(rig.settings->inputDevice == nullptr, instrument);
+        EXPECT_EQ(rig.messageTexts().size(), instrument ? 0u : 1u);
+    }
 }
 
 TEST(AudioSettingsModel, OkRestartsOnlyAfterAChange) {
