@@ -292,6 +292,8 @@ void HostWindow::watchServer() {
         coordinator.StopMidiEngine();
         midi->disconnect();
         engineAction->setText(qtText(app::engineItemText(false)) + "\tCtrl+R");
+        // The caption shows the stopped engine while the message waits for its OK.
+        setWindowTitle(qtText(effectName));
         showMessage(kJackShutDownText, kErrorCaption);
         return;
     }

@@ -47,6 +47,8 @@ int main(int argc, char** argv) {
             char byte = 0;
             [[maybe_unused]] const ssize_t got = read(signalPipe[0], &byte, 1);
             window.close();
+            // Also ends a message box's loop that may be open in front of the window.
+            QApplication::quit();
         });
     }
     return application.exec();
