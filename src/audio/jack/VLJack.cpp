@@ -194,7 +194,7 @@ bool VLJack::takeBufferSizeChange() { return bufferSizeChanged.exchange(false, s
 int VLJack::processCallback(jack_nframes_t frames, void* self) { return static_cast<VLJack*>(self)->process(frames); }
 
 int VLJack::process(jack_nframes_t frames) {
-    cycles.fetch_add(1, std::memory_order_relaxed);
+    const auto started = std::chrono::steady_clock::now();
     float* in[2];
     float* out[2];
     for (int c = 0; c < 2; ++c) {
@@ -224,6 +224,9 @@ int VLJack::process(jack_nframes_t frames) {
         std::memcpy(out[1] + done, rightPlane, n * sizeof(float));
         done += n;
     }
+    processTime.fetch_add(static_cast<uint64_t>((std::chrono::steady_clock::now() - started).count()),
+                          std::memory_order_relaxed);
+    cycles.fetch_add(1, std::memory_order_release);
     return 0;
 }
 

@@ -15,6 +15,7 @@
 #include <jack/jack.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -65,6 +66,8 @@ public:
     uint32_t serverBlockSize() const { return serverFrames.load(std::memory_order_acquire); }
     // Blocks of the process callback so far (for tests and the benchmark).
     uint64_t cyclesRun() const { return cycles.load(std::memory_order_acquire); }
+    // Time spent inside the process callback so far, in nanoseconds (for the benchmark).
+    uint64_t processNanoseconds() const { return processTime.load(std::memory_order_acquire); }
 
 private:
     static int processCallback(jack_nframes_t frames, void* self);
@@ -91,6 +94,7 @@ private:
     std::atomic<uint32_t> serverFrames{0};
     std::atomic<uint32_t> startedFrames{0};
     std::atomic<uint64_t> cycles{0};
+    std::atomic<uint64_t> processTime{0};
 };
 
 }  // namespace vl
