@@ -95,7 +95,10 @@ void HostWindow::showMessage(const wchar_t* text, const wchar_t* caption) {
 }
 
 bool HostWindow::start() {
-    // 1. The plug-in beside the executable ("Foo" loads "Foo.so").
+    // 1. The plug-in beside the executable ("Foo" loads "Foo.so"). Plug-ins that ask for the
+    // rate while they open and ignore a later effSetSampleRate (Nekobi among them) would
+    // otherwise play out of tune: the server's rate is in the time information before.
+    slot.timeInfo.sampleRate = VLJack::serverSampleRate();
     slot.loadForExecutable(platform::executablePath());
     if (!slot.effect) {
         showMessage(kNoPluginText, kErrorCaption);

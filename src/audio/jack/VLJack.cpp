@@ -83,6 +83,16 @@ void VLJack::closeClient() {
     for (auto& record : devices) record->detailsKnown = false;
 }
 
+double VLJack::serverSampleRate() {
+    jack_set_error_function(&quiet);
+    jack_status_t status{};
+    jack_client_t* probe = jack_client_open("vorlane-rate", JackNoStartServer, &status);
+    if (!probe) return 0.0;
+    const double rate = jack_get_sample_rate(probe);
+    jack_client_close(probe);
+    return rate;
+}
+
 void VLJack::disconnect() {
     stop();
     closeClient();

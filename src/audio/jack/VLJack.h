@@ -48,6 +48,10 @@ public:
     // Connects to a running server (never starts one); true when connected. Bounded by the
     // library's own client time-out.
     bool connect();
+    // The running server's sample rate, asked by a short-lived client of its own (0 without a
+    // server). For the plug-in's load, before the host's own client (named after the plug-in)
+    // can exist.
+    static double serverSampleRate();
     // Leaves the server: deactivates and closes the client.
     void disconnect();
     bool connected() const { return client != nullptr; }
