@@ -5,6 +5,7 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -29,6 +30,7 @@ public:
         in_[1] = jack_port_register(client_, "in_right", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
         out_ = jack_port_register(client_, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
         midi_ = jack_port_register(client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        midiIn_ = jack_port_register(client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(client_, &process, this);
         jack_on_shutdown(client_, [](void* self) { static_cast<JackTestClient*>(self)->gone_ = true; }, this);
         if (jack_activate(client_) != 0) {
@@ -67,6 +69,9 @@ public:
         capturing_.store(true);
     }
     size_t captured() const { return captured_.load(); }
+    // MIDI received on "midi_in", packed with byte 0 in bits 0-7.
+    size_t receivedCount() const { return receivedCount_.load(); }
+    uint32_t received(size_t i) const { return received_[i]; }
     const std::vector<float>& left() const { return left_; }
     const std::vector<float>& right() const { return right_; }
 
@@ -92,6 +97,16 @@ private:
             self->next_.store(next);
             self->elapsed_ += frames;
         }
+        void* midiIn = jack_port_get_buffer(self->midiIn_, frames);
+        for (uint32_t e = 0, n = jack_midi_get_event_count(midiIn); e < n; ++e) {
+            jack_midi_event_t event;
+            const size_t at = self->receivedCount_.load();
+            if (jack_midi_event_get(&event, midiIn, e) != 0 || at >= self->received_.size()) continue;
+            uint32_t packed = 0;
+            for (size_t b = 0; b < event.size && b < 3; ++b) packed |= static_cast<uint32_t>(event.buffer[b]) << (8 * b);
+            self->received_[at] = packed;
+            self->receivedCount_.store(at + 1);
+        }
         if (self->capturing_.load()) {
             const float* l = static_cast<const float*>(jack_port_get_buffer(self->in_[0], frames));
             const float* r = static_cast<const float*>(jack_port_get_buffer(self->in_[1], frames));
@@ -109,6 +124,9 @@ private:
     jack_port_t* in_[2] = {nullptr, nullptr};
     jack_port_t* out_ = nullptr;
     jack_port_t* midi_ = nullptr;
+    jack_port_t* midiIn_ = nullptr;
+    std::array<uint32_t, 256> received_{};
+    std::atomic<size_t> receivedCount_{0};
     std::atomic<bool> gone_{false};
     double phase_ = 0.0, step_ = 0.0;
     std::atomic<float> amplitude_{0.0f};
