@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "KeyCodes.h"
+#include "Windows.h"
 #include "app/AppRules.h"
 #include "app/MainWindowIds.h"
 #include "dialogs/models/AudioSettingsModel.h"
@@ -27,6 +28,8 @@ constexpr int kIdleIntervalMs = 40;
 constexpr wchar_t kErrorCaption[] = L"Error";
 constexpr wchar_t kWarningCaption[] = L"Warning";
 constexpr wchar_t kNoPluginText[] = L"Couldn't load Plugin!";
+constexpr wchar_t kTempoSyncedText[] =
+    L"The tempo is already synced by an external Midi device!\r\nTo change this open the Midi Settings Dialog.";
 constexpr wchar_t kVendorOnlyText[] = L"This feature only works with Vorlane products!";
 constexpr wchar_t kAboutText[] = L"Vorlane Host\r\nA standalone host for one VST 2.x plug-in, on JACK.";
 
@@ -144,6 +147,7 @@ bool HostWindow::start() {
     applyStartupTransport();
     engineAction->setText(qtText(app::engineItemText(coordinator.engineRunning.load(std::memory_order_acquire))) +
                           "\tCtrl+R");
+    if (settings->openPlayerOnStartup) openWindow(Modeless::Player);
     return true;
 }
 
@@ -186,6 +190,9 @@ void HostWindow::buildMenu() {
         return action;
     };
     QMenu* file = menuBar()->addMenu("&File");
+    add(file, "Audio Settings\tCtrl+A", ID_FILE_AUDIOSETTINGS);
+    add(file, "Midi Settings\tCtrl+M", ID_FILE_MIDISETTINGS);
+    add(file, "Tempo\tCtrl+T", ID_FILE_TEMPO);
     engineAction = add(file, qtText(app::engineItemText(false)) + "\tCtrl+R", ID_FILE_AUDIOENGINE);
     if (variant != app::MenuVariant::Foreign) add(file, "Audio Player / Recorder\tCtrl+P", ID_FILE_AUDIOPLAYER);
     add(file, "Panic\tCtrl+X", ID_FILE_PANIC);
@@ -214,6 +221,13 @@ void HostWindow::toggleEngine() {
 
 void HostWindow::runCommand(int command) {
     switch (command) {
+        case ID_FILE_AUDIOSETTINGS: openWindow(Modeless::Audio); break;
+        case ID_FILE_MIDISETTINGS: openWindow(Modeless::Midi); break;
+        case ID_FILE_TEMPO:
+            if (settings && settings->anyClockSync()) showMessage(kTempoSyncedText, kWarningCaption);
+            else openWindow(Modeless::Tempo);
+            break;
+        case ID_FILE_AUDIOPLAYER: openWindow(Modeless::Player); break;
         case ID_FILE_AUDIOENGINE: toggleEngine(); break;
         case ID_FILE_PANIC: coordinator.Panic(); break;
         case ID_FILE_EXIT:
@@ -232,15 +246,43 @@ void HostWindow::runCommand(int command) {
             if (isVendorPlugin) slot.showAboutScreen();
             else QMessageBox::about(this, "About", qtText(kAboutText));
             break;
-        default: break;  // the settings windows are not part of the Linux window yet
+        default: break;
     }
+}
+
+void HostWindow::openWindow(Modeless which) {
+    QPointer<QDialog>& open = windows[static_cast<int>(which)];
+    if (open) {
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    if (!settings || !midi) return;
+    switch (which) {
+        case Modeless::Audio:
+            open = new AudioWindow(this, backends, *settings, coordinator, takesNoAudioInput(slot), &messages);
+            break;
+        case Modeless::Midi:
+            open = new MidiWindow(this, coordinator, *midi, *settings, midiCapabilitiesOf(slot), &messages);
+            break;
+        case Modeless::Tempo: open = new TempoWindow(this, coordinator, *settings); break;
+        case Modeless::Player: open = new PlayerWindow(this, coordinator, *settings, slot.isSynth(), &messages); break;
+    }
+    open->show();
+}
+
+void HostWindow::closeWindows() {
+    // They work on the settings and the coordinator.
+    for (QPointer<QDialog>& open : windows)
+        if (open) open->close();
 }
 
 bool HostWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
     auto* keyEvent = static_cast<QKeyEvent*>(event);
-    // Only keys of this window (not of a message box in front of it).
-    if (QApplication::activeModalWidget()) return false;
+    // Only keys of this window: a message box or settings window in front keeps its own.
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (QApplication::activeModalWidget() || !widget || widget->window() != this) return false;
     const int key = virtualKeyOfQtKey(keyEvent->key());
     if (key == 0) return false;
     const bool keyDown = event->type() == QEvent::KeyPress;
@@ -261,7 +303,6 @@ bool HostWindow::eventFilter(QObject* watched, QEvent* event) {
         close();
         return true;
     }
-    (void)watched;
     return false;
 }
 
@@ -336,6 +377,7 @@ void HostWindow::shutdown() {
     if (shutDown) return;
     shutDown = true;
     idleTimer.stop();
+    closeWindows();
     stopEnginesAndSaveState();
     if (editorOpen) slot.editClose();
     editorOpen = false;

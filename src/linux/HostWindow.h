@@ -3,7 +3,9 @@
 // caption, the menu and the keys, over the same engine as the Windows program. The window
 // only applies answers: the rules are the engine's, the app rules' and the dialog models'.
 
+#include <QDialog>
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 
 #include <memory>
@@ -55,6 +57,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    enum class Modeless { Audio, Midi, Tempo, Player };
+    // Each window exists at most once; its command again brings it to the front.
+    void openWindow(Modeless which);
+    void closeWindows();
     void buildMenu();
     void runCommand(int command);
     void startAudioAtStartup();
@@ -75,6 +81,7 @@ private:
     VLVSTHostInterface coordinator;
     MessageBoxSink messages{this};
 
+    QPointer<QDialog> windows[4];
     QWidget* editorHost = nullptr;
     QAction* engineAction = nullptr;
     QTimer idleTimer;

@@ -148,6 +148,31 @@ TEST_F(LinuxAppTest, NekobiPlaysWithItsEditorFollowsTheClockAndReportsTheServerQ
     EXPECT_TRUE(waitUntil([] { return windowTree().find("\"Nekobi | Tempo: 120.00 | CPU: ") != std::string::npos; }, 10s))
         << windowTree();
 
+    // The computer keyboard: "D" held plays C3 (the fourth octave's C, 130.8 Hz).
+    ASSERT_EQ(std::system("xdotool search --name '^Nekobi [|]' windowfocus --sync"), 0);
+    ASSERT_EQ(std::system("xdotool keydown d"), 0);
+    std::this_thread::sleep_for(300ms);
+    tester.capture();
+    ASSERT_TRUE(waitUntil([&] { return tester.captured() >= 24000; }, 5s));
+    std::system("xdotool keyup d");
+    const std::vector<float> played = demotest::slice(tester.left(), 0, 24000);
+    EXPECT_GT(demotest::peakLevel(played), 0.05f);
+    EXPECT_NEAR(demotest::Spectrum(played, 48000).peakFrequency(100, 160), 130.81, 2.0);
+
+    // The settings windows by their shortcuts; Tempo is refused while a clock is synced.
+    // A shortcut's command runs when its letter is released with Ctrl still held.
+    std::system("xdotool search --name '^Nekobi [|]' windowfocus --sync keydown ctrl keydown m keyup m keyup ctrl");
+    EXPECT_TRUE(waitUntil([] { return windowTree().find("\"Midi Settings\"") != std::string::npos; }, 5s));
+    std::system("xdotool search --name '^Nekobi [|]' windowfocus --sync keydown ctrl keydown a keyup a keyup ctrl");
+    EXPECT_TRUE(waitUntil([] { return windowTree().find("\"Audio Settings\"") != std::string::npos; }, 5s));
+    std::system("xdotool search --name '^Nekobi [|]' windowfocus --sync keydown ctrl keydown t keyup t keyup ctrl");
+    EXPECT_TRUE(waitUntil([&] { return readText(messageLog()).find("Warning: The tempo is already synced") !=
+                                       std::string::npos; }, 5s))
+        << readText(messageLog());
+    std::system("xdotool key Return");
+    const fs::path windowsShot = shots / "nekobi-settings-windows.png";
+    std::system(("import -window root " + windowsShot.string()).c_str());
+
     // The server quits: the message, and the engine stopped (the caption loses its figures).
     server.stop();
     EXPECT_TRUE(waitUntil([&] { return readText(messageLog()).find("Error: The JACK server has shut down.") !=
