@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "KeyCodes.h"
+#include "LinuxOptions.h"
 #include "Windows.h"
 #include "app/AppRules.h"
 #include "app/MainWindowIds.h"
@@ -115,12 +116,14 @@ bool HostWindow::start() {
     jack = std::make_unique<VLJack>(clientName);
     midi = std::make_unique<VLJackMidi>(clientName + " MIDI");
     backends.set(kDeviceTypeJack, jack.get());
+    jack->setBlockHook(&JackTransportFollow::onBlock, &follow);
     midi->connect();
 
     // 3. Settings of this effect, with the MIDI ports of this run merged in.
     settings = std::make_unique<HostSettings>(effectName);
     settings->loadSettings(backends);
     settings->mergeMidiDevices(midi->devices);
+    follow.setEnabled(readFollowTransport(settings->keyPath));
 
     // 4. The window and the editor inside it.
     buildMenu();
@@ -147,6 +150,10 @@ bool HostWindow::start() {
     applyStartupTransport();
     engineAction->setText(qtText(app::engineItemText(coordinator.engineRunning.load(std::memory_order_acquire))) +
                           "\tCtrl+R");
+    {
+        const QSignalBlocker quiet(followAction);
+        followAction->setChecked(follow.isEnabled());
+    }
     if (settings->openPlayerOnStartup) openWindow(Modeless::Player);
     return true;
 }
@@ -166,6 +173,8 @@ void HostWindow::startAudioAtStartup() {
 }
 
 void HostWindow::applyStartupTransport() {
+    // A followed server transport decides itself, as a synced MIDI clock does.
+    if (follow.isEnabled()) return;
     const app::StartupTransport start =
         app::transportAtStartup(settings->anyClockSync(), slot.effectName(), coordinator.transportPlaying());
     if (!start.apply) return;
@@ -195,6 +204,12 @@ void HostWindow::buildMenu() {
     add(file, "Tempo\tCtrl+T", ID_FILE_TEMPO);
     engineAction = add(file, qtText(app::engineItemText(false)) + "\tCtrl+R", ID_FILE_AUDIOENGINE);
     if (variant != app::MenuVariant::Foreign) add(file, "Audio Player / Recorder\tCtrl+P", ID_FILE_AUDIOPLAYER);
+    followAction = file->addAction("Follow JACK Transport");
+    followAction->setCheckable(true);
+    connect(followAction, &QAction::toggled, this, [this](bool on) {
+        follow.setEnabled(on);
+        if (settings) writeFollowTransport(settings->keyPath, on);
+    });
     add(file, "Panic\tCtrl+X", ID_FILE_PANIC);
     file->addSeparator();
     add(file, "Exit\tAlt+F4", ID_FILE_EXIT);

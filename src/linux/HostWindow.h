@@ -12,6 +12,7 @@
 #include <string>
 
 #include "audio/AudioDevice.h"
+#include "audio/jack/JackTransportFollow.h"
 #include "audio/jack/VLJack.h"
 #include "host/PluginSlot.h"
 #include "host/VLVSTHostInterface.h"
@@ -79,11 +80,13 @@ private:
     AudioBackendSet backends;
     std::unique_ptr<HostSettings> settings;
     VLVSTHostInterface coordinator;
+    JackTransportFollow follow{coordinator};
     MessageBoxSink messages{this};
 
     QPointer<QDialog> windows[4];
     QWidget* editorHost = nullptr;
     QAction* engineAction = nullptr;
+    QAction* followAction = nullptr;
     QTimer idleTimer;
     std::wstring effectName;
     int editorWidth = 0;

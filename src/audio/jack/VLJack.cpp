@@ -211,6 +211,7 @@ int VLJack::process(jack_nframes_t frames) {
         in[c] = static_cast<float*>(jack_port_get_buffer(inPorts[c], frames));
         out[c] = static_cast<float*>(jack_port_get_buffer(outPorts[c], frames));
     }
+    if (BlockHook hook = blockHook.load(std::memory_order_acquire)) hook(client, blockHookUser);
     const bool takesInput = hasInput.load(std::memory_order_acquire);
     const bool live = running.load(std::memory_order_acquire) && !callbackEnded.load(std::memory_order_acquire);
     // A block beyond the planes' capacity (the server grew its block size before the restart)

@@ -37,6 +37,14 @@ public:
     AudioDeviceRecord* input() { return devices[0].get(); }
     AudioDeviceRecord* output() { return devices[1].get(); }
 
+    // Called on the process thread at the start of each cycle, before the process cycle (the
+    // transport follower). Set while the engine is stopped.
+    using BlockHook = void (*)(jack_client_t* client, void* user);
+    void setBlockHook(BlockHook hook, void* user) {
+        blockHookUser = user;
+        blockHook.store(hook, std::memory_order_release);
+    }
+
     bool openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output, RenderBlockProc callback,
                       void* user) override;
     void stop() override;
@@ -99,6 +107,8 @@ private:
     std::atomic<uint32_t> startedFrames{0};
     std::atomic<uint64_t> cycles{0};
     std::atomic<uint64_t> processTime{0};
+    std::atomic<BlockHook> blockHook{nullptr};
+    void* blockHookUser = nullptr;
 };
 
 }  // namespace vl
