@@ -145,7 +145,10 @@ bool HostWindow::start() {
     // 5. Engines, state, transport.
     coordinator.link(&slot, &backends, midi.get(), settings.get());
     startAudioAtStartup();
+    // A message of the start-up may have been answered by the end of the program.
+    if (shutDown) return false;
     if (!coordinator.StartMidiEngine()) showMessage(kMidiEngineErrorText, kErrorCaption);
+    if (shutDown) return false;
     coordinator.LoadChunk();
     applyStartupTransport();
     engineAction->setText(qtText(app::engineItemText(coordinator.engineRunning.load(std::memory_order_acquire))) +

@@ -207,3 +207,21 @@ TEST_F(LinuxAppTest, ThePluginsStateIsSavedAtExitAndGivenBackAtTheNextStart) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LinuxAppTest, WithoutAServerTheUserIsToldAndTheWindowStillOpens) {
+    server.stop();
+    writeSettings(settingsFile(), L"Vorlane Demo Synth", dir.path());
+    startHost("VorlaneDemo", VL_DEMO_MODULE);
+    EXPECT_TRUE(waitUntil([&] { return readText(messageLog()).find("Error: The JACK server is not running.") !=
+                                       std::string::npos; }, 20s))
+        << readText(messageLog());
+    // The message box in front of the window; the caption carries no engine figures.
+    EXPECT_TRUE(waitUntil([] { return windowTree().find("\"Vorlane Demo Synth\": (") != std::string::npos; }, 5s))
+        << windowTree();
+    host.stop(SIGTERM, 10000);
+    EXPECT_TRUE(WIFEXITED(host.exitStatus())) << "the host had to be killed";
+}
+
+}  // namespace
