@@ -168,11 +168,23 @@ void HostWindow::startAudioAtStartup() {
         settings->outputDevice = jack->output();
         settings->inputDevice = jack->input();
     }
+    restorePortChoice();
     if (coordinator.StartAudioEngine()) {
         if (firstRun) settings->saveSettings();
+        keepPortChoice();
         return;
     }
     showMessage(jack->connected() ? kAudioEngineErrorText : kJackNotRunningText, kErrorCaption);
+}
+
+void HostWindow::restorePortChoice() {
+    for (AudioDeviceRecord* record : {jack->input(), jack->output()})
+        if (jack->queryDetails(record, false)) applyPortChoice(settings->keyPath, *record);
+}
+
+void HostWindow::keepPortChoice() {
+    for (AudioDeviceRecord* record : {jack->input(), jack->output()})
+        if (record->detailsKnown) writePortChoice(settings->keyPath, *record);
 }
 
 void HostWindow::applyStartupTransport() {
@@ -230,7 +242,9 @@ void HostWindow::toggleEngine() {
         coordinator.StopAudioEngine();
     } else {
         serverLossShown = false;
+        if (jack->connect()) restorePortChoice();
         running = coordinator.StartAudioEngine();
+        if (running) keepPortChoice();
         if (!running) showMessage(jack->connected() ? kAudioEngineErrorText : kJackNotRunningText, kErrorCaption);
         else if (midi && !midi->connected() && midi->connect()) coordinator.StartMidiEngine();
     }
@@ -278,7 +292,8 @@ void HostWindow::openWindow(Modeless which) {
     if (!settings || !midi) return;
     switch (which) {
         case Modeless::Audio:
-            open = new AudioWindow(this, backends, *settings, coordinator, takesNoAudioInput(slot), &messages);
+            open = new AudioWindow(this, backends, *settings, coordinator, takesNoAudioInput(slot), &messages,
+                                   [this] { keepPortChoice(); });
             break;
         case Modeless::Midi:
             open = new MidiWindow(this, coordinator, *midi, *settings, midiCapabilitiesOf(slot), &messages);

@@ -65,6 +65,9 @@ private:
     void buildMenu();
     void runCommand(int command);
     void startAudioAtStartup();
+    // The stored port choice into the server's records, and back after a start or an Apply.
+    void restorePortChoice();
+    void keepPortChoice();
     void toggleEngine();
     void applyStartupTransport();
     void toggleTransport();

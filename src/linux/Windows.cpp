@@ -67,8 +67,8 @@ QString audioTypeText(const AudioTypeEntry& entry) {
 // ---- Audio ------------------------------------------------------------------------------
 
 AudioWindow::AudioWindow(QWidget* parent, AudioBackendSet& backends, HostSettings& settings, VLVSTHostInterface& host,
-                         bool noAudioInput, platform::MessageSink* messages)
-    : QDialog(parent), model(backends, settings, host, noAudioInput, false, messages) {
+                         bool noAudioInput, platform::MessageSink* messages, std::function<void()> applied)
+    : QDialog(parent), model(backends, settings, host, noAudioInput, false, messages), applied(std::move(applied)) {
     setWindowTitle("Audio Settings");
     setAttribute(Qt::WA_DeleteOnClose);
     auto* form = new QFormLayout;
@@ -116,9 +116,15 @@ AudioWindow::AudioWindow(QWidget* parent, AudioBackendSet& backends, HostSetting
     // Only the user's typing is an edit; the texts the window sets are not.
     connect(samples, &QLineEdit::textEdited, this, [this](const QString& t) { run([&] { model.editSamples(t.toStdWString()); }); });
     connect(latency, &QLineEdit::textEdited, this, [this](const QString& t) { run([&] { model.editLatency(t.toStdWString()); }); });
-    connect(applyButton, &QPushButton::clicked, this, [this] { run([&] { model.apply(); }); });
+    connect(applyButton, &QPushButton::clicked, this, [this] {
+        run([&] {
+            if (model.apply() && this->applied) this->applied();
+        });
+    });
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+        const bool wasEnabled = model.applyEnabled();
         model.ok();
+        if (wasEnabled && this->applied) this->applied();
         accept();
     });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

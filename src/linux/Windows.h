@@ -27,8 +27,9 @@ QString audioTypeText(const AudioTypeEntry& entry);
 
 class AudioWindow : public QDialog {
 public:
+    // applied: after Apply or OK has restarted the engine with the choice.
     AudioWindow(QWidget* parent, AudioBackendSet& backends, HostSettings& settings, VLVSTHostInterface& host,
-                bool noAudioInput, platform::MessageSink* messages);
+                bool noAudioInput, platform::MessageSink* messages, std::function<void()> applied);
 
 private:
     void show();  // the model's state into the controls
@@ -36,6 +37,7 @@ private:
     void run(Operation operation);
 
     AudioSettingsModel model;
+    std::function<void()> applied;
     bool showing = false;
     QComboBox* type;
     QComboBox* inputDevice;

@@ -110,6 +110,10 @@ TEST_F(LinuxAppTest, NekobiPlaysWithItsEditorFollowsTheClockAndReportsTheServerQ
     ASSERT_TRUE(waitUntil([] { return windowTree().find("\"Nekobi | Tempo: 90.00 | CPU: ") != std::string::npos; }, 20s))
         << windowTree();
 
+    // The port choice is kept by name.
+    EXPECT_NE(readText(settingsFile()).find("\"JackOut Left Port\"=\"system:playback_1\""), std::string::npos)
+        << readText(settingsFile());
+
     // The editor: the plug-in's own window inside ours, drawn.
     ASSERT_TRUE(waitUntil([] { return windowTree().find("DISTRHO-Nekobi") != std::string::npos; }, 5s));
     std::this_thread::sleep_for(500ms);
