@@ -31,6 +31,16 @@ void fill(QComboBox* box, const std::vector<QString>& texts, int selected) {
     box->setCurrentIndex(selected);
 }
 
+void setChecked(QCheckBox* box, bool on) {
+    const QSignalBlocker quiet(box);
+    box->setChecked(on);
+}
+
+void selectIndex(QComboBox* box, int index) {
+    const QSignalBlocker quiet(box);
+    box->setCurrentIndex(index);
+}
+
 std::vector<QString> deviceNames(const AudioSettingsModel::DeviceList& list) {
     std::vector<QString> names;
     for (const AudioDeviceRecord* record : list.devices) names.push_back(qs(record->name));
@@ -253,22 +263,14 @@ void MidiWindow::show() {
     }
     inputs->setEnabled(model.inputListEnabled());
     const MidiDeviceRecord* device = model.selectedDevice();
-    auto setBox = [](QCheckBox* box, bool on) {
-        const QSignalBlocker quiet(box);
-        box->setChecked(on);
-    };
-    setBox(active, device && device->active.get());
-    setBox(sync, device && device->sync.get());
-    setBox(syncWhilePlaying, device && device->syncWhilePlaying.get());
-    setBox(filterCC, device && device->filterCCMessages.get());
-    setBox(filterProgram, device && device->filterProgramChanges.get());
-    auto select = [](QComboBox* box, int index) {
-        const QSignalBlocker quiet(box);
-        box->setCurrentIndex(index);
-    };
-    select(channel, device ? device->channel.get() : 0);
-    select(rangeLeft, device ? device->keyboardRangeLeft.get() : 0);
-    select(rangeRight, device ? device->keyboardRangeRight.get() : kNoteCount - 1);
+    setChecked(active, device && device->active.get());
+    setChecked(sync, device && device->sync.get());
+    setChecked(syncWhilePlaying, device && device->syncWhilePlaying.get());
+    setChecked(filterCC, device && device->filterCCMessages.get());
+    setChecked(filterProgram, device && device->filterProgramChanges.get());
+    selectIndex(channel, device ? device->channel.get() : 0);
+    selectIndex(rangeLeft, device ? device->keyboardRangeLeft.get() : 0);
+    selectIndex(rangeRight, device ? device->keyboardRangeRight.get() : kNoteCount - 1);
     delay->setText(qs(model.delayText()));
     for (QWidget* option : std::initializer_list<QWidget*>{active, sync, syncWhilePlaying, filterCC, filterProgram,
                                                            channel, rangeLeft, rangeRight})
@@ -430,23 +432,16 @@ void PlayerWindow::show() {
     tempoText->setText(qs(view.tempoText));
     recordButton->setText(qs(view.recordText));
     recordTime->setText(qs(view.recordTime));
-    auto setBox = [](QCheckBox* box, bool on) {
-        const QSignalBlocker quiet(box);
-        box->setChecked(on);
-    };
-    setBox(detectTempo, view.detectTempo);
-    setBox(loopFile, view.loopFile);
-    setBox(startByMidi, view.startByMidi);
-    setBox(openOnStartup, view.openOnStartup);
+    setChecked(detectTempo, view.detectTempo);
+    setChecked(loopFile, view.loopFile);
+    setChecked(startByMidi, view.startByMidi);
+    setChecked(openOnStartup, view.openOnStartup);
     {
         const QSignalBlocker quiet(recordOption);
         while (recordOption->count() > view.recordOptionCount) recordOption->removeItem(recordOption->count() - 1);
         recordOption->setCurrentIndex(view.recordOption);
     }
-    {
-        const QSignalBlocker quiet(maxLength);
-        maxLength->setCurrentIndex(view.maxLengthIndex);
-    }
+    selectIndex(maxLength, view.maxLengthIndex);
     for (QWidget* w : std::initializer_list<QWidget*>{rewindButton, playButton, playTime, fileName, tempoText})
         w->setEnabled(view.playerEnabled);
     for (QWidget* w : std::initializer_list<QWidget*>{loadButton, detectTempo, loopFile, startByMidi})

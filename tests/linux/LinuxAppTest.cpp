@@ -38,14 +38,10 @@ std::string commandOutput(const std::string& command) {
 
 std::string windowTree() { return commandOutput("xwininfo -root -tree 2>/dev/null"); }
 
+// The conditions here start programs (xwininfo): polled less often.
 template <class Condition>
 bool waitUntil(Condition condition, std::chrono::milliseconds limit) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
+    return vltest::waitUntil(condition, limit, 50ms);
 }
 
 std::string readText(const fs::path& file) {

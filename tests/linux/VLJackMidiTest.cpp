@@ -18,15 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-template <class Condition>
-bool waitUntil(Condition condition, std::chrono::milliseconds limit) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using vltest::waitUntil;
 
 struct Recorder {
     std::mutex lock;
@@ -105,7 +97,9 @@ TEST_F(VLJackMidiTest, MessagesAreDecodedAndTimedOnTheServersFrameClock) {
     for (size_t i = 2; i < 5; ++i) {
         EXPECT_EQ(recorder.messages[i].status, 0xF8);
         // Ticks land in different blocks; their times are still exactly 1000 frames apart.
-        if (i > 2) EXPECT_NEAR(recorder.messages[i].timeMs - recorder.messages[i - 1].timeMs, 1000.0 / 48.0, 1e-6);
+        if (i > 2) {
+            EXPECT_NEAR(recorder.messages[i].timeMs - recorder.messages[i - 1].timeMs, 1000.0 / 48.0, 1e-6);
+        }
     }
 }
 

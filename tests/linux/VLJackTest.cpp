@@ -17,15 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-template <class Condition>
-bool waitUntil(Condition condition, std::chrono::milliseconds limit) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using vltest::waitUntil;
 
 int indexOf(const vl::AudioDeviceRecord& record, const std::string& port) {
     const auto it = std::find(record.channelNames.begin(), record.channelNames.end(), vl::platform::utf8ToWide(port));

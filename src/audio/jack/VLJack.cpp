@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "audio/jack/JackPorts.h"
 #include "platform/Text.h"
 
 namespace vl {
@@ -11,24 +12,14 @@ namespace {
 
 constexpr const char* kPortNames[2][2] = {{"out_left", "out_right"}, {"in_left", "in_right"}};
 
-// The library reports to stderr by default; the host has no log, and every failure reaches
-// the caller as a result.
-void quiet(const char*) {}
-
 std::vector<std::string> portList(jack_client_t* client, unsigned long flags) {
-    std::vector<std::string> names;
-    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, flags);
-    if (!ports) return names;
-    for (const char** p = ports; *p; ++p) names.emplace_back(*p);
-    jack_free(ports);
-    return names;
+    return jackports::portNames(client, JACK_DEFAULT_AUDIO_TYPE, flags);
 }
 
 }  // namespace
 
 VLJack::VLJack(std::string clientName) : name(std::move(clientName)) {
-    jack_set_error_function(&quiet);
-    jack_set_info_function(&quiet);
+    jackports::silenceLibrary();
     for (bool isInput : {true, false}) {
         auto record = std::make_unique<AudioDeviceRecord>();
         record->type = kDeviceTypeJack;
@@ -84,7 +75,7 @@ void VLJack::closeClient() {
 }
 
 double VLJack::serverSampleRate() {
-    jack_set_error_function(&quiet);
+    jackports::silenceLibrary();
     jack_status_t status{};
     jack_client_t* probe = jack_client_open("vorlane-rate", JackNoStartServer, &status);
     if (!probe) return 0.0;

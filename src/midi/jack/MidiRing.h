@@ -23,7 +23,7 @@ class MidiRing {
 
 public:
     MidiRing() {
-        for (size_t i = 0; i < Capacity; ++i) slots[i].sequence.store(i, std::memory_order_relaxed);
+        for (size_t i = 0; i < Capacity; ++i) cells[i].sequence.store(i, std::memory_order_relaxed);
     }
     MidiRing(const MidiRing&) = delete;
     MidiRing& operator=(const MidiRing&) = delete;
@@ -31,7 +31,7 @@ public:
     bool push(const RingMessage& message) noexcept {
         size_t position = writeIndex.load(std::memory_order_relaxed);
         for (;;) {
-            Slot& slot = slots[position & (Capacity - 1)];
+            Slot& slot = cells[position & (Capacity - 1)];
             const size_t sequence = slot.sequence.load(std::memory_order_acquire);
             const auto difference = static_cast<std::ptrdiff_t>(sequence) - static_cast<std::ptrdiff_t>(position);
             if (difference == 0) {
@@ -50,7 +50,7 @@ public:
     }
 
     bool pop(RingMessage& out) noexcept {
-        Slot& slot = slots[readIndex & (Capacity - 1)];
+        Slot& slot = cells[readIndex & (Capacity - 1)];
         if (slot.sequence.load(std::memory_order_acquire) != readIndex + 1) return false;
         out = slot.message;
         slot.sequence.store(readIndex + Capacity, std::memory_order_release);
@@ -65,7 +65,7 @@ private:
         std::atomic<size_t> sequence{0};
         RingMessage message;
     };
-    std::array<Slot, Capacity> slots;
+    std::array<Slot, Capacity> cells;
     std::atomic<size_t> writeIndex{0};
     size_t readIndex = 0;  // the consumer's alone
     std::atomic<uint64_t> dropped{0};

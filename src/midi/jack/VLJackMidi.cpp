@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "audio/jack/JackPorts.h"
 #include "platform/Text.h"
 
 namespace vl {
@@ -18,15 +19,8 @@ constexpr uint32_t kCloseDrainMs = 1000;  // senders leaving the output gate
 // delivery thread sets it and only its deliveries read it.
 thread_local int64_t deliveringFrame = 0;
 
-void quiet(const char*) {}
-
 std::vector<std::string> midiPorts(jack_client_t* client, unsigned long flags) {
-    std::vector<std::string> names;
-    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
-    if (!ports) return names;
-    for (const char** p = ports; *p; ++p) names.emplace_back(*p);
-    jack_free(ports);
-    return names;
+    return jackports::portNames(client, JACK_DEFAULT_MIDI_TYPE, flags);
 }
 
 timespec deadlineIn(uint32_t ms) {
@@ -41,8 +35,7 @@ timespec deadlineIn(uint32_t ms) {
 }  // namespace
 
 VLJackMidi::VLJackMidi(std::string clientName) : name(std::move(clientName)) {
-    jack_set_error_function(&quiet);
-    jack_set_info_function(&quiet);
+    jackports::silenceLibrary();
     sem_init(&wake, 0, 0);
     closed = true;
 }
