@@ -173,6 +173,22 @@ TEST_F(LinuxAppTest, NekobiPlaysWithItsEditorFollowsTheClockAndReportsTheServerQ
     const fs::path windowsShot = shots / "nekobi-settings-windows.png";
     std::system(("import -window root " + windowsShot.string()).c_str());
 
+    // The server's block size changes: the engine restarts on it, the plug-in keeps playing.
+    ASSERT_EQ(jack_set_buffer_size(tester.handle(), 1024), 0);
+    std::this_thread::sleep_for(500ms);
+    // The connection the user made survives the restart.
+    jack_port_t* hostLeft = jack_port_by_name(tester.handle(), "Nekobi:out_left");
+    ASSERT_TRUE(hostLeft);
+    EXPECT_TRUE(jack_port_connected_to(hostLeft, tester.port("in_left").c_str()));
+    tester.schedule({{0, {0x90, 57, 100}, 3}, {48000, {0x80, 57, 0}, 3}});
+    std::this_thread::sleep_for(300ms);
+    tester.capture();
+    ASSERT_TRUE(waitUntil([&] { return tester.captured() >= 24000; }, 5s));
+    const std::vector<float> after = demotest::slice(tester.left(), 0, 24000);
+    EXPECT_GT(demotest::peakLevel(after), 0.05f);
+    EXPECT_NEAR(demotest::Spectrum(after, 48000).peakFrequency(150, 300), 220.0, 3.0);
+    EXPECT_EQ(readText(messageLog()).find("Couldn't start Audioengine"), std::string::npos);
+
     // The server quits: the message, and the engine stopped (the caption loses its figures).
     server.stop();
     EXPECT_TRUE(waitUntil([&] { return readText(messageLog()).find("Error: The JACK server has shut down.") !=

@@ -127,6 +127,37 @@ TEST_F(VLJackTest, ALargerServerBlockIsProcessedInPiecesAndAsksForARestart) {
     EXPECT_FALSE(jack.takeBufferSizeChange());
 }
 
+bool joined(jack_client_t* client, const std::string& a, const std::string& b) {
+    jack_port_t* port = jack_port_by_name(client, a.c_str());
+    return port && jack_port_connected_to(port, b.c_str());
+}
+
+TEST_F(VLJackTest, ARestartKeepsTheUsersConnectionsAndMovesOnlyItsOwn) {
+    vltest::JackTestClient tester("patchbay");
+    ASSERT_TRUE(tester.ok());
+    vl::VLJack jack("Keeper");
+    Halver halver;
+    ASSERT_TRUE(jack.queryDetails(jack.output(), false));
+    ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Halver::render, &halver));
+    jack_client_t* c = tester.handle();
+    EXPECT_TRUE(joined(c, "Keeper:out_left", "system:playback_1"));
+    // The user's own connection, made with a patchbay.
+    ASSERT_EQ(jack_connect(c, "Keeper:out_left", tester.port("in_left").c_str()), 0);
+    jack.stop();
+    const uint32_t stoppedAt = halver.blocks.load();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(halver.blocks.load(), stoppedAt);  // no process cycle once stopped
+    // The user chooses other ports for the left side.
+    ASSERT_TRUE(jack.queryDetails(jack.output(), false));
+    jack.output()->leftChannel = indexOf(*jack.output(), "system:playback_2");
+    ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Halver::render, &halver));
+    EXPECT_TRUE(joined(c, "Keeper:out_left", tester.port("in_left")));
+    EXPECT_TRUE(joined(c, "Keeper:out_left", "system:playback_2"));
+    EXPECT_FALSE(joined(c, "Keeper:out_left", "system:playback_1"));
+    EXPECT_TRUE(waitUntil([&] { return halver.blocks.load() > stoppedAt + 4; }, 3s));
+    jack.stop();
+}
+
 TEST_F(VLJackTest, AServerThatQuitsIsNoticedAndNothingHangs) {
     vl::VLJack jack("Quitter");
     Halver halver;

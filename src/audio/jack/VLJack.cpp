@@ -1,7 +1,9 @@
 #include "audio/jack/VLJack.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "audio/jack/JackPorts.h"
 #include "platform/Text.h"
@@ -9,6 +11,9 @@
 namespace vl {
 
 namespace {
+
+// The longest a stop waits for a cycle that is inside the process cycle.
+constexpr int kStopWaitMs = 1000;
 
 constexpr const char* kPortNames[2][2] = {{"out_left", "out_right"}, {"in_left", "in_right"}};
 
@@ -71,6 +76,8 @@ void VLJack::closeClient() {
     jack_client_close(client);
     client = nullptr;
     for (int c = 0; c < 2; ++c) inPorts[c] = outPorts[c] = nullptr;
+    for (auto& side : autoConnected)
+        for (std::string& port : side) port.clear();
     for (auto& record : devices) record->detailsKnown = false;
 }
 
@@ -136,12 +143,23 @@ std::string VLJack::portName(bool isInput, int channel) const {
 }
 
 void VLJack::connectPorts(const AudioDeviceRecord* record, bool isInput) {
-    if (!record) return;
-    const int32_t chosen[2] = {record->leftChannel, record->rightChannel};
+    const int32_t chosen[2] = {record ? record->leftChannel : -1, record ? record->rightChannel : -1};
     for (int c = 0; c < 2; ++c) {
-        if (chosen[c] < 0 || static_cast<size_t>(chosen[c]) >= record->channelNames.size()) continue;
-        const std::string other = platform::wideToUtf8(record->channelNames[static_cast<size_t>(chosen[c])]);
+        std::string other;
+        if (record && chosen[c] >= 0 && static_cast<size_t>(chosen[c]) < record->channelNames.size())
+            other = platform::wideToUtf8(record->channelNames[static_cast<size_t>(chosen[c])]);
         const std::string own = portName(isInput, c);
+        std::string& previous = autoConnected[isInput ? 1 : 0][c];
+        // Only the connection the host made itself moves with the choice; the user's own
+        // connections (made with a patchbay) stay.
+        if (!previous.empty() && previous != other) {
+            if (isInput)
+                jack_disconnect(client, previous.c_str(), own.c_str());
+            else
+                jack_disconnect(client, own.c_str(), previous.c_str());
+        }
+        previous = other;
+        if (other.empty()) continue;
         // An existing connection answers EEXIST; either way the ports are joined.
         if (isInput)
             jack_connect(client, other.c_str(), own.c_str());
@@ -155,6 +173,7 @@ bool VLJack::openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output, R
     if (!output || !newCallback) return false;
     stop();
     if (!connect()) return false;
+    // The process thread does not touch the planes while the engine is stopped.
     const uint32_t frames = jack_get_buffer_size(client);
     if (frames > planeFrames || !leftPlane) {
         if (!allocatePlanes(frames)) return false;
@@ -166,28 +185,33 @@ bool VLJack::openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output, R
     callbackEnded.store(false, std::memory_order_release);
     startedFrames.store(frames, std::memory_order_release);
     bufferSizeChanged.store(false, std::memory_order_release);
-    running.store(true, std::memory_order_release);
-    if (jack_activate(client) != 0) {
-        running.store(false, std::memory_order_release);
-        return false;
+    running.store(true, std::memory_order_seq_cst);
+    if (!active) {
+        if (jack_activate(client) != 0) {
+            running.store(false, std::memory_order_release);
+            return false;
+        }
+        active = true;
     }
-    active = true;
     // Connections can only be made once the client is active.
     connectPorts(output, false);
-    if (input) connectPorts(input, true);
+    connectPorts(input, true);
     return true;
 }
 
+// The client stays active while the engine is stopped, so that the connections the user made
+// survive an engine restart (a restart follows every change of the server's block size).
 void VLJack::stop() {
     if (!client) return;
     if (serverGone.load(std::memory_order_acquire)) {
         closeClient();
         return;
     }
-    running.store(false, std::memory_order_release);
-    // Returns once the server no longer runs the process callback of this client.
-    if (active) jack_deactivate(client);
-    active = false;
+    running.store(false, std::memory_order_seq_cst);
+    // A cycle that saw the engine running may still be in the process cycle: bounded wait.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
+    while (inCycle.load(std::memory_order_seq_cst) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 bool VLJack::takeBufferSizeChange() { return bufferSizeChanged.exchange(false, std::memory_order_acq_rel); }
@@ -196,15 +220,22 @@ int VLJack::processCallback(jack_nframes_t frames, void* self) { return static_c
 
 int VLJack::process(jack_nframes_t frames) {
     const auto started = std::chrono::steady_clock::now();
+    // Announced before the run state is read; stop() reads them in the other order.
+    inCycle.store(true, std::memory_order_seq_cst);
+    if (BlockHook hook = blockHook.load(std::memory_order_acquire)) hook(client, blockHookUser);
     float* in[2];
     float* out[2];
     for (int c = 0; c < 2; ++c) {
         in[c] = static_cast<float*>(jack_port_get_buffer(inPorts[c], frames));
         out[c] = static_cast<float*>(jack_port_get_buffer(outPorts[c], frames));
     }
-    if (BlockHook hook = blockHook.load(std::memory_order_acquire)) hook(client, blockHookUser);
+    const bool live = running.load(std::memory_order_seq_cst) && !callbackEnded.load(std::memory_order_acquire);
+    if (!live) {
+        for (int c = 0; c < 2; ++c) std::memset(out[c], 0, frames * sizeof(float));
+        inCycle.store(false, std::memory_order_seq_cst);
+        return 0;
+    }
     const bool takesInput = hasInput.load(std::memory_order_acquire);
-    const bool live = running.load(std::memory_order_acquire) && !callbackEnded.load(std::memory_order_acquire);
     // A block beyond the planes' capacity (the server grew its block size before the restart)
     // is processed in pieces.
     for (uint32_t done = 0; done < frames;) {
@@ -217,7 +248,7 @@ int VLJack::process(jack_nframes_t frames) {
             std::memset(leftPlane, 0, n * sizeof(float));
             std::memset(rightPlane, 0, n * sizeof(float));
         }
-        if (!live || !callback(planePair, planePair, n, callbackUser)) {
+        if (callbackEnded.load(std::memory_order_relaxed) || !callback(planePair, planePair, n, callbackUser)) {
             callbackEnded.store(true, std::memory_order_release);
             std::memset(leftPlane, 0, n * sizeof(float));
             std::memset(rightPlane, 0, n * sizeof(float));
@@ -226,6 +257,7 @@ int VLJack::process(jack_nframes_t frames) {
         std::memcpy(out[1] + done, rightPlane, n * sizeof(float));
         done += n;
     }
+    inCycle.store(false, std::memory_order_seq_cst);
     processTime.fetch_add(static_cast<uint64_t>((std::chrono::steady_clock::now() - started).count()),
                           std::memory_order_relaxed);
     cycles.fetch_add(1, std::memory_order_release);

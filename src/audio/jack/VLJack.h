@@ -100,6 +100,8 @@ private:
     void* callbackUser = nullptr;
     uint32_t planeFrames = 0;  // capacity of the planes
     std::atomic<bool> hasInput{false};
+    std::atomic<bool> inCycle{false};  // the process callback is running
+    std::string autoConnected[2][2];   // [output 0 / input 1][left, right]: what start connected
     std::atomic<bool> callbackEnded{false};  // the process cycle answered false
     std::atomic<bool> serverGone{false};
     std::atomic<bool> bufferSizeChanged{false};
