@@ -5,12 +5,17 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "audio/jack/JackPorts.h"
 
 namespace vltest {
 
@@ -50,16 +55,18 @@ public:
 
     // The sine of the "out" port (0 amplitude: silence).
     void setSine(double hz, float amplitude) {
-        step_ = 2.0 * 3.14159265358979323846 * hz / jack_get_sample_rate(client_);
+        step_.store(2.0 * 3.14159265358979323846 * hz / jack_get_sample_rate(client_));
         amplitude_.store(amplitude);
     }
-    // MIDI to send, counted from now; set while nothing is being sent.
+    // MIDI to send, counted from now. The list is replaced only while no cycle reads it.
     void schedule(std::vector<ScheduledMidi> events) {
-        armed_.store(false);
+        armed_.store(false, std::memory_order_seq_cst);
+        for (int i = 0; i < 1000 && busy_.load(std::memory_order_seq_cst); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         events_ = std::move(events);
         next_ = 0;
         elapsed_ = 0;
-        armed_.store(true);
+        armed_.store(true, std::memory_order_seq_cst);
     }
     bool scheduleDone() const { return armed_.load() && next_.load() >= events_.size(); }
     // Starts capturing from the next block on (earlier capture is discarded).
@@ -78,15 +85,19 @@ public:
 private:
     static int process(jack_nframes_t frames, void* user) {
         auto* self = static_cast<JackTestClient*>(user);
+        self->busy_.store(true, std::memory_order_seq_cst);
         float* out = static_cast<float*>(jack_port_get_buffer(self->out_, frames));
         const float a = self->amplitude_.load();
-        for (jack_nframes_t i = 0; i < frames; ++i) {
-            out[i] = a * static_cast<float>(std::sin(self->phase_));
-            self->phase_ += self->step_;
+        const double step = self->step_.load();
+        float sine[8192];
+        for (jack_nframes_t i = 0; i < frames && i < 8192; ++i) {
+            sine[i] = a * static_cast<float>(std::sin(self->phase_));
+            self->phase_ += step;
         }
+        vl::jackports::copyFloats(out, sine, frames < 8192 ? frames : 8192);
         void* midi = jack_port_get_buffer(self->midi_, frames);
         jack_midi_clear_buffer(midi);
-        if (self->armed_.load()) {
+        if (self->armed_.load(std::memory_order_seq_cst)) {
             size_t next = self->next_.load();
             while (next < self->events_.size() && self->events_[next].frame < self->elapsed_ + frames) {
                 const ScheduledMidi& e = self->events_[next];
@@ -102,21 +113,19 @@ private:
             jack_midi_event_t event;
             const size_t at = self->receivedCount_.load();
             if (jack_midi_event_get(&event, midiIn, e) != 0 || at >= self->received_.size()) continue;
-            uint32_t packed = 0;
-            for (size_t b = 0; b < event.size && b < 3; ++b) packed |= static_cast<uint32_t>(event.buffer[b]) << (8 * b);
-            self->received_[at] = packed;
+            self->received_[at] = vl::jackports::packBytes(event.buffer, event.size < 3 ? event.size : 3);
             self->receivedCount_.store(at + 1);
         }
         if (self->capturing_.load()) {
             const float* l = static_cast<const float*>(jack_port_get_buffer(self->in_[0], frames));
             const float* r = static_cast<const float*>(jack_port_get_buffer(self->in_[1], frames));
-            size_t at = self->captured_.load();
-            for (jack_nframes_t i = 0; i < frames && at < self->left_.size(); ++i, ++at) {
-                self->left_[at] = l[i];
-                self->right_[at] = r[i];
-            }
-            self->captured_.store(at);
+            const size_t at = self->captured_.load();
+            const size_t n = std::min<size_t>(frames, self->left_.size() - at);
+            vl::jackports::copyFloats(self->left_.data() + at, l, n);
+            vl::jackports::copyFloats(self->right_.data() + at, r, n);
+            self->captured_.store(at + n);
         }
+        self->busy_.store(false, std::memory_order_seq_cst);
         return 0;
     }
 
@@ -128,7 +137,9 @@ private:
     std::array<uint32_t, 256> received_{};
     std::atomic<size_t> receivedCount_{0};
     std::atomic<bool> gone_{false};
-    double phase_ = 0.0, step_ = 0.0;
+    double phase_ = 0.0;
+    std::atomic<double> step_{0.0};
+    std::atomic<bool> busy_{false};
     std::atomic<float> amplitude_{0.0f};
     std::vector<ScheduledMidi> events_;
     std::atomic<size_t> next_{0};

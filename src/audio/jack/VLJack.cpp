@@ -231,7 +231,7 @@ int VLJack::process(jack_nframes_t frames) {
     }
     const bool live = running.load(std::memory_order_seq_cst) && !callbackEnded.load(std::memory_order_acquire);
     if (!live) {
-        for (int c = 0; c < 2; ++c) std::memset(out[c], 0, frames * sizeof(float));
+        for (int c = 0; c < 2; ++c) jackports::zeroFloats(out[c], frames);
         inCycle.store(false, std::memory_order_seq_cst);
         return 0;
     }
@@ -242,8 +242,8 @@ int VLJack::process(jack_nframes_t frames) {
         const uint32_t n = std::min<uint32_t>(frames - done, planeFrames);
         if (n == 0) break;
         if (takesInput) {
-            std::memcpy(leftPlane, in[0] + done, n * sizeof(float));
-            std::memcpy(rightPlane, in[1] + done, n * sizeof(float));
+            jackports::copyFloats(leftPlane, in[0] + done, n);
+            jackports::copyFloats(rightPlane, in[1] + done, n);
         } else {
             std::memset(leftPlane, 0, n * sizeof(float));
             std::memset(rightPlane, 0, n * sizeof(float));
@@ -253,8 +253,8 @@ int VLJack::process(jack_nframes_t frames) {
             std::memset(leftPlane, 0, n * sizeof(float));
             std::memset(rightPlane, 0, n * sizeof(float));
         }
-        std::memcpy(out[0] + done, leftPlane, n * sizeof(float));
-        std::memcpy(out[1] + done, rightPlane, n * sizeof(float));
+        jackports::copyFloats(out[0] + done, leftPlane, n);
+        jackports::copyFloats(out[1] + done, rightPlane, n);
         done += n;
     }
     inCycle.store(false, std::memory_order_seq_cst);

@@ -226,10 +226,9 @@ int VLJackMidi::process(jack_nframes_t frames) {
         for (uint32_t e = 0; e < count; ++e) {
             jack_midi_event_t event;
             if (jack_midi_event_get(&event, buffer, e) != 0 || event.size == 0) continue;
-            const int length = shortMessageLength(event.buffer[0]);
+            const int length = shortMessageLength(jackports::firstByte(event.buffer));
             if (length == 0 || event.size < static_cast<size_t>(length)) continue;
-            uint32_t packed = 0;
-            for (int b = 0; b < length; ++b) packed |= static_cast<uint32_t>(event.buffer[b]) << (8 * b);
+            const uint32_t packed = jackports::packBytes(event.buffer, static_cast<size_t>(length));
             received = inputRing.push(RingMessage{packed, static_cast<uint32_t>(i), blockStart + event.time}) || received;
         }
     }
