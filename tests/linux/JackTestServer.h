@@ -6,6 +6,7 @@
 
 #include <jack/jack.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +33,8 @@ public:
         pid_ = fork();
         if (pid_ < 0) return false;
         if (pid_ == 0) {
+            // A test that crashes takes its server and its programs with it.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
             for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
             if (FILE* f = std::fopen(output.c_str(), "w")) {
                 dup2(fileno(f), 1);
