@@ -54,6 +54,17 @@ void VLAudioBase::freePlanes() {
     rightStorage.reset();
 }
 
+void VLAudioBase::reportDeviceEvent(DeviceEvent event) {
+    DeviceEvent current = deviceEvent.load(std::memory_order_acquire);
+    while (static_cast<int32_t>(event) > static_cast<int32_t>(current) &&
+           !deviceEvent.compare_exchange_weak(current, event, std::memory_order_acq_rel, std::memory_order_acquire)) {
+    }
+}
+
+DeviceEvent VLAudioBase::takeDeviceEvent() {
+    return deviceEvent.exchange(DeviceEvent::None, std::memory_order_acq_rel);
+}
+
 void AudioBackendSet::set(uint32_t type, VLAudioBase* backend) {
     switch (type) {
         case kDeviceTypeMME: mme = backend; break;

@@ -51,6 +51,15 @@ uint32_t blockFramesOf(const AudioDeviceRecord& record);
 // back end's device loop.
 using RenderBlockProc = bool (*)(float** inputs, float** outputs, uint32_t frames, void* user);
 
+// What a back end reports about its device outside the flow of blocks. Written by the back
+// end's own threads (the device loop, the driver's callback), taken on the user-interface
+// thread, which alone may stop or restart the engine.
+enum class DeviceEvent : int32_t {
+    None = 0,
+    RestartRequested,  // the driver asks for a restart (new block size, rate, or a reset)
+    Failed,            // the device vanished, changed format or stalled; its loop ends
+};
+
 class VLAudioBase {
 public:
     VLAudioBase() = default;
@@ -73,6 +82,12 @@ public:
     float* rightPlane = nullptr;
     std::atomic<bool> running{false};
 
+    // Any thread; never waits, allocates nothing. A failure is never downgraded to a restart
+    // request before it has been taken.
+    void reportDeviceEvent(DeviceEvent event);
+    // User-interface thread: the event reported since the last call, and clears it.
+    DeviceEvent takeDeviceEvent();
+
 protected:
     // Allocates both planes for blocks of up to frames (zeroed) and points planePair at them.
     // false when the memory cannot be had.
@@ -81,6 +96,7 @@ protected:
     float* planePair[2] = {nullptr, nullptr};  // what RenderBlock receives as inputs and outputs
 
 private:
+    std::atomic<DeviceEvent> deviceEvent{DeviceEvent::None};
     std::unique_ptr<float[]> leftStorage;
     std::unique_ptr<float[]> rightStorage;
 };

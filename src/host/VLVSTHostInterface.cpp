@@ -152,6 +152,8 @@ bool VLVSTHostInterface::StartAudioEngine() {
     engineStopping.store(false, std::memory_order_release);
     runningBackend = backend;
     runningType = output->type;
+    runningDeviceName = output->name;
+    backend->takeDeviceEvent();  // what an earlier run reported is no news for this one
     if (output->type == kDeviceTypeASIO) {
         if (!backend->openAndStart(input, output, &RenderBlock, this)) {
             runningBackend = nullptr;
@@ -252,6 +254,20 @@ void VLVSTHostInterface::StopAudioEngine() {
     // The flag stays set until the loop has really ended, so a slow device cannot resume.
     engineStopping.store(true, std::memory_order_release);
     if (joinEngineThread(engineStopTimeoutMs)) engineStopping.store(false, std::memory_order_release);
+}
+
+EngineNotice VLVSTHostInterface::PollEngine() {
+    if (!linked() || !runningBackend) return EngineNotice::None;
+    const DeviceEvent event = runningBackend->takeDeviceEvent();
+    // A stop always joins the loop, so a loop that has ended while still joinable ended by itself.
+    const bool loopEnded = runningType != kDeviceTypeASIO && engineThread.joinable() &&
+                           engineThreadEnded.load(std::memory_order_acquire);
+    if (event == DeviceEvent::Failed || loopEnded) {
+        lastFailedDevice = runningDeviceName;
+        StopAudioEngine();
+        return EngineNotice::DeviceFailed;
+    }
+    return event == DeviceEvent::RestartRequested ? EngineNotice::RestartRequested : EngineNotice::None;
 }
 
 bool VLVSTHostInterface::loopRenderBlock(float** inputs, float** outputs, uint32_t frames, void* user) {

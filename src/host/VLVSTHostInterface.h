@@ -69,6 +69,13 @@ constexpr uint32_t kCpuMeterBlockInterval = 100;
 // is unknown (0).
 constexpr uint32_t kFallbackMaxBlock = 4096;
 
+// What the user-interface thread learns about the running engine at a caption tick.
+enum class EngineNotice {
+    None,
+    DeviceFailed,      // the engine stopped on its own; it is stopped now
+    RestartRequested,  // the driver asks for a restart; the engine still runs
+};
+
 class VLVSTHostInterfaceBase {
 public:
     virtual ~VLVSTHostInterfaceBase();
@@ -133,6 +140,12 @@ public:
     void StopAudioEngine();
     bool StartMidiEngine();
     void StopMidiEngine();
+    // User-interface thread, at each caption tick: whether the running engine stopped on its
+    // own (its back end reported a failed device, or a device loop ended without being asked)
+    // or its driver asks for a restart. After DeviceFailed the engine has been stopped and
+    // failedDeviceName() names the device it ran on.
+    EngineNotice PollEngine();
+    const std::wstring& failedDeviceName() const { return lastFailedDevice; }
 
     // The per-block function given to the back ends (user = the coordinator).
     static bool RenderBlock(float** inputs, float** outputs, uint32_t frames, void* user);
@@ -218,6 +231,8 @@ private:
     std::shared_ptr<EngineLoop> engineLoop;
     VLAudioBase* runningBackend = nullptr;
     uint32_t runningType = 0;
+    std::wstring runningDeviceName;
+    std::wstring lastFailedDevice;
     double engineSampleRate = 44100.0;
     ProcessBuffers processBuffers;
 

@@ -327,3 +327,35 @@ TEST(CpuMeterInTheCycle, MeasuresEveryHundredAndFirstBlock) {
     EXPECT_EQ(p.rig.host.cpuPercent.get(), -1);
     EXPECT_EQ(p.rig.host.blockCounter, 0);
 }
+
+// The caption tick learns what the engine did on its own: a loop that ended without a stop
+// and a failure reported by the back end both stop the engine; a restart request does not.
+TEST(EngineNotices, FailuresStopTheEngineAndRestartRequestsOnlyReport) {
+    {
+        ProbeRig p(vl::kDeviceTypeMME, 44100.0, 64, &synthWithoutInputs);
+        p.rig.backend.maxBlocks = 20;  // the device loop ends by itself after twenty blocks
+        p.rig.backend.paceMicros = 1000;
+        ASSERT_TRUE(p.rig.host.StartAudioEngine());
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!p.rig.host.engineThreadEnded.load() && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        EXPECT_EQ(p.rig.host.PollEngine(), vl::EngineNotice::DeviceFailed);
+        EXPECT_EQ(p.rig.host.failedDeviceName(), L"Test Out");
+        EXPECT_FALSE(p.rig.host.engineRunning.load());
+        EXPECT_EQ(p.rig.host.PollEngine(), vl::EngineNotice::None);
+    }
+    {
+        ProbeRig p(vl::kDeviceTypeASIO, 44100.0, 64, &synthWithoutInputs);
+        p.rig.backend.reportDeviceEvent(vl::DeviceEvent::Failed);  // from an earlier run: no news
+        ASSERT_TRUE(p.rig.host.StartAudioEngine());
+        EXPECT_EQ(p.rig.host.PollEngine(), vl::EngineNotice::None);
+        p.rig.backend.reportDeviceEvent(vl::DeviceEvent::RestartRequested);
+        EXPECT_EQ(p.rig.host.PollEngine(), vl::EngineNotice::RestartRequested);
+        EXPECT_TRUE(p.rig.host.engineRunning.load());
+        // A failure is not hidden by a later restart request.
+        p.rig.backend.reportDeviceEvent(vl::DeviceEvent::Failed);
+        p.rig.backend.reportDeviceEvent(vl::DeviceEvent::RestartRequested);
+        EXPECT_EQ(p.rig.host.PollEngine(), vl::EngineNotice::DeviceFailed);
+        EXPECT_FALSE(p.rig.host.engineRunning.load());
+    }
+}
