@@ -241,7 +241,6 @@ void HostWindow::toggleEngine() {
     if (coordinator.engineRunning.load(std::memory_order_acquire)) {
         coordinator.StopAudioEngine();
     } else {
-        serverLossShown = false;
         if (jack->connect()) restorePortChoice();
         running = coordinator.StartAudioEngine();
         if (running) keepPortChoice();
@@ -363,23 +362,26 @@ void HostWindow::onIdle() {
 
 void HostWindow::watchServer() {
     if (!jack) return;
-    if (jack->serverLost() && !serverLossShown) {
-        serverLossShown = true;
-        coordinator.StopAudioEngine();
-        coordinator.StopMidiEngine();
-        midi->disconnect();
-        engineAction->setText(qtText(app::engineItemText(false)) + "\tCtrl+R");
-        // The caption shows the stopped engine while the message waits for its OK.
-        setWindowTitle(qtText(effectName));
-        showMessage(kJackShutDownText, kErrorCaption);
-        return;
-    }
-    // The plug-in is told the server's new block size by a restart from here.
-    if (jack->takeBufferSizeChange() && coordinator.engineRunning.load(std::memory_order_acquire)) {
-        if (!coordinator.StartAudioEngine()) {
+    switch (coordinator.PollEngine()) {
+        case EngineNotice::DeviceFailed:
+            // The engine is stopped; without the server the MIDI ports are gone too.
+            if (jack->serverLost() && midi) {
+                coordinator.StopMidiEngine();
+                midi->disconnect();
+            }
             engineAction->setText(qtText(app::engineItemText(false)) + "\tCtrl+R");
-            showMessage(kAudioEngineErrorText, kErrorCaption);
-        }
+            // The caption shows the stopped engine while the message waits for its OK.
+            setWindowTitle(qtText(effectName));
+            showMessage(jack->serverLost() ? kJackShutDownText : kAudioEngineErrorText, kErrorCaption);
+            return;
+        case EngineNotice::RestartRequested:
+            // The plug-in is told the server's new block size by the restart.
+            if (!coordinator.StartAudioEngine()) {
+                engineAction->setText(qtText(app::engineItemText(false)) + "\tCtrl+R");
+                showMessage(kAudioEngineErrorText, kErrorCaption);
+            }
+            return;
+        case EngineNotice::None: return;
     }
 }
 

@@ -98,7 +98,6 @@ private:
     bool editorOpen = false;
     bool shutDown = false;
     bool stateSaved = false;
-    bool serverLossShown = false;
 };
 
 }  // namespace vl::linuxapp

@@ -112,9 +112,9 @@ TEST_F(VLJackTest, ALargerServerBlockIsProcessedInPiecesAndAsksForARestart) {
     ASSERT_TRUE(jack.queryDetails(jack.output(), false));
     ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Halver::render, &halver));
     ASSERT_TRUE(waitUntil([&] { return halver.blocks.load() > 4; }, 3s));
-    EXPECT_FALSE(jack.takeBufferSizeChange());
+    EXPECT_EQ(jack.takeDeviceEvent(), vl::DeviceEvent::None);
     ASSERT_EQ(jack_set_buffer_size(tester.handle(), 1024), 0);
-    EXPECT_TRUE(waitUntil([&] { return jack.takeBufferSizeChange(); }, 3s));
+    EXPECT_TRUE(waitUntil([&] { return jack.takeDeviceEvent() == vl::DeviceEvent::RestartRequested; }, 3s));
     const uint32_t before = halver.blocks.load();
     ASSERT_TRUE(waitUntil([&] { return halver.blocks.load() > before + 16; }, 3s));
     EXPECT_EQ(halver.largest.load(), 256u);  // the planes' size until the restart
@@ -124,7 +124,7 @@ TEST_F(VLJackTest, ALargerServerBlockIsProcessedInPiecesAndAsksForARestart) {
     EXPECT_EQ(jack.output()->bufferSize, 1024u);
     ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Halver::render, &halver));
     ASSERT_TRUE(waitUntil([&] { return halver.largest.load() == 1024u; }, 3s));
-    EXPECT_FALSE(jack.takeBufferSizeChange());
+    EXPECT_EQ(jack.takeDeviceEvent(), vl::DeviceEvent::None);
 }
 
 bool joined(jack_client_t* client, const std::string& a, const std::string& b) {
@@ -166,6 +166,7 @@ TEST_F(VLJackTest, AServerThatQuitsIsNoticedAndNothingHangs) {
     ASSERT_TRUE(waitUntil([&] { return halver.blocks.load() > 4; }, 3s));
     server.stop();
     EXPECT_TRUE(waitUntil([&] { return jack.serverLost(); }, 5s));
+    EXPECT_EQ(jack.takeDeviceEvent(), vl::DeviceEvent::Failed);
     EXPECT_FALSE(jack.running.load());
     const auto start = std::chrono::steady_clock::now();
     jack.stop();

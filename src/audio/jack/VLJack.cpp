@@ -45,7 +45,7 @@ bool VLJack::connect() {
     client = jack_client_open(name.c_str(), JackNoStartServer, &status);
     if (!client) return false;
     serverGone.store(false, std::memory_order_release);
-    bufferSizeChanged.store(false, std::memory_order_release);
+    takeDeviceEvent();  // what an earlier client reported is over
     serverFrames.store(jack_get_buffer_size(client), std::memory_order_release);
     // Callbacks may only be set while the client is inactive.
     jack_set_process_callback(client, &processCallback, this);
@@ -184,7 +184,6 @@ bool VLJack::openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output, R
     hasInput.store(input != nullptr, std::memory_order_release);
     callbackEnded.store(false, std::memory_order_release);
     startedFrames.store(frames, std::memory_order_release);
-    bufferSizeChanged.store(false, std::memory_order_release);
     running.store(true, std::memory_order_seq_cst);
     if (!active) {
         if (jack_activate(client) != 0) {
@@ -213,8 +212,6 @@ void VLJack::stop() {
     while (inCycle.load(std::memory_order_seq_cst) && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
-
-bool VLJack::takeBufferSizeChange() { return bufferSizeChanged.exchange(false, std::memory_order_acq_rel); }
 
 int VLJack::processCallback(jack_nframes_t frames, void* self) { return static_cast<VLJack*>(self)->process(frames); }
 
@@ -267,9 +264,10 @@ int VLJack::process(jack_nframes_t frames) {
 int VLJack::bufferSizeCallback(jack_nframes_t frames, void* user) {
     auto* self = static_cast<VLJack*>(user);
     self->serverFrames.store(frames, std::memory_order_release);
-    // Activation reports the size the engine started with; only a real change counts.
+    // Activation reports the size the engine started with; only a real change asks for the
+    // restart that tells the plug-in.
     if (frames != self->startedFrames.load(std::memory_order_acquire))
-        self->bufferSizeChanged.store(true, std::memory_order_release);
+        self->reportDeviceEvent(DeviceEvent::RestartRequested);
     return 0;
 }
 
@@ -277,6 +275,7 @@ void VLJack::shutdownCallback(void* user) {
     auto* self = static_cast<VLJack*>(user);
     self->running.store(false, std::memory_order_release);
     self->serverGone.store(true, std::memory_order_release);
+    self->reportDeviceEvent(DeviceEvent::Failed);
 }
 
 }  // namespace vl

@@ -9,8 +9,9 @@
 //
 // Threads: the user-interface thread opens, starts, stops and closes; the server's process
 // thread runs process() (allocates nothing, takes no lock, never waits); the server's
-// notification thread calls the buffer-size and shutdown callbacks, which only set flags that
-// the user-interface thread polls (takeServerGone, takeBufferSizeChange).
+// notification thread calls the buffer-size and shutdown callbacks, which only report device
+// events (a restart for a new block size, a failure when the server goes) that the coordinator
+// takes on the user-interface thread.
 
 #include <jack/jack.h>
 
@@ -66,9 +67,6 @@ public:
 
     // The server shut down or threw the client out; stays true until the next connect.
     bool serverLost() const { return serverGone.load(std::memory_order_acquire); }
-    // The server changed its block size since the last call; the engine must be restarted
-    // (after which the plug-in is told the new size).
-    bool takeBufferSizeChange();
 
     // Full names of the host's ports ("client:port"), for tests and the port windows.
     std::string portName(bool isInput, int channel) const;
@@ -104,7 +102,6 @@ private:
     std::string autoConnected[2][2];   // [output 0 / input 1][left, right]: what start connected
     std::atomic<bool> callbackEnded{false};  // the process cycle answered false
     std::atomic<bool> serverGone{false};
-    std::atomic<bool> bufferSizeChanged{false};
     std::atomic<uint32_t> serverFrames{0};
     std::atomic<uint32_t> startedFrames{0};
     std::atomic<uint64_t> cycles{0};
