@@ -1,0 +1,429 @@
+#include "HostWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QWidget>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "KeyCodes.h"
+#include "LinuxOptions.h"
+#include "Windows.h"
+#include "app/AppRules.h"
+#include "app/MainWindowIds.h"
+#include "dialogs/models/AudioSettingsModel.h"
+#include "dialogs/models/MidiSettingsModel.h"
+#include "host/HostCallback.h"
+#include "platform/Module.h"
+#include "platform/Text.h"
+
+namespace vl::linuxapp {
+
+namespace {
+
+constexpr int kIdleIntervalMs = 40;
+constexpr wchar_t kErrorCaption[] = L"Error";
+constexpr wchar_t kWarningCaption[] = L"Warning";
+constexpr wchar_t kNoPluginText[] = L"Couldn't load Plugin!";
+constexpr wchar_t kTempoSyncedText[] =
+    L"The tempo is already synced by an external Midi device!\r\nTo change this open the Midi Settings Dialog.";
+constexpr wchar_t kVendorOnlyText[] = L"This feature only works with Vorlane products!";
+constexpr wchar_t kAboutText[] = L"Vorlane Host\r\nA standalone host for one VST 2.x plug-in, on JACK.";
+
+QString qtText(std::wstring_view text) {
+    std::wstring plain(text);
+    // The rules' texts use Windows line ends and the caption ends in one.
+    std::wstring out;
+    for (wchar_t c : plain)
+        if (c != L'\r') out.push_back(c);
+    while (!out.empty() && out.back() == L'\n') out.pop_back();
+    return QString::fromStdWString(out);
+}
+
+}  // namespace
+
+platform::MessageAnswer MessageBoxSink::show(const platform::UserMessage& message) {
+    // Tests (and users who want a record) get every message in a file as well.
+    if (const char* log = std::getenv("VORLANE_MESSAGE_LOG")) {
+        if (FILE* f = std::fopen(log, "a")) {
+            std::fprintf(f, "%s: %s\n", platform::wideToUtf8(message.caption).c_str(),
+                         qtText(message.text).toUtf8().replace('\n', ' ').constData());
+            std::fclose(f);
+        }
+    }
+    QMessageBox box(owner);
+    box.setWindowTitle(qtText(message.caption));
+    box.setText(qtText(message.text));
+    switch (message.icon) {
+        case platform::MessageIcon::Error: box.setIcon(QMessageBox::Critical); break;
+        case platform::MessageIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+        case platform::MessageIcon::Question: box.setIcon(QMessageBox::Question); break;
+        case platform::MessageIcon::Information: box.setIcon(QMessageBox::Information); break;
+        case platform::MessageIcon::None: break;
+    }
+    if (message.buttons == platform::MessageButtons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? platform::MessageAnswer::Yes : platform::MessageAnswer::No;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return platform::MessageAnswer::Ok;
+}
+
+HostWindow::HostWindow() {
+    // From here on the host callback answers from the slot's time information, also while the
+    // plug-in's entry point runs.
+    setHostContext(&slot);
+    coordinator.setMessageSink(&messages);
+    // jack_deactivate returns only once the process callback has left: no settling time.
+    coordinator.asioStopSettleMs = 0;
+    connect(&idleTimer, &QTimer::timeout, this, [this] { onIdle(); });
+}
+
+HostWindow::~HostWindow() {
+    shutdown();
+    coordinator.settings = nullptr;
+    settings.reset();
+}
+
+void HostWindow::showMessage(const wchar_t* text, const wchar_t* caption) {
+    platform::UserMessage message;
+    message.text = text;
+    message.caption = caption;
+    message.icon = caption == kWarningCaption ? platform::MessageIcon::Warning : platform::MessageIcon::Error;
+    messages.show(message);
+}
+
+bool HostWindow::start() {
+    // 1. The plug-in beside the executable ("Foo" loads "Foo.so"). Plug-ins that ask for the
+    // rate while they open and ignore a later effSetSampleRate (Nekobi among them) would
+    // otherwise play out of tune: the server's rate is in the time information before.
+    slot.timeInfo.sampleRate = VLJack::serverSampleRate();
+    slot.loadForExecutable(platform::executablePath());
+    if (!slot.effect) {
+        showMessage(kNoPluginText, kErrorCaption);
+        return false;
+    }
+
+    // 2. Effect name: caption and the JACK clients' names.
+    effectName = slot.effectNameWide();
+    const std::string clientName = platform::wideToUtf8(effectName.empty() ? L"Vorlane Host" : effectName);
+    setWindowTitle(qtText(effectName));
+    jack = std::make_unique<VLJack>(clientName);
+    midi = std::make_unique<VLJackMidi>(clientName + " MIDI");
+    backends.set(kDeviceTypeJack, jack.get());
+    jack->setBlockHook(&JackTransportFollow::onBlock, &follow);
+    midi->connect();
+
+    // 3. Settings of this effect, with the MIDI ports of this run merged in.
+    settings = std::make_unique<HostSettings>(effectName);
+    settings->loadSettings(backends);
+    settings->mergeMidiDevices(midi->devices);
+    follow.setEnabled(readFollowTransport(settings->keyPath));
+
+    // 4. The window and the editor inside it.
+    buildMenu();
+    editorHost = new QWidget(this);
+    editorHost->setAttribute(Qt::WA_NativeWindow);
+    const EditorSize size = slot.editorSize();
+    editorWidth = size.width;
+    editorHeight = size.height;
+    editorHost->setFixedSize(editorWidth, editorHeight);
+    setCentralWidget(editorHost);
+    show();
+    // Some plug-ins answer 0 to a successful open: the editor counts as open either way, as
+    // the Windows window counts it.
+    slot.editOpen(reinterpret_cast<void*>(editorHost->winId()));
+    editorOpen = true;
+    idleTimer.start(kIdleIntervalMs);
+    qApp->installEventFilter(this);
+
+    // 5. Engines, state, transport.
+    coordinator.link(&slot, &backends, midi.get(), settings.get());
+    startAudioAtStartup();
+    // A message of the start-up may have been answered by the end of the program.
+    if (shutDown) return false;
+    if (!coordinator.StartMidiEngine()) showMessage(kMidiEngineErrorText, kErrorCaption);
+    if (shutDown) return false;
+    coordinator.LoadChunk();
+    applyStartupTransport();
+    engineAction->setText(qtText(app::engineItemText(coordinator.engineRunning.load(std::memory_order_acquire))) +
+                          "\tCtrl+R");
+    {
+        const QSignalBlocker quiet(followAction);
+        followAction->setChecked(follow.isEnabled());
+    }
+    if (settings->openPlayerOnStartup) openWindow(Modeless::Player);
+    return true;
+}
+
+void HostWindow::startAudioAtStartup() {
+    const bool firstRun = settings->outputDevice == nullptr;
+    if (firstRun) {
+        // The server's own ports; the engine drops the input for plug-ins that take none.
+        settings->outputDevice = jack->output();
+        settings->inputDevice = jack->input();
+    }
+    restorePortChoice();
+    if (coordinator.StartAudioEngine()) {
+        if (firstRun) settings->saveSettings();
+        keepPortChoice();
+        return;
+    }
+    showMessage(jack->connected() ? kAudioEngineErrorText : kJackNotRunningText, kErrorCaption);
+}
+
+void HostWindow::restorePortChoice() {
+    for (AudioDeviceRecord* record : {jack->input(), jack->output()})
+        if (jack->queryDetails(record, false)) applyPortChoice(settings->keyPath, *record);
+}
+
+void HostWindow::keepPortChoice() {
+    for (AudioDeviceRecord* record : {jack->input(), jack->output()})
+        if (record->detailsKnown) writePortChoice(settings->keyPath, *record);
+}
+
+void HostWindow::applyStartupTransport() {
+    // A followed server transport decides itself, as a synced MIDI clock does.
+    if (follow.isEnabled()) return;
+    const app::StartupTransport start =
+        app::transportAtStartup(settings->anyClockSync(), slot.effectName(), coordinator.transportPlaying());
+    if (!start.apply) return;
+    coordinator.requestedPlaying.store(start.change.requestedPlaying, std::memory_order_release);
+    if (start.change.setRequest) coordinator.transportRequest.store(true, std::memory_order_release);
+}
+
+void HostWindow::toggleTransport() {
+    const app::TransportChange change =
+        app::spaceToggle(coordinator.requestedPlaying.load(std::memory_order_acquire), coordinator.transportPlaying());
+    coordinator.requestedPlaying.store(change.requestedPlaying, std::memory_order_release);
+    if (change.setRequest) coordinator.transportRequest.store(true, std::memory_order_release);
+}
+
+void HostWindow::buildMenu() {
+    isVendorPlugin = slot.checkVendor();
+    const app::MenuVariant variant =
+        app::menuVariant(isVendorPlugin, isVendorPlugin && slot.canDo("hasAboutScreen"));
+    auto add = [this](QMenu* menu, const QString& text, int command) {
+        QAction* action = menu->addAction(text);
+        connect(action, &QAction::triggered, this, [this, command] { runCommand(command); });
+        return action;
+    };
+    QMenu* file = menuBar()->addMenu("&File");
+    add(file, "Audio Settings\tCtrl+A", ID_FILE_AUDIOSETTINGS);
+    add(file, "Midi Settings\tCtrl+M", ID_FILE_MIDISETTINGS);
+    add(file, "Tempo\tCtrl+T", ID_FILE_TEMPO);
+    engineAction = add(file, qtText(app::engineItemText(false)) + "\tCtrl+R", ID_FILE_AUDIOENGINE);
+    if (variant != app::MenuVariant::Foreign) add(file, "Audio Player / Recorder\tCtrl+P", ID_FILE_AUDIOPLAYER);
+    followAction = file->addAction("Follow JACK Transport");
+    followAction->setCheckable(true);
+    connect(followAction, &QAction::toggled, this, [this](bool on) {
+        follow.setEnabled(on);
+        if (settings) writeFollowTransport(settings->keyPath, on);
+    });
+    add(file, "Panic\tCtrl+X", ID_FILE_PANIC);
+    file->addSeparator();
+    add(file, "Exit\tAlt+F4", ID_FILE_EXIT);
+    QMenu* help = menuBar()->addMenu("&Help");
+    if (variant != app::MenuVariant::Foreign) {
+        add(help, "Help", ID_HELP_HELP);
+        add(help, "Check for Updates", ID_HELP_CHECKFORUPDATES);
+    }
+    if (variant != app::MenuVariant::VendorWithoutAbout) add(help, "About", ID_HELP_ABOUT);
+}
+
+void HostWindow::toggleEngine() {
+    bool running = false;
+    if (coordinator.engineRunning.load(std::memory_order_acquire)) {
+        coordinator.StopAudioEngine();
+    } else {
+        if (jack->connect()) restorePortChoice();
+        running = coordinator.StartAudioEngine();
+        if (running) keepPortChoice();
+        if (!running) showMessage(jack->connected() ? kAudioEngineErrorText : kJackNotRunningText, kErrorCaption);
+        else if (midi && !midi->connected() && midi->connect()) coordinator.StartMidiEngine();
+    }
+    engineAction->setText(qtText(app::engineItemText(running)) + "\tCtrl+R");
+}
+
+void HostWindow::runCommand(int command) {
+    switch (command) {
+        case ID_FILE_AUDIOSETTINGS: openWindow(Modeless::Audio); break;
+        case ID_FILE_MIDISETTINGS: openWindow(Modeless::Midi); break;
+        case ID_FILE_TEMPO:
+            if (settings && settings->anyClockSync()) showMessage(kTempoSyncedText, kWarningCaption);
+            else openWindow(Modeless::Tempo);
+            break;
+        case ID_FILE_AUDIOPLAYER: openWindow(Modeless::Player); break;
+        case ID_FILE_AUDIOENGINE: toggleEngine(); break;
+        case ID_FILE_PANIC: coordinator.Panic(); break;
+        case ID_FILE_EXIT:
+            coordinator.SaveChunk();
+            close();
+            break;
+        case ID_HELP_HELP:
+            if (isVendorPlugin) slot.showHelp();
+            else showMessage(kVendorOnlyText, kErrorCaption);
+            break;
+        case ID_HELP_CHECKFORUPDATES:
+            if (isVendorPlugin) slot.checkForUpdates();
+            else showMessage(kVendorOnlyText, kErrorCaption);
+            break;
+        case ID_HELP_ABOUT:
+            if (isVendorPlugin) slot.showAboutScreen();
+            else QMessageBox::about(this, "About", qtText(kAboutText));
+            break;
+        default: break;
+    }
+}
+
+void HostWindow::openWindow(Modeless which) {
+    QPointer<QDialog>& open = windows[static_cast<int>(which)];
+    if (open) {
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    if (!settings || !midi) return;
+    switch (which) {
+        case Modeless::Audio:
+            open = new AudioWindow(this, backends, *settings, coordinator, takesNoAudioInput(slot), &messages,
+                                   [this] { keepPortChoice(); });
+            break;
+        case Modeless::Midi:
+            open = new MidiWindow(this, coordinator, *midi, *settings, midiCapabilitiesOf(slot), &messages);
+            break;
+        case Modeless::Tempo: open = new TempoWindow(this, coordinator, *settings); break;
+        case Modeless::Player: open = new PlayerWindow(this, coordinator, *settings, slot.isSynth(), &messages); break;
+    }
+    open->show();
+}
+
+void HostWindow::closeWindows() {
+    // They work on the settings and the coordinator.
+    for (QPointer<QDialog>& open : windows)
+        if (open) open->close();
+}
+
+bool HostWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
+    auto* keyEvent = static_cast<QKeyEvent*>(event);
+    // Only keys of this window: a message box or settings window in front keeps its own.
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (QApplication::activeModalWidget() || !widget || widget->window() != this) return false;
+    const int key = virtualKeyOfQtKey(keyEvent->key());
+    if (key == 0) return false;
+    const bool keyDown = event->type() == QEvent::KeyPress;
+    const Qt::KeyboardModifiers modifiers = keyEvent->modifiers();
+    const app::KeyDecision decision = app::routeKey(key, keyDown, modifiers & Qt::ControlModifier);
+    switch (decision.route) {
+        case app::KeyRoute::Swallow: return true;
+        case app::KeyRoute::Command: runCommand(decision.command); return true;
+        case app::KeyRoute::ToggleTransport: toggleTransport(); return true;
+        case app::KeyRoute::PanicKey:
+            if (coordinator.KeyboardNote('P', true)) return true;
+            break;
+        case app::KeyRoute::General: break;
+    }
+    if (generalKeyHandling(key, keyDown, modifiers)) return true;
+    // Enter closes the window as the Windows dialog's default button does.
+    if (key == app::vk::Return && keyDown) {
+        close();
+        return true;
+    }
+    return false;
+}
+
+bool HostWindow::generalKeyHandling(int key, bool keyDown, Qt::KeyboardModifiers modifiers) {
+    const app::PluginKey forPlugin = app::pluginKey(key, modifiers & Qt::ShiftModifier, modifiers & Qt::ControlModifier,
+                                                    modifiers & Qt::AltModifier);
+    const bool consumed = keyDown ? slot.editKeyDown(forPlugin.character, forPlugin.virtualKey, forPlugin.modifiers)
+                                  : slot.editKeyUp(forPlugin.character, forPlugin.virtualKey, forPlugin.modifiers);
+    if (consumed) return true;
+    if (isVendorPlugin && slot.editorOwnsKeys()) return false;
+    return coordinator.KeyboardNote(key & 0xFF, keyDown);
+}
+
+void HostWindow::onIdle() {
+    if (shutDown) return;
+    if (editorOpen) slot.editIdle();
+    const bool running = coordinator.engineRunning.load(std::memory_order_acquire);
+    setWindowTitle(running ? qtText(app::statusCaption(effectName, coordinator.tempo.load(std::memory_order_acquire),
+                                                       coordinator.cpuPercent))
+                           : qtText(effectName));
+    coordinator.SavePendingTempo();
+    fitEditor();
+    watchServer();
+}
+
+void HostWindow::watchServer() {
+    if (!jack) return;
+    switch (coordinator.PollEngine()) {
+        case EngineNotice::DeviceFailed:
+            // The engine is stopped; without the server the MIDI ports are gone too.
+            if (jack->serverLost() && midi) {
+                coordinator.StopMidiEngine();
+                midi->disconnect();
+            }
+            engineAction->setText(qtText(app::engineItemText(false)) + "\tCtrl+R");
+            // The caption shows the stopped engine while the message waits for its OK.
+            setWindowTitle(qtText(effectName));
+            showMessage(jack->serverLost() ? kJackShutDownText : kAudioEngineErrorText, kErrorCaption);
+            return;
+        case EngineNotice::RestartRequested:
+            // The plug-in is told the server's new block size by the restart.
+            if (!coordinator.StartAudioEngine()) {
+                engineAction->setText(qtText(app::engineItemText(false)) + "\tCtrl+R");
+                showMessage(kAudioEngineErrorText, kErrorCaption);
+            }
+            return;
+        case EngineNotice::None: return;
+    }
+}
+
+// Follows the editor's rectangle: plug-ins that resize themselves change it.
+void HostWindow::fitEditor() {
+    if (!editorOpen) return;
+    const std::optional<vst::ERect> rect = slot.editGetRect();
+    if (!rect) return;
+    // Measured as the opening size is: the rectangle's right and bottom.
+    const int width = rect->right;
+    const int height = rect->bottom;
+    if (width <= 0 || height <= 0 || (width == editorWidth && height == editorHeight)) return;
+    editorWidth = width;
+    editorHeight = height;
+    editorHost->setFixedSize(width, height);
+    adjustSize();
+}
+
+void HostWindow::stopEnginesAndSaveState() {
+    if (stateSaved) return;
+    stateSaved = true;
+    coordinator.StopAudioEngine();
+    if (coordinator.linked()) coordinator.StopMidiEngine();
+    coordinator.SaveChunk();
+}
+
+void HostWindow::shutdown() {
+    if (shutDown) return;
+    shutDown = true;
+    idleTimer.stop();
+    closeWindows();
+    stopEnginesAndSaveState();
+    if (editorOpen) slot.editClose();
+    editorOpen = false;
+    slot.close();
+    if (jack) jack->disconnect();
+    if (midi) midi->disconnect();
+}
+
+void HostWindow::closeEvent(QCloseEvent* event) {
+    shutdown();
+    event->accept();
+}
+
+}  // namespace vl::linuxapp

@@ -1,0 +1,103 @@
+#pragma once
+// The Linux application's main window: the plug-in's editor (an X11 child window), the status
+// caption, the menu and the keys, over the same engine as the Windows program. The window
+// only applies answers: the rules are the engine's, the app rules' and the dialog models'.
+
+#include <QDialog>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+
+#include "audio/AudioDevice.h"
+#include "audio/jack/JackTransportFollow.h"
+#include "audio/jack/VLJack.h"
+#include "host/PluginSlot.h"
+#include "host/VLVSTHostInterface.h"
+#include "midi/jack/VLJackMidi.h"
+#include "platform/UserMessages.h"
+#include "settings/HostSettings.h"
+
+class QAction;
+class QWidget;
+
+namespace vl::linuxapp {
+
+// Texts of the Linux back end's failures.
+inline constexpr wchar_t kJackNotRunningText[] =
+    L"The JACK server is not running.\r\nStart it (or PipeWire's JACK service), then switch the Audio Engine on (Ctrl+R).";
+inline constexpr wchar_t kJackShutDownText[] =
+    L"The JACK server has shut down.\r\nThe Audio Engine is stopped.";
+
+class MessageBoxSink : public platform::MessageSink {
+public:
+    explicit MessageBoxSink(QWidget* owner) : owner(owner) {}
+    platform::MessageAnswer show(const platform::UserMessage& message) override;
+
+private:
+    QWidget* owner;
+};
+
+class HostWindow : public QMainWindow {
+public:
+    HostWindow();
+    ~HostWindow() override;
+
+    // The start-up sequence; false when there is no plug-in (the message has been shown).
+    bool start();
+    // Every way out ends here (close box, Exit, Enter, SIGTERM, end of the session): the engines
+    // stop, the plug-in's state is saved and its editor closed. Runs once.
+    void shutdown();
+    // The end of the session without a close: the engines stop and the state is saved.
+    void stopEnginesAndSaveState();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    enum class Modeless { Audio, Midi, Tempo, Player };
+    // Each window exists at most once; its command again brings it to the front.
+    void openWindow(Modeless which);
+    void closeWindows();
+    void buildMenu();
+    void runCommand(int command);
+    void startAudioAtStartup();
+    // The stored port choice into the server's records, and back after a start or an Apply.
+    void restorePortChoice();
+    void keepPortChoice();
+    void toggleEngine();
+    void applyStartupTransport();
+    void toggleTransport();
+    bool generalKeyHandling(int key, bool keyDown, Qt::KeyboardModifiers modifiers);
+    void onIdle();
+    void watchServer();
+    void fitEditor();
+    void showMessage(const wchar_t* text, const wchar_t* caption);
+
+    PluginSlot slot;
+    std::unique_ptr<VLJack> jack;
+    std::unique_ptr<VLJackMidi> midi;
+    AudioBackendSet backends;
+    std::unique_ptr<HostSettings> settings;
+    VLVSTHostInterface coordinator;
+    JackTransportFollow follow{coordinator};
+    MessageBoxSink messages{this};
+
+    QPointer<QDialog> windows[4];
+    QWidget* editorHost = nullptr;
+    QAction* engineAction = nullptr;
+    QAction* followAction = nullptr;
+    QTimer idleTimer;
+    std::wstring effectName;
+    int editorWidth = 0;
+    int editorHeight = 0;
+    bool isVendorPlugin = false;
+    bool editorOpen = false;
+    bool shutDown = false;
+    bool stateSaved = false;
+};
+
+}  // namespace vl::linuxapp

@@ -1,0 +1,61 @@
+#include "LinuxOptions.h"
+
+#include "settings/KeyValueStore.h"
+
+namespace vl::linuxapp {
+
+namespace {
+
+std::wstring hostKey(const std::wstring& settingsKeyPath) { return settingsKeyPath + L"\\Host"; }
+
+const wchar_t* portValueName(bool isInput, bool right) {
+    if (isInput) return right ? L"JackIn Right Port" : L"JackIn Left Port";
+    return right ? L"JackOut Right Port" : L"JackOut Left Port";
+}
+
+}  // namespace
+
+bool readFollowTransport(const std::wstring& settingsKeyPath) {
+    auto store = makeUserSettingsStore();
+    ScopedKey key(*store, store->openKey(hostKey(settingsKeyPath)));
+    uint32_t value = 0;
+    return key && store->readDword(key.get(), kFollowTransportValue, value) && value != 0;
+}
+
+void writeFollowTransport(const std::wstring& settingsKeyPath, bool on) {
+    // The file store merges this change into the file, beside what HostSettings writes.
+    auto store = makeUserSettingsStore();
+    ScopedKey key(*store, store->createKey(hostKey(settingsKeyPath)));
+    if (!key) return;
+    store->deleteValue(key.get(), kFollowTransportValue);
+    store->writeDword(key.get(), kFollowTransportValue, on ? 1u : 0u);
+}
+
+void writePortChoice(const std::wstring& settingsKeyPath, const AudioDeviceRecord& record) {
+    auto store = makeUserSettingsStore();
+    ScopedKey key(*store, store->createKey(hostKey(settingsKeyPath)));
+    if (!key) return;
+    const int32_t chosen[2] = {record.leftChannel, record.rightChannel};
+    for (int side = 0; side < 2; ++side) {
+        const bool known = chosen[side] >= 0 && static_cast<size_t>(chosen[side]) < record.channelNames.size();
+        const wchar_t* name = portValueName(record.isInput, side == 1);
+        store->deleteValue(key.get(), name);
+        store->writeString(key.get(), name, known ? record.channelNames[static_cast<size_t>(chosen[side])] : L"");
+    }
+}
+
+void applyPortChoice(const std::wstring& settingsKeyPath, AudioDeviceRecord& record) {
+    auto store = makeUserSettingsStore();
+    ScopedKey key(*store, store->openKey(hostKey(settingsKeyPath)));
+    if (!key) return;
+    int32_t* chosen[2] = {&record.leftChannel, &record.rightChannel};
+    for (int side = 0; side < 2; ++side) {
+        std::wstring port;
+        if (!store->readString(key.get(), portValueName(record.isInput, side == 1), port)) continue;
+        *chosen[side] = -1;
+        for (size_t i = 0; i < record.channelNames.size(); ++i)
+            if (!port.empty() && record.channelNames[i] == port) *chosen[side] = static_cast<int32_t>(i);
+    }
+}
+
+}  // namespace vl::linuxapp

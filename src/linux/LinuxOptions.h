@@ -1,0 +1,25 @@
+#pragma once
+// The Linux application's own option beside the host settings, in the same per-user store and
+// key ("<settings key>\Host"), so each wrapped plug-in keeps its own.
+
+#include <string>
+
+#include "audio/AudioDevice.h"
+
+namespace vl::linuxapp {
+
+inline constexpr wchar_t kFollowTransportValue[] = L"FollowJackTransport";
+
+// Whether the host follows the JACK transport (off when never set).
+bool readFollowTransport(const std::wstring& settingsKeyPath);
+void writeFollowTransport(const std::wstring& settingsKeyPath, bool on);
+
+// The JACK ports the host's left and right ports are connected to, kept by name: a port's
+// place in the server's list changes as other clients come and go. The record's channel
+// names must be the server's current list.
+void writePortChoice(const std::wstring& settingsKeyPath, const AudioDeviceRecord& record);
+// Turns the stored names into the record's channel indexes; a stored port that is not there
+// now leaves that side unconnected (-1). Without stored names the record stays as it is.
+void applyPortChoice(const std::wstring& settingsKeyPath, AudioDeviceRecord& record);
+
+}  // namespace vl::linuxapp

@@ -1,0 +1,124 @@
+// Proves that the JACK process thread allocates nothing and takes no lock while the host's
+// process cycle plays the demo instrument with notes and follows the server's transport: every
+// operator new and (without sanitizers) every pthread mutex lock of this program is counted
+// once the process thread has marked itself in the back end's block hook.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <thread>
+
+#include "JackTestServer.h"
+#include "audio/jack/JackTransportFollow.h"
+#include "audio/jack/VLJack.h"
+#include "host/HostCallback.h"
+#include "host/VLVSTHostInterface.h"
+#include "midi/VLNullMidi.h"
+#include "player/AudioFile.h"
+#include "settings/HostSettings.h"
+#include "settings/MemoryStore.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VL_SANITIZED 1
+#endif
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define VL_SANITIZED 1
+#endif
+#endif
+#ifndef VL_SANITIZED
+#define VL_COUNT_LOCKS 1
+#include <dlfcn.h>
+#include <pthread.h>
+#endif
+
+namespace {
+thread_local bool countingHere = false;
+std::atomic<long> allocations{0};
+std::atomic<long> locks{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (countingHere) allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (countingHere) allocations.fetch_add(1, std::memory_order_relaxed);
+    return std::malloc(size ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+#ifdef VL_COUNT_LOCKS
+extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex) {
+    using LockFn = int (*)(pthread_mutex_t*);
+    static LockFn real = reinterpret_cast<LockFn>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
+    if (countingHere) locks.fetch_add(1, std::memory_order_relaxed);
+    return real(mutex);
+}
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Marked {
+    vl::JackTransportFollow* follow;
+    static void hook(jack_client_t* client, void* user) {
+        countingHere = true;
+        vl::JackTransportFollow::onBlock(client, static_cast<Marked*>(user)->follow);
+    }
+};
+
+TEST(JackRealtime, TheProcessThreadAllocatesNothingAndTakesNoLock) {
+    if (!vltest::jackdInstalled()) GTEST_SKIP() << "jackd is not installed";
+    vltest::JackTestServer server(128);
+    ASSERT_TRUE(server.start());
+
+    vl::PluginSlot slot;
+    vl::setHostContext(&slot);
+    ASSERT_EQ(slot.load(VL_DEMO_MODULE), vl::LoadResult::Loaded);
+    vl::VLJack jack("Realtime");
+    vl::AudioBackendSet backends;
+    backends.set(vl::kDeviceTypeJack, &jack);
+    vl::VLNullMidi midi;
+    vl::HostSettings settings(L"Realtime", std::make_shared<vl::MemoryStore>());
+    settings.outputDevice = jack.output();
+    vl::VLVSTHostInterface host;
+    host.asioStopSettleMs = 0;
+    host.link(&slot, &backends, &midi, &settings);
+    vl::JackTransportFollow follow(host);
+    follow.setEnabled(true);
+    Marked marked{&follow};
+    jack.setBlockHook(&Marked::hook, &marked);
+    ASSERT_TRUE(host.StartAudioEngine());
+    host.requestTransport(true);
+
+    // Notes and tempo changes while blocks run.
+    for (int i = 0; i < 20; ++i) {
+        host.KeyboardNote(i % 2 ? 'D' : 'G', true);
+        std::this_thread::sleep_for(20ms);
+        host.KeyboardNote(i % 2 ? 'D' : 'G', false);
+        host.handOverTempo(100.0 + i);
+    }
+    const uint64_t cycles = jack.cyclesRun();
+    host.StopAudioEngine();
+    host.StopMidiEngine();
+    slot.close();
+    EXPECT_GT(cycles, 50u);
+    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_EQ(locks.load(), 0);
+}
+
+}  // namespace

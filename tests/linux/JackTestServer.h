@@ -1,0 +1,151 @@
+#pragma once
+// A private jackd (jackd2's dummy driver, no sound card) for one test program, on a server
+// name of its own, and a child process with a bounded end. The server name is exported in
+// JACK_DEFAULT_SERVER, which libjack reads, so every client of the test and its children
+// reach this server and no other.
+
+#include <jack/jack.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace vltest {
+
+// A child process started with fork/exec; stop() ends it, first politely, always bounded.
+class Child {
+public:
+    Child() = default;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() { stop(); }
+
+    bool start(const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& env = {},
+               const std::filesystem::path& output = "/dev/null") {
+        pid_ = fork();
+        if (pid_ < 0) return false;
+        if (pid_ == 0) {
+            // A test that crashes takes its server and its programs with it.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+            if (FILE* f = std::fopen(output.c_str(), "w")) {
+                dup2(fileno(f), 1);
+                dup2(fileno(f), 2);
+            }
+            std::vector<char*> args;
+            std::vector<std::string> copies(argv);
+            for (std::string& a : copies) args.push_back(a.data());
+            args.push_back(nullptr);
+            execvp(args[0], args.data());
+            _exit(127);
+        }
+        return true;
+    }
+
+    bool running() {
+        if (pid_ <= 0) return false;
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            exitStatus_ = status;
+            pid_ = -1;
+            return false;
+        }
+        return true;
+    }
+
+    // Sends signal and waits up to timeoutMs; then kills. Answers the exit status.
+    int stop(int signal = SIGTERM, int timeoutMs = 5000) {
+        if (pid_ <= 0) return exitStatus_;
+        kill(pid_, signal);
+        if (!waitFor(timeoutMs)) {
+            kill(pid_, SIGKILL);
+            waitFor(5000);
+        }
+        return exitStatus_;
+    }
+
+    // Waits for the child to end by itself; false when it still runs after timeoutMs.
+    bool waitFor(int timeoutMs) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (running()) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+
+    int exitStatus() const { return exitStatus_; }
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+    int exitStatus_ = -1;
+};
+
+class JackTestServer {
+public:
+    static constexpr int kRate = 48000;
+
+    explicit JackTestServer(int blockFrames = 256)
+        : name_("vltest" + std::to_string(getpid()) + "_" + std::to_string(counter()++)), frames_(blockFrames) {}
+    ~JackTestServer() { stop(); }
+
+    const std::string& name() const { return name_; }
+
+    // Starts jackd and waits, bounded, until a client can join it.
+    bool start(int timeoutMs = 10000) {
+        setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
+        setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
+        if (!server_.start({"jackd", "--no-realtime", "-n", name_, "-d", "dummy", "-r", std::to_string(kRate), "-p",
+                            std::to_string(frames_)},
+                           {}, std::filesystem::temp_directory_path() / (name_ + ".log")))
+            return false;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (std::chrono::steady_clock::now() < until) {
+            jack_status_t status{};
+            if (jack_client_t* probe = jack_client_open("probe", JackNoStartServer, &status)) {
+                jack_client_close(probe);
+                return true;
+            }
+            if (!server_.running()) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    void stop() { server_.stop(SIGTERM, 5000); }
+
+private:
+    static int& counter() {
+        static int n = 0;
+        return n;
+    }
+    std::string name_;
+    int frames_;
+    Child server_;
+};
+
+// Polls condition until it holds or limit has passed; answers whether it held.
+template <class Condition>
+bool waitUntil(Condition condition, std::chrono::milliseconds limit,
+               std::chrono::milliseconds poll = std::chrono::milliseconds(5)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(poll);
+    }
+    return true;
+}
+
+// True when jackd can be run here; tests that need a server skip cleanly without it.
+inline bool jackdInstalled() { return std::system("command -v jackd >/dev/null 2>&1") == 0; }
+
+}  // namespace vltest

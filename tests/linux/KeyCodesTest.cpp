@@ -1,0 +1,43 @@
+// The window's Qt keys reach the host's key rules as the Windows keys they stand for.
+
+#include <gtest/gtest.h>
+
+#include <Qt>
+
+#include "app/AppRules.h"
+#include "KeyCodes.h"
+
+namespace {
+
+using vl::linuxapp::virtualKeyOfQtKey;
+namespace vk = vl::app::vk;
+
+struct KeyCase {
+    int qt;
+    int vk;
+};
+
+TEST(KeyCodes, QtKeysBecomeTheVirtualKeysOfTheRules) {
+    const KeyCase cases[] = {
+        {Qt::Key_D, 'D'},           {Qt::Key_L, 'L'},           {Qt::Key_C, 'C'},        {Qt::Key_P, 'P'},
+        {Qt::Key_0, '0'},           {Qt::Key_9, '9'},           {Qt::Key_Space, vk::Space}, {Qt::Key_Escape, vk::Escape},
+        {Qt::Key_Return, vk::Return}, {Qt::Key_Enter, vk::Return}, {Qt::Key_F1, vk::F1},   {Qt::Key_F12, vk::F12},
+        {Qt::Key_Left, vk::Left},   {Qt::Key_PageDown, vk::Next}, {Qt::Key_Alt, vk::Menu}, {Qt::Key_Delete, vk::Delete},
+        {Qt::Key_unknown, 0},       {Qt::Key_F13, 0},           {Qt::Key_VolumeUp, 0},
+    };
+    for (const KeyCase& c : cases) EXPECT_EQ(virtualKeyOfQtKey(c.qt), c.vk) << "Qt key " << c.qt;
+}
+
+// The same decisions as on Windows, reached through Qt's codes.
+TEST(KeyCodes, TheRoutingOfTheWindowsWindowAppliesUnchanged) {
+    EXPECT_EQ(vl::app::routeKey(virtualKeyOfQtKey(Qt::Key_Space), false, false).route, vl::app::KeyRoute::ToggleTransport);
+    EXPECT_EQ(vl::app::routeKey(virtualKeyOfQtKey(Qt::Key_Escape), true, false).route, vl::app::KeyRoute::Swallow);
+    EXPECT_EQ(vl::app::routeKey(virtualKeyOfQtKey(Qt::Key_X), true, true).route, vl::app::KeyRoute::PanicKey);
+    const vl::app::KeyDecision engine = vl::app::routeKey(virtualKeyOfQtKey(Qt::Key_R), false, true);
+    EXPECT_EQ(engine.route, vl::app::KeyRoute::Command);
+    // Every translated key of the rules' table has a Qt key that reaches it.
+    EXPECT_NE(vl::app::vstVirtualKey(virtualKeyOfQtKey(Qt::Key_F5)), 0);
+    EXPECT_NE(vl::app::vstVirtualKey(virtualKeyOfQtKey(Qt::Key_Home)), 0);
+}
+
+}  // namespace

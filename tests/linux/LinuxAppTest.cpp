@@ -1,0 +1,243 @@
+// The Linux application as a user meets it, under Xvfb on a private dummy jackd: a real
+// plug-in of Debian's dpf-plugins-vst with its editor, a note from a JACK MIDI client heard by
+// a JACK client of ours, a MIDI clock setting the tempo in the caption, the server quitting,
+// and the plug-in's state kept across two runs (with the demo instrument, which has a state).
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "JackTestClient.h"
+#include "JackTestServer.h"
+#include "settings/FileStore.h"
+#include "support/ScratchDir.h"
+#include "support/SignalAnalysis.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string commandOutput(const std::string& command) {
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+        pclose(p);
+    }
+    return out;
+}
+
+std::string windowTree() { return commandOutput("xwininfo -root -tree 2>/dev/null"); }
+
+// The conditions here start programs (xwininfo): polled less often.
+template <class Condition>
+bool waitUntil(Condition condition, std::chrono::milliseconds limit) {
+    return vltest::waitUntil(condition, limit, 50ms);
+}
+
+std::string readText(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The settings a user would have made: the state folder, a tempo, and the host's MIDI input
+// active with clock sync.
+void writeSettings(const fs::path& file, const std::wstring& effect, const fs::path& stateFolder) {
+    vl::FileStore store(file);
+    const std::wstring root = L"Software\\Vorlane\\" + effect;
+    auto key = store.createKey(root);
+    store.writeString(key, L"contentpath", stateFolder.wstring() + L"/");
+    store.closeKey(key);
+    key = store.createKey(root + L"\\Host");
+    // The tempo is read together with the chosen devices: the server's.
+    store.writeDword(key, L"AudioDeviceType", 2);
+    store.writeString(key, L"AudioDeviceOut Name", L"JACK");
+    store.writeString(key, L"AudioDeviceIn Name", L"JACK");
+    store.writeString(key, L"Tempo", L"90");
+    store.closeKey(key);
+    key = store.createKey(root + L"\\Host\\Midi Device 0");
+    store.writeString(key, L"name", L"MIDI In");
+    store.writeDword(key, L"in", 1);
+    store.writeDword(key, L"active", 1);
+    store.writeDword(key, L"sync", 1);
+    store.closeKey(key);
+}
+
+class LinuxAppTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!vltest::jackdInstalled()) GTEST_SKIP() << "jackd is not installed (scripts/setup installs jackd2)";
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no X display (ctest runs this under xvfb-run)";
+        ASSERT_TRUE(server.start());
+    }
+
+    // The host copied beside the module as a user installs it; started with its settings.
+    void startHost(const std::string& name, const fs::path& module) {
+        fs::copy_file(module, dir.path() / (name + ".so"), fs::copy_options::overwrite_existing);
+        fs::copy_file(VL_HOST_BINARY, dir.path() / name, fs::copy_options::overwrite_existing);
+        ASSERT_TRUE(host.start({(dir.path() / name).string()},
+                               {{"VORLANE_SETTINGS_FILE", settingsFile().string()},
+                                {"VORLANE_MESSAGE_LOG", messageLog().string()},
+                                {"HOME", dir.path().string()}},
+                               dir.path() / (name + ".log")));
+    }
+    fs::path settingsFile() const { return dir.path() / "settings.txt"; }
+    fs::path messageLog() const { return dir.path() / "messages.txt"; }
+
+    vltest::ScratchDir dir{"linux-app"};
+    vltest::JackTestServer server;
+    vltest::Child host;
+};
+
+TEST_F(LinuxAppTest, NekobiPlaysWithItsEditorFollowsTheClockAndReportsTheServerQuitting) {
+    const fs::path module = "/usr/lib/vst/Nekobi-vst.so";
+    if (!fs::exists(module)) GTEST_SKIP() << "dpf-plugins-vst is not installed";
+    writeSettings(settingsFile(), L"Nekobi", dir.path());
+    startHost("Nekobi", module);
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("\"Nekobi | Tempo: 90.00 | CPU: ") != std::string::npos; }, 20s))
+        << windowTree();
+
+    // The port choice is kept by name.
+    EXPECT_NE(readText(settingsFile()).find("\"JackOut Left Port\"=\"system:playback_1\""), std::string::npos)
+        << readText(settingsFile());
+
+    // The editor: the plug-in's own window inside ours, drawn.
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("DISTRHO-Nekobi") != std::string::npos; }, 5s));
+    std::this_thread::sleep_for(500ms);
+    const fs::path shots = fs::path(VL_SHOT_DIR);
+    fs::create_directories(shots);
+    const fs::path shot = shots / "nekobi-editor.png";
+    ASSERT_EQ(std::system(("import -window root " + shot.string()).c_str()), 0);
+    const double spread = std::atof(commandOutput("convert " + shot.string() +
+                                                  " -crop 600x100+20+30 -format '%[fx:standard_deviation]' info:")
+                                        .c_str());
+    EXPECT_GT(spread, 0.02) << "the editor's area is flat: nothing drawn";
+
+    // A note from a JACK MIDI client, heard by a JACK client of ours.
+    vltest::JackTestClient tester("tester");
+    ASSERT_TRUE(tester.ok());
+    ASSERT_EQ(jack_connect(tester.handle(), tester.port("midi_out").c_str(), "Nekobi MIDI:midi_in"), 0);
+    ASSERT_EQ(jack_connect(tester.handle(), "Nekobi:out_left", tester.port("in_left").c_str()), 0);
+    ASSERT_EQ(jack_connect(tester.handle(), "Nekobi:out_right", tester.port("in_right").c_str()), 0);
+    std::this_thread::sleep_for(200ms);
+    tester.schedule({{0, {0x90, 57, 100}, 3}, {48000 * 2, {0x80, 57, 0}, 3}});  // A3, 220 Hz, two seconds
+    std::this_thread::sleep_for(300ms);
+    tester.capture();
+    ASSERT_TRUE(waitUntil([&] { return tester.captured() >= 48000; }, 5s));
+    const std::vector<float> heard = demotest::slice(tester.left(), 0, 48000);
+    EXPECT_GT(demotest::peakLevel(heard), 0.05f);
+    EXPECT_NEAR(demotest::Spectrum(heard, 48000).peakFrequency(150, 300), 220.0, 3.0);
+    // No gap: every 10 ms of the held note carries sound.
+    for (size_t at = 0; at + 480 <= heard.size(); at += 480)
+        ASSERT_GT(demotest::peakLevel(heard, at, at + 480), 0.005f) << "silence at frame " << at;
+
+    // A MIDI clock at 120 BPM: a tick every 1000 frames at 48 kHz, with the transport stopped
+    // (the tempo follows a running clock only with "sync while playing").
+    std::vector<vltest::ScheduledMidi> clock;
+    for (uint64_t tick = 0; tick <= 24 * 4; ++tick) clock.push_back({tick * 1000, {0xF8, 0, 0}, 1});
+    tester.schedule(clock);
+    EXPECT_TRUE(waitUntil([] { return windowTree().find("\"Nekobi | Tempo: 120.00 | CPU: ") != std::string::npos; }, 10s))
+        << windowTree();
+
+    // The computer keyboard: "D" held plays C3 (the fourth octave's C, 130.8 Hz).
+    ASSERT_EQ(std::system("xdotool search --name '^Nekobi [|]' windowfocus --sync"), 0);
+    ASSERT_EQ(std::system("xdotool keydown d"), 0);
+    std::this_thread::sleep_for(300ms);
+    tester.capture();
+    ASSERT_TRUE(waitUntil([&] { return tester.captured() >= 24000; }, 5s));
+    std::system("xdotool keyup d");
+    const std::vector<float> played = demotest::slice(tester.left(), 0, 24000);
+    EXPECT_GT(demotest::peakLevel(played), 0.05f);
+    EXPECT_NEAR(demotest::Spectrum(played, 48000).peakFrequency(100, 160), 130.81, 2.0);
+
+    // The settings windows by their shortcuts; Tempo is refused while a clock is synced.
+    // A shortcut's command runs when its letter is released with Ctrl still held.
+    std::system("xdotool search --name '^Nekobi [|]' windowfocus --sync keydown ctrl keydown m keyup m keyup ctrl");
+    EXPECT_TRUE(waitUntil([] { return windowTree().find("\"Midi Settings\"") != std::string::npos; }, 5s));
+    std::system("xdotool search --name '^Nekobi [|]' windowfocus --sync keydown ctrl keydown a keyup a keyup ctrl");
+    EXPECT_TRUE(waitUntil([] { return windowTree().find("\"Audio Settings\"") != std::string::npos; }, 5s));
+    std::system("xdotool search --name '^Nekobi [|]' windowfocus --sync keydown ctrl keydown t keyup t keyup ctrl");
+    EXPECT_TRUE(waitUntil([&] { return readText(messageLog()).find("Warning: The tempo is already synced") !=
+                                       std::string::npos; }, 5s))
+        << readText(messageLog());
+    std::system("xdotool key Return");
+    const fs::path windowsShot = shots / "nekobi-settings-windows.png";
+    std::system(("import -window root " + windowsShot.string()).c_str());
+
+    // The server's block size changes: the engine restarts on it, the plug-in keeps playing.
+    ASSERT_EQ(jack_set_buffer_size(tester.handle(), 1024), 0);
+    std::this_thread::sleep_for(500ms);
+    // The connection the user made survives the restart.
+    jack_port_t* hostLeft = jack_port_by_name(tester.handle(), "Nekobi:out_left");
+    ASSERT_TRUE(hostLeft);
+    EXPECT_TRUE(jack_port_connected_to(hostLeft, tester.port("in_left").c_str()));
+    tester.schedule({{0, {0x90, 57, 100}, 3}, {48000, {0x80, 57, 0}, 3}});
+    std::this_thread::sleep_for(300ms);
+    tester.capture();
+    ASSERT_TRUE(waitUntil([&] { return tester.captured() >= 24000; }, 5s));
+    const std::vector<float> after = demotest::slice(tester.left(), 0, 24000);
+    EXPECT_GT(demotest::peakLevel(after), 0.05f);
+    EXPECT_NEAR(demotest::Spectrum(after, 48000).peakFrequency(150, 300), 220.0, 3.0);
+    EXPECT_EQ(readText(messageLog()).find("Couldn't start Audioengine"), std::string::npos);
+
+    // The server quits: the message, and the engine stopped (the caption loses its figures).
+    server.stop();
+    EXPECT_TRUE(waitUntil([&] { return readText(messageLog()).find("Error: The JACK server has shut down.") !=
+                                       std::string::npos; }, 10s))
+        << readText(messageLog());
+    EXPECT_TRUE(waitUntil([] { return windowTree().find("\"Nekobi\": (") != std::string::npos; }, 5s));
+    // SIGTERM with the message box still open ends the program, bounded.
+    host.stop(SIGTERM, 10000);
+    EXPECT_TRUE(WIFEXITED(host.exitStatus())) << "the host had to be killed";
+}
+
+TEST_F(LinuxAppTest, ThePluginsStateIsSavedAtExitAndGivenBackAtTheNextStart) {
+    writeSettings(settingsFile(), L"Vorlane Demo Synth", dir.path());
+    const fs::path state = dir.path() / "saved.chunk";
+    startHost("VorlaneDemo", VL_DEMO_MODULE);
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("| Tempo: 90.00 | CPU: ") != std::string::npos; }, 20s))
+        << windowTree();
+    host.stop(SIGTERM, 10000);
+    ASSERT_TRUE(WIFEXITED(host.exitStatus()));
+    std::string saved = readText(state);
+    ASSERT_GT(saved.size(), 8u) << "no state saved at SIGTERM";
+
+    // A state of the user's: the first parameter at 0.25.
+    const float quarter = 0.25f;
+    std::memcpy(saved.data() + 8, &quarter, 4);
+    { std::ofstream(state, std::ios::binary | std::ios::trunc) << saved; }
+    startHost("VorlaneDemo", VL_DEMO_MODULE);
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("| Tempo: 90.00 | CPU: ") != std::string::npos; }, 20s));
+    host.stop(SIGTERM, 10000);
+    ASSERT_TRUE(WIFEXITED(host.exitStatus()));
+    EXPECT_EQ(readText(state), saved) << "the plug-in did not get its state back";
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(LinuxAppTest, WithoutAServerTheUserIsToldAndTheWindowStillOpens) {
+    server.stop();
+    writeSettings(settingsFile(), L"Vorlane Demo Synth", dir.path());
+    startHost("VorlaneDemo", VL_DEMO_MODULE);
+    EXPECT_TRUE(waitUntil([&] { return readText(messageLog()).find("Error: The JACK server is not running.") !=
+                                       std::string::npos; }, 20s))
+        << readText(messageLog());
+    // The message box in front of the window; the caption carries no engine figures.
+    EXPECT_TRUE(waitUntil([] { return windowTree().find("\"Vorlane Demo Synth\": (") != std::string::npos; }, 5s))
+        << windowTree();
+    host.stop(SIGTERM, 10000);
+    EXPECT_TRUE(WIFEXITED(host.exitStatus())) << "the host had to be killed";
+}
+
+}  // namespace

@@ -1,0 +1,178 @@
+// The JACK back end against a private jackd with the dummy driver.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "JackTestClient.h"
+#include "JackTestServer.h"
+#include "support/SignalAnalysis.h"
+#include "audio/jack/VLJack.h"
+#include "platform/Text.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+using vltest::waitUntil;
+
+int indexOf(const vl::AudioDeviceRecord& record, const std::string& port) {
+    const auto it = std::find(record.channelNames.begin(), record.channelNames.end(), vl::platform::utf8ToWide(port));
+    return it == record.channelNames.end() ? -1 : static_cast<int>(it - record.channelNames.begin());
+}
+
+// Halves the input; counts blocks and remembers the largest one.
+struct Halver {
+    std::atomic<uint32_t> blocks{0};
+    std::atomic<uint32_t> largest{0};
+    static bool render(float** in, float** out, uint32_t frames, void* user) {
+        auto* self = static_cast<Halver*>(user);
+        for (int c = 0; c < 2; ++c)
+            for (uint32_t i = 0; i < frames; ++i) out[c][i] = 0.5f * in[c][i];
+        self->blocks.fetch_add(1);
+        if (frames > self->largest.load()) self->largest.store(frames);
+        return true;
+    }
+};
+
+class VLJackTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!vltest::jackdInstalled()) GTEST_SKIP() << "jackd is not installed (scripts/setup installs jackd2)";
+        ASSERT_TRUE(server.start()) << "jackd did not start within its bound";
+    }
+    vltest::JackTestServer server;
+};
+
+TEST(VLJackNoServer, EveryEntryFailsAtOnceWithoutAServer) {
+    setenv("JACK_DEFAULT_SERVER", "vltest_nobody_here", 1);
+    vl::VLJack jack("NoServer");
+    Halver halver;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(jack.connect());
+    EXPECT_FALSE(jack.queryDetails(jack.output(), false));
+    EXPECT_FALSE(jack.openAndStart(jack.input(), jack.output(), &Halver::render, &halver));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_FALSE(jack.running.load());
+}
+
+TEST_F(VLJackTest, RecordsTakeTheServersRateBlockSizeAndPhysicalPorts) {
+    vl::VLJack jack("Details");
+    for (vl::AudioDeviceRecord* record : {jack.input(), jack.output()}) {
+        record->bufferSize = 1024;  // as a stored setting would say
+        ASSERT_TRUE(jack.queryDetails(record, false));
+        EXPECT_EQ(record->sampleRate, vltest::JackTestServer::kRate);
+        EXPECT_EQ(record->bufferSize, 256u);
+        EXPECT_EQ(record->type, vl::kDeviceTypeJack);
+        EXPECT_TRUE(record->detailsKnown);
+    }
+    EXPECT_EQ(indexOf(*jack.input(), "system:capture_1"), 0);
+    EXPECT_EQ(indexOf(*jack.input(), "system:capture_2"), 1);
+    EXPECT_EQ(indexOf(*jack.output(), "system:playback_1"), 0);
+    EXPECT_EQ(indexOf(*jack.output(), "system:playback_2"), 1);
+    EXPECT_EQ(jack.portName(false, 0), "Details:out_left");
+}
+
+TEST_F(VLJackTest, AudioFlowsThroughTheProcessCycleWithoutGaps) {
+    vltest::JackTestClient tester("tester");
+    ASSERT_TRUE(tester.ok());
+    tester.setSine(441.0, 0.5f);
+    vl::VLJack jack("Through");
+    Halver halver;
+    ASSERT_TRUE(jack.queryDetails(jack.input(), false));
+    ASSERT_TRUE(jack.queryDetails(jack.output(), false));
+    jack.input()->leftChannel = jack.input()->rightChannel = indexOf(*jack.input(), tester.port("out"));
+    jack.output()->leftChannel = indexOf(*jack.output(), tester.port("in_left"));
+    jack.output()->rightChannel = indexOf(*jack.output(), tester.port("in_right"));
+    ASSERT_GE(jack.input()->leftChannel, 0);
+    ASSERT_GE(jack.output()->rightChannel, 0);
+    ASSERT_TRUE(jack.openAndStart(jack.input(), jack.output(), &Halver::render, &halver));
+    ASSERT_TRUE(waitUntil([&] { return halver.blocks.load() > 10; }, 3s));
+    tester.capture();
+    ASSERT_TRUE(waitUntil([&] { return tester.captured() >= 48000; }, 5s));
+    jack.stop();
+    const std::vector<float> left = demotest::slice(tester.left(), 0, 48000);
+    const std::vector<float> right = demotest::slice(tester.right(), 0, 48000);
+    EXPECT_NEAR(demotest::peakLevel(left), 0.25f, 0.01f);
+    EXPECT_NEAR(demotest::peakLevel(right), 0.25f, 0.01f);
+    EXPECT_NEAR(demotest::Spectrum(left, 48000).peakFrequency(200, 2000), 441.0, 1.0);
+    // A sine of 441 Hz at 0.25 moves by at most 0.0145 per frame; a lost block jumps further.
+    EXPECT_LT(demotest::largestStep(left), 0.02f);
+    EXPECT_FALSE(jack.running.load());
+}
+
+TEST_F(VLJackTest, ALargerServerBlockIsProcessedInPiecesAndAsksForARestart) {
+    vltest::JackTestClient tester("resizer");
+    ASSERT_TRUE(tester.ok());
+    vl::VLJack jack("Resize");
+    Halver halver;
+    ASSERT_TRUE(jack.queryDetails(jack.output(), false));
+    ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Halver::render, &halver));
+    ASSERT_TRUE(waitUntil([&] { return halver.blocks.load() > 4; }, 3s));
+    EXPECT_EQ(jack.takeDeviceEvent(), vl::DeviceEvent::None);
+    ASSERT_EQ(jack_set_buffer_size(tester.handle(), 1024), 0);
+    EXPECT_TRUE(waitUntil([&] { return jack.takeDeviceEvent() == vl::DeviceEvent::RestartRequested; }, 3s));
+    const uint32_t before = halver.blocks.load();
+    ASSERT_TRUE(waitUntil([&] { return halver.blocks.load() > before + 16; }, 3s));
+    EXPECT_EQ(halver.largest.load(), 256u);  // the planes' size until the restart
+    // The restart reads the new size.
+    jack.stop();
+    ASSERT_TRUE(jack.queryDetails(jack.output(), false));
+    EXPECT_EQ(jack.output()->bufferSize, 1024u);
+    ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Halver::render, &halver));
+    ASSERT_TRUE(waitUntil([&] { return halver.largest.load() == 1024u; }, 3s));
+    EXPECT_EQ(jack.takeDeviceEvent(), vl::DeviceEvent::None);
+}
+
+bool joined(jack_client_t* client, const std::string& a, const std::string& b) {
+    jack_port_t* port = jack_port_by_name(client, a.c_str());
+    return port && jack_port_connected_to(port, b.c_str());
+}
+
+TEST_F(VLJackTest, ARestartKeepsTheUsersConnectionsAndMovesOnlyItsOwn) {
+    vltest::JackTestClient tester("patchbay");
+    ASSERT_TRUE(tester.ok());
+    vl::VLJack jack("Keeper");
+    Halver halver;
+    ASSERT_TRUE(jack.queryDetails(jack.output(), false));
+    ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Halver::render, &halver));
+    jack_client_t* c = tester.handle();
+    EXPECT_TRUE(joined(c, "Keeper:out_left", "system:playback_1"));
+    // The user's own connection, made with a patchbay.
+    ASSERT_EQ(jack_connect(c, "Keeper:out_left", tester.port("in_left").c_str()), 0);
+    jack.stop();
+    const uint32_t stoppedAt = halver.blocks.load();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(halver.blocks.load(), stoppedAt);  // no process cycle once stopped
+    // The user chooses other ports for the left side.
+    ASSERT_TRUE(jack.queryDetails(jack.output(), false));
+    jack.output()->leftChannel = indexOf(*jack.output(), "system:playback_2");
+    ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Halver::render, &halver));
+    EXPECT_TRUE(joined(c, "Keeper:out_left", tester.port("in_left")));
+    EXPECT_TRUE(joined(c, "Keeper:out_left", "system:playback_2"));
+    EXPECT_FALSE(joined(c, "Keeper:out_left", "system:playback_1"));
+    EXPECT_TRUE(waitUntil([&] { return halver.blocks.load() > stoppedAt + 4; }, 3s));
+    jack.stop();
+}
+
+TEST_F(VLJackTest, AServerThatQuitsIsNoticedAndNothingHangs) {
+    vl::VLJack jack("Quitter");
+    Halver halver;
+    ASSERT_TRUE(jack.queryDetails(jack.output(), false));
+    ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Halver::render, &halver));
+    ASSERT_TRUE(waitUntil([&] { return halver.blocks.load() > 4; }, 3s));
+    server.stop();
+    EXPECT_TRUE(waitUntil([&] { return jack.serverLost(); }, 5s));
+    EXPECT_EQ(jack.takeDeviceEvent(), vl::DeviceEvent::Failed);
+    EXPECT_FALSE(jack.running.load());
+    const auto start = std::chrono::steady_clock::now();
+    jack.stop();
+    EXPECT_FALSE(jack.connected());
+    EXPECT_FALSE(jack.connect());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
+}  // namespace
