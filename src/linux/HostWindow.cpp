@@ -79,8 +79,6 @@ HostWindow::HostWindow() {
     // plug-in's entry point runs.
     setHostContext(&slot);
     coordinator.setMessageSink(&messages);
-    // jack_deactivate returns only once the process callback has left: no settling time.
-    coordinator.asioStopSettleMs = 0;
     connect(&idleTimer, &QTimer::timeout, this, [this] { onIdle(); });
 }
 

@@ -96,7 +96,6 @@ TEST(JackRealtime, TheProcessThreadAllocatesNothingAndTakesNoLock) {
     vl::HostSettings settings(L"Realtime", std::make_shared<vl::MemoryStore>());
     settings.outputDevice = jack.output();
     vl::VLVSTHostInterface host;
-    host.asioStopSettleMs = 0;
     host.link(&slot, &backends, &midi, &settings);
     vl::JackTransportFollow follow(host);
     follow.setEnabled(true);
