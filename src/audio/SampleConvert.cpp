@@ -275,15 +275,17 @@ void toPlanes(const Sample* in, uint32_t channels, float* left, float* right, ui
 
 // x * 32767 in single precision, limited to the 16-bit range and truncated. Both ends of the
 // range are singles, so limiting the single gives what limiting it in double precision gives.
-// The limiting works on the bits as the limiter does: the magnitude is held at 32767 (32768
-// for negative values) and NaN becomes 0.
+// The limiting is written as masks of the compares (the baseline vector unit has no blend, and
+// chained selects would each cost a masking of their own); NaN fails every compare but the
+// ordered one, which clears it to 0.
 inline int16_t toInterleavedInt16(float x) {
-    const auto bits = std::bit_cast<uint32_t>(x * 32767.0f);
-    const auto magnitude = static_cast<int32_t>(bits & 0x7FFFFFFFu);
-    const auto bound = static_cast<int32_t>(0x46FFFE00u + ((bits >> 31) << 9));  // 32767.0f or 32768.0f
-    const int32_t held = magnitude > 0x7F800000 ? 0 : (magnitude > bound ? bound : magnitude);
-    const float v = std::bit_cast<float>(static_cast<uint32_t>(held) | (bits & 0x80000000u));
-    return static_cast<int16_t>(static_cast<int32_t>(v));
+    const float v = x * 32767.0f;
+    const uint32_t below = v < -32768.0f ? ~0u : 0u;
+    const uint32_t above = v > 32767.0f ? ~0u : 0u;
+    const uint32_t ordered = v == v ? ~0u : 0u;
+    const uint32_t bits = (std::bit_cast<uint32_t>(v) & ~(below | above) & ordered) |
+                          (std::bit_cast<uint32_t>(-32768.0f) & below) | (std::bit_cast<uint32_t>(32767.0f) & above);
+    return static_cast<int16_t>(static_cast<int32_t>(std::bit_cast<float>(bits)));
 }
 
 // x * 2^31 in single precision, limited to the 32-bit range and truncated. 2147483647 is no
@@ -302,9 +304,21 @@ template <typename Sample, Sample (*convert)(float)>
 void fromPlanes(const float* left, const float* right, Sample* out, uint32_t channels, int32_t leftChannel,
                 int32_t rightChannel, uint32_t frames) {
     if (channels == 2 && leftChannel == 0 && rightChannel == 1) {
-        for (uint32_t i = 0; i < frames; ++i) {
-            out[2 * size_t(i)] = convert(left[i]);
-            out[2 * size_t(i) + 1] = convert(right[i]);
+        if constexpr (sizeof(Sample) == 2) {
+            // A frame of two 16-bit samples is built and stored as one 32-bit word: the
+            // vectoriser then stores whole vectors instead of extracting every sample.
+            constexpr bool little = std::endian::native == std::endian::little;
+            for (uint32_t i = 0; i < frames; ++i) {
+                const auto l = static_cast<uint16_t>(convert(left[i]));
+                const auto r = static_cast<uint16_t>(convert(right[i]));
+                const uint32_t frame = little ? (l | uint32_t(r) << 16) : (r | uint32_t(l) << 16);
+                std::memcpy(out + 2 * size_t(i), &frame, 4);
+            }
+        } else {
+            for (uint32_t i = 0; i < frames; ++i) {
+                out[2 * size_t(i)] = convert(left[i]);
+                out[2 * size_t(i) + 1] = convert(right[i]);
+            }
         }
         return;
     }
