@@ -15,32 +15,75 @@ constexpr float kInt24Scale = 8388608.0f;       // 2^23
 constexpr float kInt24InScale = 1.0f / 8388608.0f;
 static_assert(std::bit_cast<uint32_t>(kLimiterBound) == 0x3F7FFFFEu);
 
-// Written out here rather than calling limitSample so that every loop body is visible to the
-// vectoriser.
-inline float limit(float x) {
-    x = (x == x) ? x : 0.0f;
-    x = x < -1.0f ? -1.0f : x;
-    x = x > 1.0f ? 1.0f : x;
+// c(x) * 2 * half, written out here rather than calling limitSample so that every loop body is
+// visible to the vectoriser. NaN and the holding at +-1 work on the bits: |x| as an integer
+// orders like x, and integer compares and masks vectorise without the chains of float selects
+// (which the baseline vector unit blends one mask at a time). (|x + k| - |x - k|) is a multiple
+// of k's spacing, far from the denormals, so halving it is exact and the half merges into the
+// output scale: c(x) * scale rounds the same product as (|x + k| - |x - k|) * (scale / 2).
+inline float limitScaled(float x, float half) {
+    const auto bits = std::bit_cast<uint32_t>(x);
+    const auto magnitude = static_cast<int32_t>(bits & 0x7FFFFFFFu);
+    const int32_t held = magnitude > 0x7F800000 ? 0 : (magnitude > 0x3F800000 ? 0x3F800000 : magnitude);
+    x = std::bit_cast<float>(static_cast<uint32_t>(held) | (bits & 0x80000000u));
     // The absolute values are defined in double precision; |v| of a single is exact, so the
     // single-precision fabs gives the same bits.
     const float above = std::fabs(x + kLimiterBound);
     const float below = std::fabs(x - kLimiterBound);
-    return (above - below) * 0.5f;
+    return (above - below) * half;
 }
 
-// Aligns a container of significantBits to 24 bits (shifts done unsigned where they go left,
-// so that negative samples shift without overflow).
-inline int32_t containerTo24(int32_t s, unsigned significantBits) {
-    return significantBits < 24 ? static_cast<int32_t>(static_cast<uint32_t>(s) << (24 - significantBits))
-                                : s >> (significantBits - 24);
+inline float limit(float x) { return limitScaled(x, 0.5f); }
+
+// trunc(c(x) * 2 * half - 0.5), as an integer. c is odd to the bit (swapping the operands of the
+// subtraction negates it exactly), so it is taken of |x|, where x + k needs no absolute value,
+// and the sign put back; only a zero may change sign that way, which truncates to 0 all the same.
+inline int32_t limitedInteger(float x, float half) {
+    const auto bits = std::bit_cast<uint32_t>(x);
+    const auto magnitude = static_cast<int32_t>(bits & 0x7FFFFFFFu);
+    const int32_t held = magnitude > 0x7F800000 ? 0 : (magnitude > 0x3F800000 ? 0x3F800000 : magnitude);
+    const float h = std::bit_cast<float>(held);
+    const float positive = ((h + kLimiterBound) - std::fabs(h - kLimiterBound)) * half;
+    const float signed_ = std::bit_cast<float>(std::bit_cast<uint32_t>(positive) | (bits & 0x80000000u));
+    return static_cast<int32_t>(signed_ - 0.5f);
 }
 
-inline int32_t int24ToContainer(int32_t y, unsigned significantBits) {
-    return significantBits < 24 ? y >> (24 - significantBits)
-                                : static_cast<int32_t>(static_cast<uint32_t>(y) << (significantBits - 24));
+inline int32_t limitedInt24(float x) { return limitedInteger(x, kInt24Scale * 0.5f); }
+
+// Samples per chunk of the packed 24-bit conversions.
+constexpr uint32_t kChunkSamples = 128;
+
+// count samples of 3 bytes, low byte first, sign-extended. Each is read as the 4 bytes at its
+// place (a byte of the next sample on top, shifted out), and the last of the buffer by bytes so
+// that nothing past its end is read.
+void unpackInt24(const uint8_t* __restrict in, int32_t* __restrict out, size_t count, bool last) {
+    const size_t whole = last && count > 0 ? count - 1 : count;
+    for (size_t i = 0; i < whole; ++i) {
+        uint32_t word;
+        std::memcpy(&word, in + 3 * i, 4);
+        out[i] = static_cast<int32_t>(word << 8) >> 8;
+    }
+    if (whole < count) {
+        const uint8_t* s = in + 3 * whole;
+        const uint32_t raw = uint32_t(s[0]) | uint32_t(s[1]) << 8 | uint32_t(s[2]) << 16;
+        out[whole] = static_cast<int32_t>(raw << 8) >> 8;
+    }
 }
 
-inline int32_t limitedInt24(float x) { return static_cast<int32_t>(limit(x) * kInt24Scale - 0.5f); }
+// The low 24 bits of count samples, 3 bytes each, low byte first. Each is stored as a 4-byte
+// word at its place, whose top byte the next sample's store overwrites; the last of the buffer
+// is stored by bytes so that nothing past its end is written.
+void packInt24(const int32_t* __restrict in, uint8_t* __restrict out, size_t count, bool last) {
+    const size_t whole = last && count > 0 ? count - 1 : count;
+    for (size_t i = 0; i < whole; ++i) std::memcpy(out + 3 * i, &in[i], 4);
+    if (whole < count) {
+        const auto y = static_cast<uint32_t>(in[whole]);
+        uint8_t* s = out + 3 * whole;
+        s[0] = static_cast<uint8_t>(y);
+        s[1] = static_cast<uint8_t>(y >> 8);
+        s[2] = static_cast<uint8_t>(y >> 16);
+    }
+}
 
 inline uint16_t swapBytes(uint16_t v) { return uint16_t(v << 8 | v >> 8); }
 inline uint32_t swapBytes(uint32_t v) {
@@ -79,35 +122,55 @@ void int16ToFloat(const int16_t* in, float* out, uint32_t frames) {
 
 void floatToInt16(const float* in, int16_t* out, uint32_t frames) {
     for (uint32_t i = 0; i < frames; ++i)
-        out[i] = static_cast<int16_t>(static_cast<int32_t>(limit(in[i]) * kInt16OutScale - 0.5f));
+        out[i] = static_cast<int16_t>(limitedInteger(in[i], kInt16OutScale * 0.5f));
 }
 
-void int24ToFloat(const uint8_t* in, float* out, uint32_t frames) {
-    for (uint32_t i = 0; i < frames; ++i) {
-        const uint8_t* s = in + size_t(i) * 3;
-        const uint32_t raw = uint32_t(s[0]) | uint32_t(s[1]) << 8 | uint32_t(s[2]) << 16;
-        const int32_t v = static_cast<int32_t>(raw << 8) >> 8;
-        out[i] = (static_cast<float>(v) + 0.5f) * kInt24InScale;
+// Packed 24-bit samples go through fixed-width chunks of 32-bit integers: the vector units have
+// no cheap 3-byte lanes, so four samples move as three 32-bit words in plain integer code, and
+// the arithmetic runs over the chunk in a loop the vectoriser takes.
+void int24ToFloat(const uint8_t* __restrict in, float* __restrict out, uint32_t frames) {
+    int32_t chunk[kChunkSamples];
+    for (uint32_t done = 0; done < frames; done += kChunkSamples) {
+        const uint32_t n = frames - done < kChunkSamples ? frames - done : kChunkSamples;
+        unpackInt24(in + size_t(done) * 3, chunk, n, done + n == frames);
+        float* __restrict o = out + done;
+        for (uint32_t i = 0; i < n; ++i) o[i] = (static_cast<float>(chunk[i]) + 0.5f) * kInt24InScale;
     }
 }
 
-void floatToInt24(const float* in, uint8_t* out, uint32_t frames) {
-    for (uint32_t i = 0; i < frames; ++i) {
-        const uint32_t y = static_cast<uint32_t>(limitedInt24(in[i]));
-        uint8_t* s = out + size_t(i) * 3;
-        s[0] = static_cast<uint8_t>(y);
-        s[1] = static_cast<uint8_t>(y >> 8);
-        s[2] = static_cast<uint8_t>(y >> 16);
+void floatToInt24(const float* __restrict in, uint8_t* __restrict out, uint32_t frames) {
+    int32_t chunk[kChunkSamples];
+    for (uint32_t done = 0; done < frames; done += kChunkSamples) {
+        const uint32_t n = frames - done < kChunkSamples ? frames - done : kChunkSamples;
+        const float* __restrict x = in + done;
+        for (uint32_t i = 0; i < n; ++i) chunk[i] = limitedInt24(x[i]);
+        packInt24(chunk, out + size_t(done) * 3, n, done + n == frames);
     }
 }
 
-void int32ToFloat(const int32_t* in, float* out, uint32_t frames, unsigned significantBits) {
-    for (uint32_t i = 0; i < frames; ++i)
-        out[i] = (static_cast<float>(containerTo24(in[i], significantBits)) + 0.5f) * kInt24InScale;
+// The container is aligned to 24 bits by one shift whose direction is chosen once per buffer,
+// so that each loop has a single shift count.
+void int32ToFloat(const int32_t* __restrict in, float* __restrict out, uint32_t frames, unsigned significantBits) {
+    if (significantBits < 24) {
+        const unsigned shift = 24 - significantBits;
+        for (uint32_t i = 0; i < frames; ++i)
+            out[i] = (static_cast<float>(static_cast<int32_t>(static_cast<uint32_t>(in[i]) << shift)) + 0.5f) *
+                     kInt24InScale;
+    } else {
+        const unsigned shift = significantBits - 24;
+        for (uint32_t i = 0; i < frames; ++i) out[i] = (static_cast<float>(in[i] >> shift) + 0.5f) * kInt24InScale;
+    }
 }
 
-void floatToInt32(const float* in, int32_t* out, uint32_t frames, unsigned significantBits) {
-    for (uint32_t i = 0; i < frames; ++i) out[i] = int24ToContainer(limitedInt24(in[i]), significantBits);
+void floatToInt32(const float* __restrict in, int32_t* __restrict out, uint32_t frames, unsigned significantBits) {
+    if (significantBits < 24) {
+        const unsigned shift = 24 - significantBits;
+        for (uint32_t i = 0; i < frames; ++i) out[i] = limitedInt24(in[i]) >> shift;
+    } else {
+        const unsigned shift = significantBits - 24;
+        for (uint32_t i = 0; i < frames; ++i)
+            out[i] = static_cast<int32_t>(static_cast<uint32_t>(limitedInt24(in[i])) << shift);
+    }
 }
 
 void float32ToFloat(const float* in, float* out, uint32_t frames) {
@@ -212,12 +275,17 @@ void toPlanes(const Sample* in, uint32_t channels, float* left, float* right, ui
 
 // x * 32767 in single precision, limited to the 16-bit range and truncated. Both ends of the
 // range are singles, so limiting the single gives what limiting it in double precision gives.
+// The limiting is written as masks of the compares (the baseline vector unit has no blend, and
+// chained selects would each cost a masking of their own); NaN fails every compare but the
+// ordered one, which clears it to 0.
 inline int16_t toInterleavedInt16(float x) {
-    float v = x * 32767.0f;
-    v = (v == v) ? v : 0.0f;
-    v = v < -32768.0f ? -32768.0f : v;
-    v = v > 32767.0f ? 32767.0f : v;
-    return static_cast<int16_t>(static_cast<int32_t>(v));
+    const float v = x * 32767.0f;
+    const uint32_t below = v < -32768.0f ? ~0u : 0u;
+    const uint32_t above = v > 32767.0f ? ~0u : 0u;
+    const uint32_t ordered = v == v ? ~0u : 0u;
+    const uint32_t bits = (std::bit_cast<uint32_t>(v) & ~(below | above) & ordered) |
+                          (std::bit_cast<uint32_t>(-32768.0f) & below) | (std::bit_cast<uint32_t>(32767.0f) & above);
+    return static_cast<int16_t>(static_cast<int32_t>(std::bit_cast<float>(bits)));
 }
 
 // x * 2^31 in single precision, limited to the 32-bit range and truncated. 2147483647 is no
@@ -236,9 +304,21 @@ template <typename Sample, Sample (*convert)(float)>
 void fromPlanes(const float* left, const float* right, Sample* out, uint32_t channels, int32_t leftChannel,
                 int32_t rightChannel, uint32_t frames) {
     if (channels == 2 && leftChannel == 0 && rightChannel == 1) {
-        for (uint32_t i = 0; i < frames; ++i) {
-            out[2 * size_t(i)] = convert(left[i]);
-            out[2 * size_t(i) + 1] = convert(right[i]);
+        if constexpr (sizeof(Sample) == 2) {
+            // A frame of two 16-bit samples is built and stored as one 32-bit word: the
+            // vectoriser then stores whole vectors instead of extracting every sample.
+            constexpr bool little = std::endian::native == std::endian::little;
+            for (uint32_t i = 0; i < frames; ++i) {
+                const auto l = static_cast<uint16_t>(convert(left[i]));
+                const auto r = static_cast<uint16_t>(convert(right[i]));
+                const uint32_t frame = little ? (l | uint32_t(r) << 16) : (r | uint32_t(l) << 16);
+                std::memcpy(out + 2 * size_t(i), &frame, 4);
+            }
+        } else {
+            for (uint32_t i = 0; i < frames; ++i) {
+                out[2 * size_t(i)] = convert(left[i]);
+                out[2 * size_t(i) + 1] = convert(right[i]);
+            }
         }
         return;
     }

@@ -335,11 +335,16 @@ bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t f
     if (engineStopping.load(std::memory_order_acquire)) return false;
     engineRunning.store(true, std::memory_order_release);
     vst::VstTimeInfo& time = slot->timeInfo;
+    // Takes (clears) a request flag when set. Almost every block finds it clear, and a plain
+    // load then saves the locked exchange.
+    const auto takeRequest = [](std::atomic<bool>& flag) {
+        return flag.load(std::memory_order_acquire) && flag.exchange(false, std::memory_order_acq_rel);
+    };
 
-    if (ppqResetRequest.exchange(false, std::memory_order_acq_rel)) ppqAccumulator = 0.0;
+    if (takeRequest(ppqResetRequest)) ppqAccumulator = 0.0;
 
     // Transport.
-    if (transportRequest.exchange(false, std::memory_order_acq_rel)) {
+    if (takeRequest(transportRequest)) {
         const bool play = requestedPlaying.load(std::memory_order_acquire);
         if (play) {
             time.flags |= vst::kVstTransportPlaying;
@@ -352,7 +357,7 @@ bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t f
 
     // Tempo: the flag is taken before the value is read, so a change made meanwhile is applied
     // by the next block rather than lost.
-    if (tempoChanged.exchange(false, std::memory_order_acq_rel)) {
+    if (takeRequest(tempoChanged)) {
         const double t = tempo.load(std::memory_order_acquire);
         beatsPerSample = beatsPerSampleFor(t, engineSampleRate);
         time.tempo = t;
@@ -368,7 +373,7 @@ bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t f
         if (started) ppqAccumulator = 0.0;
     }
 
-    if (startBothRequest.exchange(false, std::memory_order_acq_rel)) {
+    if (takeRequest(startBothRequest)) {
         int32_t waiting = Waiting;
         playerState.compare_exchange_strong(waiting, Running, std::memory_order_acq_rel);
         waiting = Waiting;
@@ -405,26 +410,33 @@ bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t f
             std::fill_n(in[1], n, 0.0f);
         }
 
-        // Player: replaces the device input.
-        playerBusy.store(true, std::memory_order_seq_cst);
-        if (playerState.load(std::memory_order_seq_cst) == Running && !playbackEnded) {
-            bool ended = false;
-            playerFill(playerLeft.get(), playerRight.get(), fileFrames, loopPlayback, playStep, playPosition, ended,
-                       in[0], in[1], n);
-            if (ended) playbackEnded = true;
-            playedFrames = playedFrames + n;
+        // Player: replaces the device input. A player seen stopped is left alone without the
+        // busy hand-shake (whose seq_cst store is a locked instruction); one seen running is
+        // announced busy and its state read again, so that a stop from the user-interface
+        // thread either sees this block or is seen by it.
+        if (playerState.load(std::memory_order_acquire) == Running) {
+            playerBusy.store(true, std::memory_order_seq_cst);
+            if (playerState.load(std::memory_order_seq_cst) == Running && !playbackEnded) {
+                bool ended = false;
+                playerFill(playerLeft.get(), playerRight.get(), fileFrames, loopPlayback, playStep, playPosition,
+                           ended, in[0], in[1], n);
+                if (ended) playbackEnded = true;
+                playedFrames = playedFrames + n;
+            }
+            playerBusy.store(false, std::memory_order_release);
         }
-        playerBusy.store(false, std::memory_order_release);
 
         if (slot->effect) processBuffers.process(*slot, in, out, n);
 
-        recorderBusy.store(true, std::memory_order_seq_cst);
-        if (recorderState.load(std::memory_order_seq_cst) == Running && recordLeft) {
-            recordedFrames = recorderCapture(recordLeft.get(), recordRight.get(),
-                                             recordReserved.load(std::memory_order_acquire), recordedFrames, out[0],
-                                             out[1], n);
+        if (recorderState.load(std::memory_order_acquire) == Running) {  // as the player above
+            recorderBusy.store(true, std::memory_order_seq_cst);
+            if (recorderState.load(std::memory_order_seq_cst) == Running && recordLeft) {
+                recordedFrames = recorderCapture(recordLeft.get(), recordRight.get(),
+                                                 recordReserved.load(std::memory_order_acquire), recordedFrames,
+                                                 out[0], out[1], n);
+            }
+            recorderBusy.store(false, std::memory_order_release);
         }
-        recorderBusy.store(false, std::memory_order_release);
 
         ppqAccumulator += static_cast<double>(n) * beatsPerSample;
         done += n;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <cstddef>
 #include <type_traits>
 
@@ -23,12 +24,23 @@ struct Signed8 {
     static float decode(const uint8_t* p) { return static_cast<float>(static_cast<int8_t>(p[0])) * (1.0f / 128.0f); }
 };
 
-// The unsigned word of sizeof(Word) bytes at p in the given byte order.
+// The bytes of a word reversed, by shifts and masks (which the vectoriser turns into lane
+// shifts; a byte-swap instruction has no vector form in the baseline).
+inline uint16_t reversed(uint16_t v) { return uint16_t(v << 8 | v >> 8); }
+inline uint32_t reversed(uint32_t v) {
+    v = (v << 16) | (v >> 16);
+    return ((v & 0x00FF00FFu) << 8) | ((v >> 8) & 0x00FF00FFu);
+}
+inline uint64_t reversed(uint64_t v) { return uint64_t(reversed(uint32_t(v))) << 32 | reversed(uint32_t(v >> 32)); }
+
+// The unsigned word of sizeof(Word) bytes at p in the given byte order: one unaligned load,
+// reversed when the file's order is not the machine's.
 template <typename Word, bool BigEndian>
 Word loadWord(const uint8_t* p) {
-    if constexpr (sizeof(Word) == 2) return BigEndian ? loadBE16(p) : loadLE16(p);
-    if constexpr (sizeof(Word) == 4) return BigEndian ? loadBE32(p) : loadLE32(p);
-    if constexpr (sizeof(Word) == 8) return BigEndian ? loadBE64(p) : loadLE64(p);
+    Word w;
+    std::memcpy(&w, p, sizeof w);
+    if constexpr (BigEndian != (std::endian::native == std::endian::big)) w = reversed(w);
+    return w;
 }
 
 // Two's complement integers of 16, 32 or 64 bits, scaled so that full scale is +-1. Rounding
@@ -63,13 +75,14 @@ template <bool BigEndian>
 using Float64 = Ieee<double, uint64_t, BigEndian>;
 
 template <typename Codec, uint32_t Channels>
-void decodeFrames(const uint8_t* in, uint32_t frames, float* left, float* right) {
+void decodeFrames(const uint8_t* __restrict in, uint32_t frames, float* __restrict left, float* __restrict right) {
     constexpr size_t frameBytes = size_t(Codec::kBytes) * Channels;
-    for (uint32_t i = 0; i < frames; ++i) {
-        const uint8_t* frame = in + i * frameBytes;
-        if constexpr (Channels == 1) {
-            left[i] = right[i] = Codec::decode(frame);
-        } else {
+    if constexpr (Channels == 1) {
+        for (uint32_t i = 0; i < frames; ++i) left[i] = Codec::decode(in + i * frameBytes);
+        for (uint32_t i = 0; i < frames; ++i) right[i] = left[i];
+    } else {
+        for (uint32_t i = 0; i < frames; ++i) {
+            const uint8_t* frame = in + i * frameBytes;
             left[i] = Codec::decode(frame);
             right[i] = Codec::decode(frame + Codec::kBytes);
         }

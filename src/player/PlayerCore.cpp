@@ -1,6 +1,7 @@
 #include "player/PlayerCore.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,11 @@
 #include <new>
 
 #include "player/AudioFile.h"
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define VL_PLAYER_SSE2 1
+#endif
 
 namespace vl {
 
@@ -19,6 +25,103 @@ inline float interpolate(const float* data, double position) {
     const double f = position - static_cast<double>(n);
     const float difference = data[n + 1] - data[n];
     return static_cast<float>(static_cast<double>(difference) * f + static_cast<double>(data[n]));
+}
+
+// Positions inside one binade [2^e, 2^(e+1)) are whole multiples of its spacing 2^(e-52), so
+// there a position is a 53-bit integer count of that unit. Adding step rounds to a multiple of
+// the unit, which is the same as adding step rounded to the unit once (unless step lies exactly
+// half way, which is left to the plain sum). Within a binade the sums of the plain loop are
+// therefore count + k * increment, exactly: the positions need no chain of dependent additions,
+// and a fixed-width chunk of them is computed at once.
+struct FixedRun {
+    uint64_t count = 0;      // the position in units
+    uint64_t increment = 0;  // step in units
+    int fractionBits = 0;    // 52 - e: units per frame are 2^fractionBits
+    uint32_t frames = 0;     // additions that stay inside the binade (0: none)
+};
+
+constexpr uint64_t kBinadeEnd = uint64_t(1) << 53;
+
+// 2^e for e in -1022..1023, built from its bits (ldexp is a library call).
+inline double powerOfTwo(int e) { return std::bit_cast<double>(uint64_t(1023 + e) << 52); }
+
+FixedRun fixedRunAt(double position, double step, uint32_t wanted) {
+    FixedRun run;
+    // Below 1 the binades are short and the unit arithmetic would need more than 52 bits of
+    // fraction; those frames take the plain sum.
+    if (!(position >= 1.0 && position < 4503599627370496.0) || !(step > 0.0)) return run;
+    const int exponent = static_cast<int>(std::bit_cast<uint64_t>(position) >> 52) - 1023;  // position in [2^e, 2^(e+1))
+    run.fractionBits = 52 - exponent;
+    const double scale = powerOfTwo(run.fractionBits);
+    const double units = step * scale;  // exact: a power-of-two scale
+    if (!(units < 9.0e15)) return run;
+    const auto whole = static_cast<uint64_t>(units);
+    const double rest = units - static_cast<double>(whole);  // exact
+    if (rest == 0.5) return run;  // a tie: rounding depends on the position's last bit
+    run.increment = whole + (rest > 0.5 ? 1 : 0);
+    run.count = static_cast<uint64_t>(position * scale);  // exact, in [2^52, 2^53)
+    if (run.increment == 0) return run;
+    // Every sum must stay below the binade's end (the last one included, since it becomes the
+    // next block's position).
+    const uint64_t room = (kBinadeEnd - 1 - run.count) / run.increment;
+    run.frames = room < wanted ? static_cast<uint32_t>(room) : wanted;
+    return run;
+}
+
+// Frames of a fixed run, a fixed-width chunk at a time: the positions are split into whole
+// frame and fraction in a loop the vectoriser takes, then each channel is interpolated. The
+// baseline vector unit has no gather, so with SSE2 each frame and its successor are loaded as
+// one pair and four pairs regrouped.
+void interpolateRun(const float* __restrict playerLeft, const float* __restrict playerRight, const FixedRun& run,
+                    float* __restrict left, float* __restrict right) {
+    constexpr uint32_t kChunk = 64;
+    const uint64_t mask = (uint64_t(1) << run.fractionBits) - 1;
+    const int shift = run.fractionBits;
+    const double unit = powerOfTwo(-run.fractionBits);
+    // The fraction's units (below 2^52) as a double by way of the bits of 2^52 + units.
+    constexpr uint64_t kTwoTo52Bits = 0x4330000000000000u;
+    constexpr double kTwoTo52 = 4503599627370496.0;
+    uint32_t index[kChunk];
+    double fraction[kChunk];
+    uint64_t count = run.count;
+    for (uint32_t done = 0; done < run.frames; done += kChunk) {
+        const uint32_t n = run.frames - done < kChunk ? run.frames - done : kChunk;
+        uint64_t at = count;  // an induction the vectoriser steps by whole vectors
+        for (uint32_t k = 0; k < n; ++k, at += run.increment) {
+            index[k] = static_cast<uint32_t>(at >> shift);
+            fraction[k] = (std::bit_cast<double>((at & mask) | kTwoTo52Bits) - kTwoTo52) * unit;
+        }
+        count = at;
+        float* __restrict out[2] = {left + done, right + done};
+        const float* data[2] = {playerLeft, playerRight};
+        for (int c = 0; c < 2; ++c) {
+            uint32_t k = 0;
+#if VL_PLAYER_SSE2
+            const float* d = data[c];
+            for (; k + 4 <= n; k += 4) {
+                // An unaligned 8-byte load of frames `frame` and `frame + 1`, free of aliasing.
+                const auto pair = [d](uint32_t frame) {
+                    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(d + frame));
+                };
+                const __m128 x01 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(index[k]), pair(index[k + 1])));
+                const __m128 x23 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(index[k + 2]), pair(index[k + 3])));
+                const __m128 here = _mm_shuffle_ps(x01, x23, 0x88);
+                const __m128 difference = _mm_sub_ps(_mm_shuffle_ps(x01, x23, 0xDD), here);
+                const __m128d low = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(difference), _mm_loadu_pd(fraction + k)),
+                                               _mm_cvtps_pd(here));
+                const __m128d high =
+                    _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(difference, difference)), _mm_loadu_pd(fraction + k + 2)),
+                               _mm_cvtps_pd(_mm_movehl_ps(here, here)));
+                _mm_storeu_ps(out[c] + k, _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high)));
+            }
+#endif
+            for (; k < n; ++k) {
+                const float* p = data[c] + index[k];
+                const float difference = p[1] - p[0];
+                out[c][k] = static_cast<float>(static_cast<double>(difference) * fraction[k] + static_cast<double>(p[0]));
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -53,11 +156,19 @@ void playerFill(const float* playerLeft, const float* playerRight, uint32_t file
         // they go one at a time through it.
         const double safe = std::floor((end - position) / step) - 1.0;
         const uint32_t run = !(safe >= 1.0) ? 1 : (safe >= static_cast<double>(remaining) ? remaining : static_cast<uint32_t>(safe));
-        for (uint32_t k = 0; k < run; ++k, ++i) {
-            left[i] = interpolate(playerLeft, position);
-            right[i] = interpolate(playerRight, position);
-            position += step;
+        const FixedRun fixed = fixedRunAt(position, step, run);
+        if (fixed.frames > 0) {
+            interpolateRun(playerLeft, playerRight, fixed, left + i, right + i);
+            position = static_cast<double>(fixed.count + uint64_t(fixed.frames) * fixed.increment) *
+                       powerOfTwo(-fixed.fractionBits);
+            i += fixed.frames;
+            continue;
         }
+        // Below 1, across a binade's end, or a step half way between two units: the plain sum.
+        left[i] = interpolate(playerLeft, position);
+        right[i] = interpolate(playerRight, position);
+        position += step;
+        ++i;
     }
     playPosition = position;
 }

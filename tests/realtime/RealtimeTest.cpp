@@ -66,12 +66,16 @@ extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex) {
 using namespace vltest;
 namespace fs = std::filesystem;
 
-TEST(Realtime, ProcessCycleAllocatesNothingAndTakesNoLock) {
-    const ScratchDir dir("realtime");
+namespace {
+
+// 5000 blocks of 64 frames with the player (a file at fileRate on a 44.1 kHz device, looping),
+// the recorder, keyboard notes and tempo hand-overs, counting on the audio thread only.
+void runCountedCycles(const char* name, uint32_t fileRate) {
+    const ScratchDir dir(name);
     {
         std::vector<float> samples(4410, 0.1f);
         std::unique_ptr<vl::VLAudioFileBase> file;
-        ASSERT_TRUE(vl::CreateAudioFile(file, dir / "loop.wav", 4410, 44100));
+        ASSERT_TRUE(vl::CreateAudioFile(file, dir / "loop.wav", 4410, fileRate));
         ASSERT_TRUE(file->writeStereo16(vl::StereoBuffer{samples.data(), samples.data()}, 4410));
     }
 
@@ -99,13 +103,25 @@ TEST(Realtime, ProcessCycleAllocatesNothingAndTakesNoLock) {
     EXPECT_EQ(probe.blockCount(), 5000);
     EXPECT_GT(probe.log().eventCount.load(), 1000);
     EXPECT_EQ(rig.host.recordedFrames.get(), 5000u * 64u);
+}
 
+}  // namespace
+
+TEST(Realtime, ProcessCycleAllocatesNothingAndTakesNoLock) {
+    runCountedCycles("realtime", 44100);
     // The counters do count: a block that allocates is caught.
     countingHere = true;
     void* block = ::operator new(16);  // a direct call: never elided, unlike a new-expression
     countingHere = false;
     ::operator delete(block);
     EXPECT_EQ(allocations.load(), 1);
+}
+
+// The resampling player (a 48 kHz file on the 44.1 kHz device) in the same cycle.
+TEST(Realtime, ResamplingPlayerAllocatesNothingAndTakesNoLock) {
+    allocations.store(0);
+    locks.store(0);
+    runCountedCycles("realtime-resampling", 48000);
 }
 
 // A plug-in that sets the host's tempo from inside its processing: the request neither

@@ -2,6 +2,8 @@
 
 #include <bit>
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -336,4 +338,253 @@ TEST(Interleaved, OutputPlacesTheChosenChannelsAndSilencesTheRest) {
     std::vector<int32_t> out32(6, 99);
     interleaved::planesToInt32(left, right, out32.data(), 3, 7, -1, 2);  // no valid choice
     EXPECT_EQ(out32, std::vector<int32_t>(6, 0));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The vectorised conversions against the scalar routines they replaced, kept here as they were
+// written: every int16 and every 24-bit value, 32-bit containers across their significant bits,
+// and floats over the whole bit space by a stride plus every float near the limits, zero,
+// denormals, infinities and NaNs. The outputs must agree to the bit, and nothing may be written
+// past a buffer's end.
+
+namespace reference {
+
+constexpr float kInt16InScale = std::bit_cast<float>(0x3800007Fu);
+constexpr float kInt16OutScale = std::bit_cast<float>(0x46FFFF03u);
+constexpr float kInt24Scale = 8388608.0f;
+constexpr float kInt24InScale = 1.0f / 8388608.0f;
+
+float limit(float x) {
+    x = (x == x) ? x : 0.0f;
+    x = x < -1.0f ? -1.0f : x;
+    x = x > 1.0f ? 1.0f : x;
+    const float above = std::fabs(x + kLimiterBound);
+    const float below = std::fabs(x - kLimiterBound);
+    return (above - below) * 0.5f;
+}
+
+int32_t containerTo24(int32_t s, unsigned bits) {
+    return bits < 24 ? static_cast<int32_t>(static_cast<uint32_t>(s) << (24 - bits)) : s >> (bits - 24);
+}
+int32_t int24ToContainer(int32_t y, unsigned bits) {
+    return bits < 24 ? y >> (24 - bits) : static_cast<int32_t>(static_cast<uint32_t>(y) << (bits - 24));
+}
+int32_t limitedInt24(float x) { return static_cast<int32_t>(limit(x) * kInt24Scale - 0.5f); }
+
+void int16ToFloat(const int16_t* in, float* out, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) out[i] = (static_cast<float>(in[i]) + 0.5f) * kInt16InScale;
+}
+void floatToInt16(const float* in, int16_t* out, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i)
+        out[i] = static_cast<int16_t>(static_cast<int32_t>(limit(in[i]) * kInt16OutScale - 0.5f));
+}
+void int24ToFloat(const uint8_t* in, float* out, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t* s = in + size_t(i) * 3;
+        const uint32_t raw = uint32_t(s[0]) | uint32_t(s[1]) << 8 | uint32_t(s[2]) << 16;
+        out[i] = (static_cast<float>(static_cast<int32_t>(raw << 8) >> 8) + 0.5f) * kInt24InScale;
+    }
+}
+void floatToInt24(const float* in, uint8_t* out, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) {
+        const auto y = static_cast<uint32_t>(limitedInt24(in[i]));
+        uint8_t* s = out + size_t(i) * 3;
+        s[0] = static_cast<uint8_t>(y);
+        s[1] = static_cast<uint8_t>(y >> 8);
+        s[2] = static_cast<uint8_t>(y >> 16);
+    }
+}
+void int32ToFloat(const int32_t* in, float* out, uint32_t n, unsigned bits) {
+    for (uint32_t i = 0; i < n; ++i) out[i] = (static_cast<float>(containerTo24(in[i], bits)) + 0.5f) * kInt24InScale;
+}
+void floatToInt32(const float* in, int32_t* out, uint32_t n, unsigned bits) {
+    for (uint32_t i = 0; i < n; ++i) out[i] = int24ToContainer(limitedInt24(in[i]), bits);
+}
+void floatToFloat64(const float* in, double* out, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) out[i] = static_cast<double>(limit(in[i]));
+}
+int16_t toInterleavedInt16(float x) {
+    float v = x * 32767.0f;
+    v = (v == v) ? v : 0.0f;
+    v = v < -32768.0f ? -32768.0f : v;
+    v = v > 32767.0f ? 32767.0f : v;
+    return static_cast<int16_t>(static_cast<int32_t>(v));
+}
+int32_t toInterleavedInt32(float x) {
+    float v = x * 2147483648.0f;
+    v = (v == v) ? v : 0.0f;
+    v = v < -2147483648.0f ? -2147483648.0f : v;
+    const bool top = v >= 2147483648.0f;
+    const auto truncated = static_cast<int32_t>(top ? 0.0f : v);
+    return top ? INT32_MAX : truncated;
+}
+// The stereo and the chosen-channel layouts of the interleaved output.
+template <typename Sample, Sample (*convert)(float)>
+void fromPlanes(const float* left, const float* right, Sample* out, uint32_t channels, int32_t l, int32_t r,
+                uint32_t frames) {
+    for (size_t i = 0; i < size_t(frames) * channels; ++i) out[i] = 0;
+    const auto selects = [channels](int32_t c) { return c >= 0 && uint32_t(c) < channels; };
+    if (selects(r) && r != l)
+        for (uint32_t i = 0; i < frames; ++i) out[size_t(i) * channels + uint32_t(r)] = convert(right[i]);
+    if (selects(l))
+        for (uint32_t i = 0; i < frames; ++i) out[size_t(i) * channels + uint32_t(l)] = convert(left[i]);
+}
+
+}  // namespace reference
+
+namespace {
+
+// Floats over the whole bit space (every 251st pattern), every pattern within 2^17 of the
+// limits' neighbourhoods (+-1, +-k, +-0.5, +-2, the 2^31 and 2^15 scales' ends) and of zero (the
+// denormals), and the specials.
+std::vector<float> floatInputs() {
+    std::vector<float> v;
+    for (uint64_t b = 0; b <= 0xFFFFFFFFu; b += 251) v.push_back(std::bit_cast<float>(uint32_t(b)));
+    for (float centre : {1.0f, kLimiterBound, 0.5f, 2.0f, 1.0f + 1.0f / 32767.0f, 32768.0f / 32767.0f}) {
+        const auto c = std::bit_cast<uint32_t>(centre);
+        for (uint32_t d = 0; d < (1u << 17); ++d) {
+            v.push_back(std::bit_cast<float>(c - d));
+            v.push_back(std::bit_cast<float>(c + d));
+            v.push_back(-std::bit_cast<float>(c - d));
+            v.push_back(-std::bit_cast<float>(c + d));
+        }
+    }
+    for (uint32_t d = 0; d < (1u << 17); ++d) {
+        v.push_back(std::bit_cast<float>(d));
+        v.push_back(std::bit_cast<float>(0x80000000u | d));
+    }
+    for (uint32_t special : {0x7F800000u, 0xFF800000u, 0x7FC00000u, 0xFFC00000u, 0x7F800001u, 0xFFFFFFFFu, 0x7F7FFFFFu,
+                             0xFF7FFFFFu, 0x00800000u, 0x80800000u})
+        v.push_back(std::bit_cast<float>(special));
+    return v;
+}
+
+// Runs both routines over the inputs with sentinels after the output, in one long call and in
+// short calls of every length up to 70 at changing offsets (the chunk and tail paths), and
+// compares the output bytes.
+template <typename In>
+void expectSameBytes(const char* name, const std::vector<In>& inputs, size_t outBytesPerSample,
+                     const std::function<void(const In*, uint8_t*, uint32_t)>& ours,
+                     const std::function<void(const In*, uint8_t*, uint32_t)>& theirs) {
+    SCOPED_TRACE(name);
+    constexpr size_t kGuard = 16;
+    const auto run = [&](const In* in, uint32_t n) {
+        std::vector<uint8_t> a(n * outBytesPerSample + kGuard, 0xA5), b(n * outBytesPerSample + kGuard, 0xA5);
+        ours(in, a.data(), n);
+        theirs(in, b.data(), n);
+        for (size_t i = 0; i < a.size(); ++i)
+            if (a[i] != b[i]) return i;  // first differing byte
+        return a.size();
+    };
+    size_t at = run(inputs.data(), uint32_t(inputs.size()));
+    ASSERT_EQ(at, inputs.size() * outBytesPerSample + kGuard)
+        << "byte " << at << " (sample " << at / outBytesPerSample << " of " << inputs.size() << ")";
+    for (uint32_t n = 1, offset = 0; n <= 70; ++n, offset = (offset + 37) % 1000) {
+        at = run(inputs.data() + offset, n);
+        ASSERT_EQ(at, n * outBytesPerSample + kGuard) << "length " << n << " byte " << at;
+    }
+}
+
+}  // namespace
+
+TEST(SampleConvertReference, EveryConversionGivesTheBitsOfTheScalarRoutines) {
+    using FloatRun = std::function<void(const float*, uint8_t*, uint32_t)>;
+    const std::vector<float> floats = floatInputs();
+    const auto f16 = [](auto fn) -> FloatRun { return [fn](const float* in, uint8_t* out, uint32_t n) { fn(in, reinterpret_cast<int16_t*>(out), n); }; };
+    const auto f32 = [](auto fn) -> FloatRun { return [fn](const float* in, uint8_t* out, uint32_t n) { fn(in, reinterpret_cast<int32_t*>(out), n); }; };
+    // Interleaved output: the left plane is the inputs, the right plane the inputs reversed.
+    std::vector<float> reversed(floats.rbegin(), floats.rend());
+    const auto planes = [&](auto fn, uint32_t channels, int32_t l, int32_t r) -> FloatRun {
+        return [&reversed, &floats, fn, channels, l, r](const float* in, uint8_t* out, uint32_t n) {
+            const float* right = reversed.data() + (in - floats.data());
+            fn(in, right, out, channels, l, r, n);
+        };
+    };
+    struct FloatCase {
+        const char* name;
+        size_t bytes;  // per input sample
+        FloatRun ours, theirs;
+    };
+    using S16 = int16_t;
+    using S32 = int32_t;
+    const FloatCase cases[] = {
+        {"limitSample", 4, [](const float* in, uint8_t* out, uint32_t n) { for (uint32_t i = 0; i < n; ++i) { const float y = limitSample(in[i]); std::memcpy(out + 4 * i, &y, 4); } },
+         [](const float* in, uint8_t* out, uint32_t n) { for (uint32_t i = 0; i < n; ++i) { const float y = reference::limit(in[i]); std::memcpy(out + 4 * i, &y, 4); } }},
+        {"planar int16 out", 2, f16(planar::floatToInt16), f16(reference::floatToInt16)},
+        {"planar int24 out", 3, planar::floatToInt24, reference::floatToInt24},
+        {"planar float64 out", 8, [](const float* in, uint8_t* out, uint32_t n) { planar::floatToFloat64(in, reinterpret_cast<double*>(out), n); },
+         [](const float* in, uint8_t* out, uint32_t n) { reference::floatToFloat64(in, reinterpret_cast<double*>(out), n); }},
+        {"planar int32(16) out", 4, f32([](const float* i, S32* o, uint32_t n) { planar::floatToInt32(i, o, n, 16); }), f32([](const float* i, S32* o, uint32_t n) { reference::floatToInt32(i, o, n, 16); })},
+        {"planar int32(18) out", 4, f32([](const float* i, S32* o, uint32_t n) { planar::floatToInt32(i, o, n, 18); }), f32([](const float* i, S32* o, uint32_t n) { reference::floatToInt32(i, o, n, 18); })},
+        {"planar int32(20) out", 4, f32([](const float* i, S32* o, uint32_t n) { planar::floatToInt32(i, o, n, 20); }), f32([](const float* i, S32* o, uint32_t n) { reference::floatToInt32(i, o, n, 20); })},
+        {"planar int32(24) out", 4, f32([](const float* i, S32* o, uint32_t n) { planar::floatToInt32(i, o, n, 24); }), f32([](const float* i, S32* o, uint32_t n) { reference::floatToInt32(i, o, n, 24); })},
+        {"planar int32(32) out", 4, f32([](const float* i, S32* o, uint32_t n) { planar::floatToInt32(i, o, n, 32); }), f32([](const float* i, S32* o, uint32_t n) { reference::floatToInt32(i, o, n, 32); })},
+        {"interleaved int16 out (stereo)", 4,
+         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 2, 0, 1),
+         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 2, 0, 1)},
+        {"interleaved int16 out (4 channels, 2 and 3)", 8,
+         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 2, 3),
+         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 2, 3)},
+        {"interleaved int32 out (stereo)", 8,
+         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt32(l, r, reinterpret_cast<S32*>(o), c, a, b, n); }, 2, 0, 1),
+         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S32, reference::toInterleavedInt32>(l, r, reinterpret_cast<S32*>(o), c, a, b, n); }, 2, 0, 1)},
+        {"interleaved float32 out (stereo)", 8,
+         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToFloat32(l, r, reinterpret_cast<float*>(o), c, a, b, n); }, 2, 0, 1),
+         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<float, reference::limit>(l, r, reinterpret_cast<float*>(o), c, a, b, n); }, 2, 0, 1)},
+    };
+    for (const FloatCase& c : cases) expectSameBytes<float>(c.name, floats, c.bytes, c.ours, c.theirs);
+
+    // Integer inputs: every int16, every 24-bit value packed, and 32-bit containers holding each
+    // significant value with the other bits set at random.
+    using ByteRun = std::function<void(const uint8_t*, uint8_t*, uint32_t)>;
+    std::vector<uint8_t> all16(65536 * 2), all24(size_t(3) << 24);
+    for (uint32_t v = 0; v < 65536; ++v) std::memcpy(&all16[2 * v], &v, 2);
+    for (uint32_t v = 0; v < (1u << 24); ++v) std::memcpy(&all24[3 * size_t(v)], &v, 3);
+    const auto toFloats = [](auto fn) -> ByteRun {
+        return [fn](const uint8_t* in, uint8_t* out, uint32_t n) { fn(in, reinterpret_cast<float*>(out), n); };
+    };
+    struct IntCase {
+        const char* name;
+        const std::vector<uint8_t>* bytes;
+        size_t width;
+        ByteRun ours, theirs;
+    };
+    std::vector<uint8_t> containers;
+    uint32_t noise = 12345;
+    for (uint32_t v = 0; v < (1u << 24); v += 3) {
+        noise = noise * 1103515245u + 12345u;
+        const uint32_t word = v << 8 | (noise >> 24);  // 24 bits of value, random low byte
+        for (int b = 0; b < 4; ++b) containers.push_back(uint8_t(word >> (8 * b)));
+    }
+    const auto containerCase = [](unsigned bits) -> std::pair<ByteRun, ByteRun> {
+        return {[bits](const uint8_t* in, uint8_t* out, uint32_t n) { planar::int32ToFloat(reinterpret_cast<const int32_t*>(in), reinterpret_cast<float*>(out), n, bits); },
+                [bits](const uint8_t* in, uint8_t* out, uint32_t n) { reference::int32ToFloat(reinterpret_cast<const int32_t*>(in), reinterpret_cast<float*>(out), n, bits); }};
+    };
+    std::vector<IntCase> intCases = {
+        {"planar int16 in", &all16, 2,
+         toFloats([](const uint8_t* in, float* out, uint32_t n) { planar::int16ToFloat(reinterpret_cast<const int16_t*>(in), out, n); }),
+         toFloats([](const uint8_t* in, float* out, uint32_t n) { reference::int16ToFloat(reinterpret_cast<const int16_t*>(in), out, n); })},
+        {"planar int24 in", &all24, 3, toFloats(planar::int24ToFloat), toFloats(reference::int24ToFloat)},
+    };
+    for (unsigned bits : {16u, 18u, 20u, 24u, 32u}) {
+        static const char* const names[] = {"planar int32(16) in", "planar int32(18) in", "planar int32(20) in",
+                                            "planar int32(24) in", "planar int32(32) in"};
+        const auto [ours, theirs] = containerCase(bits);
+        intCases.push_back({names[bits == 32 ? 4 : (bits - 16) / 2], &containers, 4, ours, theirs});
+    }
+    for (const IntCase& c : intCases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t>& in = *c.bytes;
+        const uint32_t samples = uint32_t(in.size() / c.width);
+        constexpr size_t kGuard = 16;
+        for (uint32_t n : {samples, 1u, 2u, 3u, 4u, 5u, 63u, 64u, 65u, 127u, 128u, 129u, 300u}) {
+            // The input is copied to a buffer of exactly n samples, so that reading past its end
+            // is seen by the sanitizers.
+            std::vector<uint8_t> exact(in.begin(), in.begin() + size_t(n) * c.width);
+            std::vector<uint8_t> a(size_t(n) * 4 + kGuard, 0xA5), b(size_t(n) * 4 + kGuard, 0xA5);
+            c.ours(exact.data(), a.data(), n);
+            c.theirs(exact.data(), b.data(), n);
+            ASSERT_EQ(a, b) << n << " samples";
+        }
+    }
 }
