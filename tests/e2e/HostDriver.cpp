@@ -1642,6 +1642,8 @@ void audioSettingsKeepTheEngine() {
           "asio-engine: OK on the working driver closes the window");
     PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
     check(run.waitExit(15000), "asio-engine: Exit ends the process");
+}
+
 // ---- the application under real use ------------------------------------------------------------
 
 int lastLineIndex(const std::vector<LogLine>& log, const std::function<bool(const LogLine&)>& match) {
