@@ -84,7 +84,9 @@ TEST(AsioEngine, StartsAndStops200TimesWithoutHangOrLeak) {
     EXPECT_EQ(rig.driver.log().threadWaitFailed.load(), 0);
     // One driver object per start, and one for each record's details query at the first start.
     EXPECT_EQ(rig.driver.log().objectsCreated.load(), rig.driver.count(testasio::mStart) + 2);
-    EXPECT_GE(rig.probe.blockCount() - blocksBefore, 600);
+    // Three switches a round; the last may be refused when the stop comes before it reaches the
+    // host (a stop no longer sleeps until the driver has given up its callback).
+    EXPECT_GE(rig.probe.blockCount() - blocksBefore, 400);
     EXPECT_TRUE(rig.messages.shown.empty());
 }
 
