@@ -317,7 +317,7 @@ bool HostWindow::eventFilter(QObject* watched, QEvent* event) {
     if (key == 0) return false;
     const bool keyDown = event->type() == QEvent::KeyPress;
     const Qt::KeyboardModifiers modifiers = keyEvent->modifiers();
-    const app::KeyDecision decision = app::routeKey(key, keyDown, modifiers & Qt::ControlModifier);
+    const app::KeyDecision decision = app::routeKey(key, keyDown, modifiers & Qt::ControlModifier, modifiers & Qt::AltModifier);
     switch (decision.route) {
         case app::KeyRoute::Swallow: return true;
         case app::KeyRoute::Command: runCommand(decision.command); return true;
@@ -327,13 +327,8 @@ bool HostWindow::eventFilter(QObject* watched, QEvent* event) {
             break;
         case app::KeyRoute::General: break;
     }
-    if (generalKeyHandling(key, keyDown, modifiers)) return true;
-    // Enter closes the window as the Windows dialog's default button does.
-    if (key == app::vk::Return && keyDown) {
-        close();
-        return true;
-    }
-    return false;
+    // Enter, like every other key, belongs to the editor: only Exit and the close box end the host.
+    return generalKeyHandling(key, keyDown, modifiers);
 }
 
 bool HostWindow::generalKeyHandling(int key, bool keyDown, Qt::KeyboardModifiers modifiers) {

@@ -47,7 +47,7 @@ public:
 
     // The start-up sequence; false when there is no plug-in (the message has been shown).
     bool start();
-    // Every way out ends here (close box, Exit, Enter, SIGTERM, end of the session): the engines
+    // Every way out ends here (close box, Exit, SIGTERM, end of the session): the engines
     // stop, the plug-in's state is saved and its editor closed. Runs once.
     void shutdown();
     // The end of the session without a close: the engines stop and the state is saved.
