@@ -203,6 +203,7 @@ void CVLVSTHostDlg::StartAudioAtStartup() {
     // At the first start an effect would send the default microphone straight to the
     // speakers (feedback on a laptop): it starts with its input muted.
     const bool firstStart = missing.empty();
+    settings->audioDevicesAreFallback = !firstStart;
     if (firstStart && settings->inputDevice && !takesNoAudioInput(slot)) coordinator.inputMuted = true;
     if (!coordinator.StartAudioEngine()) {
         OpenModeless(ModelessWindow::AudioSettings, true);

@@ -137,6 +137,7 @@ bool HostWindow::start() {
     // the Windows window counts it.
     slot.editOpen(reinterpret_cast<void*>(editorHost->winId()));
     editorOpen = true;
+    slot.installSizeWindowHook(&onSizeWindow, this);
     idleTimer.start(kIdleIntervalMs);
     qApp->installEventFilter(this);
 
@@ -384,9 +385,20 @@ void HostWindow::fitEditor() {
     const std::optional<vst::ERect> rect = slot.editGetRect();
     if (!rect) return;
     // Measured as the opening size is: the rectangle's right and bottom.
-    const int width = rect->right;
-    const int height = rect->bottom;
-    if (width <= 0 || height <= 0 || (width == editorWidth && height == editorHeight)) return;
+    resizeEditor(rect->right, rect->bottom);
+}
+
+bool HostWindow::onSizeWindow(int width, int height, void* user) {
+    auto* self = static_cast<HostWindow*>(user);
+    if (!self || width <= 0 || height <= 0) return false;
+    // Handed to the Qt thread without waiting; dropped if the window is gone by then.
+    return QMetaObject::invokeMethod(
+        self, [self, width, height] { if (!self->shutDown) self->resizeEditor(width, height); },
+        Qt::QueuedConnection);
+}
+
+void HostWindow::resizeEditor(int width, int height) {
+    if (!editorOpen || width <= 0 || height <= 0 || (width == editorWidth && height == editorHeight)) return;
     editorWidth = width;
     editorHeight = height;
     editorHost->setFixedSize(width, height);
@@ -405,6 +417,7 @@ void HostWindow::shutdown() {
     if (shutDown) return;
     shutDown = true;
     idleTimer.stop();
+    slot.installSizeWindowHook(nullptr, nullptr);
     closeWindows();
     stopEnginesAndSaveState();
     if (editorOpen) slot.editClose();

@@ -75,6 +75,9 @@ private:
     void onIdle();
     void watchServer();
     void fitEditor();
+    void resizeEditor(int width, int height);
+    // audioMasterSizeWindow, from whichever thread the plug-in calls on.
+    static bool onSizeWindow(int width, int height, void* user);
     void showMessage(const wchar_t* text, const wchar_t* caption);
 
     PluginSlot slot;

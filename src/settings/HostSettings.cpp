@@ -246,8 +246,10 @@ void HostSettings::saveSettings() {
     KeyValues host(*store, hostKey.get());
 
     // With both devices chosen the output's type is the one that stays.
-    if (inputDevice) writeDevice(host, kAudioIn, *inputDevice);
-    if (outputDevice) writeDevice(host, kAudioOut, *outputDevice);
+    if (!audioDevicesAreFallback) {
+        if (inputDevice) writeDevice(host, kAudioIn, *inputDevice);
+        if (outputDevice) writeDevice(host, kAudioOut, *outputDevice);
+    }
     host.write(L"Tempo", formatTempo(tempo));
 
     // Keys numbered beyond the list stay; a key that cannot be created uses up its number.

@@ -42,6 +42,10 @@ public:
 
     AudioDeviceRecord* inputDevice = nullptr;   // not owned
     AudioDeviceRecord* outputDevice = nullptr;  // not owned
+    // The running devices stand in for a stored interface that was off or unplugged at launch:
+    // saves leave the stored device values (type, names, channels, block sizes) as they are, so
+    // the interface is back once it is, until the user picks devices in Audio Settings.
+    bool audioDevicesAreFallback = false;
     std::vector<std::unique_ptr<MidiDeviceRecord>> midiDevices;
     RelaxedAtomic<double> tempo{120.0};  // also stored by the MIDI clock thread
     bool PluginCanSetTempo = false;

@@ -337,6 +337,9 @@ bool AudioSettingsModel::apply() {
     // next start.
     commitDeviceChoice();
     if (host.StartAudioEngine()) {
+        // Other devices than the stand-ins for a missing interface: the user's new choice.
+        if (settings.inputDevice != previousInput || settings.outputDevice != previousOutput)
+            settings.audioDevicesAreFallback = false;
         if (!initialising) settings.saveSettings();
         applyOn = false;
         return true;

@@ -443,3 +443,31 @@ TEST(AudioSettingsModel, ApplyShowsTheSizeTheSharedStreamReports) {
     EXPECT_EQ(model.latencyText(), L"10.2");
     rig.host.StopAudioEngine();
 }
+
+// Running on stand-ins for a missing interface: only Apply of other devices makes them the
+// stored choice; Apply of the running ones' values, or a failed Apply, keeps the stored one.
+TEST(AudioSettingsModel, OnlyApplyingOtherDevicesEndsAFallbackRun) {
+    struct Case {
+        bool otherDevice, failOpen, fallbackAfter;
+        const wchar_t* storedOut;
+    };
+    for (const Case& c : {Case{false, false, true, L"<none>"}, Case{true, true, true, L"<none>"},
+                          Case{true, false, false, L"Card"}}) {
+        DialogRig rig;
+        rig.settings->outputDevice = rig.wasapi.add(vl::kDeviceTypeWasapiShared, L"Speakers", false, true);
+        rig.asio.add(vl::kDeviceTypeASIO, L"Card", false);
+        rig.settings->audioDevicesAreFallback = true;
+        rig.makeInstrument();
+        rig.load();
+        ASSERT_TRUE(rig.host.StartAudioEngine());
+        AudioSettingsModel model(rig.backends, *rig.settings, rig.host, true, false, &rig.messages);
+        model.initialise();
+        if (c.otherDevice) model.selectType(static_cast<int>(model.types().size()) - 1);
+        model.selectOutputChannel(Side::Left, 1);
+        rig.asio.failOpen = c.failOpen;
+        EXPECT_EQ(model.apply(), !c.failOpen);
+        EXPECT_EQ(rig.settings->audioDevicesAreFallback, c.fallbackAfter) << c.otherDevice << c.failOpen;
+        EXPECT_EQ(rig.savedHostValue(L"AudioDeviceOut Name"), c.storedOut) << c.otherDevice << c.failOpen;
+        rig.host.StopAudioEngine();
+    }
+}

@@ -242,6 +242,36 @@ TEST_P(HostSettingsTest, DefaultAudioDevicesAreTheLastSharedModeDefaults) {
     EXPECT_EQ(std::tuple(settings->inputDevice, settings->outputDevice), std::tuple(mic, second));
 }
 
+// Failing first: a run on stand-in devices wrote them over the interface the user had chosen.
+TEST_P(HostSettingsTest, AFallbackRunKeepsTheStoredInterfaceUntilTheFlagIsCleared) {
+    const std::pair<const wchar_t*, Stored> choice[] = {
+        {L"AudioDeviceType", Stored(2u)},          {L"AudioDeviceIn Name", Stored(L"Card")},
+        {L"AudioDeviceIn Left", Stored(4u)},       {L"AudioDeviceIn Right", Stored(5u)},
+        {L"AudioDeviceIn BufferSize", Stored(64u)}, {L"AudioDeviceOut Name", Stored(L"Card")},
+        {L"AudioDeviceOut Left", Stored(6u)},      {L"AudioDeviceOut Right", Stored(7u)},
+        {L"AudioDeviceOut BufferSize", Stored(128u)}};
+    for (const auto& [name, value] : choice) put(host(), {{name, value}});
+    put(host(), {{L"Tempo", L"100"}});
+    // The interface is off this run: nothing lists it, the defaults play.
+    auto settings = loadedRun();
+    ASSERT_FALSE(settings->outputDevice);
+    wasapi.add(kDeviceTypeWasapiShared, L"Mic", true, true);
+    wasapi.add(kDeviceTypeWasapiShared, L"Speakers", false, true);
+    ASSERT_TRUE(settings->chooseDefaultAudioDevices(wasapi));
+    settings->audioDevicesAreFallback = true;
+    settings->tempo = 133.0;
+    settings->sampleLooped = true;
+    settings->saveSettings();  // Tempo closed, a player option...
+    for (const auto& [name, value] : choice) EXPECT_EQ(stored(host(), name), value) << std::wstring(name);
+    EXPECT_EQ(std::tuple(stored(host(), L"Tempo"), stored(host(), L"sampleLooped")), std::tuple(Stored(L"133"), Stored(1u)));
+
+    settings->audioDevicesAreFallback = false;  // the user picked devices
+    settings->saveSettings();
+    EXPECT_EQ(std::tuple(stored(host(), L"AudioDeviceType"), stored(host(), L"AudioDeviceIn Name"),
+                         stored(host(), L"AudioDeviceOut Name")),
+              std::tuple(Stored(4u), Stored(L"Mic"), Stored(L"Speakers")));
+}
+
 // The names and types of the stored layout, written out here rather than taken from the
 // code's own tables, so that a misspelt name in both directions cannot go unnoticed.
 TEST_P(HostSettingsTest, ValueNamesAndTypesFollowTheStoredLayout) {
