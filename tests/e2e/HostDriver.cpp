@@ -1575,14 +1575,20 @@ std::vector<std::wstring> dismissErrors(const HostRun& run, int quietMs) {
     return texts;
 }
 
-// With the engine on an ASIO driver: opening Audio Settings and browsing the drivers and types
-// never stops it; a failed Apply says so and brings back the working driver and its sound.
-void audioSettingsKeepTheEngine() {
-    const std::wstring effect = L"Probe Asio Engine";
+// Fresh settings for the effect with the test ASIO driver chosen; answers the driver's name.
+std::wstring storeTestAsioDriver(const std::wstring& effect) {
     forgetSettings(effect);
     setHostValue(effect, L"AudioDeviceType", nullptr, 2);
     const std::wstring driver = L"Vorlane Test ASIO";
     setHostValue(effect, L"AudioDeviceOut Name", &driver, 0);
+    return driver;
+}
+
+// With the engine on an ASIO driver: opening Audio Settings and browsing the drivers and types
+// never stops it; a failed Apply says so and brings back the working driver and its sound.
+void audioSettingsKeepTheEngine() {
+    const std::wstring effect = L"Probe Asio Engine";
+    const std::wstring driver = storeTestAsioDriver(effect);
     // The test driver calls back as fast as it can: a log line per 1000 blocks is plenty.
     HostRun run("asio-engine", L"AsioEngineHost", "vorlane_probe.dll",
                 "effectName=Probe Asio Engine\nflags=0x110\nblockLogInterval=1000\n");
@@ -1903,10 +1909,7 @@ void firstStartMuted() {
 // reported by name and the engine item says stopped.
 void driverRestartRequests() {
     const std::wstring effect = L"Probe Asio Requests";
-    forgetSettings(effect);
-    setHostValue(effect, L"AudioDeviceType", nullptr, 2);
-    const std::wstring driver = L"Vorlane Test ASIO";
-    setHostValue(effect, L"AudioDeviceOut Name", &driver, 0);
+    const std::wstring driver = storeTestAsioDriver(effect);
     HostRun run("asio-requests", L"AsioRequests", "vorlane_probe.dll",
                 "effectName=Probe Asio Requests\nflags=0x110\nblockLogInterval=1000\n");
     // The driver inside the host takes this file from its own thread and answers beside it.
