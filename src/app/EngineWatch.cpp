@@ -29,9 +29,16 @@ void EngineWatch::tick() {
             view.tellDeviceFailed(host.failedDeviceName());
             view.offerAudioSettings();
             break;
-        case EngineNotice::RestartRequested:
-            if (!restart()) tellIfUntold();
+        case EngineNotice::RestartRequested: {
+            const std::wstring device = host.engineDeviceName();
+            // The sound stopped without the user asking: as for a failed device, say which
+            // one and offer the settings, unless the start told the user why already.
+            if (!restart() && !host.startFailureTold()) {
+                view.tellDeviceFailed(device);
+                view.offerAudioSettings();
+            }
             break;
+        }
         case EngineNotice::None: follow(); break;
     }
     inTick = false;

@@ -4,7 +4,8 @@
 // command, a settings window's Apply, a device loop that ended by itself), and answers what the
 // engine reports at each caption tick: a failed device is told once and the Audio Settings
 // window offered; a driver's restart request restarts the engine on the user-interface thread,
-// so that the plug-in is told the block size and rate again. Portable; the window implements
+// so that the plug-in is told the block size and rate again (a restart that fails is told as
+// the device's failure). Portable; the window implements
 // EngineView.
 
 #include <optional>

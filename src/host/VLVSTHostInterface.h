@@ -173,6 +173,8 @@ public:
     // failedDeviceName() names the device it ran on.
     EngineNotice PollEngine();
     const std::wstring& failedDeviceName() const { return lastFailedDevice; }
+    // The output device of the last start that got as far as its back end.
+    const std::wstring& engineDeviceName() const { return runningDeviceName; }
 
     // The per-block function given to the back ends (user = the coordinator).
     static bool RenderBlock(float** inputs, float** outputs, uint32_t frames, void* user);

@@ -1575,14 +1575,20 @@ std::vector<std::wstring> dismissErrors(const HostRun& run, int quietMs) {
     return texts;
 }
 
-// With the engine on an ASIO driver: opening Audio Settings and browsing the drivers and types
-// never stops it; a failed Apply says so and brings back the working driver and its sound.
-void audioSettingsKeepTheEngine() {
-    const std::wstring effect = L"Probe Asio Engine";
+// Fresh settings for the effect with the test ASIO driver chosen; answers the driver's name.
+std::wstring storeTestAsioDriver(const std::wstring& effect) {
     forgetSettings(effect);
     setHostValue(effect, L"AudioDeviceType", nullptr, 2);
     const std::wstring driver = L"Vorlane Test ASIO";
     setHostValue(effect, L"AudioDeviceOut Name", &driver, 0);
+    return driver;
+}
+
+// With the engine on an ASIO driver: opening Audio Settings and browsing the drivers and types
+// never stops it; a failed Apply says so and brings back the working driver and its sound.
+void audioSettingsKeepTheEngine() {
+    const std::wstring effect = L"Probe Asio Engine";
+    const std::wstring driver = storeTestAsioDriver(effect);
     // The test driver calls back as fast as it can: a log line per 1000 blocks is plenty.
     HostRun run("asio-engine", L"AsioEngineHost", "vorlane_probe.dll",
                 "effectName=Probe Asio Engine\nflags=0x110\nblockLogInterval=1000\n");
@@ -1897,6 +1903,91 @@ void firstStartMuted() {
     check(run.waitExit(15000), "first start: Exit ends the process");
 }
 
+// The test ASIO driver asks the running engine for a restart, as a driver does when the user
+// changes its own panel: a reset and a new buffer size restart the engine on the user-interface
+// thread with the plug-in told the block size again; a driver that will not start again is
+// reported by name and the engine item says stopped.
+void driverRestartRequests() {
+    const std::wstring effect = L"Probe Asio Requests";
+    const std::wstring driver = storeTestAsioDriver(effect);
+    HostRun run("asio-requests", L"AsioRequests", "vorlane_probe.dll",
+                "effectName=Probe Asio Requests\nflags=0x110\nblockLogInterval=1000\n");
+    // The driver inside the host takes this file from its own thread and answers beside it.
+    const fs::path commands = run.dir / "asio.commands";
+    const fs::path answers = run.dir / "asio.commands.done";
+    SetEnvironmentVariableW(L"VORLANE_TEST_ASIO_COMMANDS", commands.wstring().c_str());
+    run.start();
+    SetEnvironmentVariableW(L"VORLANE_TEST_ASIO_COMMANDS", nullptr);
+    if (!run.waitMainWindow(L"") || !waitUntil([&] { return countBlocks(run.log()) > 0; }, 10000)) {
+        check(false, "asio-requests: window and engine on the test ASIO driver");
+        return;
+    }
+    auto tellDriver = [&](const std::string& lines) {
+        fs::remove(answers);
+        const fs::path partial = run.dir / "asio.commands.partial";
+        { std::ofstream(partial, std::ios::binary) << lines; }
+        fs::rename(partial, commands);
+        if (!waitUntil([&] { return fs::exists(answers); }, 5000)) return std::string("none");
+        std::string answer = fileText(answers);
+        while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
+        return answer;
+    };
+    auto engineItem = [&] { return menuText(queryMenu(run.main), ID_FILE_AUDIOENGINE); };
+    // After the request: a new effSetBlockSize with this size, blocks after it, still running.
+    auto restartedWith = [&](int blockSizesBefore, const std::string& size) {
+        int setAt = -1;
+        const bool told = waitUntil([&] {
+            const auto log = run.log();
+            int seen = 0;
+            setAt = findLine(log, [&](const LogLine& l) { return opcodeOf(l) == 11 && ++seen > blockSizesBefore; });
+            return setAt >= 0 && findLine(log, [](const LogLine& l) { return l.kind == "block"; }, setAt) > setAt;
+        }, 10000);
+        const auto log = run.log();
+        const std::string value = setAt >= 0 && log[setAt].fields.size() > 2 ? log[setAt].fields[2] : "none";
+        return std::make_pair(told && value == size, "effSetBlockSize " + value);
+    };
+
+    struct Request {
+        const char* what;
+        std::string lines;
+        std::string size;  // the block size the plug-in is told after the restart
+    };
+    const Request requests[] = {
+        {"a reset request", "notify 3 0 0\n", "256"},
+        {"a buffer size change to the new preferred 512", "preferredSize 512\nnotify 4 512 0\n", "512"},
+    };
+    for (const Request& r : requests) {
+        const int before = countCalls(run.log(), 11);
+        const std::string answer = tellDriver(r.lines);
+        const auto [restarted, detail] = restartedWith(before, r.size);
+        const auto errors = dismissErrors(run, 500);
+        const std::wstring item = engineItem();
+        check(answer == "answer 1" && restarted && errors.empty() && item == L"&Audioengine Running\tCtrl+R",
+              std::string("asio-requests: ") + r.what + " is answered 1, restarts the engine and tells the plug-in",
+              answer + ", " + detail + ", item " + narrow(item) +
+                  (errors.empty() ? "" : ", message " + narrow(errors[0])));
+    }
+
+    // The driver refuses to start from now on: the restart it asks for fails.
+    const std::string answer = tellDriver("startAnswer -999\nnotify 3 0 0\n");
+    const std::wstring text = messageBox(run, L"Error", "asio-requests-device-stopped");
+    const std::wstring item = engineItem();
+    check(answer == "answer 1" && text == L"The audio device \"" + driver + L"\" stopped working." &&
+              item == L"&Audioengine Stopped\tCtrl+R",
+          "asio-requests: a driver that will not start again is named and the engine item says stopped",
+          answer + ", message " + narrow(text) + ", item " + narrow(item));
+    HWND audio = nullptr;
+    check(waitUntil([&] { return (audio = findWindow(run.pid(), L"Audio Settings")) != nullptr; }, 5000),
+          "asio-requests: the Audio Settings window is offered");
+    if (audio) {
+        PostMessageW(GetDlgItem(audio, IDCANCEL), BM_CLICK, 0, 0);
+        waitUntil([&] { return !IsWindow(audio); }, 10000);
+    }
+    dismissErrors(run, 300);
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(run.waitExit(15000), "asio-requests: Exit ends the process");
+}
+
 // The demonstration: the wrapped instrument is started as a user would, a short phrase is
 // played on the computer keyboard (the keys go through the host's message loop), a screenshot
 // is taken and the host is left through File > Exit.
@@ -1977,6 +2068,7 @@ int main(int argc, char** argv) {
         {"vendor", vendorMenus},    {"no-module", noModule},       {"tempo", tempoWindow},
         {"player", playerWindow},   {"settings", settingsWindows}, {"devices", devicesInSettings},
         {"state", stateForEveryPlugin}, {"exit-take", recordingAtExit}, {"asio-engine", audioSettingsKeepTheEngine},
+        {"asio-requests", driverRestartRequests},
         {"real-use", realUse},      {"second-copy", secondCopy}, {"missing-device", missingDevice},
         {"first-start", firstStartMuted},
     };

@@ -80,12 +80,17 @@ TEST(EngineWatch, ARestartRequestStartsTheEngineAgain) {
     struct Case {
         const char* name;
         bool outputKept;
+        bool driverRefuses;
         Shown expected;
         bool runningAfter;
+        int opens;
     };
+    // A restart that fails stopped the sound without the user asking: told as the device's failure.
+    const Shown toldAsFailed{L"running", L"stopped", L"The audio device \"Test Out\" stopped working.", L"audio settings"};
     const Case cases[] = {
-        {"restarts", true, {L"running"}, true},
-        {"device gone meanwhile", false, {L"running", L"stopped", L"start failed"}, false},
+        {"restarts", true, false, {L"running"}, true, 2},
+        {"device gone meanwhile", false, false, toldAsFailed, false, 1},
+        {"driver refuses to start again", true, true, toldAsFailed, false, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -93,11 +98,12 @@ TEST(EngineWatch, ARestartRequestStartsTheEngineAgain) {
         ASSERT_TRUE(w.rig.host.StartAudioEngine());
         w.watch.follow();
         if (!c.outputKept) w.rig.settings->outputDevice = nullptr;
+        w.rig.backend.failOpen = c.driverRefuses;
         w.rig.backend.reportDeviceEvent(vl::DeviceEvent::RestartRequested);
         w.watch.tick();
         EXPECT_EQ(w.view.shown, c.expected);
         EXPECT_EQ(w.rig.host.engineRunning.load(), c.runningAfter);
-        EXPECT_EQ(w.rig.backend.opens.load(), c.outputKept ? 2 : 1);
+        EXPECT_EQ(w.rig.backend.opens.load(), c.opens);
     }
 }
 

@@ -1,11 +1,17 @@
 // A test ASIO driver: an in-process COM server registered like a real driver. It serves class
 // ids A and B (class id accepted as interface id, as ASIO hosts ask), refuses C, and behaves as
 // the control block says; its own thread calls the host back per buffer half.
+//
+// A test in another process (the application driven from outside) reaches the driver through a
+// command file named by VORLANE_TEST_ASIO_COMMANDS: while the driver runs, its thread takes the
+// file, applies it and answers in "<file>.done". Without that variable nothing is watched.
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "TestAsioControl.h"
@@ -335,6 +341,46 @@ private:
         notifyDone.store(true);
     }
 
+    // One command file, lines "preferredSize N", "startAnswer N" (the config for what follows)
+    // and "notify SELECTOR VALUE RATE" (sent from this thread). The answer file lists the host's
+    // answer to each notification; it is written under another name and renamed, so that the
+    // reader never sees half of it.
+    void takeCommandFile(const std::wstring& path) {
+        FILE* in = _wfopen(path.c_str(), L"rb");
+        if (!in) return;
+        std::string text;
+        char chunk[256];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) text.append(chunk, n);
+        std::fclose(in);
+        DeleteFileW(path.c_str());
+        std::string answers;
+        for (size_t at = 0; at < text.size();) {
+            size_t end = text.find('\n', at);
+            if (end == std::string::npos) end = text.size();
+            const std::string line = text.substr(at, end - at);
+            at = end + 1;
+            char word[32] = {};
+            int a = 0, b = 0;
+            double rate = 0.0;
+            if (std::sscanf(line.c_str(), "%31s", word) != 1) continue;
+            if (!std::strcmp(word, "preferredSize") && std::sscanf(line.c_str(), "%*s %d", &a) == 1) {
+                g.config.preferredSize = a;
+            } else if (!std::strcmp(word, "startAnswer") && std::sscanf(line.c_str(), "%*s %d", &a) == 1) {
+                g.config.startAnswer = a;
+            } else if (!std::strcmp(word, "notify") && std::sscanf(line.c_str(), "%*s %d %d %lf", &a, &b, &rate) == 3) {
+                answers += "answer " + std::to_string(callbacks ? send(a, b, rate) : -1) + "\n";
+            } else {
+                answers += "unknown " + line + "\n";
+            }
+        }
+        const std::wstring done = path + L".done", partial = path + L".partial";
+        if (FILE* out = _wfopen(partial.c_str(), L"wb")) {
+            std::fwrite(answers.data(), 1, answers.size(), out);
+            std::fclose(out);
+            MoveFileExW(partial.c_str(), done.c_str(), MOVEFILE_REPLACE_EXISTING);
+        }
+    }
+
     static DWORD WINAPI threadMain(void* self) {
         static_cast<TestDriver*>(self)->run();
         return 0;
@@ -346,8 +392,16 @@ private:
         QueryPerformanceCounter(&next);
         const LONGLONG period = LONGLONG(double(frequency.QuadPart) * bufferSize / g.config.sampleRate);
         int64_t made = 0;
+        wchar_t commands[MAX_PATH] = {};
+        const DWORD named = GetEnvironmentVariableW(L"VORLANE_TEST_ASIO_COMMANDS", commands, MAX_PATH);
+        const bool watched = named > 0 && named < MAX_PATH;
+        ULONGLONG nextLook = 0;
         while (!quit.load()) {
             sendPendingNotification();
+            if (watched && GetTickCount64() >= nextLook) {
+                nextLook = GetTickCount64() + 20;
+                if (GetFileAttributesW(commands) != INVALID_FILE_ATTRIBUTES) takeCommandFile(commands);
+            }
             if (g.config.maxSwitches && made >= g.config.maxSwitches) {
                 Sleep(1);
                 continue;
