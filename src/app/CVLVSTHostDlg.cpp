@@ -94,7 +94,7 @@ void CVLVSTHostDlg::ShowMessage(const wchar_t* text, const wchar_t* caption) {
 BOOL CVLVSTHostDlg::OnInitDialog() {
     // 1. Data exchange, wait cursor, icons.
     messageOwner = hwnd();
-    if (auto* asio = dynamic_cast<VLASIO*>(backends.asio())) asio->setWindowHandle(hwnd());  // for the driver's dialogs
+    backends.setAsioOwner(hwnd());  // for the driver's dialogs; ASIO itself is built when first needed
     DoDataExchange();
     SetCursor(LoadCursorW(nullptr, IDC_WAIT));
     SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));

@@ -77,6 +77,16 @@ void AudioBackendSet::set(uint32_t type, VLAudioBase* backend) {
 }
 
 VLAudioBase* AudioBackendSet::backendFor(uint32_t type) const {
+    if (VLAudioBase* backend = current(type)) return backend;
+    return builder && isValidDeviceType(type) ? builder(type, builderUser) : nullptr;
+}
+
+void AudioBackendSet::setBuilder(Builder build, void* user) {
+    builder = build;
+    builderUser = user;
+}
+
+VLAudioBase* AudioBackendSet::current(uint32_t type) const {
     switch (type) {
         case kDeviceTypeMME: return mme;
         case kDeviceTypeASIO: return asio;

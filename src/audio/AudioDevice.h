@@ -105,10 +105,20 @@ private:
 // back end. The set does not own the back ends.
 class AudioBackendSet {
 public:
+    // Builds the back end of a family on first demand and answers it (null when there is none);
+    // it is expected to set() what it builds. User-interface thread only.
+    using Builder = VLAudioBase* (*)(uint32_t type, void* user);
+
     void set(uint32_t type, VLAudioBase* backend);
+    // A family not yet set is built by the builder, if there is one.
     VLAudioBase* backendFor(uint32_t type) const;
+    void setBuilder(Builder builder, void* user);
 
 private:
+    VLAudioBase* current(uint32_t type) const;
+
+    Builder builder = nullptr;
+    void* builderUser = nullptr;
     VLAudioBase* mme = nullptr;
     VLAudioBase* asio = nullptr;
     VLAudioBase* wasapiShared = nullptr;

@@ -332,3 +332,52 @@ TEST(InterleavedOutput, FloatDevicesGetLimitedSamplesOnTheChosenChannels) {
     EXPECT_EQ(out[4], -kLimiterBound);
     EXPECT_EQ(out[10], 0.0f);
 }
+
+namespace {
+
+struct NullBackend : VLAudioBase {
+    bool openAndStart(AudioDeviceRecord*, AudioDeviceRecord*, RenderBlockProc, void*) override { return false; }
+    void stop() override {}
+    bool matchFormats(AudioDeviceRecord*, AudioDeviceRecord*) override { return true; }
+    bool queryDetails(AudioDeviceRecord*, bool) override { return true; }
+};
+
+struct CountingBuilder {
+    NullBackend backend;
+    AudioBackendSet* set = nullptr;
+    int builds = 0;
+    static VLAudioBase* build(uint32_t type, void* user) {
+        auto* self = static_cast<CountingBuilder*>(user);
+        ++self->builds;
+        self->set->set(type, &self->backend);
+        return &self->backend;
+    }
+};
+
+}  // namespace
+
+// A family is built once, on its first request; a set family and an invalid code never reach
+// the builder.
+TEST(AudioBackendSetBuilder, BuildsEachFamilyOnceOnDemand) {
+    AudioBackendSet set;
+    CountingBuilder builder;
+    builder.set = &set;
+    EXPECT_EQ(set.backendFor(kDeviceTypeASIO), nullptr);  // no builder yet
+    set.setBuilder(&CountingBuilder::build, &builder);
+    NullBackend preset;
+    set.set(kDeviceTypeMME, &preset);
+    struct Case {
+        uint32_t type;
+        VLAudioBase* expected;
+        int buildsAfter;
+    } cases[] = {
+        {kDeviceTypeMME, &preset, 0},       {7, nullptr, 0},
+        {kDeviceTypeASIO, &builder.backend, 1}, {kDeviceTypeASIO, &builder.backend, 1},
+        {kDeviceTypeDirectSound, &builder.backend, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        EXPECT_EQ(set.backendFor(c.type), c.expected);
+        EXPECT_EQ(builder.builds, c.buildsAfter);
+    }
+}
