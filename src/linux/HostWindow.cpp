@@ -14,6 +14,7 @@
 #include "LinuxOptions.h"
 #include "Windows.h"
 #include "app/AppRules.h"
+#include "app/EngineWatch.h"
 #include "app/MainWindowIds.h"
 #include "dialogs/models/AudioSettingsModel.h"
 #include "dialogs/models/MidiSettingsModel.h"
@@ -366,15 +367,25 @@ void HostWindow::watchServer() {
             engineAction->setText(qtText(app::engineItemText(false)) + "\tCtrl+R");
             // The caption shows the stopped engine while the message waits for its OK.
             setWindowTitle(qtText(effectName));
-            showMessage(jack->serverLost() ? kJackShutDownText : kAudioEngineErrorText, kErrorCaption);
-            return;
-        case EngineNotice::RestartRequested:
-            // The plug-in is told the server's new block size by the restart.
-            if (!coordinator.StartAudioEngine()) {
-                engineAction->setText(qtText(app::engineItemText(false)) + "\tCtrl+R");
-                showMessage(kAudioEngineErrorText, kErrorCaption);
+            if (jack->serverLost()) {
+                showMessage(kJackShutDownText, kErrorCaption);
+            } else {
+                showMessage(app::deviceFailedText(coordinator.failedDeviceName()).c_str(), kErrorCaption);
             }
             return;
+        case EngineNotice::RestartRequested: {
+            // The plug-in is told the server's new block size by the restart. A restart that
+            // fails stopped the sound without the user doing anything: it is told like a
+            // failed device, unless the start has said why already.
+            const std::wstring device = coordinator.engineDeviceName();
+            if (!coordinator.StartAudioEngine()) {
+                engineAction->setText(qtText(app::engineItemText(false)) + "\tCtrl+R");
+                setWindowTitle(qtText(effectName));
+                if (!coordinator.startFailureTold())
+                    showMessage(app::deviceFailedText(device).c_str(), kErrorCaption);
+            }
+            return;
+        }
         case EngineNotice::None: return;
     }
 }
