@@ -84,11 +84,7 @@ CVLVSTHostDlg::~CVLVSTHostDlg() {
 void CVLVSTHostDlg::DoDataExchange() { pluginWindow.Attach(GetDlgItem(hwnd(), IDC_PLUGINWINDOW)); }
 
 void CVLVSTHostDlg::ShowMessage(const wchar_t* text, const wchar_t* caption) {
-    platform::UserMessage message;
-    message.text = text;
-    message.caption = caption;
-    message.icon = caption == kWarningCaption ? platform::MessageIcon::Warning : platform::MessageIcon::Error;
-    messageSink.show(message);
+    messageSink.show(platform::okMessage(text, caption));
 }
 
 BOOL CVLVSTHostDlg::OnInitDialog() {

@@ -90,11 +90,7 @@ HostWindow::~HostWindow() {
 }
 
 void HostWindow::showMessage(const wchar_t* text, const wchar_t* caption) {
-    platform::UserMessage message;
-    message.text = text;
-    message.caption = caption;
-    message.icon = caption == kWarningCaption ? platform::MessageIcon::Warning : platform::MessageIcon::Error;
-    messages.show(message);
+    messages.show(platform::okMessage(text, caption));
 }
 
 bool HostWindow::start() {

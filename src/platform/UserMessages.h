@@ -3,6 +3,7 @@
 // boxes owned by the window in front; tests record them.
 
 #include <string>
+#include <string_view>
 
 namespace vl::platform {
 
@@ -17,6 +18,15 @@ struct UserMessage {
     MessageIcon icon = MessageIcon::None;
     void* owner = nullptr;  // window handle of the owner; null = the application's main window
 };
+
+// A box with OK only, its icon chosen by its caption: "Warning" warns, any other caption is an error.
+inline UserMessage okMessage(const wchar_t* text, const wchar_t* caption) {
+    UserMessage message;
+    message.text = text;
+    message.caption = caption;
+    message.icon = std::wstring_view(caption) == L"Warning" ? MessageIcon::Warning : MessageIcon::Error;
+    return message;
+}
 
 class MessageSink {
 public:

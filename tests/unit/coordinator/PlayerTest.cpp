@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ReferenceFill.h"
+
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -62,26 +64,6 @@ TEST(PlayerFill, InterpolatesInDoublePrecisionFromASinglePrecisionDifference) {
     EXPECT_EQ(out[0], static_cast<float>(static_cast<double>(difference) * 0.3 + static_cast<double>(a)));
 }
 
-// The fill as a plain loop over frames, to compare the real one (with its copy and run
-// shortcuts) against: both must give the same bits.
-void referenceFill(const float* l, const float* r, uint32_t fileFrames, bool loop, double step, double& position,
-                   bool& ended, float* outL, float* outR, uint32_t frames) {
-    for (uint32_t i = 0; i < frames; ++i) {
-        if (position >= fileFrames) {
-            if (!loop) {
-                for (; i < frames; ++i) outL[i] = outR[i] = 0.0f;
-                ended = true;
-                break;
-            }
-            position = 0.0;
-        }
-        const uint32_t n = static_cast<uint32_t>(position);
-        const double f = position - n;
-        outL[i] = static_cast<float>(static_cast<double>(l[n + 1] - l[n]) * f + l[n]);
-        outR[i] = static_cast<float>(static_cast<double>(r[n + 1] - r[n]) * f + r[n]);
-        position += step;
-    }
-}
 
 TEST(PlayerFill, ShortcutsGiveTheSameBitsAsThePlainLoop) {
     std::vector<float> l(1001), r(1001);
@@ -99,7 +81,7 @@ TEST(PlayerFill, ShortcutsGiveTheSameBitsAsThePlainLoop) {
                 for (int block = 0; block < 40 && !endedA; ++block) {
                     std::vector<float> outA(256), outB(256), outC(256), outD(256);
                     vl::playerFill(l.data(), r.data(), 1000, loop, step, a, endedA, outA.data(), outB.data(), 256);
-                    referenceFill(l.data(), r.data(), 1000, loop, step, b, endedB, outC.data(), outD.data(), 256);
+                    vltest::referenceFill(l.data(), r.data(), 1000, loop, step, b, endedB, outC.data(), outD.data(), 256);
                     ASSERT_EQ(outA, outC) << step << " " << loop << " " << start << " block " << block;
                     ASSERT_EQ(outB, outD);
                     ASSERT_EQ(a, b);

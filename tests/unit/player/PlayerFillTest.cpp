@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ReferenceFill.h"
+
 #include <bit>
 #include <cmath>
 #include <vector>
@@ -13,25 +15,6 @@
 
 namespace {
 
-// The fill as it was written before its positions were computed in chunks.
-void plainFill(const float* l, const float* r, uint32_t fileFrames, bool loop, double step, double& position,
-               bool& ended, float* outL, float* outR, uint32_t frames) {
-    for (uint32_t i = 0; i < frames; ++i) {
-        if (position >= fileFrames) {
-            if (!loop) {
-                for (; i < frames; ++i) outL[i] = outR[i] = 0.0f;
-                ended = true;
-                break;
-            }
-            position = 0.0;
-        }
-        const uint32_t n = static_cast<uint32_t>(position);
-        const double f = position - n;
-        outL[i] = static_cast<float>(static_cast<double>(l[n + 1] - l[n]) * f + l[n]);
-        outR[i] = static_cast<float>(static_cast<double>(r[n + 1] - r[n]) * f + r[n]);
-        position += step;
-    }
-}
 
 struct Sample {
     std::vector<float> left, right;
@@ -83,7 +66,7 @@ TEST(PlayerFill, ChunkedPositionsGiveTheBitsOfTheRunningSum) {
         for (uint32_t block = 0; block < c.blocks; ++block) {
             vl::playerFill(s.left.data(), s.right.data(), c.fileFrames, c.loop, c.step, a, endedA, l1.data(), r1.data(),
                            c.block);
-            plainFill(s.left.data(), s.right.data(), c.fileFrames, c.loop, c.step, b, endedB, l2.data(), r2.data(),
+            vltest::referenceFill(s.left.data(), s.right.data(), c.fileFrames, c.loop, c.step, b, endedB, l2.data(), r2.data(),
                       c.block);
             ASSERT_EQ(std::bit_cast<uint64_t>(a), std::bit_cast<uint64_t>(b)) << "position after block " << block;
             ASSERT_EQ(endedA, endedB) << block;
