@@ -4,6 +4,11 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define VL_SSE2 1
+#endif
+
 namespace vl {
 
 namespace {
@@ -75,7 +80,8 @@ void unpackInt24(const uint8_t* __restrict in, int32_t* __restrict out, size_t c
 // is stored by bytes so that nothing past its end is written.
 void packInt24(const int32_t* __restrict in, uint8_t* __restrict out, size_t count, bool last) {
     const size_t whole = last && count > 0 ? count - 1 : count;
-    for (size_t i = 0; i < whole; ++i) std::memcpy(out + 3 * i, &in[i], 4);
+    size_t i = 0;
+    for (; i < whole; ++i) std::memcpy(out + 3 * i, &in[i], 4);
     if (whole < count) {
         const auto y = static_cast<uint32_t>(in[whole]);
         uint8_t* s = out + 3 * whole;
@@ -138,7 +144,45 @@ void int24ToFloat(const uint8_t* __restrict in, float* __restrict out, uint32_t 
     }
 }
 
+#if VL_SSE2
+// limitedInt24 of four samples, to the bit. On |x| the integer selects become float ones: NaN
+// is masked to 0 and everything above 1 (infinity too) is held by one min, which orders
+// non-negative floats as their bits do.
+inline __m128i limitedInt24x4(__m128 x) {
+    const __m128 sign = _mm_castsi128_ps(_mm_set1_epi32(int32_t(0x80000000u)));
+    const __m128 bound = _mm_set1_ps(kLimiterBound);
+    const __m128 magnitude = _mm_andnot_ps(sign, x);
+    const __m128 h = _mm_min_ps(_mm_and_ps(magnitude, _mm_cmpord_ps(magnitude, magnitude)), _mm_set1_ps(1.0f));
+    const __m128 difference = _mm_andnot_ps(sign, _mm_sub_ps(h, bound));
+    const __m128 positive = _mm_mul_ps(_mm_sub_ps(_mm_add_ps(h, bound), difference), _mm_set1_ps(kInt24Scale * 0.5f));
+    const __m128 signed_ = _mm_or_ps(positive, _mm_and_ps(x, sign));
+    return _mm_cvttps_epi32(_mm_sub_ps(signed_, _mm_set1_ps(0.5f)));
+}
+
+// Four samples at a time straight from the registers: each 64-bit half holds two samples as 48
+// bits, stored as 8 bytes whose top two the next store overwrites. A group is only taken while
+// at least one sample follows it, so nothing is written past the buffer. Returns the samples done.
+uint32_t floatToInt24Groups(const float* in, uint8_t* out, uint32_t frames) {
+    const __m128i low24 = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
+    const __m128i high24 = _mm_set_epi32(0x00FFFFFF, 0, 0x00FFFFFF, 0);
+    uint32_t i = 0;
+    for (; i + 4 < frames; i += 4) {
+        const __m128i v = limitedInt24x4(_mm_loadu_ps(in + i));
+        const __m128i pairs = _mm_or_si128(_mm_and_si128(v, low24), _mm_srli_epi64(_mm_and_si128(v, high24), 8));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * size_t(i)), pairs);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * size_t(i) + 6), _mm_srli_si128(pairs, 8));
+    }
+    return i;
+}
+#endif
+
 void floatToInt24(const float* __restrict in, uint8_t* __restrict out, uint32_t frames) {
+#if VL_SSE2
+    const uint32_t grouped = floatToInt24Groups(in, out, frames);
+    in += grouped;
+    out += size_t(grouped) * 3;
+    frames -= grouped;
+#endif
     int32_t chunk[kChunkSamples];
     for (uint32_t done = 0; done < frames; done += kChunkSamples) {
         const uint32_t n = frames - done < kChunkSamples ? frames - done : kChunkSamples;
@@ -300,6 +344,30 @@ inline int32_t toInterleavedInt32(float x) {
     return top ? INT32_MAX : truncated;
 }
 
+#if VL_SSE2
+// toInterleavedInt16 for eight stereo frames at a time, to the bit. GCC keeps the selects of
+// the bounds as compares and masks (it does not prove that the min and max instructions treat
+// NaN as the selects do), so they are spelt out: NaN is masked to 0 first, and then max(v, low)
+// and min(v, high) are v < low ? low : v and v > high ? high : v. The clamped values truncate
+// inside the 16-bit range, so the saturating pack changes none of them. Returns the frames done.
+uint32_t stereoToInt16(const float* left, const float* right, int16_t* out, uint32_t frames) {
+    const __m128 scale = _mm_set1_ps(32767.0f), low = _mm_set1_ps(-32768.0f), high = _mm_set1_ps(32767.0f);
+    const auto convert4 = [&](const float* p) {
+        const __m128 v = _mm_mul_ps(_mm_loadu_ps(p), scale);
+        const __m128 ordered = _mm_and_ps(v, _mm_cmpord_ps(v, v));
+        return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(ordered, low), high));
+    };
+    uint32_t i = 0;
+    for (; i + 8 <= frames; i += 8) {
+        const __m128i l = _mm_packs_epi32(convert4(left + i), convert4(left + i + 4));
+        const __m128i r = _mm_packs_epi32(convert4(right + i), convert4(right + i + 4));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * size_t(i)), _mm_unpacklo_epi16(l, r));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * size_t(i) + 8), _mm_unpackhi_epi16(l, r));
+    }
+    return i;
+}
+#endif
+
 template <typename Sample, Sample (*convert)(float)>
 void fromPlanes(const float* left, const float* right, Sample* out, uint32_t channels, int32_t leftChannel,
                 int32_t rightChannel, uint32_t frames) {
@@ -308,7 +376,11 @@ void fromPlanes(const float* left, const float* right, Sample* out, uint32_t cha
             // A frame of two 16-bit samples is built and stored as one 32-bit word: the
             // vectoriser then stores whole vectors instead of extracting every sample.
             constexpr bool little = std::endian::native == std::endian::little;
-            for (uint32_t i = 0; i < frames; ++i) {
+            uint32_t i = 0;
+#if VL_SSE2
+            if constexpr (convert == toInterleavedInt16) i = stereoToInt16(left, right, out, frames);
+#endif
+            for (; i < frames; ++i) {
                 const auto l = static_cast<uint16_t>(convert(left[i]));
                 const auto r = static_cast<uint16_t>(convert(right[i]));
                 const uint32_t frame = little ? (l | uint32_t(r) << 16) : (r | uint32_t(l) << 16);
