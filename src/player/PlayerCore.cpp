@@ -69,9 +69,12 @@ FixedRun fixedRunAt(double position, double step, uint32_t wanted) {
 }
 
 // Frames of a fixed run, a fixed-width chunk at a time: the positions are split into whole
-// frame and fraction in a loop the vectoriser takes, then each channel is interpolated. The
+// frame and fraction in a loop the vectoriser takes, then both channels are interpolated. The
 // baseline vector unit has no gather, so with SSE2 each frame and its successor are loaded as
-// one pair and four pairs regrouped.
+// one pair and four pairs regrouped; the four indices and fractions serve both channels. The
+// vector path interpolates in single precision (the fraction rounded to a single, then one
+// product and one sum): within about 1.5e-7 of the double-precision formula for samples
+// inside full scale, at half its cost. The positions stay exact.
 void interpolateRun(const float* __restrict playerLeft, const float* __restrict playerRight, const FixedRun& run,
                     float* __restrict left, float* __restrict right) {
     constexpr uint32_t kChunk = 64;
@@ -92,34 +95,32 @@ void interpolateRun(const float* __restrict playerLeft, const float* __restrict 
             fraction[k] = (std::bit_cast<double>((at & mask) | kTwoTo52Bits) - kTwoTo52) * unit;
         }
         count = at;
-        float* __restrict out[2] = {left + done, right + done};
-        const float* data[2] = {playerLeft, playerRight};
-        for (int c = 0; c < 2; ++c) {
-            uint32_t k = 0;
+        float* __restrict outLeft = left + done;
+        float* __restrict outRight = right + done;
+        uint32_t k = 0;
 #if VL_PLAYER_SSE2
-            const float* d = data[c];
-            for (; k + 4 <= n; k += 4) {
-                // An unaligned 8-byte load of frames `frame` and `frame + 1`, free of aliasing.
-                const auto pair = [d](uint32_t frame) {
-                    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(d + frame));
-                };
-                const __m128 x01 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(index[k]), pair(index[k + 1])));
-                const __m128 x23 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(index[k + 2]), pair(index[k + 3])));
-                const __m128 here = _mm_shuffle_ps(x01, x23, 0x88);
-                const __m128 difference = _mm_sub_ps(_mm_shuffle_ps(x01, x23, 0xDD), here);
-                const __m128d low = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(difference), _mm_loadu_pd(fraction + k)),
-                                               _mm_cvtps_pd(here));
-                const __m128d high =
-                    _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(difference, difference)), _mm_loadu_pd(fraction + k + 2)),
-                               _mm_cvtps_pd(_mm_movehl_ps(here, here)));
-                _mm_storeu_ps(out[c] + k, _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high)));
-            }
+        // An unaligned 8-byte load of frames `frame` and `frame + 1`, free of aliasing.
+        const auto pair = [](const float* d, uint32_t frame) {
+            return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(d + frame));
+        };
+        const auto interpolate4 = [&pair](const float* d, const uint32_t* at4, __m128 f) {
+            const __m128 x01 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(d, at4[0]), pair(d, at4[1])));
+            const __m128 x23 = _mm_castsi128_ps(_mm_unpacklo_epi64(pair(d, at4[2]), pair(d, at4[3])));
+            const __m128 here = _mm_shuffle_ps(x01, x23, 0x88);
+            const __m128 difference = _mm_sub_ps(_mm_shuffle_ps(x01, x23, 0xDD), here);
+            return _mm_add_ps(_mm_mul_ps(difference, f), here);
+        };
+        for (; k + 4 <= n; k += 4) {
+            const __m128 f = _mm_movelh_ps(_mm_cvtpd_ps(_mm_loadu_pd(fraction + k)), _mm_cvtpd_ps(_mm_loadu_pd(fraction + k + 2)));
+            _mm_storeu_ps(outLeft + k, interpolate4(playerLeft, index + k, f));
+            _mm_storeu_ps(outRight + k, interpolate4(playerRight, index + k, f));
+        }
 #endif
-            for (; k < n; ++k) {
-                const float* p = data[c] + index[k];
-                const float difference = p[1] - p[0];
-                out[c][k] = static_cast<float>(static_cast<double>(difference) * fraction[k] + static_cast<double>(p[0]));
-            }
+        for (; k < n; ++k) {
+            const float* l = playerLeft + index[k];
+            const float* r = playerRight + index[k];
+            outLeft[k] = static_cast<float>(static_cast<double>(l[1] - l[0]) * fraction[k] + static_cast<double>(l[0]));
+            outRight[k] = static_cast<float>(static_cast<double>(r[1] - r[0]) * fraction[k] + static_cast<double>(r[0]));
         }
     }
 }
