@@ -34,6 +34,12 @@ public:
     // producer appends to it.
     uint32_t takeCount();
 
+    // For a queue that hands out the positions itself: fills the event at position (below the
+    // capacity), and hands the list over with numEvents = count. The slot's own count is left
+    // alone.
+    void write(uint32_t position, uint8_t status, uint8_t data1, uint8_t data2, uint8_t channel);
+    vst::VstEvents* listOf(uint32_t count);
+
 private:
     struct Storage {
         vst::int32 numEvents;
@@ -46,13 +52,14 @@ private:
     std::atomic<uint32_t> reserved{0};
 };
 
-// Double buffering without a lock. One atomic word holds the write slot's index (writeIndex, the
-// top bit) and the number of producers inside it (inputBusy, the rest). A producer enters with
-// one increment, which also tells it the write slot, appends (the slot gives each producer its
-// own position) and leaves with one decrement: producers on any number of threads never wait,
-// not for each other and not for the audio thread. The audio thread swaps the slots with one
-// compare-exchange that succeeds only while no producer is inside: it never waits either, it
-// leaves the events for a later block instead.
+// Double buffering without a lock. One 64-bit atomic word holds the write slot's index (the top
+// bit), the number of producers inside it (the next 31 bits) and the positions taken in it (the
+// low 32 bits). A producer enters with one addition, which also tells it the slot and its own
+// position, writes its event and leaves with one subtraction: producers on any number of threads
+// never wait, not for each other and not for the audio thread. The audio thread swaps the slots
+// with one compare-exchange that succeeds only while no producer is inside (and reads the count
+// from the same word); it never waits either, it leaves the events for a later block instead.
+// A block that finds nothing waiting reads the word once and writes nothing.
 class MidiEventQueue {
 public:
     MidiEventQueue() = default;
@@ -62,7 +69,7 @@ public:
     bool insertMidiEvent(uint8_t status, uint8_t data1, uint8_t data2, uint8_t channel);
 
     // Audio thread: hands the filled slot over and lets producers continue in the other one.
-    // Null when the producers hold the byte or no event is waiting.
+    // Null when a producer is inside or no event is waiting.
     vst::VstEvents* takeEvents();
 
     // Events dropped because a slot was full (for tests and diagnostics).
@@ -70,12 +77,14 @@ public:
     uint8_t writeIndex() const { return static_cast<uint8_t>(state.load(std::memory_order_relaxed) >> kIndexShift); }
 
 private:
-    static constexpr uint32_t kIndexShift = 31;
-    static constexpr uint32_t kIndexBit = 1u << kIndexShift;
-    static constexpr uint32_t kProducersMask = kIndexBit - 1;
+    static constexpr uint32_t kIndexShift = 63;
+    static constexpr uint64_t kIndexBit = uint64_t(1) << kIndexShift;
+    static constexpr uint64_t kProducer = uint64_t(1) << 32;
+    static constexpr uint64_t kProducersMask = kIndexBit - kProducer;
+    static constexpr uint64_t kTakenMask = kProducer - 1;
 
     MidiEventSlot slots[2];
-    std::atomic<uint32_t> state{0};  // writeIndex << 31 | producers inside
+    std::atomic<uint64_t> state{0};  // writeIndex << 63 | producers inside << 32 | positions taken
     std::atomic<uint64_t> dropped{0};
 };
 
