@@ -1,6 +1,8 @@
 #include "player/AudioFile.h"
 
 #include <algorithm>
+#include <memory>
+#include <new>
 
 #include "platform/FileIO.h"
 #include "player/AudioFileDecode.h"
@@ -9,8 +11,9 @@ namespace vl {
 
 namespace {
 
-// Sample data is read and converted in pieces of this size.
-constexpr size_t kReadBlockBytes = 32768;
+// Sample data is read and converted in pieces of up to this size: each read is a system call
+// whose fixed cost outweighs copying 32 KB, so few large reads load a file much faster.
+constexpr size_t kReadBlockBytes = size_t(1) << 20;
 // Recordings are encoded and written in pieces of this many frames (of at most 8 bytes).
 constexpr uint32_t kWriteBlockFrames = 256;
 
@@ -77,8 +80,14 @@ bool VLAudioFileBase::readAll(const StereoBuffer& destination) {
         error = AudioFileError::UnsupportedEncoding;
         return false;
     }
-    uint8_t block[kReadBlockBytes];
-    const uint32_t framesPerBlock = uint32_t(kReadBlockBytes / frameBytes);
+    const size_t blockBytes = size_t(std::min<uint64_t>(kReadBlockBytes, uint64_t(values.frameCount) * frameBytes));
+    const std::unique_ptr<uint8_t[]> blockMemory(new (std::nothrow) uint8_t[blockBytes > 0 ? blockBytes : 1]);
+    if (!blockMemory) {
+        error = AudioFileError::ReadFailed;
+        return false;
+    }
+    uint8_t* block = blockMemory.get();
+    const uint32_t framesPerBlock = uint32_t(std::max<size_t>(blockBytes / frameBytes, 1));
     uint64_t offset = values.dataOffset;
     for (uint32_t done = 0; done < values.frameCount;) {
         const uint32_t frames = std::min(framesPerBlock, values.frameCount - done);
