@@ -31,8 +31,8 @@
 #                      against the goals: 150 ms on the default device, 300 ms on ASIO.
 # Per stamp the median time since the entry is shown too, to see where the time goes.
 set -eu
+SELF="$(cd "$(dirname "$0")" && pwd)/$(basename "$0")"
 cd "$(dirname "$0")/../.."
-ROOT=$(pwd)
 RUNS=${1:-7}
 BUILD=$(cd "${2:-build/windows}" && pwd)
 [ "$RUNS" -ge 5 ] 2>/dev/null || { echo "startup.sh: at least 5 runs" >&2; exit 2; }
@@ -43,7 +43,7 @@ for f in bin/VorlaneHost.exe bin/vorlane_demo.dll bin/vl_bench_startup_run.exe b
   [ -e "$BUILD/$f" ] || { echo "startup.sh: $BUILD/$f is missing (build the Windows preset first)" >&2; exit 2; }
 done
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$RUNS" "$BUILD"
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$SELF" "$RUNS" "$BUILD"
 fi
 
 WORK="$BUILD/bench-startup"
@@ -114,11 +114,9 @@ for label in ('default', 'asio'):
     print('\n  %s device: %d runs, %d reached the first block' % ('default' if label == 'default' else 'ASIO test', len(got), len(full)))
     if not full:
         continue
-    order = []
-    for o, _ in full:
-        for name in o:
-            if name not in order:
-                order.append(name)
+    names = {name for o, _ in full for name in o}
+    # In the order they came (the first block is written last but may come before others).
+    order = sorted(names, key=lambda n: med([s[n] - s['winmain'] for _, s in full if n in s]))
     print('    %-16s %10s %12s %10s' % ('stamp', 'since start', 'since entry', 'step'))
     previous = 0.0
     for name in order:

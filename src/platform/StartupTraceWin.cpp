@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "platform/Clock.h"
 #include "platform/StartupTrace.h"
 
@@ -17,8 +19,9 @@ double processAgeMs() {
 }
 
 bool beginStartupTraceFromEnvironment() {
+    const std::wstring name(kStartupTraceVariable, kStartupTraceVariable + sizeof kStartupTraceVariable - 1);
     wchar_t path[MAX_PATH * 2] = {};
-    const DWORD length = GetEnvironmentVariableW(L"VORLANE_STARTUP_TRACE", path, MAX_PATH * 2);
+    const DWORD length = GetEnvironmentVariableW(name.c_str(), path, MAX_PATH * 2);
     if (length == 0 || length >= MAX_PATH * 2) return false;
     startupTrace().begin(std::filesystem::path(path), StartupTrace::Clock{&counterNow, counterFrequency()},
                          processAgeMs());
