@@ -25,10 +25,8 @@ void StartupTrace::stamp(const char* name) {
     stamps_[count_++] = Stamp{name, clock_.counter()};
 }
 
-void StartupTrace::markFirstBlock() noexcept {
-    // The relaxed load keeps every later block (and a trace that is off) away from the
-    // exchange's cache-line write.
-    if (!firstBlockArmed_.load(std::memory_order_relaxed)) return;
+void StartupTrace::markFirstBlockOnce() noexcept {
+    // Two threads may both have seen the flag set: the exchange lets one of them through.
     if (!firstBlockArmed_.exchange(false, std::memory_order_acquire)) return;
     firstBlockCounter_.store(clock_.counter(), std::memory_order_release);
 }
@@ -63,12 +61,6 @@ bool StartupTrace::write() {
     return true;
 }
 
-namespace {
-// At namespace scope, not a function-local static: the audio thread's first call must not meet
-// an initialisation guard.
-StartupTrace processTrace;
-}  // namespace
-
-StartupTrace& startupTrace() { return processTrace; }
+StartupTrace processStartupTrace;
 
 }  // namespace vl::platform
