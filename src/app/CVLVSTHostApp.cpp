@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "CVLVSTHostDlg.h"
+#include "platform/StartupTrace.h"
 #include "platform/win/Com.h"
 
 namespace vl::app {
@@ -17,6 +18,7 @@ int CVLVSTHostApp::InitInstance() {
     InitCommonControlsEx(&controls);
     // The audio back ends enumerate their devices through COM on this thread.
     platform::ComThreadScope com;
+    platform::startupTrace().stamp("com-ready");
 
     try {
         CVLVSTHostDlg mainWindow;
@@ -36,4 +38,10 @@ namespace {
 vl::app::CVLVSTHostApp theApp;
 }
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return theApp.InitInstance(); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    if (vl::platform::beginStartupTraceFromEnvironment()) vl::platform::startupTrace().stamp("winmain");
+    const int code = theApp.InitInstance();
+    // A run that ended before its first block still leaves the stamps it reached.
+    if (vl::platform::startupTrace().active()) vl::platform::startupTrace().write();
+    return code;
+}

@@ -15,6 +15,7 @@
 #include "dialogs/win/CPropTempoDlg.h"
 #include "host/HostCallback.h"
 #include "platform/Module.h"
+#include "platform/StartupTrace.h"
 
 namespace vl::app {
 
@@ -68,6 +69,7 @@ CVLVSTHostDlg::CVLVSTHostDlg() : Dialog(IDD_VORLANEHOST_DIALOG) {
                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
     coordinator.setMessageSink(&messageSink);
     testQueryMessage = testHooksEnabled() ? RegisterWindowMessageW(kTestQueryMessage) : 0;
+    platform::startupTrace().stamp("midi-listed");  // the members are built, the MIDI ports among them
 }
 
 CVLVSTHostDlg::~CVLVSTHostDlg() {
@@ -99,6 +101,7 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
     // 2. The plug-in beside the executable.
     uiThread = GetCurrentThreadId();
     const LoadResult loaded = slot.loadForExecutable(platform::executablePath());
+    platform::startupTrace().stamp("plugin-loaded");
     if (loaded == LoadResult::PathTooShort) {
         ShowPathTooLong();
         return FALSE;
@@ -124,6 +127,7 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
                           : std::make_unique<HostSettings>(effectName);
     settings->loadSettings(backends.set());
     settings->mergeMidiDevices(midi.devices);
+    platform::startupTrace().stamp("settings-read");
 
     // 5. Window size from the editor and the window's real frame (caption, menu and border
     // differ between systems), centred on the screen.
@@ -140,10 +144,13 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
     slot.installSizeWindowHook(&OnEditorSize, this);
     pluginWindow.onTick = [this] {
         if (!shutDown && !closePending) engineWatch.tick();
+        // The audio thread only marks its first block; the file is written here.
+        if (platform::startupTrace().firstBlockUnwritten()) platform::startupTrace().write();
     };
     pluginWindow.SetupEditor(&slot, &coordinator, hwnd());
     const EditorExtent opened = editorExtentOf(slot);
     if (opened.right != editor.right || opened.bottom != editor.bottom) FitEditor(opened.right, opened.bottom);
+    platform::startupTrace().stamp("editor-open");
 
     // 7. Coordinator links.
     coordinator.link(&slot, &backends.set(), &midi, settings.get());
@@ -156,6 +163,7 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
     if (!takesNoAudioInput(slot)) coordinator.inputMuted = StoredInputMuted();
     StartAudioAtStartup();
+    platform::startupTrace().stamp("engine-started");
     ShowCaptionName();
 
     // 10. MIDI engine.
@@ -163,6 +171,7 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
         ShowMessage(kMidiEngineErrorText, kErrorCaption);
         OpenModeless(ModelessWindow::MidiSettings, false);
     }
+    platform::startupTrace().stamp("midi-opened");
 
     // 11. Transport.
     ApplyStartupTransport();
@@ -533,6 +542,10 @@ INT_PTR CVLVSTHostDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
             }
             break;
         case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(icon);
+        case WM_SHOWWINDOW:
+            if (wParam) platform::startupTrace().stamp("window-shown");
+            handled = false;
+            return 0;
         case WM_ACTIVATEAPP:
             // Another application has the keyboard: its releases will never reach us.
             if (!wParam) coordinator.ReleaseKeyboardNotes();

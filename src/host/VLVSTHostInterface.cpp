@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/Clock.h"
+#include "platform/StartupTrace.h"
 #include "platform/Thread.h"
 #include "player/AudioFile.h"
 #include "settings/HostSettings.h"
@@ -323,6 +324,7 @@ bool VLVSTHostInterface::loopRenderBlock(float** inputs, float** outputs, uint32
 }
 
 bool VLVSTHostInterface::RenderBlock(float** inputs, float** outputs, uint32_t frames, void* user) {
+    platform::markFirstBlock();
     auto* self = static_cast<VLVSTHostInterface*>(user);
     if (!self) return false;
     self->cycleInside.store(true, std::memory_order_release);
