@@ -365,21 +365,24 @@ bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t f
         time.tempo = t;
     }
 
+    // Takes an armed (Waiting) player or recorder to Running. Only a state seen armed is
+    // exchanged: the locked exchange costs more than the load that almost always finds it not.
+    const auto startArmed = [](std::atomic<int32_t>& state) {
+        int32_t waiting = Waiting;
+        return state.load(std::memory_order_acquire) == Waiting &&
+               state.compare_exchange_strong(waiting, Running, std::memory_order_acq_rel);
+    };
+
     // Events; an armed player or recorder starts with the first block that carries any.
     if (vst::VstEvents* list = events.takeEvents()) {
         slot->processEvents(list);
-        int32_t waiting = Waiting;
-        bool started = playerState.compare_exchange_strong(waiting, Running, std::memory_order_acq_rel);
-        waiting = Waiting;
-        started = recorderState.compare_exchange_strong(waiting, Running, std::memory_order_acq_rel) || started;
-        if (started) ppqAccumulator = 0.0;
+        const bool playerStarted = startArmed(playerState);
+        if (startArmed(recorderState) || playerStarted) ppqAccumulator = 0.0;
     }
 
     if (takeRequest(startBothRequest)) {
-        int32_t waiting = Waiting;
-        playerState.compare_exchange_strong(waiting, Running, std::memory_order_acq_rel);
-        waiting = Waiting;
-        recorderState.compare_exchange_strong(waiting, Running, std::memory_order_acq_rel);
+        startArmed(playerState);
+        startArmed(recorderState);
         ppqAccumulator = 0.0;
     }
 
