@@ -73,7 +73,8 @@ FixedRun fixedRunAt(double position, double step, uint32_t wanted) {
 // baseline vector unit has no gather, so with SSE2 each frame and its successor are loaded as
 // one pair and four pairs regrouped; the four indices and fractions serve both channels. The
 // interpolation runs in single precision, with the fraction cut to its top 24 bits: within
-// about 2e-7 of the double-precision formula for samples inside full scale, at half its cost.
+// 1e-6 (some 3e-7 at worst) of the double-precision formula for samples inside full scale, at
+// half its cost.
 // The positions stay exact.
 void interpolateRun(const float* __restrict playerLeft, const float* __restrict playerRight, const FixedRun& run,
                     float* __restrict left, float* __restrict right) {

@@ -16,7 +16,10 @@ enum PlayState : int32_t { Stopped = 0, Running = 1, Waiting = 2 };
 // Writes frames of the loaded file into left and right, reading at playPosition with linear
 // interpolation (the arrays hold fileFrames + 1 floats; the extra one repeats frame 0) and
 // advancing by step per output frame. At the end a looping file wraps to position 0.0; a
-// non-looping one fills the rest of the block with zeros and sets ended.
+// non-looping one fills the rest of the block with zeros and sets ended. The positions are
+// exactly the running sum of step; a sample is x[n] + (x[n+1] - x[n]) * f within 1e-6 of that
+// formula in double precision, for samples inside full scale (most frames are computed in
+// single precision).
 void playerFill(const float* playerLeft, const float* playerRight, uint32_t fileFrames, bool loop, double step,
                 double& playPosition, bool& ended, float* left, float* right, uint32_t frames);
 

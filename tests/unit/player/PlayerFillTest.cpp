@@ -1,7 +1,7 @@
 // The resampling player's fill against the plain loop it replaces: every frame's position is the
 // running sum of the step, to the bit, over long runs, across binades, at loop wraps and with
-// steps whose rounding ties; every sample is the same interpolation within 1e-6 (the vector path
-// interpolates in single precision).
+// steps whose rounding ties; every sample is the same interpolation within 1e-6 (most frames are
+// interpolated in single precision).
 
 #include <gtest/gtest.h>
 
