@@ -22,8 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/AboutIds.h"
 #include "app/MainWindowIds.h"
+#include "app/win/AboutIds.h"
 #include "dialogs/win/AudioSettingsDlgIds.h"
 #include "dialogs/win/MidiSettingsDlgIds.h"
 #include "dialogs/win/PlayerDlgIds.h"

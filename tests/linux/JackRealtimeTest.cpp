@@ -13,10 +13,10 @@
 #include <thread>
 
 #include "JackTestServer.h"
-#include "audio/jack/JackTransportFollow.h"
 #include "audio/jack/VLJack.h"
 #include "host/HostCallback.h"
 #include "host/VLVSTHostInterface.h"
+#include "host/jack/JackTransportFollow.h"
 #include "midi/VLNullMidi.h"
 #include "player/AudioFile.h"
 #include "settings/HostSettings.h"

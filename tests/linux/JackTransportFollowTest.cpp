@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "JackTestServer.h"
-#include "audio/jack/JackTransportFollow.h"
 #include "audio/jack/VLJack.h"
 #include "host/VLVSTHostInterface.h"
+#include "host/jack/JackTransportFollow.h"
 #include "player/AudioFile.h"
 
 namespace {

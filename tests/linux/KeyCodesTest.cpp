@@ -5,7 +5,7 @@
 #include <Qt>
 
 #include "app/AppRules.h"
-#include "KeyCodes.h"
+#include "app/linux/KeyCodes.h"
 
 namespace {
 

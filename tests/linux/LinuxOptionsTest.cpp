@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "LinuxOptions.h"
+#include "app/linux/LinuxOptions.h"
 #include "settings/HostSettings.h"
 #include "support/ScratchDir.h"
 

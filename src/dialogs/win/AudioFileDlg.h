@@ -10,7 +10,7 @@
 #include <string>
 
 #include "dialogs/models/PlayerWindowModel.h"
-#include "dialogs/win/ModelessWindow.h"
+#include "platform/win/ModelessWindow.h"
 
 namespace vl::dialogs {
 
@@ -19,7 +19,7 @@ std::optional<std::filesystem::path> askOpenPath(HWND owner, const wchar_t* filt
 std::optional<std::filesystem::path> askSavePath(HWND owner, const wchar_t* title, const wchar_t* filter,
                                                  const wchar_t* extension, const wchar_t* fileName);
 
-class AudioFileDlg final : public ModelessWindow, private SavePathChooser {
+class AudioFileDlg final : public platform::ModelessWindow, private SavePathChooser {
 public:
     AudioFileDlg(VLVSTHostInterface& host, HostSettings& settings, bool playerDisabled,
                  platform::MessageSink* messages);

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "dialogs/models/AudioSettingsModel.h"
-#include "dialogs/win/ModelessWindow.h"
+#include "platform/win/ModelessWindow.h"
 
 namespace vl {
 class VLASIO;
@@ -14,7 +14,7 @@ class VLASIO;
 
 namespace vl::dialogs {
 
-class CPropAudioDevicesDlg final : public ModelessWindow {
+class CPropAudioDevicesDlg final : public platform::ModelessWindow {
 public:
     CPropAudioDevicesDlg(AudioBackendSet& backends, HostSettings& settings, VLVSTHostInterface& host,
                          bool takesNoAudioInput, bool applyEnabledAtStart, platform::MessageSink* messages);

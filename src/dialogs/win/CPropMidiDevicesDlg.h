@@ -7,11 +7,11 @@
 
 #include "dialogs/models/MidiSettingsModel.h"
 #include "dialogs/win/CListBoxCH.h"
-#include "dialogs/win/ModelessWindow.h"
+#include "platform/win/ModelessWindow.h"
 
 namespace vl::dialogs {
 
-class CPropMidiDevicesDlg final : public ModelessWindow {
+class CPropMidiDevicesDlg final : public platform::ModelessWindow {
 public:
     CPropMidiDevicesDlg(VLVSTHostInterface& host, VLMidiBase& midi, HostSettings& settings,
                         MidiCapabilities capabilities, platform::MessageSink* messages);

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "dialogs/models/TempoModel.h"
-#include "dialogs/win/ModelessWindow.h"
+#include "platform/win/ModelessWindow.h"
 
 namespace vl::dialogs {
 
@@ -28,7 +28,7 @@ private:
     HWND edit = nullptr;
 };
 
-class CPropTempoDlg final : public ModelessWindow {
+class CPropTempoDlg final : public platform::ModelessWindow {
 public:
     CPropTempoDlg(VLVSTHostInterface& host, HostSettings& settings, platform::MessageSink* messages);
 

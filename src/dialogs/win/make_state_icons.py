@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Draws the state icons of the MIDI input list (16 x 16, 32-bit colour, one image each) with the
-application icon's image writer: a red dot (input off), a green dot (input on) and a green dot
-with a clock hand (input on, MIDI clock source).
+"""Draws the state icons of the MIDI input list (16 x 16, 32-bit colour, one image each): a red
+dot (input off), a green dot (input on) and a green dot with a clock hand (input on, MIDI clock
+source).
 
-Usage: make_state_icons.py <folder of make_icon.py> <off|on|sync> <output .ico>"""
+Usage: make_state_icons.py <off|on|sync> <output .ico>"""
 import math
-import struct
+import os
 import sys
 
 RED = (214, 40, 40, 255)
@@ -29,16 +29,12 @@ def dot(colour, clock):
     return pixel
 
 
-def main(icon_module_dir, kind, path):
+def main(kind, path):
     sys.dont_write_bytecode = True  # nothing written into the source tree
-    sys.path.insert(0, icon_module_dir)
-    import make_icon
-    make_icon.pixel = dot(RED if kind == 'off' else GREEN, kind == 'sync')
-    data = make_icon.image(16)
-    out = struct.pack('<HHH', 0, 1, 1) + struct.pack('<BBBBHHII', 16, 16, 0, 0, 1, 32, len(data), 6 + 16)
-    with open(path, 'wb') as f:
-        f.write(out + data)
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', '..', 'cmake'))
+    import icon_file
+    icon_file.write(path, dot(RED if kind == 'off' else GREEN, kind == 'sync'), (16,))
 
 
 if __name__ == '__main__':
-    main(sys.argv[1], sys.argv[2], sys.argv[3])
+    main(sys.argv[1], sys.argv[2])

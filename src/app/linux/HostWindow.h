@@ -12,10 +12,10 @@
 #include <string>
 
 #include "audio/AudioDevice.h"
-#include "audio/jack/JackTransportFollow.h"
 #include "audio/jack/VLJack.h"
 #include "host/PluginSlot.h"
 #include "host/VLVSTHostInterface.h"
+#include "host/jack/JackTransportFollow.h"
 #include "midi/jack/VLJackMidi.h"
 #include "platform/UserMessages.h"
 #include "settings/HostSettings.h"

@@ -2,7 +2,7 @@
 """Draws the application icon (16, 32 and 48 pixels, 32-bit colour) and writes it as an .ico
 file: a deep blue rounded square with a white "V" over an orange sound wave."""
 import math
-import struct
+import os
 import sys
 
 
@@ -30,26 +30,11 @@ def pixel(size, x, y):
     return colour
 
 
-def image(size):
-    """BITMAPINFOHEADER, bottom-up BGRA pixels and the AND mask."""
-    header = struct.pack('<IiiHHIIiiII', 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
-    rows = []
-    for y in reversed(range(size)):
-        rows.append(b''.join(bytes((b, g, r, a)) for (r, g, b, a) in (pixel(size, x, y) for x in range(size))))
-    mask_row = ((size + 31) // 32) * 4
-    return header + b''.join(rows) + bytes(mask_row * size)
-
-
 def main(path):
-    sizes = (16, 32, 48)
-    images = [image(s) for s in sizes]
-    out = struct.pack('<HHH', 0, 1, len(sizes))
-    offset = 6 + 16 * len(sizes)
-    for s, data in zip(sizes, images):
-        out += struct.pack('<BBBBHHII', s, s, 0, 0, 1, 32, len(data), offset)
-        offset += len(data)
-    with open(path, 'wb') as f:
-        f.write(out + b''.join(images))
+    sys.dont_write_bytecode = True  # nothing written into the source tree
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', '..', 'cmake'))
+    import icon_file
+    icon_file.write(path, pixel, (16, 32, 48))
 
 
 if __name__ == '__main__':

@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace vl::app {
+namespace vl::platform {
 
 class Dialog {
 public:
@@ -74,4 +74,4 @@ private:
     static Dialog* mainWindow_;
 };
 
-}  // namespace vl::app
+}  // namespace vl::platform

@@ -1,14 +1,14 @@
-#include "CVLVSTHostDlg.h"
+#include "app/win/CVLVSTHostDlg.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "AppRules.h"
-#include "CHostAbout.h"
-#include "EngineWaitPump.h"
+#include "app/AppRules.h"
+#include "app/ReadOnlyStore.h"
+#include "app/win/CHostAbout.h"
+#include "app/win/EngineWaitPump.h"
 #include "audio/asio/VLASIO.h"
-#include "ReadOnlyStore.h"
 #include "dialogs/win/AudioFileDlg.h"
 #include "dialogs/win/CPropAudioDevicesDlg.h"
 #include "dialogs/win/CPropMidiDevicesDlg.h"
@@ -308,7 +308,7 @@ void CVLVSTHostDlg::AdjustMenu(HMENU menu) {
 
 void CVLVSTHostDlg::OpenModeless(ModelessWindow which, bool applyEnabledAtStart) {
     if (shutDown || closePending) return;  // the window would outlive what it works on
-    Dialog* open = nullptr;
+    platform::Dialog* open = nullptr;
     switch (which) {
         case ModelessWindow::AudioSettings: open = audioSettingsDialog; break;
         case ModelessWindow::MidiSettings: open = midiSettingsDialog; break;
@@ -322,8 +322,8 @@ void CVLVSTHostDlg::OpenModeless(ModelessWindow which, bool applyEnabledAtStart)
     // The windows are created modeless, with this window as parent; each clears its pointer
     // when it is destroyed.
     if (!settings) return;
-    dialogs::ModelessWindow* created = nullptr;
-    Dialog** slotOf = nullptr;
+    platform::ModelessWindow* created = nullptr;
+    platform::Dialog** slotOf = nullptr;
     switch (which) {
         case ModelessWindow::AudioSettings:
             created = new dialogs::CPropAudioDevicesDlg(backends.set(), *settings, coordinator, takesNoAudioInput(slot),
@@ -353,7 +353,7 @@ void CVLVSTHostDlg::OpenModeless(ModelessWindow which, bool applyEnabledAtStart)
 }
 
 void CVLVSTHostDlg::CloseModelessWindows() {
-    for (Dialog* open : {audioSettingsDialog, midiSettingsDialog, tempoDialog, playerDialog}) {
+    for (platform::Dialog* open : {audioSettingsDialog, midiSettingsDialog, tempoDialog, playerDialog}) {
         if (open && open->hwnd()) DestroyWindow(open->hwnd());
     }
 }
@@ -468,7 +468,7 @@ void CVLVSTHostDlg::OnCancel() {
         return;
     }
     Shutdown();
-    Dialog::OnCancel();
+    platform::Dialog::OnCancel();
 }
 
 namespace {
@@ -493,7 +493,7 @@ BOOL CALLBACK collectBox(HWND window, LPARAM data) {
 
 bool CVLVSTHostDlg::DismissOpenBoxes() {
     BoxSearch search{hwnd(), {}, {}};
-    for (Dialog* open : {audioSettingsDialog, midiSettingsDialog, tempoDialog, playerDialog}) {
+    for (platform::Dialog* open : {audioSettingsDialog, midiSettingsDialog, tempoDialog, playerDialog}) {
         if (open && open->hwnd()) search.modeless.push_back(open->hwnd());
     }
     EnumThreadWindows(GetCurrentThreadId(), &collectBox, reinterpret_cast<LPARAM>(&search));
@@ -614,8 +614,8 @@ void CVLVSTHostDlg::AnswerTestQuery(HWND replyTo, LPARAM query) {
     SendMessageW(replyTo, WM_COPYDATA, reinterpret_cast<WPARAM>(hwnd()), reinterpret_cast<LPARAM>(&data));
 }
 
-Dialog* CVLVSTHostDlg::ModelessWindowOf(HWND target) const {
-    for (Dialog* open : {audioSettingsDialog, midiSettingsDialog, tempoDialog, playerDialog}) {
+platform::Dialog* CVLVSTHostDlg::ModelessWindowOf(HWND target) const {
+    for (platform::Dialog* open : {audioSettingsDialog, midiSettingsDialog, tempoDialog, playerDialog}) {
         if (open && open->hwnd() && (target == open->hwnd() || IsChild(open->hwnd(), target))) return open;
     }
     return nullptr;

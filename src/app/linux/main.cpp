@@ -8,7 +8,7 @@
 #include <csignal>
 #include <unistd.h>
 
-#include "HostWindow.h"
+#include "app/linux/HostWindow.h"
 
 namespace {
 

@@ -1,2 +1,2 @@
 // The About box has no behaviour of its own: its template carries the texts and the OK button.
-#include "CHostAbout.h"
+#include "app/win/CHostAbout.h"

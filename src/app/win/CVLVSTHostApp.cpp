@@ -1,11 +1,11 @@
-#include "CVLVSTHostApp.h"
+#include "app/win/CVLVSTHostApp.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
 #include <exception>
 
-#include "CVLVSTHostDlg.h"
+#include "app/win/CVLVSTHostDlg.h"
 #include "platform/StartupTrace.h"
 #include "platform/win/Com.h"
 
@@ -22,9 +22,9 @@ int CVLVSTHostApp::InitInstance() {
 
     try {
         CVLVSTHostDlg mainWindow;
-        Dialog::SetMainWindow(&mainWindow);
+        platform::Dialog::SetMainWindow(&mainWindow);
         mainWindow.RunModal(nullptr);
-        Dialog::SetMainWindow(nullptr);
+        platform::Dialog::SetMainWindow(nullptr);
     } catch (const std::exception&) {
         MessageBoxW(nullptr, L"The application could not create its windows.", L"Error", MB_OK | MB_ICONERROR);
         return 1;

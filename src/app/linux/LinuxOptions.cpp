@@ -1,4 +1,4 @@
-#include "LinuxOptions.h"
+#include "app/linux/LinuxOptions.h"
 
 #include "settings/KeyValueStore.h"
 

@@ -9,15 +9,15 @@
 #include <memory>
 #include <string>
 
+#include "app/EngineWatch.h"
+#include "app/MainWindowIds.h"
+#include "app/win/PluginWindow.h"
 #include "audio/WindowsAudioBackends.h"
-#include "Dialog.h"
-#include "EngineWatch.h"
-#include "MainWindowIds.h"
-#include "PluginWindow.h"
 #include "host/PluginSlot.h"
 #include "host/VLVSTHostInterface.h"
 #include "midi/VLMMMidi.h"
 #include "platform/UserMessages.h"
+#include "platform/win/Dialog.h"
 #include "settings/HostSettings.h"
 
 namespace vl::app {
@@ -41,7 +41,7 @@ private:
     HWND* owner;
 };
 
-class CVLVSTHostDlg : public Dialog, private EngineView {
+class CVLVSTHostDlg : public platform::Dialog, private EngineView {
 public:
     CVLVSTHostDlg();
     ~CVLVSTHostDlg() override;
@@ -82,7 +82,7 @@ private:
     // a shut-down must not run inside); true when there was one.
     bool DismissOpenBoxes();
     // The modeless window that a key message is meant for, if any.
-    Dialog* ModelessWindowOf(HWND target) const;
+    platform::Dialog* ModelessWindowOf(HWND target) const;
     // The plug-in asks for another editor size: the editor and this window follow.
     static bool OnEditorSize(int width, int height, void* user);
     void FitEditor(int width, int height);
@@ -106,10 +106,10 @@ private:
     PluginSlot slot;
     WindowsAudioBackends backends;
     VLMMMidi midi;
-    Dialog* audioSettingsDialog = nullptr;
-    Dialog* tempoDialog = nullptr;
-    Dialog* midiSettingsDialog = nullptr;
-    Dialog* playerDialog = nullptr;
+    platform::Dialog* audioSettingsDialog = nullptr;
+    platform::Dialog* tempoDialog = nullptr;
+    platform::Dialog* midiSettingsDialog = nullptr;
+    platform::Dialog* playerDialog = nullptr;
     PluginWindow pluginWindow;
     VLVSTHostInterface coordinator;
     std::unique_ptr<HostSettings> settings;

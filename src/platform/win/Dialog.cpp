@@ -1,11 +1,11 @@
-#include "Dialog.h"
+#include "platform/win/Dialog.h"
 
 #include <cerrno>
 #include <climits>
 #include <cwchar>
 #include <vector>
 
-namespace vl::app {
+namespace vl::platform {
 
 Dialog* Dialog::mainWindow_ = nullptr;
 
@@ -224,4 +224,4 @@ bool Dialog::ExchangeNumber(int controlId, double& value) {
     return true;
 }
 
-}  // namespace vl::app
+}  // namespace vl::platform

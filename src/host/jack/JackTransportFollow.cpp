@@ -1,4 +1,4 @@
-#include "audio/jack/JackTransportFollow.h"
+#include "host/jack/JackTransportFollow.h"
 
 #include <cmath>
 

@@ -1,12 +1,12 @@
 #pragma once
 // The host's own About box, shown for plug-ins without an about screen of their own.
 
-#include "AboutIds.h"
-#include "Dialog.h"
+#include "app/win/AboutIds.h"
+#include "platform/win/Dialog.h"
 
 namespace vl::app {
 
-class CHostAbout : public Dialog {
+class CHostAbout : public platform::Dialog {
 public:
     CHostAbout() : Dialog(IDD_ABOUTBOX) {}
 };

@@ -1,4 +1,4 @@
-#include "PluginWindow.h"
+#include "app/win/PluginWindow.h"
 
 #include <stdexcept>
 

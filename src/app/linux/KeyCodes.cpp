@@ -1,4 +1,4 @@
-#include "KeyCodes.h"
+#include "app/linux/KeyCodes.h"
 
 #include <Qt>
 

@@ -1,12 +1,12 @@
-#include "dialogs/win/ModelessWindow.h"
+#include "platform/win/ModelessWindow.h"
 
 #include <commctrl.h>
 
-namespace vl::dialogs {
+namespace vl::platform {
 
-platform::MessageAnswer OwnedMessageSink::show(const platform::UserMessage& message) {
-    if (!target) return platform::MessageAnswer::Ok;
-    platform::UserMessage owned = message;
+MessageAnswer OwnedMessageSink::show(const UserMessage& message) {
+    if (!target) return MessageAnswer::Ok;
+    UserMessage owned = message;
     if (!owned.owner && owner && owner->hwnd()) owned.owner = owner->hwnd();
     return target->show(owned);
 }
@@ -76,4 +76,4 @@ int ModelessWindow::UpSteps(LPARAM notification, int spinId) {
     return -reinterpret_cast<const NMUPDOWN*>(notification)->iDelta;
 }
 
-}  // namespace vl::dialogs
+}  // namespace vl::platform

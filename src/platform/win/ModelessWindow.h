@@ -10,25 +10,25 @@
 #include <string>
 #include <vector>
 
-#include "app/Dialog.h"
 #include "platform/UserMessages.h"
+#include "platform/win/Dialog.h"
 
-namespace vl::dialogs {
+namespace vl::platform {
 
 // Forwards messages to the application's sink with this window as their owner.
-class OwnedMessageSink final : public platform::MessageSink {
+class OwnedMessageSink final : public MessageSink {
 public:
-    OwnedMessageSink(platform::MessageSink* target, const app::Dialog* owner) : target(target), owner(owner) {}
-    platform::MessageAnswer show(const platform::UserMessage& message) override;
+    OwnedMessageSink(MessageSink* target, const Dialog* owner) : target(target), owner(owner) {}
+    MessageAnswer show(const UserMessage& message) override;
 
 private:
-    platform::MessageSink* target;
-    const app::Dialog* owner;
+    MessageSink* target;
+    const Dialog* owner;
 };
 
-class ModelessWindow : public app::Dialog {
+class ModelessWindow : public Dialog {
 public:
-    ModelessWindow(UINT templateId, platform::MessageSink* messages)
+    ModelessWindow(UINT templateId, MessageSink* messages)
         : Dialog(templateId), ownMessages(messages, this) {}
 
     // Called once the window is gone, just before the object deletes itself.
@@ -38,7 +38,7 @@ protected:
     void OnDestroyed() override;
     void Close() { EndDialog(IDCANCEL); }
 
-    platform::MessageSink* messages() { return &ownMessages; }
+    MessageSink* messages() { return &ownMessages; }
 
     // While true, change notifications come from our own updates.
     bool updating = false;
@@ -65,4 +65,4 @@ private:
     OwnedMessageSink ownMessages;
 };
 
-}  // namespace vl::dialogs
+}  // namespace vl::platform

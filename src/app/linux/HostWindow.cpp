@@ -1,4 +1,4 @@
-#include "HostWindow.h"
+#include "app/linux/HostWindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -10,12 +10,15 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "KeyCodes.h"
-#include "LinuxOptions.h"
-#include "Windows.h"
 #include "app/AppRules.h"
 #include "app/EngineWatch.h"
 #include "app/MainWindowIds.h"
+#include "app/linux/AudioSettingsWindow.h"
+#include "app/linux/KeyCodes.h"
+#include "app/linux/LinuxOptions.h"
+#include "app/linux/MidiSettingsWindow.h"
+#include "app/linux/PlayerWindow.h"
+#include "app/linux/TempoWindow.h"
 #include "dialogs/models/AudioSettingsModel.h"
 #include "dialogs/models/MidiSettingsModel.h"
 #include "host/HostCallback.h"
@@ -287,11 +290,11 @@ void HostWindow::openWindow(Modeless which) {
     if (!settings || !midi) return;
     switch (which) {
         case Modeless::Audio:
-            open = new AudioWindow(this, backends, *settings, coordinator, takesNoAudioInput(slot), &messages,
-                                   [this] { keepPortChoice(); });
+            open = new AudioSettingsWindow(this, backends, *settings, coordinator, takesNoAudioInput(slot),
+                                           &messages, [this] { keepPortChoice(); });
             break;
         case Modeless::Midi:
-            open = new MidiWindow(this, coordinator, *midi, *settings, midiCapabilitiesOf(slot), &messages);
+            open = new MidiSettingsWindow(this, coordinator, *midi, *settings, midiCapabilitiesOf(slot), &messages);
             break;
         case Modeless::Tempo: open = new TempoWindow(this, coordinator, *settings); break;
         case Modeless::Player: open = new PlayerWindow(this, coordinator, *settings, slot.isSynth(), &messages); break;

@@ -1,4 +1,4 @@
-#include "EngineWaitPump.h"
+#include "app/win/EngineWaitPump.h"
 
 #include <windows.h>
 

@@ -1,0 +1,46 @@
+#pragma once
+// The Audio Settings window of the Linux application: the JACK ports of the host's inputs and
+// outputs, and the buffer size, bound to the Audio Settings model the Windows program uses.
+
+#include <QDialog>
+#include <QLineEdit>
+
+#include <functional>
+
+#include "dialogs/models/AudioSettingsModel.h"
+
+class QComboBox;
+class QPushButton;
+
+namespace vl::linuxapp {
+
+// The family list of the Audio Settings: the back end at the ASIO code is the JACK server's.
+QString audioTypeText(const AudioTypeEntry& entry);
+
+class AudioSettingsWindow : public QDialog {
+public:
+    // applied: after Apply or OK has restarted the engine with the choice.
+    AudioSettingsWindow(QWidget* parent, AudioBackendSet& backends, HostSettings& settings, VLVSTHostInterface& host,
+                        bool noAudioInput, platform::MessageSink* messages, std::function<void()> applied);
+
+private:
+    void show();  // the model's state into the controls
+    template <class Operation>
+    void run(Operation operation);
+
+    AudioSettingsModel model;
+    std::function<void()> applied;
+    bool showing = false;
+    QComboBox* type;
+    QComboBox* inputDevice;
+    QComboBox* inputLeft;
+    QComboBox* inputRight;
+    QComboBox* outputDevice;
+    QComboBox* outputLeft;
+    QComboBox* outputRight;
+    QLineEdit* samples;
+    QLineEdit* latency;
+    QPushButton* applyButton;
+};
+
+}  // namespace vl::linuxapp
