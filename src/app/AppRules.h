@@ -112,6 +112,16 @@ std::vector<MenuRemoval> menuRemovals(MenuVariant variant);
 // Text of the engine switch item.
 const wchar_t* engineItemText(bool running);
 
+// ---- texts -------------------------------------------------------------------------------
+
+// Message box captions and texts that both programs show.
+inline constexpr wchar_t kErrorCaption[] = L"Error";
+inline constexpr wchar_t kWarningCaption[] = L"Warning";
+inline constexpr wchar_t kNoPluginText[] = L"Couldn't load Plugin!";
+inline constexpr wchar_t kTempoSyncedText[] =
+    L"The tempo is already synced by an external Midi device!\r\nTo change this open the Midi Settings Dialog.";
+inline constexpr wchar_t kVendorOnlyText[] = L"This feature only works with Vorlane products!";
+
 // ---- caption ------------------------------------------------------------------------------
 
 // "<name> | Tempo: <tempo, two decimals> | CPU: <cpu>%" followed by a newline.

@@ -30,12 +30,11 @@ namespace vl::linuxapp {
 namespace {
 
 constexpr int kIdleIntervalMs = 40;
-constexpr wchar_t kErrorCaption[] = L"Error";
-constexpr wchar_t kWarningCaption[] = L"Warning";
-constexpr wchar_t kNoPluginText[] = L"Couldn't load Plugin!";
-constexpr wchar_t kTempoSyncedText[] =
-    L"The tempo is already synced by an external Midi device!\r\nTo change this open the Midi Settings Dialog.";
-constexpr wchar_t kVendorOnlyText[] = L"This feature only works with Vorlane products!";
+using app::kErrorCaption;
+using app::kNoPluginText;
+using app::kTempoSyncedText;
+using app::kVendorOnlyText;
+using app::kWarningCaption;
 constexpr wchar_t kAboutText[] = L"Vorlane Host\r\nA standalone host for one VST 2.x plug-in, on JACK.";
 
 QString qtText(std::wstring_view text) {

@@ -21,12 +21,6 @@ namespace vl::app {
 
 namespace {
 
-constexpr wchar_t kErrorCaption[] = L"Error";
-constexpr wchar_t kWarningCaption[] = L"Warning";
-constexpr wchar_t kNoPluginText[] = L"Couldn't load Plugin!";
-constexpr wchar_t kTempoSyncedText[] =
-    L"The tempo is already synced by an external Midi device!\r\nTo change this open the Midi Settings Dialog.";
-constexpr wchar_t kVendorOnlyText[] = L"This feature only works with Vorlane products!";
 constexpr wchar_t kPathTooLongText[] =
     L"Couldn't load Plugin!\r\nThe path of the program is 260 characters or longer; move it to a shorter folder.";
 constexpr UINT kEditorSizeMessage = WM_APP + 1;  // wParam = width, lParam = height
