@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <regex>
+#include <source_location>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -38,10 +39,25 @@ int failures = 0;
 fs::path binDir;
 fs::path workDir;
 
+// The waits that gave up since the last check. What the host does under Wine comes late on a
+// loaded machine rather than never, so a failing check names the waits before it that ran out:
+// where, for how long, and how busy the machine was.
+std::vector<std::string> gaveUp;
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string minute;
+    return in >> minute ? minute : std::string("unknown");
+}
+
 void check(bool ok, const std::string& name, const std::string& detail = {}) {
     std::printf("%s %s%s%s\n", ok ? "PASS" : "FAIL", name.c_str(), detail.empty() ? "" : ": ", detail.c_str());
+    if (!ok) {
+        ++failures;
+        for (const std::string& wait : gaveUp) std::printf("     after %s\n", wait.c_str());
+    }
     std::fflush(stdout);
-    if (!ok) ++failures;
+    gaveUp.clear();
 }
 
 std::string narrow(const std::wstring& text) {
@@ -55,11 +71,12 @@ std::string narrow(const std::wstring& text) {
     return out;
 }
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs = 20) {
+// Polls until the condition holds or timeoutMs has passed, answering the messages sent to us
+// (the test query answers) meanwhile.
+bool pollUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs) {
     const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (Clock::now() < end) {
         if (condition()) return true;
-        // Sent messages (the test query answers) are handled while we wait.
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
         std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
@@ -67,8 +84,18 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs
     return condition();
 }
 
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs, int pollMs = 20,
+               std::source_location where = std::source_location::current()) {
+    const auto start = Clock::now();
+    if (pollUntil(condition, timeoutMs, pollMs)) return true;
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    gaveUp.push_back("the wait of line " + std::to_string(where.line()) + " gave up after " + std::to_string(waited) +
+                     " ms (limit " + std::to_string(timeoutMs) + " ms, load average " + loadAverage() + ")");
+    return false;
+}
+
 void sleepMs(int ms) {
-    waitUntil([] { return false; }, ms, 10);
+    pollUntil([] { return false; }, ms, 10);
 }
 
 // ---- the probe's log ------------------------------------------------------------------------

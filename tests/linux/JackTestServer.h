@@ -133,18 +133,6 @@ private:
     Child server_;
 };
 
-// Polls condition until it holds or limit has passed; answers whether it held.
-template <class Condition>
-bool waitUntil(Condition condition, std::chrono::milliseconds limit,
-               std::chrono::milliseconds poll = std::chrono::milliseconds(5)) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(poll);
-    }
-    return true;
-}
-
 // True when jackd can be run here; tests that need a server skip cleanly without it.
 inline bool jackdInstalled() { return std::system("command -v jackd >/dev/null 2>&1") == 0; }
 

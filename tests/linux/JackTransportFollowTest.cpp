@@ -12,6 +12,7 @@
 #include "host/VLVSTHostInterface.h"
 #include "host/jack/JackTransportFollow.h"
 #include "player/AudioFile.h"
+#include "support/Wait.h"
 
 namespace {
 
@@ -129,17 +130,14 @@ TEST(JackTransportFollow, FollowsTheServersTimebaseMasterThroughTheBackEnd) {
     ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), [](float**, float**, uint32_t, void*) { return true; }, nullptr));
     jack_transport_locate(timebase, 0);
     jack_transport_start(timebase);
-    const auto until = std::chrono::steady_clock::now() + 5s;
-    while (host.clockPpq.load() < 2.0 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(10ms);
+    // Two beats at 100 BPM take 1.2 s of the server's cycles.
+    EXPECT_TRUE(vltest::waitUntil([&] { return host.clockPpq.load() >= 2.0; }, 5s, 10ms));
     EXPECT_TRUE(host.requestedPlaying.load());
     EXPECT_EQ(host.tempo.load(), 100.0);
     EXPECT_TRUE(host.syncActive.load());
     EXPECT_GE(host.clockPpq.load(), 2.0);
     jack_transport_stop(timebase);
-    const auto stopUntil = std::chrono::steady_clock::now() + 5s;
-    while (host.requestedPlaying.load() && std::chrono::steady_clock::now() < stopUntil)
-        std::this_thread::sleep_for(10ms);
-    EXPECT_FALSE(host.requestedPlaying.load());
+    EXPECT_TRUE(vltest::waitUntil([&] { return !host.requestedPlaying.load(); }, 5s, 10ms));
     jack.stop();
     jack_deactivate(timebase);
     jack_client_close(timebase);

@@ -19,6 +19,7 @@
 #include "settings/FileStore.h"
 #include "support/ScratchDir.h"
 #include "support/SignalAnalysis.h"
+#include "support/Wait.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ std::string windowTree() { return commandOutput("xwininfo -root -tree 2>/dev/nul
 
 // The conditions here start programs (xwininfo): polled less often.
 template <class Condition>
-bool waitUntil(Condition condition, std::chrono::milliseconds limit) {
+testing::AssertionResult waitUntil(Condition condition, std::chrono::milliseconds limit) {
     return vltest::waitUntil(condition, limit, 50ms);
 }
 

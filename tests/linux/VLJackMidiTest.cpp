@@ -13,6 +13,7 @@
 #include "JackTestServer.h"
 #include "midi/jack/VLJackMidi.h"
 #include "platform/Text.h"
+#include "support/Wait.h"
 
 namespace {
 

@@ -9,9 +9,10 @@
 
 #include "JackTestClient.h"
 #include "JackTestServer.h"
-#include "support/SignalAnalysis.h"
 #include "audio/jack/VLJack.h"
 #include "platform/Text.h"
+#include "support/SignalAnalysis.h"
+#include "support/Wait.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 
 #include "midi/MidiDevice.h"
 #include "mididriver/MidiDriverControl.h"
+#include "support/Wait.h"
 
 namespace vltest {
 
@@ -35,14 +36,9 @@ inline vlmididrv::Control* testMidiDriver() {
 }
 
 // Waits up to timeoutMs for done(), calling step() in between (for example to run audio blocks).
-inline bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000, const std::function<void()>& step = {}) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        if (step) step();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+inline testing::AssertionResult waitFor(const std::function<bool()>& done, int timeoutMs = 5000,
+                                        const std::function<void()>& step = {}) {
+    return vltest::waitUntil(done, std::chrono::milliseconds(timeoutMs), std::chrono::milliseconds(2), step);
 }
 
 // The engine's record of a driver port by its product name.

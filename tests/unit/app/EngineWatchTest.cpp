@@ -12,6 +12,7 @@
 #include "../coordinator/CoordinatorRig.h"
 #include "app/EngineWatch.h"
 #include "support/FakePlugin.h"
+#include "support/Wait.h"
 
 using vl::app::EngineWatch;
 
@@ -42,10 +43,8 @@ struct WatchRig {
     EngineWatch watch{rig.host, view};
 };
 
-bool waitFor(const std::atomic<bool>& flag) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!flag.load() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
-    return flag.load();
+testing::AssertionResult waitFor(const std::atomic<bool>& flag) {
+    return vltest::waitUntil([&] { return flag.load(); }, std::chrono::seconds(5), std::chrono::milliseconds(1));
 }
 
 }  // namespace

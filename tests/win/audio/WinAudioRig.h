@@ -27,6 +27,7 @@
 #include "support/FakePlugin.h"
 #include "support/MessageRecorder.h"
 #include "support/TestSettings.h"
+#include "support/Wait.h"
 
 namespace wintest {
 
@@ -196,13 +197,8 @@ inline size_t privateBytes() {
 
 // Polls until cond() or the limit; true when cond() held.
 template <class Cond>
-bool waitFor(Cond cond, int limitMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+testing::AssertionResult waitFor(Cond cond, int limitMs) {
+    return vltest::waitUntil(cond, std::chrono::milliseconds(limitMs));
 }
 
 }  // namespace wintest
