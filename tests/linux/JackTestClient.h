@@ -20,7 +20,7 @@
 namespace vltest {
 
 struct ScheduledMidi {
-    uint64_t frame;  // frames after arm()
+    uint64_t frame;  // the server's frames after the first cycle that sees the schedule
     uint8_t bytes[3];
     uint8_t size;
 };
@@ -65,10 +65,14 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         events_ = std::move(events);
         next_ = 0;
-        elapsed_ = 0;
+        sentCount_ = 0;
+        started_ = false;
         armed_.store(true, std::memory_order_seq_cst);
     }
     bool scheduleDone() const { return armed_.load() && next_.load() >= events_.size(); }
+    // The server's frame at which the i-th scheduled event went out (i < sentCount()).
+    size_t sentCount() const { return sentCount_.load(); }
+    jack_nframes_t sentFrame(size_t i) const { return sentFrames_[i]; }
     // Starts capturing from the next block on (earlier capture is discarded).
     void capture() {
         capturing_.store(false);
@@ -76,6 +80,9 @@ public:
         capturing_.store(true);
     }
     size_t captured() const { return captured_.load(); }
+    // Process cycles this client has run. A connection takes effect at the server's next cycle,
+    // so a test waits for a few of them, not for a time, before it sends through one.
+    uint64_t cycles() const { return cycles_.load(); }
     // MIDI received on "midi_in", packed with byte 0 in bits 0-7.
     size_t receivedCount() const { return receivedCount_.load(); }
     uint32_t received(size_t i) const { return received_[i]; }
@@ -86,6 +93,7 @@ private:
     static int process(jack_nframes_t frames, void* user) {
         auto* self = static_cast<JackTestClient*>(user);
         self->busy_.store(true, std::memory_order_seq_cst);
+        const jack_nframes_t cycleStart = jack_last_frame_time(self->client_);
         float* out = static_cast<float*>(jack_port_get_buffer(self->out_, frames));
         const float a = self->amplitude_.load();
         const double step = self->step_.load();
@@ -98,15 +106,26 @@ private:
         void* midi = jack_port_get_buffer(self->midi_, frames);
         jack_midi_clear_buffer(midi);
         if (self->armed_.load(std::memory_order_seq_cst)) {
+            // Counted on the server's frame clock, not in cycles of ours: a cycle this client
+            // misses on a loaded machine makes the events due in it late, not every one after.
+            if (!self->started_) {
+                self->startFrame_ = cycleStart;
+                self->started_ = true;
+            }
+            const uint64_t elapsed = static_cast<jack_nframes_t>(cycleStart - self->startFrame_);
             size_t next = self->next_.load();
-            while (next < self->events_.size() && self->events_[next].frame < self->elapsed_ + frames) {
+            while (next < self->events_.size() && self->events_[next].frame < elapsed + frames) {
                 const ScheduledMidi& e = self->events_[next];
-                const uint64_t at = e.frame > self->elapsed_ ? e.frame - self->elapsed_ : 0;
+                const uint64_t at = e.frame > elapsed ? e.frame - elapsed : 0;
                 jack_midi_event_write(midi, static_cast<jack_nframes_t>(at), e.bytes, e.size);
+                const size_t sent = self->sentCount_.load();
+                if (sent < self->sentFrames_.size()) {
+                    self->sentFrames_[sent] = cycleStart + static_cast<jack_nframes_t>(at);
+                    self->sentCount_.store(sent + 1);
+                }
                 ++next;
             }
             self->next_.store(next);
-            self->elapsed_ += frames;
         }
         void* midiIn = jack_port_get_buffer(self->midiIn_, frames);
         for (uint32_t e = 0, n = jack_midi_get_event_count(midiIn); e < n; ++e) {
@@ -125,6 +144,7 @@ private:
             vl::jackports::copyFloats(self->right_.data() + at, r, n);
             self->captured_.store(at + n);
         }
+        self->cycles_.fetch_add(1);
         self->busy_.store(false, std::memory_order_seq_cst);
         return 0;
     }
@@ -143,11 +163,16 @@ private:
     std::atomic<float> amplitude_{0.0f};
     std::vector<ScheduledMidi> events_;
     std::atomic<size_t> next_{0};
-    uint64_t elapsed_ = 0;
+    std::array<jack_nframes_t, 256> sentFrames_{};
+    std::atomic<size_t> sentCount_{0};
+    bool started_ = false;  // written by schedule() only while no cycle reads the schedule
+    jack_nframes_t startFrame_ = 0;
     std::atomic<bool> armed_{false};
     std::vector<float> left_, right_;
     std::atomic<size_t> captured_{0};
     std::atomic<bool> capturing_{false};
+    std::atomic<uint64_t> cycles_{0};
+
 };
 
 }  // namespace vltest

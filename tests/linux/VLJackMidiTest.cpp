@@ -54,6 +54,11 @@ protected:
     vltest::JackTestServer server;
     std::unique_ptr<vltest::JackTestClient> client;  // on the server, so made after its start
     vltest::JackTestClient& tester() { return *client; }
+    // What was connected a moment ago is connected in the server's cycles from now on.
+    testing::AssertionResult cyclesPass(uint64_t n = 3) {
+        const uint64_t from = tester().cycles();
+        return waitUntil([&] { return tester().cycles() >= from + n; }, 5s);
+    }
 };
 
 TEST_F(VLJackMidiTest, TheHostsOwnPortsComeFirstThenTheOtherClientsPorts) {
@@ -79,7 +84,7 @@ TEST_F(VLJackMidiTest, MessagesAreDecodedAndTimedOnTheServersFrameClock) {
     const int32_t input = 0;
     ASSERT_TRUE(midi.openDevices(&input, nullptr, &Recorder::handle, &recorder));
     ASSERT_EQ(jack_connect(tester().handle(), "sender:midi_out", "Timed:midi_in"), 0);
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(cyclesPass());
     // A note, a controller, and clock ticks 1000 frames apart (120 BPM at 48 kHz), a
     // system-exclusive start that the host does not pass on.
     tester().schedule({{0, {0x91, 60, 100}, 3}, {10, {0xB0, 7, 64}, 3}, {20, {0xF0, 1, 2}, 3},
@@ -93,13 +98,19 @@ TEST_F(VLJackMidiTest, MessagesAreDecodedAndTimedOnTheServersFrameClock) {
     EXPECT_EQ(note.channel, 1);
     EXPECT_EQ(note.data1, 60);
     EXPECT_EQ(note.data2, 100);
+    // The times are the server's frames at which the messages went out: 10 and 1000 frames
+    // apart as scheduled, later where the sender missed a cycle on a loaded machine.
+    ASSERT_EQ(tester().sentCount(), 6u);
+    const auto sentMs = [&](size_t from, size_t to) {
+        return static_cast<jack_nframes_t>(tester().sentFrame(to) - tester().sentFrame(from)) / 48.0;
+    };
     EXPECT_EQ(recorder.messages[1].command, 0xB0);
-    EXPECT_NEAR(recorder.messages[1].deltaMs, 10.0 / 48.0, 1e-6);
+    EXPECT_NEAR(recorder.messages[1].deltaMs, sentMs(0, 1), 1e-6);
     for (size_t i = 2; i < 5; ++i) {
         EXPECT_EQ(recorder.messages[i].status, 0xF8);
-        // Ticks land in different blocks; their times are still exactly 1000 frames apart.
+        // Ticks land in different blocks; their times are still exact (message i is event i + 1).
         if (i > 2) {
-            EXPECT_NEAR(recorder.messages[i].timeMs - recorder.messages[i - 1].timeMs, 1000.0 / 48.0, 1e-6);
+            EXPECT_NEAR(recorder.messages[i].timeMs - recorder.messages[i - 1].timeMs, sentMs(i, i + 1), 1e-6);
         }
     }
 }
@@ -113,7 +124,7 @@ TEST_F(VLJackMidiTest, AnotherClientsPortIsConnectedWhenItsDeviceOpensAndClosedW
     const int32_t ownId = 0, otherId = source->deviceId;
     ASSERT_TRUE(midi.openDevices(&ownId, nullptr, &Recorder::handle, &own));
     ASSERT_TRUE(midi.openDevices(&otherId, nullptr, &Recorder::handle, &other));
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(cyclesPass());
     tester().schedule({{0, {0x90, 64, 90}, 3}});
     ASSERT_TRUE(waitUntil([&] { return other.count() == 1; }, 3s));
     EXPECT_EQ(own.count(), 0u);  // nobody is connected to the host's own input
@@ -136,6 +147,7 @@ TEST_F(VLJackMidiTest, ThePluginsMidiLeavesThroughTheOutputOnlyWhileItIsOpen) {
     midi.sendShortMessage(0x7F3C90);  // before opening: dropped
     const int32_t output = sink->deviceId;
     ASSERT_TRUE(midi.openDevices(nullptr, &output, nullptr, nullptr));
+    ASSERT_TRUE(cyclesPass());
     midi.sendShortMessage(0x643C90);
     midi.sendShortMessage(0x0540C0);  // a program change: two bytes
     ASSERT_TRUE(waitUntil([&] { return tester().receivedCount() >= 2; }, 3s));

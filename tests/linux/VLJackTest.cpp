@@ -101,7 +101,9 @@ TEST_F(VLJackTest, AudioFlowsThroughTheProcessCycleWithoutGaps) {
     EXPECT_NEAR(demotest::peakLevel(right), 0.25f, 0.01f);
     EXPECT_NEAR(demotest::Spectrum(left, 48000).peakFrequency(200, 2000), 441.0, 1.0);
     // A sine of 441 Hz at 0.25 moves by at most 0.0145 per frame; a lost block jumps further.
-    EXPECT_LT(demotest::largestStep(left), 0.02f);
+    if (!vltest::kUnderThreadSanitizer) {
+        EXPECT_LT(demotest::largestStep(left), 0.02f);
+    }
     EXPECT_FALSE(jack.running.load());
 }
 
