@@ -11,6 +11,12 @@
 #include "ProbeControl.h"
 
 #if defined(_WIN32)
+#include <windows.h>
+#else
+#include <time.h>
+#endif
+
+#if defined(_WIN32)
 #define PROBE_EXPORT extern "C" __declspec(dllexport)
 #else
 #define PROBE_EXPORT extern "C" __attribute__((visibility("default")))
@@ -22,6 +28,15 @@
 
 namespace probe {
 namespace {
+
+void sleepMs(int32_t ms) {
+#if defined(_WIN32)
+    Sleep(static_cast<DWORD>(ms));
+#else
+    timespec t{ms / 1000, (ms % 1000) * 1000000L};
+    nanosleep(&t, nullptr);
+#endif
+}
 
 void setVariantDefaults(Config& config) {
 #if VL_PROBE_VENDOR
@@ -110,6 +125,8 @@ void applyConfigLine(Config& c, const std::string& key, const std::string& value
     else if (key == "numPrograms") c.numPrograms = number();
     else if (key == "program") c.program = number();
     else if (key == "blockLogInterval") c.blockLogInterval = number();
+    else if (key == "slowBlockMs") c.slowBlockMs = number();
+    else if (key == "slowFromBlock") c.slowFromBlock = number();
     else if (key == "params") {  // comma-separated values from parameter 0 on
         const char* p = value.c_str();
         for (int i = 0; i < kMaxParams && *p; ++i) {
@@ -214,6 +231,7 @@ vst::intptr dispatcher(vst::AEffect* effect, vst::int32 opcode, vst::int32 index
             return 0;
         case vst::effClose:
             c.log.closed += 1;
+            if (c.log.insideBlock.load() != 0) c.log.closedInsideBlock += 1;
             return 0;
         case vst::effEditGetRect:
             if (ptr && cfg.hasEditorRect) *static_cast<vst::ERect**>(ptr) = &cfg.editorRect;
@@ -286,6 +304,7 @@ void processReplacing(vst::AEffect* effect, float** inputs, float** outputs, vst
     const Config& cfg = c.config;
     Log& log = c.log;
     const int64_t n = log.blockCount.load(std::memory_order_acquire);
+    log.insideBlock.fetch_add(1);
     Block& b = log.blocks[n % kMaxBlocks];
     const int numIn = effect->numInputs < kMaxChannels ? effect->numInputs : kMaxChannels;
     const int numOut = effect->numOutputs < kMaxChannels ? effect->numOutputs : kMaxChannels;
@@ -343,7 +362,9 @@ void processReplacing(vst::AEffect* effect, float** inputs, float** outputs, vst
             out[f] = v;
         }
     }
+    if (cfg.slowBlockMs > 0 && n >= cfg.slowFromBlock) sleepMs(cfg.slowBlockMs);
     log.blockCount.store(n + 1, std::memory_order_release);
+    log.insideBlock.fetch_sub(1);
 }
 
 void setParameter(vst::AEffect*, vst::int32 index, float value) {

@@ -66,6 +66,10 @@ struct Config {
     // An editor that grows itself: at its first idle call after effEditOpen it takes this size
     // and asks the host for it with audioMasterSizeWindow (0 x 0 = never).
     vst::int16 sizeAtIdleWidth = 0, sizeAtIdleHeight = 0;
+    // A plug-in whose blocks take long (a sampler loading a program): from block
+    // slowFromBlock on, every processReplacing sleeps slowBlockMs before it returns.
+    int32_t slowBlockMs = 0;
+    int32_t slowFromBlock = 0;
 };
 
 struct Call {
@@ -124,6 +128,8 @@ struct Log {
     int32_t setParameterCalls = 0;
     int32_t setProgramCalls = 0;
     int64_t sizeWindowAnswer = -1;  // the host's answer to the size request
+    std::atomic<int32_t> insideBlock{0};  // processReplacing calls under way
+    int32_t closedInsideBlock = 0;        // effClose calls that came while a block ran
 };
 
 struct Control {

@@ -72,6 +72,10 @@ public:
     virtual bool openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output, RenderBlockProc callback,
                               void* user) = 0;
     virtual void stop() = 0;
+    // A stop that gave up waiting for a callback still under way (ASIO's driver thread inside a
+    // long block) leaves that callback running and the teardown pending. Finishes it, waiting
+    // at most waitMs: true once no callback of the last run can reach its user any more.
+    virtual bool settleStop(uint32_t waitMs) { return true; }
     // Makes the two devices agree on sample rate and width; true when they agree afterwards.
     virtual bool matchFormats(AudioDeviceRecord* input, AudioDeviceRecord* output) = 0;
     // Completes a record (channel names, rate, block size); true at once when detailsKnown.

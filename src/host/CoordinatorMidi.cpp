@@ -47,6 +47,38 @@ bool VLVSTHostInterface::insertMidiEvent(uint8_t status, uint8_t data1, uint8_t 
     return events.insertMidiEvent(status, data1, data2, channel);
 }
 
+void VLVSTHostInterface::trackSoundingNotes(const vst::VstEvents& list) {
+    for (vst::int32 i = 0; i < list.numEvents; ++i) {
+        const auto* e = reinterpret_cast<const vst::VstMidiEvent*>(list.events[i]);
+        if (e->type != vst::kVstMidiType) continue;
+        const auto status = static_cast<uint8_t>(e->midiData[0]);
+        const auto data1 = static_cast<uint8_t>(e->midiData[1]) & 0x7Fu;
+        const auto data2 = static_cast<uint8_t>(e->midiData[2]);
+        const uint32_t channel = status & 0x0Fu;
+        const uint32_t bit = channel * 128 + data1;
+        const uint64_t mask = uint64_t(1) << (bit % 64);
+        if ((status & 0xF0) == kNoteOn && data2 != 0) {
+            soundingNotes[bit / 64] |= mask;
+        } else if ((status & 0xF0) == 0x80 || (status & 0xF0) == kNoteOn) {
+            soundingNotes[bit / 64] &= ~mask;
+        } else if ((status & 0xF0) == kControlChange && (data1 == kAllNotesOff || data1 == 120)) {
+            soundingNotes[channel * 2] = soundingNotes[channel * 2 + 1] = 0;
+        }
+    }
+}
+
+void VLVSTHostInterface::forgetStaleEvents() {
+    events.discardWaiting();
+    for (uint32_t word = 0; word < 32; ++word) {
+        for (uint64_t bits = soundingNotes[word]; bits != 0; bits &= bits - 1) {
+            const uint32_t bit = word * 64 + static_cast<uint32_t>(__builtin_ctzll(bits));
+            events.queueNoteOff(static_cast<uint8_t>(bit / 128), static_cast<uint8_t>(bit % 128));
+            restartNoteOffs += 1;
+        }
+        soundingNotes[word] = 0;
+    }
+}
+
 void VLVSTHostInterface::StopMidiEngine() {
     // Without an open output the plug-in is told that its MIDI goes nowhere.
     if (slot && slot->midiOutUser.load() == this) slot->installMidiOutHook(nullptr, nullptr);
@@ -80,8 +112,9 @@ bool VLVSTHostInterface::StartMidiEngine() {
             const int32_t deviceId = record->deviceId;
             MidiInputContext* value = context.get();
             inputContexts.push_back(std::move(context));
+            // Only the first input that really opened with clock sync follows the clock.
+            value->followsClock = options->sync && !syncActive.load(std::memory_order_acquire);
             if (midi->openDevices(&deviceId, nullptr, &MidiInputHandler, value)) {
-                // Only an input that really opened follows the clock.
                 if (options->sync) syncActive.store(true, std::memory_order_release);
             } else {
                 options->active = false;
@@ -128,7 +161,7 @@ void VLVSTHostInterface::MidiInputHandler(const MidiMessage* message, void* valu
 void VLVSTHostInterface::handleMidiMessage(const MidiMessage& m, MidiInputContext& input) {
     MidiDeviceRecord& device = *input.device;
     if (m.command == 0xF0) {
-        if (device.sync) handleClockMessage(m, input);
+        if (device.sync && input.followsClock) handleClockMessage(m, input);
         return;  // system messages never reach the plug-in
     }
     const int32_t channelSetting = device.channel;

@@ -59,6 +59,8 @@ VLVSTHostInterface::~VLVSTHostInterface() {
         engineStopping.store(true, std::memory_order_release);
         if (!joinEngineThread(engineStopTimeoutMs)) abandonEngineLoop();
     }
+    // A driver callback that outlived the stop's wait: once more within the bound.
+    if (settlingBackend && !settleCallbackStop(engineStopTimeoutMs)) abandonEngineLoop();
     if (slot) {
         // The hooks point at this object.
         if (slot->tempoUser.load() == this) slot->installTempoHook(nullptr, nullptr);
@@ -119,7 +121,8 @@ bool VLVSTHostInterface::startEngine() {
     stopEngine();
     // The previous device loop would not end, or a block of the previous run is still inside
     // the plug-in.
-    if (engineThread.joinable() || cycleInside.load(std::memory_order_acquire)) return false;
+    if (engineThread.joinable() || !settleCallbackStop(0) || cycleInside.load(std::memory_order_acquire))
+        return false;
 
     for (AudioDeviceRecord* device : {settings->inputDevice, settings->outputDevice}) {
         if (!device) continue;
@@ -175,26 +178,29 @@ bool VLVSTHostInterface::startEngine() {
     if (!processBuffers.prepare(slot->numInputs(), slot->numOutputs(), blockSize > 0 ? blockSize : kFallbackMaxBlock))
         return false;
 
+    forgetStaleEvents();
     // Blocks are refused until here, also after an ASIO stop.
     engineStopping.store(false, std::memory_order_release);
     runningBackend = backend;
     runningType = output->type;
     runningDeviceName = output->name;
     backend->takeDeviceEvent();  // what an earlier run reported is no news for this one
+    auto loop = std::make_shared<EngineLoop>();
+    loop->host.store(this, std::memory_order_seq_cst);
+    engineLoop = loop;
+    // The plug-in stays open for as long as this loop (or driver) may call it.
+    slot->keepOpenUntil(std::shared_ptr<const std::atomic<bool>>(loop, &loop->ended));
     if (output->type == kDeviceTypeASIO) {
-        if (!backend->openAndStart(input, output, &RenderBlock, this)) {
-            runningBackend = nullptr;
+        // The driver's thread calls through the record, as a device loop does.
+        if (!backend->openAndStart(input, output, &loopRenderBlock, loop.get())) {
+            loop->ended.store(true, std::memory_order_release);
+            engineLoopEnded();
             return false;
         }
         engineRunning.store(true, std::memory_order_release);
     } else {
         engineThreadEnded.store(false, std::memory_order_release);
         engineRunning.store(false, std::memory_order_release);
-        auto loop = std::make_shared<EngineLoop>();
-        loop->host.store(this, std::memory_order_seq_cst);
-        engineLoop = loop;
-        // The plug-in stays open for as long as this loop may call it.
-        slot->keepOpenUntil(std::shared_ptr<const std::atomic<bool>>(loop, &loop->ended));
         engineThread = std::thread([loop, backend, input, output] {
             platform::raiseCurrentThreadToTimeCritical();
             backend->openAndStart(input, output, &loopRenderBlock, loop.get());
@@ -263,8 +269,24 @@ void VLVSTHostInterface::abandonEngineLoop() {
         platform::sleepMs(1);
     }
     // From now on the loop finds no coordinator; the slot keeps the plug-in open until it ends.
-    engineThread.detach();
+    if (engineThread.joinable()) {
+        engineThread.detach();  // the thread holds the record itself
+    } else {
+        // A driver keeps the record's address until its teardown, which may come after this
+        // object is gone: the record stays for the rest of the process.
+        new std::shared_ptr<EngineLoop>(engineLoop);
+        settlingBackend = nullptr;
+    }
     engineLoop.reset();
+}
+
+bool VLVSTHostInterface::settleCallbackStop(uint32_t waitMs) {
+    if (!settlingBackend) return true;
+    if (!settlingBackend->settleStop(waitMs)) return false;
+    settlingBackend = nullptr;
+    engineLoop->ended.store(true, std::memory_order_release);
+    engineLoopEnded();
+    return true;
 }
 
 void VLVSTHostInterface::StopAudioEngine() {
@@ -284,10 +306,13 @@ void VLVSTHostInterface::stopEngine() {
         // Set until the next start has prepared everything: a late driver callback is refused.
         engineStopping.store(true, std::memory_order_release);
         // The back end waits (bounded) for a callback under way and keeps what it uses alive
-        // if that callback outlives the wait.
+        // if that callback outlives the wait; until it has finished, so does the coordinator
+        // (the record, the plug-in kept open).
         runningBackend->stop();
         engineRunning.store(false, std::memory_order_release);
+        settlingBackend = runningBackend;
         runningBackend = nullptr;
+        settleCallbackStop(0);
         return;
     }
     if (!engineThread.joinable()) return;
@@ -299,7 +324,9 @@ void VLVSTHostInterface::stopEngine() {
 
 EngineNotice VLVSTHostInterface::PollEngine() {
     // A caption tick inside an engine wait: the start or stop under way answers for itself.
-    if (!linked() || !runningBackend || engineCall != EngineCall::None) return EngineNotice::None;
+    if (engineCall != EngineCall::None) return EngineNotice::None;
+    settleCallbackStop(0);  // lets the plug-in go once a late ASIO callback has left
+    if (!linked() || !runningBackend) return EngineNotice::None;
     const DeviceEvent event = runningBackend->takeDeviceEvent();
     // A stop always joins the loop, so a loop that has ended while still joinable ended by itself.
     const bool loopEnded = runningType != kDeviceTypeASIO && engineThread.joinable() &&
@@ -374,10 +401,15 @@ bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t f
     };
 
     // Events; an armed player or recorder starts with the first block that carries any.
-    if (vst::VstEvents* list = events.takeEvents()) {
+    // Notes ended for the plug-in's sake (at a restart, or when the list was full) start nothing.
+    bool freshEvents = false;
+    if (vst::VstEvents* list = events.takeEvents(&freshEvents)) {
+        trackSoundingNotes(*list);
         slot->processEvents(list);
-        const bool playerStarted = startArmed(playerState);
-        if (startArmed(recorderState) || playerStarted) ppqAccumulator = 0.0;
+        if (freshEvents) {
+            const bool playerStarted = startArmed(playerState);
+            if (startArmed(recorderState) || playerStarted) ppqAccumulator = 0.0;
+        }
     }
 
     if (takeRequest(startBothRequest)) {

@@ -26,7 +26,10 @@
 // Engine thread: the device loop reaches the coordinator through a small shared record that
 // outlives it, and the plug-in is kept open while the loop may still run, so that a loop that
 // does not end within its bound can neither call into a destroyed coordinator nor into a
-// closed plug-in.
+// closed plug-in. An ASIO driver's callbacks take the same way: a stop whose wait gave up on a
+// block still inside the plug-in leaves the plug-in open until the back end has finished its
+// teardown, and the coordinator is never torn down under such a block (the process ends
+// instead, its state saved).
 
 #include <atomic>
 #include <cstdint>
@@ -57,6 +60,9 @@ class VLVSTHostInterface;
 struct MidiInputContext {
     MidiDeviceRecord* device = nullptr;
     VLVSTHostInterface* host = nullptr;
+    // This input's clock drives the song position and the tempo: only the first opened input
+    // with clock sync does, so that two clocks never both advance the position.
+    bool followsClock = false;
     std::atomic<bool> closed{false};  // the input's close notice arrived
     // Arrival of this input's previous clock tick or start (MIDI thread): each tick is timed
     // from it, whatever else arrived in between on any input.
@@ -195,6 +201,8 @@ public:
     void Panic();
     // Appends one event for the next block (any thread but the audio thread).
     bool insertMidiEvent(uint8_t status, uint8_t data1, uint8_t data2, uint8_t channel);
+    // Note-offs that engine starts sent for notes still sounding when the last run ended.
+    uint64_t notesEndedByRestarts() const { return restartNoteOffs; }
 
     // The tempo hand-over (see the top of this file).
     void handOverTempo(double newTempo);
@@ -277,9 +285,12 @@ private:
     // One step of an engine wait: the wait hook (outermost wait only), else a short sleep.
     void waitStep();
     void engineLoopEnded();
-    // Lets go of a device loop that did not end: it is cut off from the coordinator, and the
-    // plug-in stays open until it ends.
+    // Lets go of a device loop (or driver) that did not end: it is cut off from the
+    // coordinator, and the plug-in stays open until it ends.
     void abandonEngineLoop();
+    // Finishes an ASIO stop that left a callback under way (waiting at most waitMs); true when
+    // nothing of the last run can call in any more.
+    bool settleCallbackStop(uint32_t waitMs);
     // Stops the player (or recorder) and waits, bounded, until no block is inside its step,
     // so that its arrays may be replaced. false = the audio thread did not let go in time.
     bool quiescePlayer();
@@ -301,6 +312,7 @@ private:
     std::thread engineThread;
     std::shared_ptr<EngineLoop> engineLoop;
     VLAudioBase* runningBackend = nullptr;
+    VLAudioBase* settlingBackend = nullptr;  // stopped, with a callback still under way
     uint32_t runningType = 0;
     std::wstring runningDeviceName;
     std::wstring lastFailedDevice;
@@ -318,6 +330,16 @@ private:
     std::atomic<bool> recorderBusy{false};
 
     std::vector<std::unique_ptr<MidiInputContext>> inputContexts;
+
+    // Notes the plug-in was sent and not yet told to end, by channel * 128 + note: written by
+    // the audio thread, read by an engine start while no block runs. A start ends them, as
+    // their releases may have come while no engine ran.
+    uint64_t soundingNotes[16 * 128 / 64] = {};
+    uint64_t restartNoteOffs = 0;
+    void trackSoundingNotes(const vst::VstEvents& list);
+    // An engine start: what came while no engine ran is not played now, and the notes that
+    // sounded when the last run ended are ended.
+    void forgetStaleEvents();
 };
 
 }  // namespace vl

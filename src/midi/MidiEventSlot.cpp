@@ -1,6 +1,7 @@
 #include "midi/MidiEventSlot.h"
 
 #include <cstddef>
+#include <thread>
 
 namespace vl {
 
@@ -57,36 +58,145 @@ vst::VstEvents* MidiEventSlot::list() { return reinterpret_cast<vst::VstEvents*>
 
 const vst::VstMidiEvent& MidiEventSlot::event(uint32_t index) const { return storage->midi[index]; }
 
-bool MidiEventQueue::insertMidiEvent(uint8_t status, uint8_t data1, uint8_t data2, uint8_t channel) {
-    // A full slot is refused before entering, so that the positions taken cannot count on
-    // towards the producers' bits; only producers that found it not yet full at once go past.
-    if ((state.load(std::memory_order_relaxed) & kTakenMask) >= kMidiEventSlotCapacity) {
-        dropped.fetch_add(1, std::memory_order_relaxed);
-        return false;
+namespace {
+
+constexpr uint8_t kNoteOff = 0x80;
+constexpr uint8_t kNoteOn = 0x90;
+constexpr uint8_t kControlChange = 0xB0;
+constexpr uint8_t kSustain = 64;
+constexpr uint8_t kAllSoundOff = 120;
+constexpr uint8_t kAllNotesOff = 123;
+
+}  // namespace
+
+bool MidiEventQueue::isRelease(uint8_t status, uint8_t data1, uint8_t data2) {
+    switch (status & 0xF0) {
+        case kNoteOff: return true;
+        case kNoteOn: return data2 == 0;
+        case kControlChange: return data1 == kAllNotesOff || data1 == kAllSoundOff || (data1 == kSustain && data2 < 64);
+        default: return false;
     }
-    // Entering tells the write slot and the position; the audio thread swaps only while nobody
-    // is inside, so the slot stays the write slot until this producer leaves.
-    const uint64_t entered = state.fetch_add(kProducer + 1, std::memory_order_acquire);
-    const auto position = static_cast<uint32_t>(entered & kTakenMask);
-    const bool stored = position < kMidiEventSlotCapacity;
-    if (stored) slots[entered >> kIndexShift].write(position, status, data1, data2, channel);
-    state.fetch_sub(kProducer, std::memory_order_release);
-    if (!stored) dropped.fetch_add(1, std::memory_order_relaxed);
-    return stored;
 }
 
-vst::VstEvents* MidiEventQueue::takeEvents() {
+bool MidiEventQueue::insertMidiEvent(uint8_t status, uint8_t data1, uint8_t data2, uint8_t channel) {
+    const bool release = isRelease(status, data1, data2);
+    const uint64_t limit = release ? kMidiEventSlotCapacity : kMidiEventSlotCapacity - kMidiReleaseReserve;
+    // Entering takes a position below the limit and tells the write slot; the audio thread
+    // swaps only while nobody is inside, so the slot stays the write slot until this producer
+    // leaves. A producer that loses the exchange to another one simply tries again.
+    uint64_t entered = state.load(std::memory_order_relaxed);
+    do {
+        if ((entered & kTakenMask) >= limit) {
+            if (release) {
+                rememberRelease(status, data1, data2, channel);  // it still arrives
+                return true;
+            }
+            dropped.fetch_add(1, std::memory_order_relaxed);
+            return false;
+        }
+    } while (!state.compare_exchange_weak(entered, entered + kProducer + 1, std::memory_order_acquire,
+                                          std::memory_order_relaxed));
+    slots[entered >> kIndexShift].write(static_cast<uint32_t>(entered & kTakenMask), status, data1, data2, channel);
+    state.fetch_sub(kProducer, std::memory_order_release);
+    return true;
+}
+
+void MidiEventQueue::rememberRelease(uint8_t status, uint8_t data1, uint8_t data2, uint8_t channel) {
+    const uint32_t channelBit = 1u << (channel & 0x0F);
+    if ((status & 0xF0) == kControlChange) {
+        auto& mask = data1 == kSustain ? sustainOffWaiting : allNotesOffWaiting;
+        if (mask.fetch_or(channelBit, std::memory_order_relaxed) & channelBit)
+            coalesced.fetch_add(1, std::memory_order_relaxed);
+        releasesWaiting.store(true, std::memory_order_release);
+    } else {
+        queueNoteOff(channel, data1);
+    }
+}
+
+void MidiEventQueue::queueNoteOff(uint8_t channel, uint8_t note) {
+    const uint32_t bit = (channel & 0x0Fu) * 128u + (note & 0x7Fu);
+    const uint64_t mask = uint64_t(1) << (bit % 64);
+    if (noteOffsWaiting[bit / 64].fetch_or(mask, std::memory_order_relaxed) & mask)
+        coalesced.fetch_add(1, std::memory_order_relaxed);
+    releasesWaiting.store(true, std::memory_order_release);
+}
+
+uint32_t MidiEventQueue::appendReleases(MidiEventSlot& slot, uint32_t count) {
+    // Taken before the bits are read: a release remembered meanwhile sets it again.
+    releasesWaiting.store(false, std::memory_order_seq_cst);
+    bool left = false;
+    // Sustain off first, then the notes, then all notes off: a note ended under a held pedal
+    // would otherwise sound on.
+    for (std::atomic<uint32_t>* mask : {&sustainOffWaiting, &allNotesOffWaiting}) {
+        uint32_t channels = mask->exchange(0, std::memory_order_acquire);
+        for (uint32_t c = 0; channels != 0 && count < kMidiEventSlotCapacity; ++c) {
+            if (!(channels & (1u << c))) continue;
+            slot.write(count++, kControlChange, mask == &sustainOffWaiting ? kSustain : kAllNotesOff, 0,
+                       static_cast<uint8_t>(c));
+            channels &= ~(1u << c);
+        }
+        if (channels) {
+            mask->fetch_or(channels, std::memory_order_relaxed);
+            left = true;
+        }
+    }
+    for (std::atomic<uint64_t>& word : noteOffsWaiting) {
+        if (word.load(std::memory_order_relaxed) == 0) continue;
+        uint64_t bits = word.exchange(0, std::memory_order_acquire);
+        while (bits != 0 && count < kMidiEventSlotCapacity) {
+            const auto b = static_cast<uint32_t>(__builtin_ctzll(bits));
+            const auto index = static_cast<uint32_t>(&word - noteOffsWaiting) * 64 + b;
+            slot.write(count++, kNoteOff, static_cast<uint8_t>(index % 128), 0, static_cast<uint8_t>(index / 128));
+            bits &= bits - 1;
+        }
+        if (bits) {
+            word.fetch_or(bits, std::memory_order_relaxed);
+            left = true;
+        }
+    }
+    if (left) releasesWaiting.store(true, std::memory_order_release);
+    return count;
+}
+
+vst::VstEvents* MidiEventQueue::takeEvents(bool* fresh) {
+    if (fresh) *fresh = false;
+    const bool releases = releasesWaiting.load(std::memory_order_acquire);
     uint64_t current = state.load(std::memory_order_relaxed);
-    if ((current & kTakenMask) == 0 || (current & kProducersMask) != 0) return nullptr;
-    // The other slot becomes the write slot with nothing taken in it.
-    if (!state.compare_exchange_strong(current, (current & kIndexBit) ^ kIndexBit, std::memory_order_acq_rel,
-                                       std::memory_order_relaxed))
-        return nullptr;  // a producer came in meanwhile
-    // Every producer that wrote into the filled slot has left (their release is acquired by the
-    // exchange); it now belongs to the audio thread alone until the next swap.
-    const uint64_t taken = current & kTakenMask;
-    const auto count = static_cast<uint32_t>(taken < kMidiEventSlotCapacity ? taken : kMidiEventSlotCapacity);
-    return slots[current >> kIndexShift].listOf(count);
+    // The other slot becomes the write slot with nothing taken in it; the exchange fails while
+    // a producer is inside.
+    if ((current & kTakenMask) != 0 && (current & kProducersMask) == 0 &&
+        state.compare_exchange_strong(current, (current & kIndexBit) ^ kIndexBit, std::memory_order_acq_rel,
+                                      std::memory_order_relaxed)) {
+        // Every producer that wrote into the filled slot has left (their release is acquired by
+        // the exchange); it now belongs to the audio thread alone until the next swap.
+        MidiEventSlot& slot = slots[current >> kIndexShift];
+        auto count = static_cast<uint32_t>(current & kTakenMask);
+        if (releases) count = appendReleases(slot, count);
+        if (fresh) *fresh = true;
+        return slot.listOf(count);
+    }
+    if (!releases) return nullptr;
+    const uint32_t count = appendReleases(releaseSlot, 0);
+    return count ? releaseSlot.listOf(count) : nullptr;
+}
+
+uint32_t MidiEventQueue::discardWaiting() {
+    uint64_t current = state.load(std::memory_order_relaxed);
+    // Producers leave within a few instructions; the number of tries only guards against one
+    // that was descheduled inside, whose event then simply stays.
+    for (int tries = 0; tries < 100000 && (current & kTakenMask) != 0; ++tries) {
+        if ((current & kProducersMask) == 0 &&
+            state.compare_exchange_weak(current, current & kIndexBit, std::memory_order_acq_rel,
+                                        std::memory_order_relaxed)) {
+            discarded.fetch_add(current & kTakenMask, std::memory_order_relaxed);
+            return static_cast<uint32_t>(current & kTakenMask);
+        }
+        if ((current & kProducersMask) != 0) {
+            std::this_thread::yield();
+            current = state.load(std::memory_order_relaxed);
+        }
+    }
+    return 0;
 }
 
 }  // namespace vl

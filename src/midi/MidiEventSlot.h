@@ -12,6 +12,9 @@
 namespace vl {
 
 constexpr uint32_t kMidiEventSlotCapacity = 256;
+// Positions of a block's list that only releases (note-offs, sustain off, all notes or sound
+// off) may take: the notes a full block started always find room for their ends.
+constexpr uint32_t kMidiReleaseReserve = 64;
 
 // One VstEvents list whose 256 pointers point at 256 pre-formatted MIDI events stored in the
 // same allocation, right behind the list.
@@ -60,23 +63,47 @@ private:
 // with one compare-exchange that succeeds only while no producer is inside (and reads the count
 // from the same word); it never waits either, it leaves the events for a later block instead.
 // A block that finds nothing waiting reads the word once and writes nothing.
+//
+// Releases come first when the list fills up: any other event is refused once the list holds
+// kMidiEventSlotCapacity - kMidiReleaseReserve, a release only when it is full, and a release
+// refused even then is remembered (one bit per channel and note) and sent with a later block.
 class MidiEventQueue {
 public:
     MidiEventQueue() = default;
 
     // Producers (any thread but the audio thread, several at once). false = dropped because
-    // 256 events are already waiting.
+    // the list is full for this kind of event; a release that finds it full is remembered and
+    // sent with a later block (as a note-off, sustain off or all notes off).
     bool insertMidiEvent(uint8_t status, uint8_t data1, uint8_t data2, uint8_t channel);
+    // Any thread: a note-off for this note, sent with the next block that has room.
+    void queueNoteOff(uint8_t channel, uint8_t note);
 
-    // Audio thread: hands the filled slot over and lets producers continue in the other one.
-    // Null when a producer is inside or no event is waiting.
-    vst::VstEvents* takeEvents();
+    // Audio thread: hands the filled slot over and lets producers continue in the other one,
+    // with remembered releases appended where there is room. Null when nothing is due (or a
+    // producer is inside and no remembered release waits). *fresh (when given) tells whether
+    // the list carries producers' events, not only remembered releases.
+    vst::VstEvents* takeEvents(bool* fresh = nullptr);
 
-    // Events dropped because a slot was full (for tests and diagnostics).
+    // While no block runs: forgets the events waiting (they came while no engine ran and are no
+    // news for the next one). Remembered releases stay. Answers how many were forgotten.
+    uint32_t discardWaiting();
+
+    // Events lost because a slot was full (for tests and diagnostics).
     uint64_t droppedEvents() const { return dropped.load(std::memory_order_relaxed); }
+    // Events forgotten by discardWaiting so far.
+    uint64_t discardedEvents() const { return discarded.load(std::memory_order_relaxed); }
+    // Remembered releases that found the same release already waiting (one is sent).
+    uint64_t coalescedReleases() const { return coalesced.load(std::memory_order_relaxed); }
     uint8_t writeIndex() const { return static_cast<uint8_t>(state.load(std::memory_order_relaxed) >> kIndexShift); }
 
+    static bool isRelease(uint8_t status, uint8_t data1, uint8_t data2);
+
 private:
+    // Appends remembered releases to slot from position count while there is room; the rest
+    // stays remembered. Answers the new count.
+    uint32_t appendReleases(MidiEventSlot& slot, uint32_t count);
+    void rememberRelease(uint8_t status, uint8_t data1, uint8_t data2, uint8_t channel);
+
     static constexpr uint32_t kIndexShift = 63;
     static constexpr uint64_t kIndexBit = uint64_t(1) << kIndexShift;
     static constexpr uint64_t kProducer = uint64_t(1) << 32;
@@ -86,6 +113,15 @@ private:
     MidiEventSlot slots[2];
     std::atomic<uint64_t> state{0};  // writeIndex << 63 | producers inside << 32 | positions taken
     std::atomic<uint64_t> dropped{0};
+    std::atomic<uint64_t> discarded{0};
+    std::atomic<uint64_t> coalesced{0};
+    // Releases that found no room: note-offs by channel * 128 + note, all-notes-off and
+    // sustain-off by channel; releasesWaiting is set after a bit.
+    MidiEventSlot releaseSlot;  // the audio thread's list when only remembered releases are due
+    std::atomic<uint64_t> noteOffsWaiting[16 * 128 / 64] = {};
+    std::atomic<uint32_t> allNotesOffWaiting{0};
+    std::atomic<uint32_t> sustainOffWaiting{0};
+    std::atomic<bool> releasesWaiting{false};
 };
 
 }  // namespace vl

@@ -2,7 +2,8 @@
 // An audio back end for tests: no sound card. As a blocking family (MME, WASAPI, DirectSound)
 // it runs its device loop on the calling thread (the coordinator's EngineThread), feeding a
 // known input and keeping the output; as ASIO it returns at once and the test drives blocks
-// with pump(), as a driver thread would.
+// with pump(), as a driver thread would. Its stop keeps the ASIO back end's contract: it waits
+// at most stopWaitMs for a block under way and otherwise leaves the teardown to settleStop.
 
 #include <atomic>
 #include <chrono>
@@ -53,6 +54,8 @@ public:
     // Output kept for inspection: the first capture.size() / 2 frames after start.
     std::vector<float> captureLeft, captureRight;
 
+    uint32_t stopWaitMs = 0;  // ASIO: how long stop waits for a block under way
+
     // ---- what happened ---------------------------------------------------------------------
     std::atomic<int> opens{0};
     std::atomic<int> stops{0};
@@ -95,6 +98,11 @@ public:
 
     // One block through the callback: input written into the planes first, output kept after.
     bool pump(uint32_t frames) {
+        struct InFlight {
+            std::atomic<int>& count;
+            explicit InFlight(std::atomic<int>& c) : count(c) { count.fetch_add(1); }
+            ~InFlight() { count.fetch_sub(1); }
+        } inFlight(callbacksInFlight);
         if (!planePair[0] || frames == 0) return false;
         const uint64_t base = framesDone;
         for (uint32_t i = 0; i < frames; ++i) {
@@ -115,8 +123,21 @@ public:
     void stop() override {
         stops += 1;
         running = false;
+        if (type == vl::kDeviceTypeASIO && !waitForCallbacks(stopWaitMs)) {
+            teardownPending = true;  // the block under way keeps the planes
+            return;
+        }
         if (!inLoop) freePlanes();
     }
+    bool settleStop(uint32_t waitMs) override {
+        if (!teardownPending) return true;
+        if (!waitForCallbacks(waitMs)) return false;
+        teardownPending = false;
+        freePlanes();
+        return true;
+    }
+    std::atomic<int> callbacksInFlight{0};
+    bool teardownPending = false;
     bool matchFormats(vl::AudioDeviceRecord*, vl::AudioDeviceRecord*) override { return true; }
     bool queryDetails(vl::AudioDeviceRecord* record, bool) override {
         queries += 1;
@@ -128,6 +149,15 @@ public:
     size_t captured = 0;
 
 private:
+    bool waitForCallbacks(uint32_t waitMs) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        while (callbacksInFlight.load() != 0) {
+            if (std::chrono::steady_clock::now() >= until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
     uint32_t type;
     uint32_t blockFrames = 0;
     vl::RenderBlockProc callback = nullptr;

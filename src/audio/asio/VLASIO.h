@@ -50,6 +50,7 @@ public:
     bool openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output, RenderBlockProc callback,
                       void* user) override;
     void stop() override;
+    bool settleStop(uint32_t waitMs) override { return !teardownPending() || finishTeardown(waitMs); }
     bool matchFormats(AudioDeviceRecord* input, AudioDeviceRecord* output) override;
     bool queryDetails(AudioDeviceRecord* record, bool probe) override;
     // The driver's control panel: the running driver's, or the record's driver loaded and

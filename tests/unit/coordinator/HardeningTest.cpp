@@ -13,6 +13,7 @@
 #include "CoordinatorRig.h"
 #include "support/FakePlugin.h"
 #include "support/ProbeModule.h"
+#include "support/Wait.h"
 
 using namespace vltest;
 using vl::VLVSTHostInterface;
@@ -299,6 +300,68 @@ TEST(EngineBounds, LoopThatNeverEndsLeavesThePluginOpenAndTheRestartRefused) {
     h.host.reset();
     h.slot.close();
     EXPECT_EQ(h.probe.log().closed, 0);
+}
+
+// An ASIO driver thread inside a block that outlives the stop's wait (a sampler loading a
+// program): the plug-in is not closed and the coordinator not torn down under it.
+TEST(EngineBounds, AsioBlockOutlivingTheStopHoldsTheTearDownUntilItLeaves) {
+    HangRig h(vl::kDeviceTypeASIO);
+    h.backend->stopWaitMs = 20;
+    h.host->engineStopTimeoutMs = 10000;
+    h.probe.config().slowFromBlock = 1;
+    h.probe.config().slowBlockMs = 300;
+    ASSERT_TRUE(h.host->StartAudioEngine());
+    h.backend->pump(64);
+    const auto slowBlock = [&] {
+        std::thread driver([&] { h.backend->pump(64); });
+        EXPECT_TRUE(waitUntil([&] { return h.probe.log().insideBlock.load() == 1; }, std::chrono::milliseconds(5000)));
+        return driver;
+    };
+
+    // Before the next start: a block still inside refuses it, one that has left lets it run.
+    std::thread driver = slowBlock();
+    h.host->StopAudioEngine();
+    EXPECT_TRUE(h.slot.loopMayRun());
+    EXPECT_FALSE(h.host->StartAudioEngine());
+    driver.join();
+    EXPECT_EQ(h.host->PollEngine(), vl::EngineNotice::None);
+    EXPECT_FALSE(h.slot.loopMayRun());
+    ASSERT_TRUE(h.host->StartAudioEngine());
+
+    // At exit: the close is refused and the tear-down waits, bounded, for the block to leave.
+    driver = slowBlock();
+    h.host->StopAudioEngine();
+    h.slot.close();
+    EXPECT_EQ(h.probe.log().closed, 0);
+    h.host.reset();
+    EXPECT_EQ(h.probe.log().insideBlock.load(), 0);
+    EXPECT_FALSE(h.slot.loopMayRun());
+    driver.join();
+    h.slot.close();
+    EXPECT_EQ(h.probe.log().closed, 1);
+    EXPECT_EQ(h.probe.log().closedInsideBlock, 0);
+    EXPECT_EQ(h.probe.blockCount(), 3);
+}
+
+// A block that never comes back within the bound: the process ends (its state was saved
+// before) rather than freeing what the block still uses.
+TEST(EngineBoundsDeathTest, AsioBlockThatNeverLeavesEndsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            HangRig h(vl::kDeviceTypeASIO);
+            h.backend->stopWaitMs = 20;
+            h.host->engineStopTimeoutMs = 100;
+            h.probe.config().slowBlockMs = 20000;
+            ASSERT_TRUE(h.host->StartAudioEngine());
+            std::thread driver([&] { h.backend->pump(64); });
+            driver.detach();
+            while (h.probe.log().insideBlock.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            h.host->StopAudioEngine();
+            h.host.reset();
+            std::exit(0);  // not reached
+        },
+        ::testing::ExitedWithCode(vl::kExitEngineHung), "");
 }
 
 TEST(EngineBounds, AsioCallbackAfterStopIsRefusedUntilTheNextStart) {

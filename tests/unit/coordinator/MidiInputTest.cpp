@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 
 #include "CoordinatorRig.h"
 #include "midi/MidiEventSlot.h"
@@ -175,28 +176,61 @@ TEST(MidiFilters, SystemMessagesNeverReachThePlugin) {
     EXPECT_TRUE(m.plugin.received.empty());
 }
 
-TEST(MidiEvents, MoreThan256InOneBlockAreDropped) {
+// A full block list refuses new notes and controllers first; the ends of the notes it started
+// always arrive, in this block or (when even the releases overflow) in the next.
+TEST(MidiEvents, AFullBlockNeverCutsOffTheNotesEnds) {
     MidiRig m;
     ASSERT_TRUE(m.start());
     for (int i = 0; i < 300; ++i) m.send(0x90, static_cast<uint8_t>(i % 128), 1);
+    for (int i = 0; i < 100; ++i) m.send(0x80, static_cast<uint8_t>(i), 0);
+    m.send(0xB0, 64, 0);  // sustain off
     m.block();
-    EXPECT_EQ(m.plugin.received.size(), 256u);
-    EXPECT_EQ(m.rig.host.events.droppedEvents(), 44u);
-    m.send(0x80, 1, 0);
+    const size_t ordinary = vl::kMidiEventSlotCapacity - vl::kMidiReleaseReserve;
+    ASSERT_EQ(m.plugin.received.size(), 256u);
+    EXPECT_EQ(m.plugin.received[ordinary - 1].bytes[0], 0x90);
+    EXPECT_EQ(m.plugin.received[ordinary].bytes[0], 0x80);
+    EXPECT_EQ(m.rig.host.events.droppedEvents(), 300u - ordinary);  // the releases are only late
     m.block();
-    EXPECT_EQ(m.plugin.received.size(), 257u);
+    // The 37 refused releases come with the next block, the pedal first.
+    ASSERT_EQ(m.plugin.received.size(), 256u + 37u);
+    EXPECT_EQ(m.plugin.received[256].block, 1);
+    EXPECT_EQ(m.plugin.messages()[256], (std::vector<uint8_t>{0xB0, 64, 0}));
+    std::set<int> ended;
+    for (const auto& r : m.plugin.received)
+        if (r.bytes[0] == 0x80) ended.insert(r.bytes[1]);
+    EXPECT_EQ(ended.size(), 100u);
+    m.send(0x90, 1, 0);  // a note-on of velocity 0 is a release too
+    m.block();
+    EXPECT_EQ(m.plugin.received.size(), 294u);
+    m.block();
+    EXPECT_EQ(m.plugin.received.size(), 294u);
 }
 
-TEST(MidiEvents, CollectWhileTheEngineIsStoppedAndArriveAfterTheRestart) {
+// What arrives while no engine runs is not played by the next run (nor does it start an armed
+// recorder); the notes that sounded when the engine stopped are ended by the restart.
+TEST(MidiEvents, WhatCameWhileStoppedIsNotPlayedAndSoundingNotesEnd) {
     MidiRig m;
     ASSERT_TRUE(m.start());
-    m.rig.host.StopAudioEngine();
     m.send(0x90, 60, 100);
-    m.send(0x80, 60, 0);
-    EXPECT_TRUE(m.plugin.received.empty());
+    m.send(0x93, 64, 100);
+    m.send(0x90, 67, 100);
+    m.send(0x80, 67, 0);
+    m.block();
+    m.rig.host.StopAudioEngine();
+    m.send(0xB0, 7, 100);
+    for (int i = 0; i < 130; ++i) m.send(0x90, static_cast<uint8_t>(i), 90);
+    ASSERT_TRUE(m.rig.host.StartRecorder(vl::Waiting, 44100));
+    const size_t before = m.plugin.received.size();
     ASSERT_TRUE(m.rig.host.StartAudioEngine());
     m.block();
-    EXPECT_EQ(m.plugin.messages(), (Bytes{{0x90, 60, 100}, {0x80, 60, 0}}));
+    const auto all = m.plugin.messages();
+    const std::vector<std::vector<uint8_t>> after(all.begin() + static_cast<long>(before), all.end());
+    EXPECT_EQ(after, (std::vector<std::vector<uint8_t>>{{0x80, 60, 0}, {0x83, 64, 0}}));
+    EXPECT_EQ(m.rig.host.recorderState.load(), vl::Waiting);
+    m.send(0x90, 62, 100);
+    m.block();
+    EXPECT_EQ(m.plugin.messages().back(), (std::vector<uint8_t>{0x90, 62, 100}));
+    EXPECT_EQ(m.rig.host.recorderState.load(), vl::Running);
 }
 
 TEST(MidiEngineStart, OpensEnabledInputsAndTheOutput) {
@@ -339,6 +373,34 @@ TEST(ClockSync, TempoHeldWhilePlayingUnlessSyncWhilePlaying) {
     m.options->syncWhilePlaying = true;
     m.clockWindow(25.0);
     EXPECT_EQ(m.rig.host.tempo.load(), 100.0);
+}
+
+// Two inputs with clock sync: only the first one drives the position and the tempo; the
+// second one's clock at another tempo changes nothing.
+TEST(ClockSync, OnlyTheFirstSyncInputIsFollowed) {
+    MidiRig m;
+    m.options->sync = true;
+    vl::MidiDeviceRecord* second = m.rig.midi.addDevice(4, L"Clock 2", true, true);
+    m.rig.settings->midiDevices.push_back(std::make_unique<vl::MidiDeviceRecord>(*second));
+    m.rig.settings->midiDevices.back()->sync = true;
+    ASSERT_TRUE(m.start());
+    const auto ticks = [&](int n) {
+        // The fake's clock is shared: the first input ticks every 20 ms (125 BPM), the
+        // second every 10 ms (250 BPM).
+        for (int i = 0; i < n; ++i) {
+            m.send(0xF8, 0, 0, 10.0);
+            m.rig.midi.deliver(1, 0xF8, 0, 0, 5.0);
+            m.rig.midi.deliver(1, 0xF8, 0, 0, 5.0);
+        }
+    };
+    ticks(49);
+    EXPECT_EQ(m.rig.host.tempo.load(), 125.0);
+    m.send(0xFA);
+    m.rig.midi.deliver(1, 0xFA);
+    m.block();
+    ticks(6);
+    m.block();
+    EXPECT_NEAR(m.plugin.ppq.back(), 6 * 0.0416666679084301, 1e-9);
 }
 
 TEST(ClockSync, InputsWithoutSyncIgnoreTheClock) {
