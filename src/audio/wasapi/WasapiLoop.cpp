@@ -82,7 +82,40 @@ bool DuplexFifo::reserve(uint32_t frames) {
         return false;
     }
     head = count = 0;
+    primed = false;
+    tally = {};
     return frames > 0;
+}
+
+void DuplexFifo::holdBack(uint32_t frames, uint32_t above) {
+    target = frames;
+    slack = above;
+}
+
+void DuplexFifo::drop(uint32_t frames) {
+    const uint32_t n = std::min(frames, count);
+    if (n == 0) return;
+    head = (head + n) % static_cast<uint32_t>(left.size());
+    count -= n;
+}
+
+uint32_t DuplexFifo::take(float* l, float* r, uint32_t frames) {
+    if (!primed) {
+        if (count < uint64_t(frames) + target) return 0;
+        primed = true;
+    }
+    if (count < frames) {
+        ++tally.underflows;
+        return 0;
+    }
+    const uint64_t most = uint64_t(frames) + target + slack;
+    if (count > most) {
+        const uint32_t excess = count - frames - target;
+        drop(excess);
+        ++tally.drops;
+        tally.droppedFrames += excess;
+    }
+    return pop(l, r, frames);
 }
 
 void DuplexFifo::push(const float* l, const float* r, uint32_t frames) {
@@ -190,6 +223,11 @@ struct VLWasapiLoop::Run {
     }
 };
 
+wasapi::DuplexFifo::Counts VLWasapiLoop::duplexCounts() const {
+    return {fifoDrops.load(std::memory_order_relaxed), fifoDroppedFrames.load(std::memory_order_relaxed),
+            fifoUnderflows.load(std::memory_order_relaxed)};
+}
+
 bool VLWasapiLoop::queryStreamDetails(wasapi::Endpoints& endpoints, AudioDeviceRecord* record, bool probe) {
     if (!record) return false;
     if (record->detailsKnown) return true;
@@ -243,7 +281,19 @@ bool VLWasapiLoop::openRun(wasapi::Endpoints& endpoints, const AudioDeviceRecord
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (input && !run.fifo.reserve(4 * run.planeFrames)) return false;
+    if (input) {
+        // One capture period held back, as packets come a period at a time, and a margin.
+        int64_t defaultPeriod = 0, minimumPeriod = 0;
+        uint32_t period = run.capture.bufferFrames;
+        if (!wasapi::failed(run.capture.client->devicePeriod(defaultPeriod, minimumPeriod)) && defaultPeriod > 0)
+            period = static_cast<uint32_t>((defaultPeriod * rate + 5000000) / 10000000);
+        const uint32_t target = period + rate * kFifoMarginMs / 1000;
+        if (!run.fifo.reserve(std::max(4 * run.planeFrames, 2 * (run.blockFrames + target + period)))) return false;
+        run.fifo.holdBack(target, period);
+    }
+    fifoDrops.store(0, std::memory_order_relaxed);
+    fifoDroppedFrames.store(0, std::memory_order_relaxed);
+    fifoUnderflows.store(0, std::memory_order_relaxed);
     if (!allocatePlanes(run.planeFrames)) return false;
 
     // Pre-roll: one block of silence queued before the stream starts.
@@ -323,8 +373,15 @@ bool VLWasapiLoop::runLoop(wasapi::Endpoints& endpoints, Run& run, RenderBlockPr
         }
         if (wasapi::failed(r)) return false;
 
-        // The plug-in's input is what was captured, and silence wherever nothing was.
-        const uint32_t captured = capture ? run.fifo.pop(leftPlane, rightPlane, frames) : 0;
+        // The plug-in's input is a whole block of what was captured, or a whole block of silence
+        // (while the FIFO fills, or when it ran short), never a block spliced with zeros.
+        const uint32_t captured = capture ? run.fifo.take(leftPlane, rightPlane, frames) : 0;
+        if (capture) {
+            const wasapi::DuplexFifo::Counts& counts = run.fifo.counts();
+            fifoDrops.store(counts.drops, std::memory_order_relaxed);
+            fifoDroppedFrames.store(counts.droppedFrames, std::memory_order_relaxed);
+            fifoUnderflows.store(counts.underflows, std::memory_order_relaxed);
+        }
         std::fill(leftPlane + captured, leftPlane + frames, 0.0f);
         std::fill(rightPlane + captured, rightPlane + frames, 0.0f);
         lastBlock = endpoints.nowMs();

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -39,6 +41,10 @@ struct FakeEndpoint {
     int invalidateAtBlock = -1;      // GetBuffer fails with DEVICE_INVALIDATED from this block
     uint32_t packetFrames = 0;       // capture: frames per packet
     uint32_t packetsPerWake = 0;     // capture: packets that arrive per wake (merged events)
+    bool keepPlayed = true;          // render: keep every released buffer in played
+    bool clocked = false;            // capture: packets by a clock of its own instead
+    double capturePpm = 0.0;         // how much faster it runs than 480 frames a wake
+    double captureDue = 0.0;
 
     // Seen by the test.
     int activated = 0, live = 0;
@@ -107,7 +113,7 @@ public:
     }
     Result releaseRenderBuffer(uint32_t frames, bool silent) override {
         if (silent) std::fill_n(buffer.begin(), size_t(frames) * format.blockAlign, uint8_t(0));
-        e.played.insert(e.played.end(), buffer.begin(), buffer.begin() + size_t(frames) * format.blockAlign);
+        if (e.keepPlayed) e.played.insert(e.played.end(), buffer.begin(), buffer.begin() + size_t(frames) * format.blockAlign);
         ++e.blocks;
         return kOk;
     }
@@ -164,6 +170,11 @@ public:
         if (!capture) return kRenderSignalled;
         auto& c = static_cast<FakeClient&>(*capture);
         c.pendingPackets += c.e.packetsPerWake;
+        if (c.e.clocked) {
+            for (c.e.captureDue += 480.0 * (1.0 + c.e.capturePpm * 1e-6); c.e.captureDue >= c.e.packetFrames;
+                 c.e.captureDue -= c.e.packetFrames)
+                ++c.pendingPackets;
+        }
         return kRenderSignalled | kCaptureSignalled;
     }
     uint64_t nowMs() override { return clock; }
@@ -328,14 +339,91 @@ TEST(WasapiDuplex, MergedWakesDrainEveryPacketAndEveryCapturedFrameArrivesInOrde
         ASSERT_TRUE(wasapi.openAndStart(&input, &output, &Plugin::render, &plugin));
         ASSERT_EQ(plugin.frames.size(), 30u);
         for (uint32_t n : plugin.frames) EXPECT_EQ(n, 480u);
-        // Each wake brings one block's worth: the plug-in sees the ramp without a gap or repeat.
+        // Each wake brings one block's worth: after whole blocks of silence while the FIFO
+        // fills to its reserve (a capture period and a margin), the plug-in sees the ramp
+        // without a gap or repeat.
+        size_t start = 0;
+        while (start < plugin.inputLeft.size() && plugin.inputLeft[start + 1] == 0.0f) start += 480;
+        EXPECT_LE(start, 2u * 480u);
         const float tolerance = c.mix == SampleKind::Int24 ? 1e-6f : 0.0f;
         size_t wrong = 0;
-        for (size_t k = 0; k < plugin.inputLeft.size(); ++k)
-            if (std::fabs(plugin.inputLeft[k] - rampAt(k)) > tolerance ||
-                std::fabs(plugin.inputRight[k] + rampAt(k)) > tolerance)
+        for (size_t k = 0; k + start < plugin.inputLeft.size(); ++k)
+            if (std::fabs(plugin.inputLeft[k + start] - rampAt(k)) > tolerance ||
+                std::fabs(plugin.inputRight[k + start] + rampAt(k)) > tolerance)
                 ++wrong;
         EXPECT_EQ(wrong, 0u);
+        EXPECT_EQ(wasapi.duplexCounts().underflows, 0u);
+        EXPECT_EQ(wasapi.duplexCounts().drops, 0u);
+    }
+}
+
+// What the plug-in hears of the capture ramp, block by block, without keeping it.
+struct RampWatch {
+    const FakeEndpoint* capture = nullptr;
+    uint32_t stopAfter = 0, blocks = 0;
+    bool started = false;
+    int64_t frame = -1;  // capture frame of the last input frame heard
+    uint32_t splicedBlocks = 0, silentBlocks = 0, jumps = 0;
+    int64_t mostHeldBack = 0;  // captured frames not yet heard, after a block
+
+    static bool render(float** in, float**, uint32_t n, void* user) {
+        auto* w = static_cast<RampWatch*>(user);
+        bool silent = true;
+        for (uint32_t i = 0; i < n; ++i) silent = silent && in[0][i] == 0.0f && in[1][i] == 0.0f;
+        if (silent) {
+            w->silentBlocks += w->started;
+        } else {
+            for (uint32_t i = 0; i < n; ++i) {
+                const int64_t ramp = std::llround(double(in[0][i]) * 4096.0);
+                const int64_t next = w->frame + 1;
+                const int64_t step = ((ramp - next) % 4096 + 4096) % 4096;  // frames skipped
+                if (w->started && step != 0) ++(i == 0 ? w->jumps : w->splicedBlocks);
+                w->frame = next + step;
+                w->started = true;
+            }
+            w->mostHeldBack = std::max<int64_t>(w->mostHeldBack, int64_t(w->capture->nextCaptureFrame) - 1 - w->frame);
+        }
+        return ++w->blocks < w->stopAfter;
+    }
+};
+
+// Fails on the earlier loop, whose FIFO had no target level: with the capture clock 100 ppm
+// fast the input latency climbed to the FIFO's capacity (40 ms) and stayed there, dropping
+// frames at every overflow; 100 ppm slow spliced zeros into the middle of blocks.
+TEST(WasapiDuplex, TwoDevicesDriftingApartKeepTheInputNearItsTargetInWholeBlocks) {
+    for (double ppm : {100.0, -100.0}) {
+        SCOPED_TRACE(ppm);
+        FakeEndpoints fake;
+        FakeEndpoint& in = fake.endpoints[L"in"];
+        in.packetFrames = 240;  // two packets a period: a block may find half of one waiting
+        in.clocked = true;
+        in.capturePpm = ppm;
+        fake.endpoints[L"out"].keepPlayed = false;
+        TestWasapi wasapi(fake);
+        AudioDeviceRecord input = record(L"in", kDeviceTypeWasapiShared, true, 480);
+        AudioDeviceRecord output = record(L"out", kDeviceTypeWasapiShared, false, 480);
+        RampWatch watch;
+        watch.capture = &in;
+        watch.stopAfter = 60000;  // ten minutes of 10 ms blocks
+        ASSERT_TRUE(wasapi.openAndStart(&input, &output, &RampWatch::render, &watch));
+        EXPECT_EQ(watch.splicedBlocks, 0u);
+        // One capture period (480 frames) and 2 ms held back, and at most a packet above.
+        EXPECT_LE(watch.mostHeldBack, 480 + 96 + 480);
+        const DuplexFifo::Counts counts = wasapi.duplexCounts();
+        EXPECT_EQ(counts.drops, watch.jumps);
+        EXPECT_EQ(counts.underflows, watch.silentBlocks);
+        // 2880 frames of drift in ten minutes: taken in a few steps, each of whole blocks.
+        if (ppm > 0) {
+            EXPECT_GE(counts.drops, 2u);
+            EXPECT_LE(counts.drops, 6u);
+            EXPECT_EQ(counts.underflows, 0u);
+        } else {
+            EXPECT_GE(counts.underflows, 2u);
+            EXPECT_LE(counts.underflows, 6u);
+            EXPECT_EQ(counts.drops, 0u);
+        }
+        std::printf("%+.0f ppm: %u drops (%u frames), %u silent blocks, at most %lld frames held back\n", ppm,
+                    counts.drops, counts.droppedFrames, counts.underflows, static_cast<long long>(watch.mostHeldBack));
     }
 }
 
