@@ -15,13 +15,15 @@ void Stream::close() {
 
 namespace {
 
-Result initializeExclusive(Endpoints& endpoints, const AudioDeviceRecord& record, uint32_t blockFrames,
+Result initializeExclusive(Endpoints& endpoints, const AudioDeviceRecord& record, uint32_t blockFrames, Block block,
                            Stream& stream) {
     int64_t defaultPeriod = 0, minimumPeriod = 0;
     Result r = stream.client->devicePeriod(defaultPeriod, minimumPeriod);
     if (failed(r)) return r;
     const uint32_t rate = stream.format.samplesPerSec;
-    const int64_t duration = std::max(exclusiveBufferDuration(blockFrames, rate), minimumPeriod);
+    const int64_t asked = block == Block::Granted ? durationOfFrames(blockFrames, rate)
+                                                  : exclusiveBufferDuration(blockFrames, rate);
+    const int64_t duration = std::max(asked, minimumPeriod);
     r = stream.client->initialize(true, duration, duration, stream.format);
     if (r != kBufferSizeNotAligned) return r;
     // The documented answer: ask the failed client for the aligned size, then initialise a
@@ -40,7 +42,8 @@ Result chooseExclusiveFormat(Endpoints& endpoints, const AudioDeviceRecord& reco
     DeviceFormat stored;
     if (!endpoints.storedFormat(record, stored) && failed(stream.client->mixFormat(stored))) return kFail;
     for (size_t step = 0; step < kExclusiveLadderSteps; ++step) {
-        const DeviceFormat candidate = exclusiveLadderFormat(step, stored.channels, stored.samplesPerSec);
+        const DeviceFormat candidate =
+            exclusiveLadderFormat(step, stored.channels, stored.samplesPerSec, exclusiveChannelMask(stored));
         if (stream.client->supportsExclusive(candidate)) {
             stream.format = candidate;
             return kOk;
@@ -51,7 +54,8 @@ Result chooseExclusiveFormat(Endpoints& endpoints, const AudioDeviceRecord& reco
 
 }  // namespace
 
-Result openStream(Endpoints& endpoints, const AudioDeviceRecord& record, uint32_t blockFrames, Stream& stream) {
+Result openStream(Endpoints& endpoints, const AudioDeviceRecord& record, uint32_t blockFrames, Stream& stream,
+                  Block block) {
     stream.close();
     stream.exclusive = record.type == kDeviceTypeWasapiExclusive;
     stream.client = endpoints.activate(record);
@@ -59,7 +63,7 @@ Result openStream(Endpoints& endpoints, const AudioDeviceRecord& record, uint32_
     Result r = kOk;
     if (stream.exclusive) {
         r = chooseExclusiveFormat(endpoints, record, stream);
-        if (!failed(r)) r = initializeExclusive(endpoints, record, blockFrames, stream);
+        if (!failed(r)) r = initializeExclusive(endpoints, record, blockFrames, block, stream);
     } else {
         r = stream.client->mixFormat(stream.format);
         int64_t defaultPeriod = 0, minimumPeriod = 0;
@@ -236,8 +240,10 @@ bool VLWasapiLoop::queryStreamDetails(wasapi::Endpoints& endpoints, AudioDeviceR
         // fails on its own.
         wasapi::Stream stream;
         if (!probe && !record->isInput && record->bufferSize != 0 &&
-            !wasapi::failed(wasapi::openStream(endpoints, *record, record->bufferSize, stream)))
+            !wasapi::failed(wasapi::openStream(endpoints, *record, record->bufferSize, stream))) {
             record->bufferSize = stream.bufferFrames;
+            record->detailsKnown = true;
+        }
         return record->bufferSize != 0;
     }
     if (record->type != kDeviceTypeWasapiShared) return false;
@@ -252,8 +258,6 @@ bool VLWasapiLoop::queryStreamDetails(wasapi::Endpoints& endpoints, AudioDeviceR
 bool VLWasapiLoop::openRun(wasapi::Endpoints& endpoints, const AudioDeviceRecord* input,
                            const AudioDeviceRecord& output, Run& run) {
     const uint32_t toldBlock = output.bufferSize;
-    run.leftChannel = output.leftChannel;
-    run.rightChannel = output.rightChannel;
     run.withInput = input != nullptr;
     if (input) {
         if (input->type != kDeviceTypeWasapiShared) return false;  // exclusive capture is not supported
@@ -261,7 +265,8 @@ bool VLWasapiLoop::openRun(wasapi::Endpoints& endpoints, const AudioDeviceRecord
         run.chosen = interleaved::chooseInputChannels(run.capture.format.channels, input->leftChannel,
                                                       input->rightChannel);
     }
-    if (wasapi::failed(wasapi::openStream(endpoints, output, toldBlock, run.render))) return false;
+    const wasapi::Block block = output.detailsKnown ? wasapi::Block::Granted : wasapi::Block::Asked;
+    if (wasapi::failed(wasapi::openStream(endpoints, output, toldBlock, run.render, block))) return false;
     const uint32_t rate = run.render.format.samplesPerSec;
     // The plug-in was told the output's rate and block: a stream that runs otherwise is refused
     // rather than played at the wrong pitch or with blocks larger than announced.
@@ -270,6 +275,9 @@ bool VLWasapiLoop::openRun(wasapi::Endpoints& endpoints, const AudioDeviceRecord
     run.blockFrames = run.render.exclusive ? run.render.bufferFrames : std::min(toldBlock, run.render.bufferFrames);
     if (run.blockFrames == 0 || run.blockFrames > toldBlock) return false;
     run.outChannels = run.render.format.channels;
+    const OutputChannels out = chooseOutputChannels(run.outChannels, output.leftChannel, output.rightChannel);
+    run.leftChannel = out.left;
+    run.rightChannel = out.right;
 
     const uint32_t captureFrames = input ? run.capture.bufferFrames : 0;
     run.planeFrames = std::max(run.blockFrames, captureFrames);

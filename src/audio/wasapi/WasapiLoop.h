@@ -37,11 +37,17 @@ struct Stream {
     void close();
 };
 
+// What an exclusive stream's block is: the user's choice, asked for once with its duration
+// rounded down to 0.5 ms, or a size the device granted before, asked for with exactly its
+// duration (rounding it again would shrink it at every start).
+enum class Block { Asked, Granted };
+
 // Opens a stream for the record (exclusive for type 8); blockFrames is the block an exclusive
 // stream asks for. An exclusive request below the device's minimum period gets that period;
 // AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED is answered once with a new client asking for the aligned
 // size. The first failure is returned.
-Result openStream(Endpoints& endpoints, const AudioDeviceRecord& record, uint32_t blockFrames, Stream& stream);
+Result openStream(Endpoints& endpoints, const AudioDeviceRecord& record, uint32_t blockFrames, Stream& stream,
+                  Block block = Block::Asked);
 
 // Stereo frames passed from the capture side to the render side of one loop. Storage is taken
 // once; pushing beyond the capacity drops the oldest frames. Two devices run on clocks of
@@ -100,7 +106,8 @@ protected:
     // Completes a record from a stream opened (and released) here. Shared records take the
     // client's buffer size and the mix format's rate. An exclusive record is only negotiated
     // when probe is false (an engine start): its bufferSize becomes the block the device
-    // grants, which is the block the plug-in is then told; a probe opens nothing.
+    // grants, which is the block the plug-in is then told, and detailsKnown marks it as
+    // granted, so that every later start asks for exactly that block; a probe opens nothing.
     bool queryStreamDetails(wasapi::Endpoints& endpoints, AudioDeviceRecord* record, bool probe);
 
     // Opens fresh streams for these devices and runs the loop until RenderBlock answers false

@@ -34,6 +34,9 @@ struct FakeEndpoint {
     DeviceFormat mix = exclusiveLadderFormat(0, 2, 48000);  // float32, as engines mostly mix
     uint32_t rate = 48000;
     std::vector<Accepts> exclusive = {{32, 32, true}};
+    uint16_t channels = 2;           // of the stored device format
+    uint32_t storedMask = 3;         // its channel mask
+    uint32_t wantMask = 0;           // exclusive formats with another mask are refused (0: any)
     int64_t minimumPeriod = 30000;  // 3 ms
     int64_t defaultPeriod = 100000;
     uint32_t sharedFrames = 480;
@@ -74,7 +77,8 @@ public:
     bool supportsExclusive(const DeviceFormat& f) override {
         const bool isFloat = sampleKindOf(f) == SampleKind::Float32;
         for (const Accepts& a : e.exclusive)
-            if (a.bits == f.bitsPerSample && a.validBits == f.validBits && a.isFloat == isFloat && f.samplesPerSec == e.rate)
+            if (a.bits == f.bitsPerSample && a.validBits == f.validBits && a.isFloat == isFloat && f.samplesPerSec == e.rate &&
+                (e.wantMask == 0 || f.channelMask == e.wantMask))
                 return true;
         return false;
     }
@@ -161,7 +165,8 @@ public:
     bool storedFormat(const AudioDeviceRecord& record, DeviceFormat& format) override {
         auto it = endpoints.find(record.endpointId);
         if (it == endpoints.end()) return false;
-        format = exclusiveLadderFormat(4, 2, it->second.rate);  // stored as 16-bit, as many cards ship
+        format = exclusiveLadderFormat(4, it->second.channels, it->second.rate);  // 16-bit, as many cards ship
+        format.channelMask = it->second.storedMask;
         return true;
     }
     // Every wake signals both streams at once, with the capture packets of that period.
@@ -269,6 +274,98 @@ TEST(WasapiExclusive, BlocksAreWhatTheDeviceGrantedAfterRoundingAndAlignment) {
         EXPECT_EQ(second.frames.size(), fits ? second.stopAfter : 0u);
         for (uint32_t n : second.frames) EXPECT_EQ(n, c.wantFrames);
         EXPECT_EQ(e.tooLarge, 0u);
+    }
+}
+
+// Fails on the earlier back end, which rounded the block down to 0.5 ms at every open and
+// stored the result: a user's 512 frames at 44.1 kHz were told as 507, came as blocks of 485,
+// then 463 and 441 over restarts.
+TEST(WasapiExclusive, TheUsersBlockIsRoundedOnceAndTheGrantedBlockKeptOverRestarts) {
+    FakeEndpoints fake;
+    FakeEndpoint& e = fake.endpoints[L"out"];
+    e.rate = 44100;
+    TestWasapi wasapi(fake);
+    AudioDeviceRecord out = record(L"out", kDeviceTypeWasapiExclusive, false, 512);
+    out.sampleRate = 44100.0;
+    for (int start = 0; start < 4; ++start) {
+        SCOPED_TRACE(start);
+        ASSERT_TRUE(wasapi.queryDetails(&out, false));  // as the coordinator does before every start
+        EXPECT_EQ(out.bufferSize, 507u);               // the block the plug-in is told
+        Plugin plugin;
+        plugin.stopAfter = 5;
+        ASSERT_TRUE(wasapi.openAndStart(nullptr, &out, &Plugin::render, &plugin));
+        ASSERT_EQ(plugin.frames.size(), 5u);
+        for (uint32_t n : plugin.frames) EXPECT_EQ(n, 507u);
+    }
+    // 512 frames rounded once to 11.5 ms; every later stream asks for exactly the 507 granted.
+    ASSERT_EQ(e.durations.size(), 5u);
+    EXPECT_EQ(e.durations[0], 115000);
+    for (size_t i = 1; i < e.durations.size(); ++i) EXPECT_EQ(e.durations[i], durationOfFrames(507, 44100)) << i;
+    // The 507 frames the settings stored, met again at the next run: still 507.
+    AudioDeviceRecord stored = record(L"out", kDeviceTypeWasapiExclusive, false, 507);
+    stored.sampleRate = 44100.0;
+    ASSERT_TRUE(wasapi.queryDetails(&stored, false));
+    EXPECT_EQ(stored.bufferSize, 507u);
+}
+
+// Fails on the earlier back end, which asked with a channel mask of 0 for every count but two:
+// drivers that insist on a layout refused all five formats.
+TEST(WasapiExclusive, TheChannelMaskIsTheDevicesOwnOrTheStandardOneForItsCount) {
+    struct Case { const char* name; uint16_t channels; uint32_t stored, want; };
+    const Case cases[] = {
+        {"mono", 1, 0, 0x4},
+        {"quad", 4, 0, 0x33},
+        {"5.1 with its own side pair", 6, 0x60F, 0x60F},
+        {"5.1 stored with a mask of two channels", 6, 0x3, 0x3F},
+        {"7.1", 8, 0, 0x63F},
+        {"stereo", 2, 3, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeEndpoints fake;
+        FakeEndpoint& e = fake.endpoints[L"out"];
+        e.channels = c.channels;
+        e.storedMask = c.stored;
+        e.wantMask = c.want;
+        TestWasapi wasapi(fake);
+        AudioDeviceRecord out = record(L"out", kDeviceTypeWasapiExclusive, false, 480);
+        Plugin plugin;
+        plugin.stopAfter = 3;
+        EXPECT_TRUE(wasapi.openAndStart(nullptr, &out, &Plugin::render, &plugin));
+        EXPECT_EQ(e.opened.channelMask, c.want);
+        EXPECT_EQ(e.opened.channels, c.channels);
+    }
+}
+
+// Fails on the earlier loop: output channels outside the stream's (a choice made for a larger
+// device) left the output silent; now they fall back as the input side's do.
+TEST(WasapiOutput, ChannelsOutsideTheStreamFallBackToTheFirstTwo) {
+    struct Case { const char* name; uint32_t type; uint16_t channels; int32_t left, right; float want0, want1; };
+    const Case cases[] = {
+        {"shared stereo, channels 3 and 2", kDeviceTypeWasapiShared, 2, 3, 2, 0.25f, -0.25f},
+        {"shared stereo, swapped", kDeviceTypeWasapiShared, 2, 1, 0, -0.25f, 0.25f},
+        {"exclusive mono", kDeviceTypeWasapiExclusive, 1, 0, 1, 0.25f, 0.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeEndpoints fake;
+        FakeEndpoint& e = fake.endpoints[L"out"];
+        e.channels = c.channels;
+        e.storedMask = 0;
+        TestWasapi wasapi(fake);
+        AudioDeviceRecord out = record(L"out", c.type, false, 480);
+        out.leftChannel = c.left;
+        out.rightChannel = c.right;
+        Plugin plugin;
+        plugin.stopAfter = 3;
+        ASSERT_TRUE(wasapi.openAndStart(nullptr, &out, &Plugin::render, &plugin));
+        // float32 both ways here; the block after the silent pre-roll holds the plug-in's output.
+        const size_t frameBytes = 4 * e.opened.channels;
+        ASSERT_GE(e.played.size(), 2 * 480 * frameBytes);
+        float frame[2] = {};
+        std::memcpy(frame, e.played.data() + 480 * frameBytes, frameBytes);
+        EXPECT_EQ(frame[0], c.want0);
+        if (e.opened.channels > 1) EXPECT_EQ(frame[1], c.want1);
     }
 }
 

@@ -61,6 +61,47 @@ TEST(WasapiFormat, ExclusiveDurationIsTheBlockRoundedDownToHalfMilliseconds) {
         EXPECT_EQ(wasapi::exclusiveBufferDuration(c.frames, c.rate), c.units) << c.frames << " at " << c.rate;
 }
 
+// Fails on the earlier rounding: 507 frames at 44.1 kHz, granted for 11.5 ms, asked for 11 ms.
+TEST(WasapiFormat, ASizeGrantedForARoundedDurationAsksForThatDurationAgain) {
+    for (uint32_t rate : {44100u, 48000u, 88200u, 96000u}) {
+        for (uint32_t frames = 16; frames <= 4096; ++frames) {
+            const int64_t duration = wasapi::exclusiveBufferDuration(frames, rate);
+            // What a device grants for it, rounded either way.
+            const double exact = double(duration) * rate / 1e7;
+            for (double granted : {std::floor(exact), std::round(exact), std::ceil(exact)}) {
+                if (granted < 1) continue;
+                ASSERT_EQ(wasapi::exclusiveBufferDuration(uint32_t(granted), rate), duration)
+                    << frames << " at " << rate << " granted " << granted;
+            }
+        }
+    }
+}
+
+TEST(WasapiFormat, ExclusiveFormatsCarryTheDevicesOwnMaskOrTheStandardOne) {
+    EXPECT_EQ(wasapi::standardChannelMask(1), 0x4u);
+    EXPECT_EQ(wasapi::standardChannelMask(2), 0x3u);
+    EXPECT_EQ(wasapi::standardChannelMask(4), 0x33u);
+    EXPECT_EQ(wasapi::standardChannelMask(6), 0x3Fu);
+    EXPECT_EQ(wasapi::standardChannelMask(8), 0x63Fu);
+    EXPECT_EQ(wasapi::standardChannelMask(3), 0u);
+    struct Case { std::vector<uint8_t> blob; uint32_t mask; };
+    std::vector<uint8_t> sixSide = extensibleFormat(16, false, 48000, 6), sixStereoMask = sixSide;
+    sixSide[20] = 0x0F, sixSide[21] = 0x06;  // 5.1 with the side pair: the device's own
+    const Case cases[] = {
+        {sixSide, 0x60F},
+        {sixStereoMask, 0x3F},                                    // a mask of two for six channels
+        {basicFormat(wasapi::kFormatTagPcm, 16), 0x3},            // no mask at all
+        {extensibleFormat(32, true, 48000, 1), 0x4},
+    };
+    for (const Case& c : cases) {
+        wasapi::DeviceFormat format;
+        ASSERT_TRUE(wasapi::parseDeviceFormat(c.blob.data(), c.blob.size(), format));
+        EXPECT_EQ(wasapi::exclusiveChannelMask(format), c.mask);
+        wasapi::DeviceFormat ladder = wasapi::exclusiveLadderFormat(0, format.channels, 48000, c.mask);
+        EXPECT_EQ(ladder.channelMask, c.mask);
+    }
+}
+
 TEST(WasapiFormat, AnAlignedSizeGivesTheDurationThatHoldsExactlyIt) {
     struct Case { uint32_t frames, rate; int64_t units; };
     const Case cases[] = {{264, 48000, 55000}, {441, 44100, 100000}, {1, 44100, 227}, {7, 96000, 729}, {100, 0, 0}};
@@ -286,7 +327,23 @@ TEST(WaveWriter, SamplesAreLimitedAtFullScaleAndWrittenLowByteFirst) {
     EXPECT_EQ(mme::nextHeader(9), 10);
 }
 
-// ---- Interleaved input from the chosen channels -----------------------------------------------
+// ---- Output and interleaved input from the chosen channels ------------------------------------
+
+TEST(OutputChannels, AChoiceOutsideTheStreamFallsBackAsTheInputSideDoes) {
+    struct Case { uint32_t channels; int32_t left, right, wantLeft, wantRight; };
+    const Case cases[] = {
+        {2, 0, 1, 0, 1}, {2, 1, 0, 1, 0}, {8, 6, 7, 6, 7},
+        {2, 3, 2, 0, 1},   // a choice made for a four-channel device
+        {2, -1, 1, 0, 1},
+        {1, 0, 1, 0, 0},   // mono: the left plane
+        {4, 2, 9, 2, 1},
+    };
+    for (const Case& c : cases) {
+        const OutputChannels out = chooseOutputChannels(c.channels, c.left, c.right);
+        EXPECT_EQ(out.left, c.wantLeft) << c.channels << " " << c.left << " " << c.right;
+        EXPECT_EQ(out.right, c.wantRight) << c.channels << " " << c.left << " " << c.right;
+    }
+}
 
 TEST(InterleavedInput, TheRecordsChosenChannelsFeedThePlanes) {
     struct Case { uint32_t channels; int32_t left, right; uint32_t wantLeft, wantRight; };
