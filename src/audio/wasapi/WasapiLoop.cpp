@@ -125,12 +125,17 @@ uint32_t DuplexFifo::take(float* l, float* r, uint32_t frames) {
 void DuplexFifo::push(const float* l, const float* r, uint32_t frames) {
     const uint32_t capacity = static_cast<uint32_t>(left.size());
     if (capacity == 0) return;
-    if (frames > capacity) {  // only the newest frames can be kept
-        l += frames - capacity;
-        r += frames - capacity;
+    const uint32_t unkept = frames > capacity ? frames - capacity : 0;
+    if (unkept > 0) {  // only the newest frames can be kept
+        l += unkept;
+        r += unkept;
         frames = capacity;
     }
     const uint32_t overflow = count + frames > capacity ? count + frames - capacity : 0;
+    if (unkept + overflow > 0) {  // the render side has not come for a long while
+        ++tally.drops;
+        tally.droppedFrames += unkept + overflow;
+    }
     head = (head + overflow) % capacity;
     count -= overflow;
     for (uint32_t i = 0; i < frames; ++i) {

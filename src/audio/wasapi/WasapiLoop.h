@@ -56,7 +56,7 @@ Result openStream(Endpoints& endpoints, const AudioDeviceRecord& record, uint32_
 class DuplexFifo {
 public:
     struct Counts {
-        uint32_t drops = 0;          // steps that dropped an excess
+        uint32_t drops = 0;          // steps that dropped an excess (or an overflow)
         uint32_t droppedFrames = 0;  // frames they dropped
         uint32_t underflows = 0;     // blocks given as silence because too little was captured
     };

@@ -599,3 +599,33 @@ TEST(DuplexFifo, KeepsOrderAndDropsTheOldestWhenFull) {
     EXPECT_EQ(l[0], 3.0f);
     EXPECT_EQ(r[3], 6.0f);
 }
+
+TEST(DuplexFifo, TakesWholeBlocksNearItsTargetAndCountsWhatItDropsOrLacks) {
+    DuplexFifo fifo;
+    ASSERT_TRUE(fifo.reserve(64));
+    fifo.holdBack(4, 4);  // blocks of 8: primed at 12, an excess above 16
+    std::vector<float> in(64), l(8), r(8);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = float(i + 1);
+    size_t pushed = 0;
+    const auto push = [&](uint32_t n) {
+        fifo.push(in.data() + pushed, in.data() + pushed, n);
+        pushed += n;
+    };
+    push(11);
+    EXPECT_EQ(fifo.take(l.data(), r.data(), 8), 0u);  // still priming: silence, nothing counted
+    push(1);
+    ASSERT_EQ(fifo.take(l.data(), r.data(), 8), 8u);
+    EXPECT_EQ(l[0], 1.0f);
+    EXPECT_EQ(fifo.take(l.data(), r.data(), 8), 0u);  // 4 left: an underflow, and they wait
+    EXPECT_EQ(fifo.available(), 4u);
+    push(12);                                          // 16: at the limit, nothing dropped
+    ASSERT_EQ(fifo.take(l.data(), r.data(), 8), 8u);
+    EXPECT_EQ(l[0], 9.0f);
+    push(9);                                           // 17: the excess over 12 goes at once
+    ASSERT_EQ(fifo.take(l.data(), r.data(), 8), 8u);
+    EXPECT_EQ(l[0], 22.0f);
+    EXPECT_EQ(r[7], 29.0f);
+    EXPECT_EQ(fifo.counts().underflows, 1u);
+    EXPECT_EQ(fifo.counts().drops, 1u);
+    EXPECT_EQ(fifo.counts().droppedFrames, 5u);
+}
