@@ -1,6 +1,6 @@
-// The Windows back ends' portable rules: device format reading, the exclusive-mode duration,
-// the shared-mode padding rule, the listing rules with reads that fail, the DirectSound ring,
-// the MME writer, and the chosen input channels.
+// The Windows back ends' portable rules: device format reading, the exclusive-mode duration
+// and channel mask, the shared-mode padding rule, the listing rules with reads that fail, the
+// DirectSound ring, the MME writer, and the chosen output and input channels.
 
 #include <gtest/gtest.h>
 
