@@ -196,7 +196,7 @@ TEST(DirectSoundInput, SilenceWithoutAnInputAndTheChosenChannelsWithOne) {
 TEST(DirectSoundOutput, TheChosenChannelsWithTheFallbackOfTheInputSide) {
     struct Case { int32_t left, right; int16_t channel0, channel1; };
     const int16_t half = 16383, quarter = -8191;  // 0.5 and -0.25 times 32767, truncated
-    const Case cases[] = {{0, 1, half, quarter}, {1, 0, quarter, half}, {1, 1, 0, half}, {0, 9, half, quarter}};
+    const Case cases[] = {{1, 0, quarter, half}, {0, 9, half, quarter}};
     for (const Case& c : cases) {
         FakeBuffers buffers(dsound::ringFor(1024));
         buffers.playing = true;

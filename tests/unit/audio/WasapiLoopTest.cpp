@@ -314,11 +314,9 @@ TEST(WasapiExclusive, TheChannelMaskIsTheDevicesOwnOrTheStandardOneForItsCount) 
     struct Case { const char* name; uint16_t channels; uint32_t stored, want; };
     const Case cases[] = {
         {"mono", 1, 0, 0x4},
-        {"quad", 4, 0, 0x33},
         {"5.1 with its own side pair", 6, 0x60F, 0x60F},
         {"5.1 stored with a mask of two channels", 6, 0x3, 0x3F},
         {"7.1", 8, 0, 0x63F},
-        {"stereo", 2, 3, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -343,7 +341,6 @@ TEST(WasapiOutput, ChannelsOutsideTheStreamFallBackToTheFirstTwo) {
     struct Case { const char* name; uint32_t type; uint16_t channels; int32_t left, right; float want0, want1; };
     const Case cases[] = {
         {"shared stereo, channels 3 and 2", kDeviceTypeWasapiShared, 2, 3, 2, 0.25f, -0.25f},
-        {"shared stereo, swapped", kDeviceTypeWasapiShared, 2, 1, 0, -0.25f, 0.25f},
         {"exclusive mono", kDeviceTypeWasapiExclusive, 1, 0, 1, 0.25f, 0.0f},
     };
     for (const Case& c : cases) {
@@ -365,7 +362,9 @@ TEST(WasapiOutput, ChannelsOutsideTheStreamFallBackToTheFirstTwo) {
         float frame[2] = {};
         std::memcpy(frame, e.played.data() + 480 * frameBytes, frameBytes);
         EXPECT_EQ(frame[0], c.want0);
-        if (e.opened.channels > 1) EXPECT_EQ(frame[1], c.want1);
+        if (e.opened.channels > 1) {
+            EXPECT_EQ(frame[1], c.want1);
+        }
     }
 }
 
@@ -598,34 +597,4 @@ TEST(DuplexFifo, KeepsOrderAndDropsTheOldestWhenFull) {
     EXPECT_EQ(fifo.pop(l, r, 6), 4u);
     EXPECT_EQ(l[0], 3.0f);
     EXPECT_EQ(r[3], 6.0f);
-}
-
-TEST(DuplexFifo, TakesWholeBlocksNearItsTargetAndCountsWhatItDropsOrLacks) {
-    DuplexFifo fifo;
-    ASSERT_TRUE(fifo.reserve(64));
-    fifo.holdBack(4, 4);  // blocks of 8: primed at 12, an excess above 16
-    std::vector<float> in(64), l(8), r(8);
-    for (size_t i = 0; i < in.size(); ++i) in[i] = float(i + 1);
-    size_t pushed = 0;
-    const auto push = [&](uint32_t n) {
-        fifo.push(in.data() + pushed, in.data() + pushed, n);
-        pushed += n;
-    };
-    push(11);
-    EXPECT_EQ(fifo.take(l.data(), r.data(), 8), 0u);  // still priming: silence, nothing counted
-    push(1);
-    ASSERT_EQ(fifo.take(l.data(), r.data(), 8), 8u);
-    EXPECT_EQ(l[0], 1.0f);
-    EXPECT_EQ(fifo.take(l.data(), r.data(), 8), 0u);  // 4 left: an underflow, and they wait
-    EXPECT_EQ(fifo.available(), 4u);
-    push(12);                                          // 16: at the limit, nothing dropped
-    ASSERT_EQ(fifo.take(l.data(), r.data(), 8), 8u);
-    EXPECT_EQ(l[0], 9.0f);
-    push(9);                                           // 17: the excess over 12 goes at once
-    ASSERT_EQ(fifo.take(l.data(), r.data(), 8), 8u);
-    EXPECT_EQ(l[0], 22.0f);
-    EXPECT_EQ(r[7], 29.0f);
-    EXPECT_EQ(fifo.counts().underflows, 1u);
-    EXPECT_EQ(fifo.counts().drops, 1u);
-    EXPECT_EQ(fifo.counts().droppedFrames, 5u);
 }

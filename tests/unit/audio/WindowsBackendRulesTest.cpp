@@ -1,5 +1,5 @@
-// The Windows back ends' portable rules: device format reading, the exclusive-mode duration
-// and channel mask, the shared-mode padding rule, the listing rules with reads that fail, the
+// The Windows back ends' portable rules: device format reading, the exclusive-mode duration,
+// the shared-mode padding rule, the listing rules with reads that fail, the
 // DirectSound ring, the MME writer, and the chosen output and input channels.
 
 #include <gtest/gtest.h>
@@ -74,31 +74,6 @@ TEST(WasapiFormat, ASizeGrantedForARoundedDurationAsksForThatDurationAgain) {
                     << frames << " at " << rate << " granted " << granted;
             }
         }
-    }
-}
-
-TEST(WasapiFormat, ExclusiveFormatsCarryTheDevicesOwnMaskOrTheStandardOne) {
-    EXPECT_EQ(wasapi::standardChannelMask(1), 0x4u);
-    EXPECT_EQ(wasapi::standardChannelMask(2), 0x3u);
-    EXPECT_EQ(wasapi::standardChannelMask(4), 0x33u);
-    EXPECT_EQ(wasapi::standardChannelMask(6), 0x3Fu);
-    EXPECT_EQ(wasapi::standardChannelMask(8), 0x63Fu);
-    EXPECT_EQ(wasapi::standardChannelMask(3), 0u);
-    struct Case { std::vector<uint8_t> blob; uint32_t mask; };
-    std::vector<uint8_t> sixSide = extensibleFormat(16, false, 48000, 6), sixStereoMask = sixSide;
-    sixSide[20] = 0x0F, sixSide[21] = 0x06;  // 5.1 with the side pair: the device's own
-    const Case cases[] = {
-        {sixSide, 0x60F},
-        {sixStereoMask, 0x3F},                                    // a mask of two for six channels
-        {basicFormat(wasapi::kFormatTagPcm, 16), 0x3},            // no mask at all
-        {extensibleFormat(32, true, 48000, 1), 0x4},
-    };
-    for (const Case& c : cases) {
-        wasapi::DeviceFormat format;
-        ASSERT_TRUE(wasapi::parseDeviceFormat(c.blob.data(), c.blob.size(), format));
-        EXPECT_EQ(wasapi::exclusiveChannelMask(format), c.mask);
-        wasapi::DeviceFormat ladder = wasapi::exclusiveLadderFormat(0, format.channels, 48000, c.mask);
-        EXPECT_EQ(ladder.channelMask, c.mask);
     }
 }
 
