@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "audio/SampleConvert.h"
+
 namespace vl {
 
 bool isValidDeviceType(uint32_t type) {
@@ -19,6 +21,11 @@ bool isValidDeviceType(uint32_t type) {
 
 uint32_t blockFramesOf(const AudioDeviceRecord& record) {
     return record.type == kDeviceTypeDirectSound ? record.bufferSize / 4 : record.bufferSize;
+}
+
+OutputChannels chooseOutputChannels(uint32_t channels, int32_t leftChannel, int32_t rightChannel) {
+    const interleaved::InputChannels chosen = interleaved::chooseInputChannels(channels, leftChannel, rightChannel);
+    return {static_cast<int32_t>(chosen.left), static_cast<int32_t>(chosen.right)};
 }
 
 uint32_t defaultBufferSize(uint32_t type) {

@@ -45,6 +45,17 @@ struct AudioDeviceRecord {
 // except for DirectSound, whose bufferSize counts bytes of 16-bit stereo.
 uint32_t blockFramesOf(const AudioDeviceRecord& record);
 
+// The device channels that carry the left and right planes on output: the record's choice, an
+// index outside the running stream's channels falling back to 0 (left) or 1 (right), a single
+// channel carrying the left plane - the rule the input side follows. Every family maps its
+// output through this, so that a choice made for another device (or a stored one the device
+// no longer has) still sounds instead of leaving the output silent.
+struct OutputChannels {
+    int32_t left = 0;
+    int32_t right = 1;
+};
+OutputChannels chooseOutputChannels(uint32_t channels, int32_t leftChannel, int32_t rightChannel);
+
 // Called once per block on the back end's audio thread. inputs and outputs both point at the
 // back end's pair of planes {left, right}, each holding at least frames floats: the input is
 // in them before the call, the output is expected in them after it. false ends a blocking

@@ -26,6 +26,13 @@ bool leadIsSafe(const Ring& ring, uint32_t lead, uint32_t cursorGap) {
     return lead >= least && lead <= most;
 }
 
+Span skippedByCorrection(const Ring& ring, uint32_t play, int64_t lead, uint32_t cursorGap, uint32_t newOffset) {
+    const uint32_t newLead = (newOffset + ring.ringBytes - play) % ring.ringBytes;
+    const uint32_t from = static_cast<uint32_t>(std::max<int64_t>(lead, cursorGap)) / 4 * 4;
+    if (newLead <= from) return {};
+    return {(play + from) % ring.ringBytes, newLead - from};
+}
+
 }  // namespace dsound
 
 namespace {
@@ -34,6 +41,14 @@ void fillSilence(float* left, float* right, uint32_t from, uint32_t frames) {
     if (from >= frames) return;
     std::fill(left + from, left + frames, 0.0f);
     std::fill(right + from, right + frames, 0.0f);
+}
+
+bool writeSilence(dsound::Buffers& buffers, const dsound::Span& span) {
+    dsound::Region r;
+    if (!buffers.lockPlay(span.offset, span.bytes, r)) return false;
+    if (r.part1) std::fill_n(static_cast<uint8_t*>(r.part1), r.bytes1, uint8_t(0));
+    if (r.part2) std::fill_n(static_cast<uint8_t*>(r.part2), r.bytes2, uint8_t(0));
+    return buffers.unlockPlay(r);
 }
 
 }  // namespace
@@ -56,21 +71,48 @@ bool VLDirectSoundLoop::waitForBlock(dsound::Buffers& buffers, const dsound::Rin
     }
 }
 
+// Capture and playback run on clocks of their own: keeps the next block ahead of the region
+// the mixer reads, and never so far ahead that it wraps round the ring. A correction ahead
+// writes silence over what it skips, which would otherwise play as the audio of a ring ago.
+bool VLDirectSoundLoop::keepLead(dsound::Buffers& buffers, const dsound::Ring& ring, PlayLead& lead,
+                                 uint32_t& writeOffset) {
+    uint32_t play = 0, write = 0;
+    if (!buffers.playCursors(play, write)) return false;
+    const uint32_t e = ring.ringBytes;
+    const uint32_t gap = (write + e - play) % e;
+    lead.bytes = lead.followed ? lead.bytes + ring.blockBytes - (play + e - lead.lastPlay) % e
+                               : (writeOffset + e - play) % e;
+    lead.followed = true;
+    lead.lastPlay = play;
+    if (dsound::leadIsSafe(ring, static_cast<uint32_t>(std::clamp<int64_t>(lead.bytes, 0, e)), gap)) return true;
+    const uint32_t next = dsound::resyncedWriteOffset(ring, write);
+    const dsound::Span skipped = dsound::skippedByCorrection(ring, play, lead.bytes, gap, next);
+    if (skipped.bytes > 0) {
+        if (!writeSilence(buffers, skipped)) return false;
+        silencedGapCount.fetch_add(1, std::memory_order_relaxed);
+    }
+    writeOffset = next;
+    lead.bytes = (next + e - play) % e;
+    return true;
+}
+
 bool VLDirectSoundLoop::runLoop(dsound::Buffers& buffers, const dsound::Ring& ring, bool withInput,
-                                interleaved::InputChannels chosen, RenderBlockProc callback, void* user) {
-    const uint32_t lead = dsound::leadBlocks(ring);
-    uint32_t readOffset = 0, writeOffset = 0, blocksBeforePlay = withInput ? lead : 0;
+                                interleaved::InputChannels chosen, OutputChannels out, RenderBlockProc callback,
+                                void* user) {
+    silencedGapCount.store(0, std::memory_order_relaxed);
+    uint32_t readOffset = 0, writeOffset = 0, blocksBeforePlay = withInput ? dsound::leadBlocks(ring) : 0;
+    PlayLead lead;
     for (;;) {
         buffers.waitNotification(ring.waitMs);
         if (!waitForBlock(buffers, ring, withInput, readOffset)) break;
 
-        dsound::Region in, out;
+        dsound::Region in, region;
         if (withInput && !buffers.lockCapture(readOffset, ring.blockBytes, in)) break;
-        if (!buffers.lockPlay(writeOffset, ring.blockBytes, out)) {
+        if (!buffers.lockPlay(writeOffset, ring.blockBytes, region)) {
             if (withInput) buffers.unlockCapture(in);
             break;
         }
-        const uint32_t frames = std::min(out.bytes1 / 4, ring.frames());
+        const uint32_t frames = std::min(region.bytes1 / 4, ring.frames());
         uint32_t captured = 0;
         if (withInput && in.part1) {
             captured = std::min(in.bytes1 / 4, frames);
@@ -79,9 +121,10 @@ bool VLDirectSoundLoop::runLoop(dsound::Buffers& buffers, const dsound::Ring& ri
         }
         fillSilence(leftPlane, rightPlane, captured, frames);
         const bool keepGoing = callback(planePair, planePair, frames, user);
-        if (keepGoing && out.part1)
-            interleaved::planesToInt16(leftPlane, rightPlane, static_cast<int16_t*>(out.part1), 2, 0, 1, frames);
-        const bool unlocked = buffers.unlockPlay(out) && (!withInput || buffers.unlockCapture(in));
+        if (keepGoing && region.part1)
+            interleaved::planesToInt16(leftPlane, rightPlane, static_cast<int16_t*>(region.part1), 2, out.left,
+                                       out.right, frames);
+        const bool unlocked = buffers.unlockPlay(region) && (!withInput || buffers.unlockCapture(in));
         if (!keepGoing) return true;
         if (!unlocked) break;
 
@@ -90,13 +133,7 @@ bool VLDirectSoundLoop::runLoop(dsound::Buffers& buffers, const dsound::Ring& ri
         if (blocksBeforePlay > 0) {
             if (--blocksBeforePlay == 0 && !buffers.startPlayback()) break;
         } else if (withInput) {
-            // Capture and playback run on clocks of their own: keep the next block ahead of
-            // the region the mixer reads, and never so far ahead that it wraps round the ring.
-            uint32_t play = 0, write = 0;
-            if (!buffers.playCursors(play, write)) break;
-            const uint32_t leadBytes = (writeOffset + ring.ringBytes - play) % ring.ringBytes;
-            const uint32_t gap = (write + ring.ringBytes - play) % ring.ringBytes;
-            if (!dsound::leadIsSafe(ring, leadBytes, gap)) writeOffset = dsound::resyncedWriteOffset(ring, write);
+            if (!keepLead(buffers, ring, lead, writeOffset)) break;
         }
     }
     reportDeviceEvent(DeviceEvent::Failed);

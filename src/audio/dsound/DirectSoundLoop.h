@@ -3,8 +3,10 @@
 // it runs natively against scripted cursors. Full duplex starts playback with enough lead over
 // the play cursor for a mixer that moves its cursors in steps of about 10 ms, and puts the
 // write offset back at that lead whenever the capture and play clocks have drifted too far
-// apart, before the distance could be misread across the ring.
+// apart, before the distance could be misread across the ring. What a correction ahead skips
+// is written with silence, so that the mixer never plays the audio of a ring ago.
 
+#include <atomic>
 #include <cstdint>
 
 #include "audio/AudioDevice.h"
@@ -53,6 +55,18 @@ uint32_t resyncedWriteOffset(const Ring& ring, uint32_t writeCursor);
 // taken for a position behind it.
 bool leadIsSafe(const Ring& ring, uint32_t lead, uint32_t cursorGap);
 
+// Bytes of the ring, from offset on (wrapping round the ring).
+struct Span {
+    uint32_t offset = 0;
+    uint32_t bytes = 0;
+};
+
+// What a correction from the write offset at lead (bytes ahead of the play cursor; negative
+// once the play cursor has passed it) to newOffset skips and the mixer is still to read: from
+// the old write offset, or from the write cursor where the mixer has reached that offset, up
+// to newOffset. Nothing for a correction back, which writes the region again.
+Span skippedByCorrection(const Ring& ring, uint32_t play, int64_t lead, uint32_t cursorGap, uint32_t newOffset);
+
 }  // namespace dsound
 
 class VLDirectSoundLoop : public VLAudioBase {
@@ -66,11 +80,26 @@ public:
 protected:
     // Runs until RenderBlock answers false (true) or a buffer call fails or the position stalls
     // (false, reported as DeviceEvent::Failed). Without input the plug-in's input is silence.
+    // Output goes to the stream's two channels as out chooses (see chooseOutputChannels).
     bool runLoop(dsound::Buffers& buffers, const dsound::Ring& ring, bool withInput, interleaved::InputChannels chosen,
-                 RenderBlockProc callback, void* user);
+                 OutputChannels out, RenderBlockProc callback, void* user);
+
+public:
+    // Corrections ahead that wrote silence over what they skipped, since the last start (each
+    // a short gap instead of old audio); any thread.
+    uint32_t silencedGaps() const { return silencedGapCount.load(std::memory_order_relaxed); }
 
 private:
+    // The write offset's distance ahead of the play cursor, followed from cycle to cycle: the
+    // ring alone cannot tell an offset far ahead from one the play cursor has passed.
+    struct PlayLead {
+        int64_t bytes = 0;
+        uint32_t lastPlay = 0;
+        bool followed = false;
+    };
     bool waitForBlock(dsound::Buffers& buffers, const dsound::Ring& ring, bool withInput, uint32_t readOffset);
+    bool keepLead(dsound::Buffers& buffers, const dsound::Ring& ring, PlayLead& lead, uint32_t& writeOffset);
+    std::atomic<uint32_t> silencedGapCount{0};
 };
 
 }  // namespace vl

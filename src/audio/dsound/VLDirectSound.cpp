@@ -246,7 +246,8 @@ bool VLDirectSound::openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* ou
             const interleaved::InputChannels chosen =
                 input ? interleaved::chooseInputChannels(2, input->leftChannel, input->rightChannel)
                       : interleaved::InputChannels{};
-            runLoop(buffers, s.ring, s.withInput, chosen, callback, user);
+            runLoop(buffers, s.ring, s.withInput, chosen,
+                    chooseOutputChannels(s.format.nChannels, output->leftChannel, output->rightChannel), callback, user);
             ok = true;
         }
         s.close();

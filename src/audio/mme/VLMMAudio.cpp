@@ -75,6 +75,7 @@ bool VLMMAudio::openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output
     if (format.nChannels != 2 || format.wBitsPerSample != 16 || output->bufferSize == 0) return false;
 
     if (!openDevice(format, output->bufferSize, static_cast<UINT>(output->deviceIndex))) return false;
+    ring.route(chooseOutputChannels(format.nChannels, output->leftChannel, output->rightChannel));
     if (!allocatePlanes(output->bufferSize)) {
         closeDevice();
         return false;
@@ -153,6 +154,8 @@ bool VLMMAudio::returned(int32_t index) {
 bool VLMMAudio::waitForReturn(uint32_t ms) { return WaitForSingleObject(event, ms) == WAIT_OBJECT_0; }
 
 void VLMMAudio::restart() { waveOutRestart(device); }
+
+void VLMMAudio::pause() { waveOutPause(device); }
 
 void CALLBACK VLMMAudio::waveCallback(HWAVEOUT, UINT message, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR) {
     auto* self = reinterpret_cast<VLMMAudio*>(instance);

@@ -1,8 +1,9 @@
 #pragma once
 // VLMMAudio: the back end on the multimedia wave functions (Windows only). Output only: it
 // plays through one waveOut device with a ring of 21 wave headers (mme::HeaderRing), starting
-// playback once 11 are queued; wave inputs are listed but never opened, so the plug-in's input
-// is silence. The device loop runs on the thread that calls openAndStart (the coordinator's
+// playback once 11 are queued, and again after the device ran dry (an underrun, counted; only
+// a refused write or a header that does not come back stops the engine); wave inputs are
+// listed but never opened, so the plug-in's input is silence. The device loop runs on the thread that calls openAndStart (the coordinator's
 // engine thread); the driver's callback thread marks each header it hands back and wakes the
 // writer. No lock is shared between the two: each header's return is an atomic flag.
 
@@ -29,6 +30,9 @@ public:
     bool matchFormats(AudioDeviceRecord* input, AudioDeviceRecord* output) override;
     bool queryDetails(AudioDeviceRecord* record, bool probe) override;
 
+    // Times the device ran dry since the last start; any thread.
+    uint32_t underruns() const { return ring.underruns(); }
+
     // Bounds of the waits (milliseconds).
     static constexpr DWORD kHeaderWaitMs = mme::HeaderRing::kHeaderWaitMs;
     static constexpr int kCloseNoticePolls = 60;
@@ -54,6 +58,7 @@ private:
     bool returned(int32_t index) override;
     bool waitForReturn(uint32_t ms) override;
     void restart() override;
+    void pause() override;
 
     WAVEFORMATEX waveFormat{};
     HWAVEOUT device = nullptr;

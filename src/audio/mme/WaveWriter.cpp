@@ -16,8 +16,8 @@ int16_t sampleFromFloat(float x) {
 
 void writeStereoInt16(const float* left, const float* right, uint8_t* out, uint32_t frames) {
     for (uint32_t i = 0; i < frames; ++i) {
-        const int16_t l = sampleFromFloat(left[i]);
-        const int16_t r = sampleFromFloat(right[i]);
+        const int16_t l = left ? sampleFromFloat(left[i]) : 0;
+        const int16_t r = right ? sampleFromFloat(right[i]) : 0;
         out[4 * i] = uint8_t(uint16_t(l));
         out[4 * i + 1] = uint8_t(uint16_t(l) >> 8);
         out[4 * i + 2] = uint8_t(uint16_t(r));

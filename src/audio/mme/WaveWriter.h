@@ -13,7 +13,8 @@ constexpr int32_t kPrerollIndex = 10;
 // Values beyond +-1 give those limits and NaN gives what 0 gives.
 int16_t sampleFromFloat(float x);
 
-// Frames of left and right as interleaved 16-bit stereo, low byte first.
+// Frames of left and right as interleaved 16-bit stereo, low byte first; a null plane is
+// written as silence.
 void writeStereoInt16(const float* left, const float* right, uint8_t* out, uint32_t frames);
 
 inline int32_t nextHeader(int32_t index) { return index + 1 == kHeaderCount ? 0 : index + 1; }

@@ -205,49 +205,6 @@ private:
     VLWASAPI& backend;
 };
 
-// Registered while a shared engine plays on the system's default output: a new default asks
-// the user-interface thread for a restart. The system calls it on threads of its own; it only
-// reports, which never waits.
-class DefaultOutputWatch final : public IMMNotificationClient {
-public:
-    explicit DefaultOutputWatch(VLAudioBase& backend) : backend(backend) {}
-    ~DefaultOutputWatch() {
-        if (enumerator) enumerator->UnregisterEndpointNotificationCallback(this);
-    }
-    DefaultOutputWatch(const DefaultOutputWatch&) = delete;
-    DefaultOutputWatch& operator=(const DefaultOutputWatch&) = delete;
-
-    void watch() {
-        enumerator = createEnumerator();
-        if (enumerator && FAILED(enumerator->RegisterEndpointNotificationCallback(this))) enumerator.reset();
-    }
-
-    // Lives on the stack of the run that registered it: the counts are not its lifetime.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IMMNotificationClient))) {
-            *out = static_cast<IMMNotificationClient*>(this);
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) override {
-        if (flow == eRender && role == eMultimedia) backend.reportDeviceEvent(DeviceEvent::RestartRequested);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override { return S_OK; }
-
-private:
-    VLAudioBase& backend;
-    ComPtr<IMMDeviceEnumerator> enumerator;
-};
-
 }  // namespace
 
 VLWASAPI::VLWASAPI() {
@@ -329,8 +286,6 @@ bool VLWASAPI::openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output,
     if (!output || !callback) return false;
     ComThreadScope scope(COINIT_MULTITHREADED);
     if (!scope.usable()) return false;
-    DefaultOutputWatch watch(*this);
-    if (output->type == kDeviceTypeWasapiShared && output->isDefault) watch.watch();
     ComEndpoints endpoints(*this);
     return runStreams(endpoints, input, *output, callback, user);
 }
@@ -367,6 +322,7 @@ bool VLWASAPI::rewriteEndpointFormat(EDataFlow direction, AudioDeviceRecord& tar
         target.sampleRate = source.sampleRate;
         target.bitsPerSample = source.bitsPerSample;
         target.bufferSize = source.bufferSize;
+        target.detailsKnown = false;  // its block is to be learnt (or negotiated) again at the new rate
         wasapi::rewriteFormat(format.bytes, static_cast<uint32_t>(source.sampleRate), source.bitsPerSample);
         PROPVARIANT value;
         PropVariantInit(&value);

@@ -2,9 +2,10 @@
 // VLWASAPI: the back end on the Windows audio session interfaces (Windows only). Every active
 // endpoint is listed twice, for exclusive mode (type 8) and for shared mode (type 4); input is
 // supported in shared mode only. Streams and the device loop are VLWasapiLoop's; this class
-// lists the endpoints, wraps IAudioClient for the loop, rewrites stored device formats, and
-// tells the coordinator when the system's default output changes under a shared engine that
-// runs on it.
+// lists the endpoints, wraps IAudioClient for the loop and rewrites stored device formats.
+// A record names one endpoint, found again by its id at every start: a change of the system's
+// default output leaves a running engine where it plays (a restart would only open the same
+// endpoint again, with a dropout).
 //
 // COM: the constructing thread (the user-interface thread) keeps COM initialised for the
 // object's life, enumeration and details queries run there; openAndStart initialises COM on its

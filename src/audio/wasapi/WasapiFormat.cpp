@@ -60,7 +60,7 @@ SampleKind sampleKindOf(const DeviceFormat& format) {
 
 int64_t exclusiveBufferDuration(uint32_t frames, uint32_t samplesPerSec) {
     if (samplesPerSec == 0) return 0;
-    const double ms = static_cast<double>(frames) * 1000.0 / static_cast<double>(samplesPerSec);
+    const double ms = (static_cast<double>(frames) + 1.0) * 1000.0 / static_cast<double>(samplesPerSec);
     return static_cast<int64_t>(std::floor(ms * 2.0) * 0.5 * 10000.0);
 }
 
@@ -69,7 +69,25 @@ int64_t durationOfFrames(uint32_t frames, uint32_t samplesPerSec) {
     return static_cast<int64_t>(std::floor(10000000.0 * frames / samplesPerSec + 0.5));
 }
 
-DeviceFormat exclusiveLadderFormat(size_t step, uint16_t channels, uint32_t samplesPerSec) {
+uint32_t standardChannelMask(uint16_t channels) {
+    switch (channels) {
+        case 1: return 0x4;    // front centre
+        case 2: return 0x3;    // front left, front right
+        case 4: return 0x33;   // front and back pairs
+        case 6: return 0x3F;   // front pair, centre, low frequency, back pair
+        case 8: return 0x63F;  // 5.1 and the side pair
+        default: return 0;
+    }
+}
+
+uint32_t exclusiveChannelMask(const DeviceFormat& deviceFormat) {
+    uint32_t bits = 0;
+    for (uint32_t m = deviceFormat.channelMask; m; m &= m - 1) ++bits;
+    const bool own = deviceFormat.formatTag == kFormatTagExtensible && bits == deviceFormat.channels;
+    return own ? deviceFormat.channelMask : standardChannelMask(deviceFormat.channels);
+}
+
+DeviceFormat exclusiveLadderFormat(size_t step, uint16_t channels, uint32_t samplesPerSec, uint32_t channelMask) {
     struct Step { uint16_t bits, validBits; bool isFloat; };
     static constexpr Step kSteps[kExclusiveLadderSteps] = {{32, 32, true}, {32, 32, false}, {32, 24, false},
                                                            {24, 24, false}, {16, 16, false}};
@@ -84,8 +102,8 @@ DeviceFormat exclusiveLadderFormat(size_t step, uint16_t channels, uint32_t samp
     write16(b + 14, s.bits);
     write16(b + 16, 22);
     write16(b + 18, s.validBits);
-    // Front left and right for a stereo device; others leave the speaker layout to the driver.
-    write32(b + 20, channels == 2 ? 3u : 0u);
+    // A mask of 0 for a device of other than two channels is refused by many drivers.
+    write32(b + 20, channelMask ? channelMask : standardChannelMask(channels));
     std::memcpy(b + 24, kFloatSubFormat, sizeof kFloatSubFormat);
     if (!s.isFloat) b[24] = 0x01;  // KSDATAFORMAT_SUBTYPE_PCM differs in its first byte only
     DeviceFormat parsed;

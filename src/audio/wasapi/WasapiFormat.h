@@ -45,18 +45,30 @@ bool parseDeviceFormat(const uint8_t* blob, size_t size, DeviceFormat& format);
 // Unsupported.
 SampleKind sampleKindOf(const DeviceFormat& format);
 
-// Exclusive-mode buffer duration and period in 100-ns units: the block's length in
-// milliseconds rounded down to a multiple of 0.5 ms (256 frames at 48000 Hz give 50000).
+// Exclusive-mode buffer duration and period in 100-ns units for a block the user asked for:
+// the block's length in milliseconds rounded down to a multiple of 0.5 ms (256 frames at
+// 48000 Hz give 50000). A block within a frame below a multiple counts as that multiple, so
+// that the size a device grants for a rounded duration (512 frames at 44100 Hz give 11.5 ms,
+// granted as 507 frames) asks for the same duration again rather than for 0.5 ms less.
 int64_t exclusiveBufferDuration(uint32_t frames, uint32_t samplesPerSec);
 
 // A duration in 100-ns units that holds exactly frames at the rate (rounded to the nearest
 // unit), as the aligned-size retry asks for.
 int64_t durationOfFrames(uint32_t frames, uint32_t samplesPerSec);
 
+// The speaker positions of the usual layouts: mono (front centre), stereo, quad, 5.1, 7.1;
+// 0 (left to the driver) for other counts.
+uint32_t standardChannelMask(uint16_t channels);
+
+// The speaker positions an exclusive stream asks for: the device's own mask when it names
+// exactly its channels, else the standard mask for the count.
+uint32_t exclusiveChannelMask(const DeviceFormat& deviceFormat);
+
 // The formats an exclusive stream tries, in this order, at the device's rate and channels:
-// float32, int32, 24 valid bits in 32, packed 24, int16 (WAVEFORMATEXTENSIBLE records).
+// float32, int32, 24 valid bits in 32, packed 24, int16 (WAVEFORMATEXTENSIBLE records), with
+// the channel mask given (0: the standard mask for the count).
 constexpr size_t kExclusiveLadderSteps = 5;
-DeviceFormat exclusiveLadderFormat(size_t step, uint16_t channels, uint32_t samplesPerSec);
+DeviceFormat exclusiveLadderFormat(size_t step, uint16_t channels, uint32_t samplesPerSec, uint32_t channelMask = 0);
 
 // Frames a shared-mode render stream takes in a cycle: bufferSize minus padding, 0 when the
 // padding already fills the block.

@@ -15,13 +15,15 @@ void Stream::close() {
 
 namespace {
 
-Result initializeExclusive(Endpoints& endpoints, const AudioDeviceRecord& record, uint32_t blockFrames,
+Result initializeExclusive(Endpoints& endpoints, const AudioDeviceRecord& record, uint32_t blockFrames, Block block,
                            Stream& stream) {
     int64_t defaultPeriod = 0, minimumPeriod = 0;
     Result r = stream.client->devicePeriod(defaultPeriod, minimumPeriod);
     if (failed(r)) return r;
     const uint32_t rate = stream.format.samplesPerSec;
-    const int64_t duration = std::max(exclusiveBufferDuration(blockFrames, rate), minimumPeriod);
+    const int64_t asked = block == Block::Granted ? durationOfFrames(blockFrames, rate)
+                                                  : exclusiveBufferDuration(blockFrames, rate);
+    const int64_t duration = std::max(asked, minimumPeriod);
     r = stream.client->initialize(true, duration, duration, stream.format);
     if (r != kBufferSizeNotAligned) return r;
     // The documented answer: ask the failed client for the aligned size, then initialise a
@@ -40,7 +42,8 @@ Result chooseExclusiveFormat(Endpoints& endpoints, const AudioDeviceRecord& reco
     DeviceFormat stored;
     if (!endpoints.storedFormat(record, stored) && failed(stream.client->mixFormat(stored))) return kFail;
     for (size_t step = 0; step < kExclusiveLadderSteps; ++step) {
-        const DeviceFormat candidate = exclusiveLadderFormat(step, stored.channels, stored.samplesPerSec);
+        const DeviceFormat candidate =
+            exclusiveLadderFormat(step, stored.channels, stored.samplesPerSec, exclusiveChannelMask(stored));
         if (stream.client->supportsExclusive(candidate)) {
             stream.format = candidate;
             return kOk;
@@ -51,7 +54,8 @@ Result chooseExclusiveFormat(Endpoints& endpoints, const AudioDeviceRecord& reco
 
 }  // namespace
 
-Result openStream(Endpoints& endpoints, const AudioDeviceRecord& record, uint32_t blockFrames, Stream& stream) {
+Result openStream(Endpoints& endpoints, const AudioDeviceRecord& record, uint32_t blockFrames, Stream& stream,
+                  Block block) {
     stream.close();
     stream.exclusive = record.type == kDeviceTypeWasapiExclusive;
     stream.client = endpoints.activate(record);
@@ -59,7 +63,7 @@ Result openStream(Endpoints& endpoints, const AudioDeviceRecord& record, uint32_
     Result r = kOk;
     if (stream.exclusive) {
         r = chooseExclusiveFormat(endpoints, record, stream);
-        if (!failed(r)) r = initializeExclusive(endpoints, record, blockFrames, stream);
+        if (!failed(r)) r = initializeExclusive(endpoints, record, blockFrames, block, stream);
     } else {
         r = stream.client->mixFormat(stream.format);
         int64_t defaultPeriod = 0, minimumPeriod = 0;
@@ -82,18 +86,56 @@ bool DuplexFifo::reserve(uint32_t frames) {
         return false;
     }
     head = count = 0;
+    primed = false;
+    tally = {};
     return frames > 0;
+}
+
+void DuplexFifo::holdBack(uint32_t frames, uint32_t above) {
+    target = frames;
+    slack = above;
+}
+
+void DuplexFifo::drop(uint32_t frames) {
+    const uint32_t n = std::min(frames, count);
+    if (n == 0) return;
+    head = (head + n) % static_cast<uint32_t>(left.size());
+    count -= n;
+}
+
+uint32_t DuplexFifo::take(float* l, float* r, uint32_t frames) {
+    if (!primed) {
+        if (count < uint64_t(frames) + target) return 0;
+        primed = true;
+    }
+    if (count < frames) {
+        ++tally.underflows;
+        return 0;
+    }
+    const uint64_t most = uint64_t(frames) + target + slack;
+    if (count > most) {
+        const uint32_t excess = count - frames - target;
+        drop(excess);
+        ++tally.drops;
+        tally.droppedFrames += excess;
+    }
+    return pop(l, r, frames);
 }
 
 void DuplexFifo::push(const float* l, const float* r, uint32_t frames) {
     const uint32_t capacity = static_cast<uint32_t>(left.size());
     if (capacity == 0) return;
-    if (frames > capacity) {  // only the newest frames can be kept
-        l += frames - capacity;
-        r += frames - capacity;
+    const uint32_t unkept = frames > capacity ? frames - capacity : 0;
+    if (unkept > 0) {  // only the newest frames can be kept
+        l += unkept;
+        r += unkept;
         frames = capacity;
     }
     const uint32_t overflow = count + frames > capacity ? count + frames - capacity : 0;
+    if (unkept + overflow > 0) {  // the render side has not come for a long while
+        ++tally.drops;
+        tally.droppedFrames += unkept + overflow;
+    }
     head = (head + overflow) % capacity;
     count -= overflow;
     for (uint32_t i = 0; i < frames; ++i) {
@@ -190,6 +232,11 @@ struct VLWasapiLoop::Run {
     }
 };
 
+wasapi::DuplexFifo::Counts VLWasapiLoop::duplexCounts() const {
+    return {fifoDrops.load(std::memory_order_relaxed), fifoDroppedFrames.load(std::memory_order_relaxed),
+            fifoUnderflows.load(std::memory_order_relaxed)};
+}
+
 bool VLWasapiLoop::queryStreamDetails(wasapi::Endpoints& endpoints, AudioDeviceRecord* record, bool probe) {
     if (!record) return false;
     if (record->detailsKnown) return true;
@@ -198,8 +245,10 @@ bool VLWasapiLoop::queryStreamDetails(wasapi::Endpoints& endpoints, AudioDeviceR
         // fails on its own.
         wasapi::Stream stream;
         if (!probe && !record->isInput && record->bufferSize != 0 &&
-            !wasapi::failed(wasapi::openStream(endpoints, *record, record->bufferSize, stream)))
+            !wasapi::failed(wasapi::openStream(endpoints, *record, record->bufferSize, stream))) {
             record->bufferSize = stream.bufferFrames;
+            record->detailsKnown = true;
+        }
         return record->bufferSize != 0;
     }
     if (record->type != kDeviceTypeWasapiShared) return false;
@@ -214,8 +263,6 @@ bool VLWasapiLoop::queryStreamDetails(wasapi::Endpoints& endpoints, AudioDeviceR
 bool VLWasapiLoop::openRun(wasapi::Endpoints& endpoints, const AudioDeviceRecord* input,
                            const AudioDeviceRecord& output, Run& run) {
     const uint32_t toldBlock = output.bufferSize;
-    run.leftChannel = output.leftChannel;
-    run.rightChannel = output.rightChannel;
     run.withInput = input != nullptr;
     if (input) {
         if (input->type != kDeviceTypeWasapiShared) return false;  // exclusive capture is not supported
@@ -223,7 +270,8 @@ bool VLWasapiLoop::openRun(wasapi::Endpoints& endpoints, const AudioDeviceRecord
         run.chosen = interleaved::chooseInputChannels(run.capture.format.channels, input->leftChannel,
                                                       input->rightChannel);
     }
-    if (wasapi::failed(wasapi::openStream(endpoints, output, toldBlock, run.render))) return false;
+    const wasapi::Block block = output.detailsKnown ? wasapi::Block::Granted : wasapi::Block::Asked;
+    if (wasapi::failed(wasapi::openStream(endpoints, output, toldBlock, run.render, block))) return false;
     const uint32_t rate = run.render.format.samplesPerSec;
     // The plug-in was told the output's rate and block: a stream that runs otherwise is refused
     // rather than played at the wrong pitch or with blocks larger than announced.
@@ -232,6 +280,9 @@ bool VLWasapiLoop::openRun(wasapi::Endpoints& endpoints, const AudioDeviceRecord
     run.blockFrames = run.render.exclusive ? run.render.bufferFrames : std::min(toldBlock, run.render.bufferFrames);
     if (run.blockFrames == 0 || run.blockFrames > toldBlock) return false;
     run.outChannels = run.render.format.channels;
+    const OutputChannels out = chooseOutputChannels(run.outChannels, output.leftChannel, output.rightChannel);
+    run.leftChannel = out.left;
+    run.rightChannel = out.right;
 
     const uint32_t captureFrames = input ? run.capture.bufferFrames : 0;
     run.planeFrames = std::max(run.blockFrames, captureFrames);
@@ -243,7 +294,19 @@ bool VLWasapiLoop::openRun(wasapi::Endpoints& endpoints, const AudioDeviceRecord
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (input && !run.fifo.reserve(4 * run.planeFrames)) return false;
+    if (input) {
+        // One capture period held back, as packets come a period at a time, and a margin.
+        int64_t defaultPeriod = 0, minimumPeriod = 0;
+        uint32_t period = run.capture.bufferFrames;
+        if (!wasapi::failed(run.capture.client->devicePeriod(defaultPeriod, minimumPeriod)) && defaultPeriod > 0)
+            period = static_cast<uint32_t>((defaultPeriod * rate + 5000000) / 10000000);
+        const uint32_t target = period + rate * kFifoMarginMs / 1000;
+        if (!run.fifo.reserve(std::max(4 * run.planeFrames, 2 * (run.blockFrames + target + period)))) return false;
+        run.fifo.holdBack(target, period);
+    }
+    fifoDrops.store(0, std::memory_order_relaxed);
+    fifoDroppedFrames.store(0, std::memory_order_relaxed);
+    fifoUnderflows.store(0, std::memory_order_relaxed);
     if (!allocatePlanes(run.planeFrames)) return false;
 
     // Pre-roll: one block of silence queued before the stream starts.
@@ -323,8 +386,15 @@ bool VLWasapiLoop::runLoop(wasapi::Endpoints& endpoints, Run& run, RenderBlockPr
         }
         if (wasapi::failed(r)) return false;
 
-        // The plug-in's input is what was captured, and silence wherever nothing was.
-        const uint32_t captured = capture ? run.fifo.pop(leftPlane, rightPlane, frames) : 0;
+        // The plug-in's input is a whole block of what was captured, or a whole block of silence
+        // (while the FIFO fills, or when it ran short), never a block spliced with zeros.
+        const uint32_t captured = capture ? run.fifo.take(leftPlane, rightPlane, frames) : 0;
+        if (capture) {
+            const wasapi::DuplexFifo::Counts& counts = run.fifo.counts();
+            fifoDrops.store(counts.drops, std::memory_order_relaxed);
+            fifoDroppedFrames.store(counts.droppedFrames, std::memory_order_relaxed);
+            fifoUnderflows.store(counts.underflows, std::memory_order_relaxed);
+        }
         std::fill(leftPlane + captured, leftPlane + frames, 0.0f);
         std::fill(rightPlane + captured, rightPlane + frames, 0.0f);
         lastBlock = endpoints.nowMs();

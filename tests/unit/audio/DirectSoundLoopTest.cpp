@@ -15,7 +15,8 @@ namespace {
 
 class FakeBuffers final : public dsound::Buffers {
 public:
-    explicit FakeBuffers(const dsound::Ring& ring) : ring(ring), play(ring.ringBytes), capture(ring.ringBytes) {
+    explicit FakeBuffers(const dsound::Ring& ring)
+        : ring(ring), play(ring.ringBytes), capture(ring.ringBytes), fresh(ring.ringBytes / 4) {
         // Every captured frame holds 100 on channel 0 and 200 on channel 1.
         for (uint32_t i = 0; i + 4 <= ring.ringBytes; i += 4) {
             const int16_t frame[2] = {100, 200};
@@ -29,15 +30,33 @@ public:
     uint64_t captureBytes = 0, playBytes = 0;  // how far each clock has run
     int32_t playDrift = 0;                      // bytes per block the play clock runs ahead
     uint32_t cursorGap = 1764;                  // 10 ms at 44.1 kHz
+    int stallAt = -1;                           // at this wake the loop was held up for
+    uint32_t stallBytes = 0;                    // this much more of the play clock
+    int wakes = 0;
     int failLockAt = -1;
     int locks = 0, writesIntoMixedRegion = 0, jumps = 0;
     uint32_t nextOffset = 0;
     uint64_t clock = 0;
+    // The mixer takes each frame as the write cursor passes it: a frame not written since it
+    // was last taken is the audio of a ring ago.
+    std::vector<bool> fresh;
+    uint64_t staleFrames = 0;
 
     void waitNotification(uint32_t) override {
         captureBytes += ring.blockBytes;
-        if (playing) playBytes += ring.blockBytes + playDrift;
+        if (playing) {
+            const uint64_t from = (playBytes + cursorGap) / 4;
+            playBytes += ring.blockBytes + playDrift + (wakes == stallAt ? stallBytes : 0);
+            for (uint64_t f = from; f < (playBytes + cursorGap) / 4; ++f) {
+                const size_t at = size_t(f % fresh.size());
+                // What the mixer reaches while the loop is held up is beyond the loop's reach.
+                if (!fresh[at] && wakes != stallAt && (play[4 * at] | play[4 * at + 1] | play[4 * at + 2] | play[4 * at + 3]))
+                    ++staleFrames;
+                fresh[at] = false;
+            }
+        }
         clock += 5;
+        ++wakes;
     }
     bool captureReadPosition(uint32_t& position) override {
         position = uint32_t(captureBytes % ring.ringBytes);
@@ -68,11 +87,20 @@ public:
                     break;
                 }
         }
+        // A region past the end of the ring continues at its start, as DirectSound locks it.
         r.part1 = play.data() + offset;
-        r.bytes1 = bytes;
+        r.bytes1 = std::min(bytes, ring.ringBytes - offset);
+        r.part2 = r.bytes1 < bytes ? play.data() : nullptr;
+        r.bytes2 = bytes - r.bytes1;
         return true;
     }
-    bool unlockPlay(const dsound::Region&) override { return true; }
+    bool unlockPlay(const dsound::Region& r) override {
+        for (const auto& [part, bytes] : {std::pair{r.part1, r.bytes1}, std::pair{r.part2, r.bytes2}}) {
+            const size_t first = size_t(static_cast<uint8_t*>(part) - play.data()) / 4;
+            for (size_t f = 0; part && f < bytes / 4; ++f) fresh[first + f] = true;
+        }
+        return true;
+    }
     bool startPlayback() override {
         playing = true;
         return true;
@@ -85,22 +113,24 @@ struct Plugin {
     int stopAfter = 200, blocks = 0;
     int nonSilentInputs = 0;
     float lastLeft = 0.0f, lastRight = 0.0f;
+    float rightOutput = 0.5f;
     static bool render(float** in, float** out, uint32_t n, void* user) {
         auto* p = static_cast<Plugin*>(user);
         for (uint32_t i = 0; i < n; ++i) p->nonSilentInputs += in[0][i] != 0.0f || in[1][i] != 0.0f;
         p->lastLeft = in[0][0];
         p->lastRight = in[1][0];
         std::fill_n(out[0], n, 0.5f);
-        std::fill_n(out[1], n, 0.5f);
+        std::fill_n(out[1], n, p->rightOutput);
         return ++p->blocks < p->stopAfter;
     }
 };
 
 class TestLoop final : public VLDirectSoundLoop {
 public:
-    bool run(FakeBuffers& buffers, bool withInput, interleaved::InputChannels chosen, Plugin& plugin) {
+    bool run(FakeBuffers& buffers, bool withInput, interleaved::InputChannels chosen, Plugin& plugin,
+             OutputChannels out = {}) {
         if (!allocatePlanes(buffers.ring.frames())) return false;
-        const bool ended = runLoop(buffers, buffers.ring, withInput, chosen, &Plugin::render, &plugin);
+        const bool ended = runLoop(buffers, buffers.ring, withInput, chosen, out, &Plugin::render, &plugin);
         freePlanes();
         return ended;
     }
@@ -161,6 +191,27 @@ TEST(DirectSoundInput, SilenceWithoutAnInputAndTheChosenChannelsWithOne) {
     EXPECT_EQ(plugin.lastRight, 100.0f / 32768.0f);
 }
 
+// Fails on the earlier loop, which wrote the left plane to channel 0 and the right plane to
+// channel 1 whatever the record chose.
+TEST(DirectSoundOutput, TheChosenChannelsWithTheFallbackOfTheInputSide) {
+    struct Case { int32_t left, right; int16_t channel0, channel1; };
+    const int16_t half = 16383, quarter = -8191;  // 0.5 and -0.25 times 32767, truncated
+    const Case cases[] = {{1, 0, quarter, half}, {0, 9, half, quarter}};
+    for (const Case& c : cases) {
+        FakeBuffers buffers(dsound::ringFor(1024));
+        buffers.playing = true;
+        Plugin plugin;
+        plugin.rightOutput = -0.25f;
+        plugin.stopAfter = 3;
+        TestLoop loop;
+        EXPECT_TRUE(loop.run(buffers, false, interleaved::InputChannels{}, plugin, chooseOutputChannels(2, c.left, c.right)));
+        int16_t frame[2];
+        std::memcpy(frame, buffers.play.data(), 4);
+        EXPECT_EQ(frame[0], c.channel0) << c.left << " " << c.right;
+        EXPECT_EQ(frame[1], c.channel1) << c.left << " " << c.right;
+    }
+}
+
 TEST(DirectSoundFailure, AFailingLockEndsTheLoopAndIsReported) {
     FakeBuffers buffers(dsound::ringFor(1024));
     buffers.failLockAt = 7;
@@ -169,6 +220,34 @@ TEST(DirectSoundFailure, AFailingLockEndsTheLoopAndIsReported) {
     EXPECT_FALSE(loop.run(buffers, true, interleaved::InputChannels{}, plugin));
     EXPECT_EQ(plugin.blocks, 7);
     EXPECT_EQ(loop.takeDeviceEvent(), DeviceEvent::Failed);
+}
+
+// Fails on the earlier loop: a correction ahead skipped ring blocks that were never written
+// again, and the mixer played them - 87 ms old audio, six bursts of 29 ms in 3000 blocks at
+// a drift of 1 %.
+TEST(DirectSoundDuplex, ACorrectionAheadSilencesWhatItSkipsAndTheMixerHearsNoOldAudio) {
+    struct Case { const char* name; uint32_t bufferSize; int32_t drift; int blocks; bool ahead; uint32_t stall = 0; };
+    const Case cases[] = {
+        {"play clock 1% fast", 1024, 10, 3000, true},
+        {"play clock 0.3% fast, small blocks", 512, 2, 6000, true},
+        {"large blocks 0.5% fast", 8192, 40, 600, true},
+        {"play clock 1% slow", 1024, -10, 3000, false},
+        {"the loop held up past its write offset", 1024, 0, 600, true, 10 * 1024},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeBuffers buffers(dsound::ringFor(c.bufferSize));
+        buffers.playDrift = c.drift;
+        buffers.stallAt = c.stall ? 300 : -1;
+        buffers.stallBytes = c.stall;
+        Plugin plugin;
+        plugin.stopAfter = c.blocks;
+        TestLoop loop;
+        EXPECT_TRUE(loop.run(buffers, true, interleaved::InputChannels{}, plugin));
+        EXPECT_EQ(buffers.staleFrames, 0u);
+        EXPECT_EQ(buffers.writesIntoMixedRegion, 0);
+        EXPECT_EQ(loop.silencedGaps() > 0, c.ahead);
+    }
 }
 
 TEST(DirectSoundRing, LeadCoversThirtyMillisecondsWithinHalfTheRing) {

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -32,6 +34,9 @@ struct FakeEndpoint {
     DeviceFormat mix = exclusiveLadderFormat(0, 2, 48000);  // float32, as engines mostly mix
     uint32_t rate = 48000;
     std::vector<Accepts> exclusive = {{32, 32, true}};
+    uint16_t channels = 2;           // of the stored device format
+    uint32_t storedMask = 3;         // its channel mask
+    uint32_t wantMask = 0;           // exclusive formats with another mask are refused (0: any)
     int64_t minimumPeriod = 30000;  // 3 ms
     int64_t defaultPeriod = 100000;
     uint32_t sharedFrames = 480;
@@ -39,6 +44,10 @@ struct FakeEndpoint {
     int invalidateAtBlock = -1;      // GetBuffer fails with DEVICE_INVALIDATED from this block
     uint32_t packetFrames = 0;       // capture: frames per packet
     uint32_t packetsPerWake = 0;     // capture: packets that arrive per wake (merged events)
+    bool keepPlayed = true;          // render: keep every released buffer in played
+    bool clocked = false;            // capture: packets by a clock of its own instead
+    double capturePpm = 0.0;         // how much faster it runs than 480 frames a wake
+    double captureDue = 0.0;
 
     // Seen by the test.
     int activated = 0, live = 0;
@@ -68,7 +77,8 @@ public:
     bool supportsExclusive(const DeviceFormat& f) override {
         const bool isFloat = sampleKindOf(f) == SampleKind::Float32;
         for (const Accepts& a : e.exclusive)
-            if (a.bits == f.bitsPerSample && a.validBits == f.validBits && a.isFloat == isFloat && f.samplesPerSec == e.rate)
+            if (a.bits == f.bitsPerSample && a.validBits == f.validBits && a.isFloat == isFloat && f.samplesPerSec == e.rate &&
+                (e.wantMask == 0 || f.channelMask == e.wantMask))
                 return true;
         return false;
     }
@@ -107,7 +117,7 @@ public:
     }
     Result releaseRenderBuffer(uint32_t frames, bool silent) override {
         if (silent) std::fill_n(buffer.begin(), size_t(frames) * format.blockAlign, uint8_t(0));
-        e.played.insert(e.played.end(), buffer.begin(), buffer.begin() + size_t(frames) * format.blockAlign);
+        if (e.keepPlayed) e.played.insert(e.played.end(), buffer.begin(), buffer.begin() + size_t(frames) * format.blockAlign);
         ++e.blocks;
         return kOk;
     }
@@ -155,7 +165,8 @@ public:
     bool storedFormat(const AudioDeviceRecord& record, DeviceFormat& format) override {
         auto it = endpoints.find(record.endpointId);
         if (it == endpoints.end()) return false;
-        format = exclusiveLadderFormat(4, 2, it->second.rate);  // stored as 16-bit, as many cards ship
+        format = exclusiveLadderFormat(4, it->second.channels, it->second.rate);  // 16-bit, as many cards ship
+        format.channelMask = it->second.storedMask;
         return true;
     }
     // Every wake signals both streams at once, with the capture packets of that period.
@@ -164,6 +175,11 @@ public:
         if (!capture) return kRenderSignalled;
         auto& c = static_cast<FakeClient&>(*capture);
         c.pendingPackets += c.e.packetsPerWake;
+        if (c.e.clocked) {
+            for (c.e.captureDue += 480.0 * (1.0 + c.e.capturePpm * 1e-6); c.e.captureDue >= c.e.packetFrames;
+                 c.e.captureDue -= c.e.packetFrames)
+                ++c.pendingPackets;
+        }
         return kRenderSignalled | kCaptureSignalled;
     }
     uint64_t nowMs() override { return clock; }
@@ -261,6 +277,97 @@ TEST(WasapiExclusive, BlocksAreWhatTheDeviceGrantedAfterRoundingAndAlignment) {
     }
 }
 
+// Fails on the earlier back end, which rounded the block down to 0.5 ms at every open and
+// stored the result: a user's 512 frames at 44.1 kHz were told as 507, came as blocks of 485,
+// then 463 and 441 over restarts.
+TEST(WasapiExclusive, TheUsersBlockIsRoundedOnceAndTheGrantedBlockKeptOverRestarts) {
+    FakeEndpoints fake;
+    FakeEndpoint& e = fake.endpoints[L"out"];
+    e.rate = 44100;
+    TestWasapi wasapi(fake);
+    AudioDeviceRecord out = record(L"out", kDeviceTypeWasapiExclusive, false, 512);
+    out.sampleRate = 44100.0;
+    for (int start = 0; start < 4; ++start) {
+        SCOPED_TRACE(start);
+        ASSERT_TRUE(wasapi.queryDetails(&out, false));  // as the coordinator does before every start
+        EXPECT_EQ(out.bufferSize, 507u);               // the block the plug-in is told
+        Plugin plugin;
+        plugin.stopAfter = 5;
+        ASSERT_TRUE(wasapi.openAndStart(nullptr, &out, &Plugin::render, &plugin));
+        ASSERT_EQ(plugin.frames.size(), 5u);
+        for (uint32_t n : plugin.frames) EXPECT_EQ(n, 507u);
+    }
+    // 512 frames rounded once to 11.5 ms; every later stream asks for exactly the 507 granted.
+    ASSERT_EQ(e.durations.size(), 5u);
+    EXPECT_EQ(e.durations[0], 115000);
+    for (size_t i = 1; i < e.durations.size(); ++i) EXPECT_EQ(e.durations[i], durationOfFrames(507, 44100)) << i;
+    // The 507 frames the settings stored, met again at the next run: still 507.
+    AudioDeviceRecord stored = record(L"out", kDeviceTypeWasapiExclusive, false, 507);
+    stored.sampleRate = 44100.0;
+    ASSERT_TRUE(wasapi.queryDetails(&stored, false));
+    EXPECT_EQ(stored.bufferSize, 507u);
+}
+
+// Fails on the earlier back end, which asked with a channel mask of 0 for every count but two:
+// drivers that insist on a layout refused all five formats.
+TEST(WasapiExclusive, TheChannelMaskIsTheDevicesOwnOrTheStandardOneForItsCount) {
+    struct Case { const char* name; uint16_t channels; uint32_t stored, want; };
+    const Case cases[] = {
+        {"mono", 1, 0, 0x4},
+        {"5.1 with its own side pair", 6, 0x60F, 0x60F},
+        {"5.1 stored with a mask of two channels", 6, 0x3, 0x3F},
+        {"7.1", 8, 0, 0x63F},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeEndpoints fake;
+        FakeEndpoint& e = fake.endpoints[L"out"];
+        e.channels = c.channels;
+        e.storedMask = c.stored;
+        e.wantMask = c.want;
+        TestWasapi wasapi(fake);
+        AudioDeviceRecord out = record(L"out", kDeviceTypeWasapiExclusive, false, 480);
+        Plugin plugin;
+        plugin.stopAfter = 3;
+        EXPECT_TRUE(wasapi.openAndStart(nullptr, &out, &Plugin::render, &plugin));
+        EXPECT_EQ(e.opened.channelMask, c.want);
+        EXPECT_EQ(e.opened.channels, c.channels);
+    }
+}
+
+// Fails on the earlier loop: output channels outside the stream's (a choice made for a larger
+// device) left the output silent; now they fall back as the input side's do.
+TEST(WasapiOutput, ChannelsOutsideTheStreamFallBackToTheFirstTwo) {
+    struct Case { const char* name; uint32_t type; uint16_t channels; int32_t left, right; float want0, want1; };
+    const Case cases[] = {
+        {"shared stereo, channels 3 and 2", kDeviceTypeWasapiShared, 2, 3, 2, 0.25f, -0.25f},
+        {"exclusive mono", kDeviceTypeWasapiExclusive, 1, 0, 1, 0.25f, 0.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeEndpoints fake;
+        FakeEndpoint& e = fake.endpoints[L"out"];
+        e.channels = c.channels;
+        e.storedMask = 0;
+        TestWasapi wasapi(fake);
+        AudioDeviceRecord out = record(L"out", c.type, false, 480);
+        out.leftChannel = c.left;
+        out.rightChannel = c.right;
+        Plugin plugin;
+        plugin.stopAfter = 3;
+        ASSERT_TRUE(wasapi.openAndStart(nullptr, &out, &Plugin::render, &plugin));
+        // float32 both ways here; the block after the silent pre-roll holds the plug-in's output.
+        const size_t frameBytes = 4 * e.opened.channels;
+        ASSERT_GE(e.played.size(), 2 * 480 * frameBytes);
+        float frame[2] = {};
+        std::memcpy(frame, e.played.data() + 480 * frameBytes, frameBytes);
+        EXPECT_EQ(frame[0], c.want0);
+        if (e.opened.channels > 1) {
+            EXPECT_EQ(frame[1], c.want1);
+        }
+    }
+}
+
 // Fails on the earlier back end: every width but 16 and 32 was refused, and shared streams
 // used the stored device format.
 TEST(WasapiFormats, ExclusiveTakesTheFirstAcceptedRungAndPacked24IsWritten) {
@@ -328,14 +435,91 @@ TEST(WasapiDuplex, MergedWakesDrainEveryPacketAndEveryCapturedFrameArrivesInOrde
         ASSERT_TRUE(wasapi.openAndStart(&input, &output, &Plugin::render, &plugin));
         ASSERT_EQ(plugin.frames.size(), 30u);
         for (uint32_t n : plugin.frames) EXPECT_EQ(n, 480u);
-        // Each wake brings one block's worth: the plug-in sees the ramp without a gap or repeat.
+        // Each wake brings one block's worth: after whole blocks of silence while the FIFO
+        // fills to its reserve (a capture period and a margin), the plug-in sees the ramp
+        // without a gap or repeat.
+        size_t start = 0;
+        while (start < plugin.inputLeft.size() && plugin.inputLeft[start + 1] == 0.0f) start += 480;
+        EXPECT_LE(start, 2u * 480u);
         const float tolerance = c.mix == SampleKind::Int24 ? 1e-6f : 0.0f;
         size_t wrong = 0;
-        for (size_t k = 0; k < plugin.inputLeft.size(); ++k)
-            if (std::fabs(plugin.inputLeft[k] - rampAt(k)) > tolerance ||
-                std::fabs(plugin.inputRight[k] + rampAt(k)) > tolerance)
+        for (size_t k = 0; k + start < plugin.inputLeft.size(); ++k)
+            if (std::fabs(plugin.inputLeft[k + start] - rampAt(k)) > tolerance ||
+                std::fabs(plugin.inputRight[k + start] + rampAt(k)) > tolerance)
                 ++wrong;
         EXPECT_EQ(wrong, 0u);
+        EXPECT_EQ(wasapi.duplexCounts().underflows, 0u);
+        EXPECT_EQ(wasapi.duplexCounts().drops, 0u);
+    }
+}
+
+// What the plug-in hears of the capture ramp, block by block, without keeping it.
+struct RampWatch {
+    const FakeEndpoint* capture = nullptr;
+    uint32_t stopAfter = 0, blocks = 0;
+    bool started = false;
+    int64_t frame = -1;  // capture frame of the last input frame heard
+    uint32_t splicedBlocks = 0, silentBlocks = 0, jumps = 0;
+    int64_t mostHeldBack = 0;  // captured frames not yet heard, after a block
+
+    static bool render(float** in, float**, uint32_t n, void* user) {
+        auto* w = static_cast<RampWatch*>(user);
+        bool silent = true;
+        for (uint32_t i = 0; i < n; ++i) silent = silent && in[0][i] == 0.0f && in[1][i] == 0.0f;
+        if (silent) {
+            w->silentBlocks += w->started;
+        } else {
+            for (uint32_t i = 0; i < n; ++i) {
+                const int64_t ramp = std::llround(double(in[0][i]) * 4096.0);
+                const int64_t next = w->frame + 1;
+                const int64_t step = ((ramp - next) % 4096 + 4096) % 4096;  // frames skipped
+                if (w->started && step != 0) ++(i == 0 ? w->jumps : w->splicedBlocks);
+                w->frame = next + step;
+                w->started = true;
+            }
+            w->mostHeldBack = std::max<int64_t>(w->mostHeldBack, int64_t(w->capture->nextCaptureFrame) - 1 - w->frame);
+        }
+        return ++w->blocks < w->stopAfter;
+    }
+};
+
+// Fails on the earlier loop, whose FIFO had no target level: with the capture clock 100 ppm
+// fast the input latency climbed to the FIFO's capacity (40 ms) and stayed there, dropping
+// frames at every overflow; 100 ppm slow spliced zeros into the middle of blocks.
+TEST(WasapiDuplex, TwoDevicesDriftingApartKeepTheInputNearItsTargetInWholeBlocks) {
+    for (double ppm : {100.0, -100.0}) {
+        SCOPED_TRACE(ppm);
+        FakeEndpoints fake;
+        FakeEndpoint& in = fake.endpoints[L"in"];
+        in.packetFrames = 240;  // two packets a period: a block may find half of one waiting
+        in.clocked = true;
+        in.capturePpm = ppm;
+        fake.endpoints[L"out"].keepPlayed = false;
+        TestWasapi wasapi(fake);
+        AudioDeviceRecord input = record(L"in", kDeviceTypeWasapiShared, true, 480);
+        AudioDeviceRecord output = record(L"out", kDeviceTypeWasapiShared, false, 480);
+        RampWatch watch;
+        watch.capture = &in;
+        watch.stopAfter = 60000;  // ten minutes of 10 ms blocks
+        ASSERT_TRUE(wasapi.openAndStart(&input, &output, &RampWatch::render, &watch));
+        EXPECT_EQ(watch.splicedBlocks, 0u);
+        // One capture period (480 frames) and 2 ms held back, and at most a packet above.
+        EXPECT_LE(watch.mostHeldBack, 480 + 96 + 480);
+        const DuplexFifo::Counts counts = wasapi.duplexCounts();
+        EXPECT_EQ(counts.drops, watch.jumps);
+        EXPECT_EQ(counts.underflows, watch.silentBlocks);
+        // 2880 frames of drift in ten minutes: taken in a few steps, each of whole blocks.
+        if (ppm > 0) {
+            EXPECT_GE(counts.drops, 2u);
+            EXPECT_LE(counts.drops, 6u);
+            EXPECT_EQ(counts.underflows, 0u);
+        } else {
+            EXPECT_GE(counts.underflows, 2u);
+            EXPECT_LE(counts.underflows, 6u);
+            EXPECT_EQ(counts.drops, 0u);
+        }
+        std::printf("%+.0f ppm: %u drops (%u frames), %u silent blocks, at most %lld frames held back\n", ppm,
+                    counts.drops, counts.droppedFrames, counts.underflows, static_cast<long long>(watch.mostHeldBack));
     }
 }
 

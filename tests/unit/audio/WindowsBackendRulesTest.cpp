@@ -1,6 +1,6 @@
 // The Windows back ends' portable rules: device format reading, the exclusive-mode duration,
-// the shared-mode padding rule, the listing rules with reads that fail, the DirectSound ring,
-// the MME writer, and the chosen input channels.
+// the shared-mode padding rule, the listing rules with reads that fail, the
+// DirectSound ring, the MME writer, and the chosen output and input channels.
 
 #include <gtest/gtest.h>
 
@@ -59,6 +59,22 @@ TEST(WasapiFormat, ExclusiveDurationIsTheBlockRoundedDownToHalfMilliseconds) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(wasapi::exclusiveBufferDuration(c.frames, c.rate), c.units) << c.frames << " at " << c.rate;
+}
+
+// Fails on the earlier rounding: 507 frames at 44.1 kHz, granted for 11.5 ms, asked for 11 ms.
+TEST(WasapiFormat, ASizeGrantedForARoundedDurationAsksForThatDurationAgain) {
+    for (uint32_t rate : {44100u, 48000u, 88200u, 96000u}) {
+        for (uint32_t frames = 16; frames <= 4096; ++frames) {
+            const int64_t duration = wasapi::exclusiveBufferDuration(frames, rate);
+            // What a device grants for it, rounded either way.
+            const double exact = double(duration) * rate / 1e7;
+            for (double granted : {std::floor(exact), std::round(exact), std::ceil(exact)}) {
+                if (granted < 1) continue;
+                ASSERT_EQ(wasapi::exclusiveBufferDuration(uint32_t(granted), rate), duration)
+                    << frames << " at " << rate << " granted " << granted;
+            }
+        }
+    }
 }
 
 TEST(WasapiFormat, AnAlignedSizeGivesTheDurationThatHoldsExactlyIt) {
@@ -286,7 +302,23 @@ TEST(WaveWriter, SamplesAreLimitedAtFullScaleAndWrittenLowByteFirst) {
     EXPECT_EQ(mme::nextHeader(9), 10);
 }
 
-// ---- Interleaved input from the chosen channels -----------------------------------------------
+// ---- Output and interleaved input from the chosen channels ------------------------------------
+
+TEST(OutputChannels, AChoiceOutsideTheStreamFallsBackAsTheInputSideDoes) {
+    struct Case { uint32_t channels; int32_t left, right, wantLeft, wantRight; };
+    const Case cases[] = {
+        {2, 0, 1, 0, 1}, {2, 1, 0, 1, 0}, {8, 6, 7, 6, 7},
+        {2, 3, 2, 0, 1},   // a choice made for a four-channel device
+        {2, -1, 1, 0, 1},
+        {1, 0, 1, 0, 0},   // mono: the left plane
+        {4, 2, 9, 2, 1},
+    };
+    for (const Case& c : cases) {
+        const OutputChannels out = chooseOutputChannels(c.channels, c.left, c.right);
+        EXPECT_EQ(out.left, c.wantLeft) << c.channels << " " << c.left << " " << c.right;
+        EXPECT_EQ(out.right, c.wantRight) << c.channels << " " << c.left << " " << c.right;
+    }
+}
 
 TEST(InterleavedInput, TheRecordsChosenChannelsFeedThePlanes) {
     struct Case { uint32_t channels; int32_t left, right; uint32_t wantLeft, wantRight; };
