@@ -87,6 +87,9 @@ public:
     // long block) leaves that callback running and the teardown pending. Finishes it, waiting
     // at most waitMs: true once no callback of the last run can reach its user any more.
     virtual bool settleStop(uint32_t waitMs) { return true; }
+    // User-interface thread, at each look at a running engine: a back end without a device
+    // loop of its own checks on its device here (and reports what it finds as a device event).
+    virtual void poll() {}
     // Makes the two devices agree on sample rate and width; true when they agree afterwards.
     virtual bool matchFormats(AudioDeviceRecord* input, AudioDeviceRecord* output) = 0;
     // Completes a record (channel names, rate, block size); true at once when detailsKnown.

@@ -212,7 +212,7 @@ void VLVSTHostInterface::handleClockMessage(const MidiMessage& m, MidiInputConte
                     // The newest tempo replaces one still pending: the MIDI thread never waits.
                     if (isUsableTempo(newTempo) && newTempo != tempo.load(std::memory_order_acquire)) {
                         replaceTempo(newTempo);
-                        if (settings) settings->tempo = newTempo;
+                        followedTempo();
                     }
                 }
             }

@@ -327,6 +327,7 @@ EngineNotice VLVSTHostInterface::PollEngine() {
     if (engineCall != EngineCall::None) return EngineNotice::None;
     settleCallbackStop(0);  // lets the plug-in go once a late ASIO callback has left
     if (!linked() || !runningBackend) return EngineNotice::None;
+    runningBackend->poll();
     const DeviceEvent event = runningBackend->takeDeviceEvent();
     // A stop always joins the loop, so a loop that has ended while still joinable ended by itself.
     const bool loopEnded = runningType != kDeviceTypeASIO && engineThread.joinable() &&
@@ -513,12 +514,15 @@ void VLVSTHostInterface::OnPluginTempo(double newTempo, void* user) {
         self->replaceTempo(newTempo);
     else
         self->handOverTempo(newTempo);
-    self->settings->tempo = newTempo;
     self->tempoToSave.store(true, std::memory_order_release);
 }
 
 void VLVSTHostInterface::SavePendingTempo() {
-    if (tempoToSave.exchange(false, std::memory_order_acq_rel) && settings) settings->saveSettings();
+    const bool save = tempoToSave.exchange(false, std::memory_order_acq_rel);
+    const bool follow = tempoToFollow.exchange(false, std::memory_order_acq_rel);
+    if (!settings || !(save || follow)) return;
+    settings->tempo = tempo.load(std::memory_order_acquire);
+    if (save) settings->saveSettings();
 }
 
 // Only a change of state is requested: a play request while playing would restart the song

@@ -111,6 +111,10 @@ public:
     std::atomic<bool> engineStopping{false};
     std::atomic<bool> tempoChanged{false};
     std::atomic<double> tempo{120.0};
+    // Any thread: the tempo now running came from an external clock; the settings take it
+    // over at the user-interface thread's next SavePendingTempo.
+    void followedTempo() { tempoToFollow.store(true, std::memory_order_release); }
+    std::atomic<bool> tempoToFollow{false};
     double beatsPerSample = 0.0;  // audio thread, and engine start while no cycle runs
     std::atomic<bool> transportRequest{true};
     std::atomic<bool> requestedPlaying{false};
@@ -256,10 +260,12 @@ public:
     uint32_t engineStartTimeoutMs = kEngineStartTimeoutMs;
     uint32_t engineStopTimeoutMs = kEngineStopTimeoutMs;
 
-    // Writes the settings when a tempo set by the plug-in is still unsaved. Called on the
-    // user-interface thread (the main window's timer): the plug-in's request itself never
-    // touches the settings store, as it may come from the audio thread.
+    // Takes a tempo set by the plug-in or followed from an external clock into the settings,
+    // and writes the settings for one set by the plug-in. Called on the user-interface thread
+    // (the main window's timer): the other threads never touch the settings, which this
+    // thread reads and saves.
     void SavePendingTempo();
+
 
     // The device's input reaches the plug-in as silence (the player still plays into it): an
     // effect's first start must not route a microphone straight to the speakers.

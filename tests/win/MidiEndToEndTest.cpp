@@ -147,6 +147,7 @@ TEST(MidiEndToEnd, ClockSyncReadsASteadyTempoWithActiveSensingBetweenTheTicksAnd
     const vlmididrv::Input& in = e.driver->inputs[0];
     const double window = in.deliveredAtMs[tickEntry[tick - 1]] - in.deliveredAtMs[tickEntry[tick - 25]];
     EXPECT_NEAR(e.host.tempo.load(), timely ? 120.0 : 60000.0 / window, timely ? 0.01 : 0.2) << "window " << window;
+    e.host.SavePendingTempo();
     EXPECT_EQ(e.settings->tempo, e.host.tempo.load());
     e.block();
     EXPECT_EQ(e.lastBlock().tempo, e.host.tempo.load());

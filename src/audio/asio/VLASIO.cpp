@@ -110,11 +110,11 @@ bool VLASIO::initialise() {
     return true;
 }
 
-bool VLASIO::initDriver() {
+bool VLASIO::initDriver(bool initialised) {
     minSize = maxSize = preferredSize = granularity = 0;
     blockSize = 0;
     inputChannels = outputChannels = 0;
-    if (!initialise()) return false;
+    if (!initialised && !initialise()) return false;
 
     if (theAsioDriver->getChannels(&inputChannels, &outputChannels) != asio::ASE_OK) return false;
     inputChannels = std::max(inputChannels, 0);
@@ -198,7 +198,16 @@ bool VLASIO::openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output, R
     if (running.load(std::memory_order_acquire)) stop();
     if (teardownPending() && !finishTeardown(0)) return false;  // a callback of the last run is still under way
     const bool configuredFromRecord = output->detailsKnown;
-    releasePanelDriver();
+    // The driver loaded for its control panel is the one to start: that object, initialised
+    // with the main window, may hold the panel's window, so it is kept rather than replaced.
+    const bool reusePanelDriver =
+        panelDriver == output->deviceIndex && drivers.currentIndex == panelDriver && theAsioDriver;
+    if (reusePanelDriver) {
+        forgetDetails(panelDriver);
+        panelDriver = -1;
+    } else {
+        releasePanelDriver();
+    }
 
     callback = newCallback;
     user = newUser;
@@ -210,19 +219,27 @@ bool VLASIO::openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output, R
     outputLeft = output->leftChannel;
     outputRight = output->rightChannel;
 
-    char name[kNameBuffer];
-    if (drivers.getDriverName(output->deviceIndex, name, int32_t(sizeof name)) != kAsioListOk) return false;
-    if (!drivers.loadDriver(name)) return false;
-    if (!initDriver() || !createDriverBuffers()) {
+    if (!reusePanelDriver) {
+        char name[kNameBuffer];
+        if (drivers.getDriverName(output->deviceIndex, name, int32_t(sizeof name)) != kAsioListOk) return false;
+        if (!drivers.loadDriver(name)) return false;
+    }
+    if (!initDriver(reusePanelDriver) || !createDriverBuffers()) {
         abandonStart();
         return false;
     }
+    // A stored choice beyond the driver's outputs plays on its first ones, as the input does.
+    const OutputChannels channels = chooseOutputChannels(uint32_t(outputBuffers), outputLeft, outputRight);
+    outputLeft = channels.left;
+    outputRight = channels.right;
     // The driver may have changed since its records were read (its control panel): the engine
     // was configured with the records, so a restart follows with what the driver says now.
     const bool changed =
         configuredFromRecord && (blockSize != int32_t(output->bufferSize) || sampleRate != output->sampleRate);
     detailsStale.store(false, std::memory_order_relaxed);
     runningDriver = output->deviceIndex;
+    lastSwitchMs.store(platform::tickCountMs(), std::memory_order_relaxed);
+    stallReported = false;
     if (theAsioDriver->start() != asio::ASE_OK) {
         abandonStart();
         return false;
@@ -301,18 +318,38 @@ void VLASIO::releaseControlPanel() {
 
 bool VLASIO::queryDetails(AudioDeviceRecord* record, bool) {
     if (!record) return false;
-    // The driver of an open panel stays while its own records are asked for what is known.
-    if (panelDriver >= 0 && !(record->deviceIndex == panelDriver && record->detailsKnown)) releasePanelDriver();
     if (record->detailsKnown) return true;
     // Loading would release the driver that is calling back right now.
     if (running.load(std::memory_order_acquire)) return false;
     if (teardownPending() && !finishTeardown(0)) return false;
+    if (panelDriver >= 0 && drivers.currentIndex == panelDriver && theAsioDriver &&
+        record->deviceIndex != panelDriver)
+        return queryBesidePanel(record);
+    // The panel's own driver is asked afresh: what its panel changed counts.
+    releasePanelDriver();
     if (!drivers.loadDriver(wideToAnsi(record->name).c_str())) return false;
-    if (!initDriver()) {
-        drivers.removeCurrentDriver();
-        freePlanes();
-        return false;
+    const bool known = initDriver() && takeDetails(record);
+    drivers.removeCurrentDriver();
+    freePlanes();
+    return known;
+}
+
+// The driver of an open control panel stays loaded (the panel may live in it): another driver
+// is created beside it for the query and released again.
+bool VLASIO::queryBesidePanel(AudioDeviceRecord* record) {
+    asio::IAsioDriver* panelObject = theAsioDriver;
+    bool known = false;
+    if (record->deviceIndex >= 0 && record->deviceIndex < drivers.numDrivers &&
+        drivers.openDriver(record->deviceIndex) == kAsioListOk) {
+        known = initDriver() && takeDetails(record);
+        drivers.closeDriver(record->deviceIndex);
     }
+    theAsioDriver = panelObject;
+    freePlanes();
+    return known;
+}
+
+bool VLASIO::takeDetails(AudioDeviceRecord* record) {
     record->sampleRate = sampleRate;
     record->bufferSize = uint32_t(blockSize);
     record->channelNames.clear();
@@ -320,10 +357,18 @@ bool VLASIO::queryDetails(AudioDeviceRecord* record, bool) {
     const asio::AsioBool direction = record->isInput ? asio::kAsioTrue : asio::kAsioFalse;
     for (int32_t k = 0; k < total; ++k)
         if (channelInfos[k].isInput == direction) record->channelNames.push_back(platform::ansiToWide(channelInfos[k].name));
-    drivers.removeCurrentDriver();
     record->detailsKnown = true;
-    freePlanes();
     return true;
+}
+
+void VLASIO::poll() {
+    // A driver that stops calling back (an interface unplugged under some drivers) sends no
+    // reset request either. A block still inside the plug-in is no stall.
+    if (!running.load(std::memory_order_acquire) || stallReported) return;
+    if (callbacksInFlight.load(std::memory_order_acquire) != 0) return;
+    if (platform::tickCountMs() - lastSwitchMs.load(std::memory_order_relaxed) < stallMs) return;
+    stallReported = true;
+    reportDeviceEvent(DeviceEvent::Failed);
 }
 
 bool VLASIO::openControlPanel(AudioDeviceRecord* record) {
@@ -373,12 +418,6 @@ void VLASIO::bufferSwitch(int32_t index, asio::AsioBool) {
     VLASIO* host = theAsioHost;
     if (!host) return;
     CallbackScope scope(host->callbacksInFlight);
-    // Asked only while the driver object is certain to be there; the block does not use it.
-    if (!host->buffersReady.load(std::memory_order_seq_cst)) return;
-    asio::AsioTime time{};
-    if (asio::IAsioDriver* driver = theAsioDriver)
-        if (driver->getSamplePosition(&time.timeInfo.samplePosition, &time.timeInfo.systemTime) == asio::ASE_OK)
-            time.timeInfo.flags = asio::kSystemTimeValid | asio::kSamplePositionValid;
     host->process(index);
 }
 
@@ -435,6 +474,7 @@ int32_t VLASIO::asioMessage(int32_t selector, int32_t value, void*, double*) {
 
 // Inside a CallbackScope: the buffers stay while buffersReady is seen set here.
 void VLASIO::process(int32_t index) {
+    lastSwitchMs.store(platform::tickCountMs(), std::memory_order_relaxed);
     if ((index == 0 || index == 1) && buffersReady.load(std::memory_order_seq_cst)) {
         if (!running.load(std::memory_order_seq_cst)) {
             silenceOutputs(index);

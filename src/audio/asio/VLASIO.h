@@ -51,6 +51,8 @@ public:
                       void* user) override;
     void stop() override;
     bool settleStop(uint32_t waitMs) override { return !teardownPending() || finishTeardown(waitMs); }
+    // No buffer switch for stallMs while running (and none under way) is a failed device.
+    void poll() override;
     bool matchFormats(AudioDeviceRecord* input, AudioDeviceRecord* output) override;
     bool queryDetails(AudioDeviceRecord* record, bool probe) override;
     // The driver's control panel: the running driver's, or the record's driver loaded and
@@ -87,6 +89,8 @@ public:
     void* user = nullptr;
     // Bound of stop's wait for a callback under way (tests shorten it).
     uint32_t stopWaitMs = kStopWaitMs;
+    static constexpr uint32_t kStallMs = 2000;
+    uint32_t stallMs = kStallMs;
     // A stop left the buffers alive because a callback was still under way.
     bool teardownPending() const { return pendingTeardown != Teardown::None; }
 
@@ -94,7 +98,11 @@ private:
     enum class Teardown { None, DriverRunning, DriverStopped };
 
     bool initialise();
-    bool initDriver();
+    // initialised: the loaded driver had its init already (the control panel's).
+    bool initDriver(bool initialised = false);
+    // A query's results into the record (after initDriver).
+    bool takeDetails(AudioDeviceRecord* record);
+    bool queryBesidePanel(AudioDeviceRecord* record);
     bool createDriverBuffers();
     void disposeDriverBuffers();
     // Ends a start that failed after the driver was loaded: nothing of it stays behind.
@@ -124,6 +132,8 @@ private:
     std::atomic<bool> buffersReady{false};
     // Callbacks under way; stop waits (bounded) until none is.
     std::atomic<int32_t> callbacksInFlight{0};
+    std::atomic<uint32_t> lastSwitchMs{0};  // tick count of the last driver callback
+    bool stallReported = false;             // user-interface thread
     // Driver thread: the driver hands out unused output halves that are no longer silent.
     bool unusedNeedClearing = false;
     // A driver request changed what the driver's records say (set by the driver thread).

@@ -59,7 +59,7 @@ void JackTransportFollow::apply(const TransportSnapshot& snapshot) {
     if (isUsableTempo(bpm) && bpm != host.tempo.load(std::memory_order_acquire)) {
         host.tempo.store(bpm, std::memory_order_release);
         host.tempoChanged.store(true, std::memory_order_release);
-        if (host.settings) host.settings->tempo = bpm;
+        host.followedTempo();
     }
     host.clockPpq.store(quarterNotesOf(snapshot), std::memory_order_release);
     host.syncActive.store(true, std::memory_order_release);

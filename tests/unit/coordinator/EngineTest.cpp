@@ -307,10 +307,10 @@ TEST(PluginTempo, FollowedOnlyWhenAllowedAndDifferent) {
     EXPECT_FALSE(p.rig.settingsStore.readHostString(*p.rig.settings, L"Tempo", saved));
     EXPECT_EQ(p.probe.callHost(vst::audioMasterSetTempoPrivate, 0, 0, nullptr, 140.0f), 1);
     EXPECT_EQ(p.rig.host.tempo.load(), 140.0);
-    EXPECT_EQ(static_cast<double>(p.rig.settings->tempo), 140.0);
-    // Saved by the user-interface thread's next timer tick, never on the caller's thread.
+    // Taken and saved by the user-interface thread's next timer tick, never on the caller's thread.
     EXPECT_FALSE(p.rig.settingsStore.readHostString(*p.rig.settings, L"Tempo", saved));
     p.rig.host.SavePendingTempo();
+    EXPECT_EQ(static_cast<double>(p.rig.settings->tempo), 140.0);
     ASSERT_TRUE(p.rig.settingsStore.readHostString(*p.rig.settings, L"Tempo", saved));
     EXPECT_EQ(saved, L"140");
     // The hook stays installed while the engine is stopped.

@@ -89,10 +89,11 @@ TEST(PluginTempoInTheCycle, NewestValueReplacesThePendingOneAndTheUiThreadSaves)
     EXPECT_FALSE(savedTempo(t, text));
     t.rig.backend.pump(64);
     EXPECT_EQ(t.plugin.tempos.back(), 160.0);
-    EXPECT_EQ(static_cast<double>(t.rig.settings->tempo), 160.0);
+    EXPECT_EQ(static_cast<double>(t.rig.settings->tempo), 120.0);  // not written on the audio thread
 
-    // The main window's timer saves it, once.
+    // The main window's timer takes it into the settings and saves it, once.
     t.rig.host.SavePendingTempo();
+    EXPECT_EQ(static_cast<double>(t.rig.settings->tempo), 160.0);
     ASSERT_TRUE(savedTempo(t, text));
     EXPECT_EQ(text, L"160");
     t.rig.settings->tempo = 77.0;

@@ -304,6 +304,8 @@ TEST(ClockSync, TempoFromTwentyFourTicks) {
     EXPECT_FALSE(m.rig.host.tempoChanged.load());  // unchanged tempo: no hand-over
     m.clockWindow(480.5 / 24.0);
     EXPECT_EQ(m.rig.host.tempo.load(), 124.9);
+    EXPECT_EQ(static_cast<double>(m.rig.settings->tempo), 120.0);  // not written on the MIDI thread
+    m.rig.host.SavePendingTempo();
     EXPECT_EQ(static_cast<double>(m.rig.settings->tempo), 124.9);
     m.block();
     EXPECT_EQ(m.plugin.tempos.back(), 124.9);

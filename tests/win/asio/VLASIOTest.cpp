@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -361,11 +362,52 @@ TEST_F(AsioBackend, AnswersTheDriversMessages) {
         EXPECT_EQ(callbacks.asioMessage(c.selector, c.value, nullptr, nullptr), c.answer) << c.selector << "/" << c.value;
     EXPECT_EQ(driver.log().supportsTimeInfoAnswer, 1);
     EXPECT_EQ(asio->sampleRate, 44100.0);  // a restart follows the requests; nothing changes inside them
-    // The plain switch reaches the same block, with the driver's sample position asked.
+    // The plain switch reaches the same block, without a driver call of its own.
     const int32_t positions = driver.count(testasio::mGetSamplePosition);
     callbacks.bufferSwitch(0, kAsioTrue);
     EXPECT_EQ(render.calls.load(), 1);
-    EXPECT_EQ(driver.count(testasio::mGetSamplePosition), positions + 1);
+    EXPECT_EQ(driver.count(testasio::mGetSamplePosition), positions);
+}
+
+// A driver that stops calling back without a word is a failed device; a long block is not.
+TEST_F(AsioBackend, NoBufferSwitchForTheStallBoundIsAFailedDevice) {
+    asio->stallMs = 150;
+    ASSERT_TRUE(start());
+    driver.switchHalf(0);
+    asio->poll();
+    EXPECT_EQ(asio->takeDeviceEvent(), vl::DeviceEvent::None);
+    Sleep(250);
+    asio->poll();
+    EXPECT_EQ(asio->takeDeviceEvent(), vl::DeviceEvent::Failed);
+    asio->poll();
+    EXPECT_EQ(asio->takeDeviceEvent(), vl::DeviceEvent::None);  // told once
+    asio->stop();
+
+    ASSERT_TRUE(start());
+    render.log = &driver.log();
+    render.holdMs = 400;
+    std::thread late([&] { driver.switchHalf(1); });
+    for (int i = 0; i < 2000 && !render.holding.load(); ++i) Sleep(1);
+    Sleep(250);
+    asio->poll();
+    EXPECT_EQ(asio->takeDeviceEvent(), vl::DeviceEvent::None);
+    late.join();
+    asio->stop();
+    asio->poll();
+    EXPECT_EQ(asio->takeDeviceEvent(), vl::DeviceEvent::None);  // a stopped engine is watched no more
+}
+
+// A stored output choice beyond the driver's outputs plays on its first two, as the input does.
+TEST_F(AsioBackend, OutputChannelsBeyondTheDriversFallBackToTheFirstTwo) {
+    out()->leftChannel = 5;
+    out()->rightChannel = 7;
+    ASSERT_TRUE(start());
+    EXPECT_EQ(asio->outputLeft, 0);
+    EXPECT_EQ(asio->outputRight, 1);
+    driver.switchHalf(0);
+    EXPECT_GT(nonZero(0), 0);
+    EXPECT_GT(nonZero(1), 0);
+    asio->stop();
 }
 
 TEST_F(AsioBackend, RefusesInputAndOutputOfDifferentDriversWithoutLoadingAnything) {
@@ -405,22 +447,35 @@ TEST_F(AsioBackend, ControlPanelInitialisesTheDriverWithTheMainWindowAndKeepsItL
     EXPECT_FALSE(in()->detailsKnown);  // the panel may have changed the rate or the size
     EXPECT_FALSE(out()->detailsKnown);
 
-    // A refused panel keeps nothing loaded; a query of another driver releases the panel's.
+    // A refused panel keeps nothing loaded; a query of another driver is made beside the
+    // panel's, which stays alive (its window may still be open).
     driver.config().controlPanelAnswer = ASE_NotPresent;
     EXPECT_FALSE(asio->openControlPanel(out()));
     EXPECT_EQ(driver.log().objectsAlive.load(), 0);
     driver.config().controlPanelAnswer = ASE_OK;
     ASSERT_TRUE(asio->openControlPanel(out()));
+    const int32_t panelObjects = driver.log().objectsCreated.load();
     EXPECT_TRUE(asio->queryDetails(in(1), false));
+    EXPECT_TRUE(in(1)->detailsKnown);
+    EXPECT_EQ(driver.log().objectsCreated.load(), panelObjects + 1);
+    EXPECT_EQ(driver.log().objectsAlive.load(), 1);
+    EXPECT_TRUE(asio->openControlPanel(out()));  // still the panel's own object
+    EXPECT_EQ(driver.log().objectsCreated.load(), panelObjects + 1);
+    asio->releaseControlPanel();
     EXPECT_EQ(driver.log().objectsAlive.load(), 0);
     EXPECT_FALSE(asio->openControlPanel(nullptr));
     EXPECT_FALSE(asio->openControlPanel(out(2)));  // the refusing driver
     EXPECT_EQ(driver.log().objectsAlive.load(), 0);
 
-    // The next engine start takes a fresh driver object; the running driver's panel is its own.
+    // An engine start on the panel's driver keeps that object, initialised once; the running
+    // driver's panel is its own.
     ASSERT_TRUE(asio->openControlPanel(out()));
+    const int32_t panelObject = driver.log().objectsCreated.load();
+    const int32_t inits = driver.count(testasio::mInit);
     ASSERT_TRUE(start());
     EXPECT_EQ(driver.log().objectsAlive.load(), 1);
+    EXPECT_EQ(driver.log().objectsCreated.load(), panelObject);
+    EXPECT_EQ(driver.count(testasio::mInit), inits);
     const int32_t running = driver.log().objectsCreated.load();
     EXPECT_TRUE(asio->openControlPanel(out(1)));
     asio->releaseControlPanel();  // the window closes while the engine runs: nothing changes
