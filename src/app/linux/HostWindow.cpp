@@ -24,6 +24,7 @@
 #include "host/HostCallback.h"
 #include "platform/Module.h"
 #include "platform/Text.h"
+#include "settings/EffectName.h"
 
 namespace vl::linuxapp {
 
@@ -117,7 +118,8 @@ bool HostWindow::start() {
     midi->connect();
 
     // 3. Settings of this effect, with the MIDI ports of this run merged in.
-    settings = std::make_unique<HostSettings>(effectName);
+    // A nameless plug-in is kept under the executable's base name, not in the maker's root key.
+    settings = std::make_unique<HostSettings>(effectIdentity(effectName, platform::executablePath()));
     settings->loadSettings(backends);
     settings->mergeMidiDevices(midi->devices);
     follow.setEnabled(readFollowTransport(settings->keyPath));
