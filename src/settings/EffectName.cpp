@@ -27,9 +27,11 @@ std::wstring foldCase(std::wstring_view text) {
 std::wstring nameHash(std::wstring_view text, size_t digits) {
     uint64_t hash = 0xcbf29ce484222325ull;
     for (wchar_t c : text) {
-        const int bytes = static_cast<uint32_t>(c) > 0xFFFF ? 4 : 2;
+        // Beyond the 16 bits of a UTF-16 unit (wide text of 32 bits), all four bytes count.
+        const uint32_t unit = static_cast<uint32_t>(c);
+        const int bytes = (unit >> 15) > 1 ? 4 : 2;
         for (int byte = 0; byte < bytes; ++byte) {
-            hash ^= (static_cast<uint32_t>(c) >> (8 * byte)) & 0xFF;
+            hash ^= (unit >> (8 * byte)) & 0xFF;
             hash *= 0x100000001b3ull;
         }
     }

@@ -250,37 +250,44 @@ TEST(PluginState, AStateTooLargeForMemoryIsSkippedSilently) {
     EXPECT_EQ(s.probe.log().setChunkSize, static_cast<int32_t>(big.size()));
 }
 
-// The folder names of earlier versions, still read where the new folder is absent.
+// Failing first (the third column): "A:B", "A_B", "A?B" and "A*B" shared the folder "A_B",
+// every nameless plug-in the folder "_", "CON .x" and "COM\u00b9" were taken for ordinary names.
+// The second column is the folder of earlier versions, still read where the new one is absent.
 TEST(PluginState, StateFolderNamesAreSafeFileNames) {
     const struct {
         const wchar_t* effect;
+        const wchar_t* legacy;
         const wchar_t* folder;
     } cases[] = {
-        {L"Probe E2E", L"Probe E2E"},      {L"A/B\\C:D", L"A_B_C_D"}, {L"What?*\"<>|", L"What______"},
-        {L"Trailing. . ", L"Trailing"},   {L"", L"_"},                 {L"...", L"_"},
-        {L"con", L"con_"},                 {L"NUL.synth", L"NUL.synth_"}, {L"COM7", L"COM7_"},
-        {L"COMPRESSOR", L"COMPRESSOR"},    {L"\u97f3\u8272", L"\u97f3\u8272"}, {L"tab\there", L"tab_here"},
+        {L"Probe E2E", L"Probe E2E", L"Probe E2E"},
+        {L"A/B\\C:D", L"A_B_C_D", L"A~2FB~5CC~3AD"},
+        {L"What?*\"<>|", L"What______", L"What~3F~2A~22~3C~3E~7C"},
+        {L"Trailing. . ", L"Trailing", L"Trailing~2E~20~2E~20"},
+        {L"", L"_", L"~"},
+        {L"...", L"_", L"~2E~2E~2E"},
+        {L"con", L"con_", L"~63on"},
+        {L"NUL.synth", L"NUL.synth_", L"~4EUL.synth"},
+        {L"COM7", L"COM7_", L"~43OM7"},
+        {L"COMPRESSOR", L"COMPRESSOR", L"COMPRESSOR"},
+        {L"\u97f3\u8272", L"\u97f3\u8272", L"\u97f3\u8272"},
+        {L"tab\there", L"tab_here", L"tab~09here"},
+        {L"A:B", L"A_B", L"A~3AB"},
+        {L"A_B", L"A_B", L"A_B"},
+        {L"A~B", L"A~B", L"A~7EB"},
+        {L"CON .x", L"CON .x", L"~43ON .x"},
+        {L"COM\u00b9", L"COM\u00b9", L"~43OM\u00b9"},
+        {L"lpt\u00b2.dll", L"lpt\u00b2.dll", L"~6Cpt\u00b2.dll"},
+        {L"CONIN$", L"CONIN$", L"~43ONIN$"},
+        {L"CONSOLE.x", L"CONSOLE.x", L"CONSOLE.x"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(vl::legacyStateFolderName(c.effect), c.folder) << vl::platform::wideToUtf8(c.effect);
+    for (const auto& c : cases) {
+        EXPECT_EQ(vl::legacyStateFolderName(c.effect), c.legacy) << vl::platform::wideToUtf8(c.effect);
+        EXPECT_EQ(vl::stateFolderName(c.effect), c.folder) << vl::platform::wideToUtf8(c.effect);
+    }
 }
 
-// Failing first: "A:B", "A_B", "A?B" and "A*B" shared the folder "A_B", every nameless plug-in
-// the folder "_", "CON .x" and "COM\u00b9" were taken for ordinary names, and a name of 255
-// characters gave a state path beyond 260.
-TEST(PluginState, StateFolderNamesAreDistinctSafeAndShort) {
-    const struct {
-        const wchar_t* effect;
-        const wchar_t* folder;
-    } cases[] = {
-        {L"Demo Synth", L"Demo Synth"},   {L"A:B", L"A~3AB"},          {L"A_B", L"A_B"},
-        {L"A~B", L"A~7EB"},               {L"Trailing. ", L"Trailing~2E~20"}, {L"con", L"~63on"},
-        {L"CON .x", L"~43ON .x"},         {L"COM\u00b9", L"~43OM\u00b9"}, {L"lpt\u00b2.dll", L"~6Cpt\u00b2.dll"},
-        {L"CONIN$", L"~43ONIN$"},         {L"COMPRESSOR", L"COMPRESSOR"}, {L"CONSOLE.x", L"CONSOLE.x"},
-        {L"\u97f3\u8272", L"\u97f3\u8272"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(vl::stateFolderName(c.effect), c.folder) << vl::platform::wideToUtf8(c.effect);
-
+// Failing first: a name of 255 characters gave a state path beyond 260.
+TEST(PluginState, StateFolderNamesAreDistinctAndShort) {
     // Distinct names never meet in one folder, also where the file system ignores case.
     const std::wstring longA(255, L'a');
     const std::wstring longB = std::wstring(254, L'a') + L'b';
