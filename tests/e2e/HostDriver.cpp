@@ -2022,9 +2022,6 @@ void driverRestartRequests() {
 
 // ---- every plug-in's own state, and saves that fail or wait ------------------------------------
 
-// The user's folder of one effect, by the folder name the host gives it.
-fs::path userFolderNamed(const std::wstring& folder) { return userStateFolder(folder); }
-
 fs::path localKeptFolder() {
     wchar_t local[MAX_PATH] = {};
     GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
@@ -2050,9 +2047,9 @@ void ownStateApart() {
     std::error_code ec;
     for (const Case& c : cases) {
         forgetSettings(c.key);
-        fs::remove_all(userFolderNamed(c.folder), ec);
+        fs::remove_all(userStateFolder(c.folder), ec);
     }
-    fs::remove_all(userFolderNamed(L"_"), ec);
+    fs::remove_all(userStateFolder(L"_"), ec);
     for (const Case& c : cases) {
         HostRun run(c.name, c.base, "vorlane_probe.dll", "effectName=" + c.effect + "\nflags=0x110\nchunk=" + c.name + "-state\n");
         run.start();
@@ -2064,7 +2061,7 @@ void ownStateApart() {
         check(run.waitExit(15000), c.name + ": Exit ends the process");
     }
     for (const Case& c : cases) {
-        const std::string saved = fileText(userFolderNamed(c.folder) / L"saved.chunk");
+        const std::string saved = fileText(userStateFolder(c.folder) / L"saved.chunk");
         check(saved == c.name + "-state", c.name + ": the state is in its own folder", narrow(c.folder) + ": " + saved);
         HostRun again(c.name + "-again", c.base, "vorlane_probe.dll", "effectName=" + c.effect + "\nflags=0x110\nchunk=factory\n");
         if (!runUntilExit(again, c.name + " again")) continue;
@@ -2074,7 +2071,7 @@ void ownStateApart() {
     check(readString(effectKey(L"ApartNameless") + L"\\Host", L"AudioDeviceOut Name", output) &&
               !readString(L"Software\\Vorlane\\Host", L"AudioDeviceOut Name", output),
           "apart-nameless: its settings are under the executable's name, not in the maker's key");
-    check(!fs::exists(userFolderNamed(L"_")), "apart: no shared folder for nameless plug-ins");
+    check(!fs::exists(userStateFolder(L"_")), "apart: no shared folder for nameless plug-ins");
 }
 
 // The Error box of a failed save at Exit; answers its text and presses the button.

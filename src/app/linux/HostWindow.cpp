@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "app/AppRules.h"
 #include "app/EngineWatch.h"
@@ -149,7 +150,12 @@ bool HostWindow::start() {
     if (shutDown) return false;
     if (!coordinator.StartMidiEngine()) showMessage(kMidiEngineErrorText, kErrorCaption);
     if (shutDown) return false;
-    coordinator.LoadChunk();
+    // What a way out could not save in its place was kept in a second place: handed back now.
+    if (const auto kept = coordinator.LoadChunk(); !kept.empty()) {
+        std::vector<app::KeptFileText> files;
+        for (const auto& file : kept) files.push_back({platform::pathToWide(file.keptAt), platform::pathToWide(file.home), file.movedHome});
+        showMessage(app::keptFilesText(files).c_str(), kWarningCaption);
+    }
     applyStartupTransport();
     engineAction->setText(qtText(app::engineItemText(coordinator.engineRunning.load(std::memory_order_acquire))) +
                           "\tCtrl+R");
@@ -421,7 +427,9 @@ void HostWindow::stopEnginesAndSaveState() {
     stateSaved = true;
     coordinator.StopAudioEngine();
     if (coordinator.linked()) coordinator.StopMidiEngine();
-    coordinator.SaveChunk();
+    // Every way out comes here, signals and the session's end among them, where no box can
+    // ask: a state that cannot be written goes to a second place and the next start tells.
+    coordinator.SaveChunkForSessionEnd();
 }
 
 void HostWindow::shutdown() {
