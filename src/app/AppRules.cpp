@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "app/MainWindowIds.h"
+#include "settings/EffectName.h"
 #include "vst/VstAbi.h"
 
 namespace vl::app {
@@ -207,15 +208,31 @@ Placement placementFrom(const Rect& client, int width, int height) {
 }  // namespace
 
 std::wstring runningCopyMutexName(const std::wstring& effectName) {
-    // A backslash would name a namespace; the session-local namespace keeps users apart.
-    std::wstring name = L"Local\\VorlaneHost.";
-    for (wchar_t c : effectName) name.push_back(c == L'\\' ? L'/' : c);
-    return name;
+    // The session-local namespace keeps users apart. The name is the state folder's, case
+    // folded as the settings key is: no backslash (which would name a namespace), at most 160
+    // characters, and one name for every effect name that shares a settings key.
+    return L"Local\\VorlaneHost." + foldCase(stateFolderName(effectName));
 }
 
 std::wstring missingDeviceText(const std::wstring& deviceName) {
     return L"The audio device \"" + deviceName +
            L"\" is not available.\r\nThe default device plays for now; your choice stays stored.";
+}
+
+std::wstring stateSaveFailedText(const std::wstring& file, const std::wstring& reason) {
+    return L"The plug-in's state could not be saved to\r\n" + file + L"\r\n\r\n" + reason +
+           L"\r\n\r\nRetry, or Cancel to quit without saving.";
+}
+
+std::wstring keptFilesText(const std::vector<KeptFileText>& files) {
+    std::wstring text = L"At the end of the last session these files could not be saved in their place and were kept elsewhere:";
+    for (const KeptFileText& file : files) {
+        text += L"\r\n\r\n" + file.keptAt;
+        if (file.movedHome) text += L"\r\nis back in " + file.home;
+        else if (file.home.empty()) text += L"\r\nstays there";
+        else text += L"\r\nstays there: " + file.home + L" cannot be written";
+    }
+    return text;
 }
 
 std::wstring mutedInputCaption(const std::wstring& caption) { return caption + L" (audio input muted)"; }

@@ -130,6 +130,17 @@ std::wstring statusCaption(std::wstring_view effectName, double tempo, int cpuPe
 // The warning at start-up when the stored output device is not there.
 std::wstring missingDeviceText(const std::wstring& deviceName);
 
+// The box at the end when the plug-in's state could not be written (Retry / Cancel).
+std::wstring stateSaveFailedText(const std::wstring& file, const std::wstring& reason);
+
+// The notice at start-up about files the end of the last session kept in a second place.
+struct KeptFileText {
+    std::wstring keptAt;
+    std::wstring home;  // empty when no place for it could be named
+    bool movedHome = false;
+};
+std::wstring keptFilesText(const std::vector<KeptFileText>& files);
+
 // The input mute's menu item, and the note the caption carries while the input is muted.
 constexpr wchar_t kMuteInputItemText[] = L"Mute Audio Input";
 std::wstring mutedInputCaption(const std::wstring& caption);
@@ -137,7 +148,8 @@ std::wstring mutedInputCaption(const std::wstring& caption);
 // ---- a second copy -------------------------------------------------------------------------
 
 // Name of the per-user mutex that tells a running copy of the host for this effect (the same
-// effect name means the same settings key and state file).
+// effect name, in any case, means the same settings key). effectName is the name the host keeps
+// the effect under (effectIdentity: the executable's base name for a nameless plug-in).
 std::wstring runningCopyMutexName(const std::wstring& effectName);
 // The bare caption of a copy that keeps no settings and no state.
 std::wstring secondCopyCaption(const std::wstring& effectName);

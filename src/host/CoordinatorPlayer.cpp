@@ -179,12 +179,19 @@ std::optional<std::filesystem::path> VLVSTHostInterface::SaveRecordingForSession
         const std::wstring name =
             std::wstring(L"Recording ") + stamp + (n > 1 ? L" (" + std::to_wstring(n) + L")" : L"") + L".wav";
         const auto path = StateFilePath(name, true);
-        if (!path) return std::nullopt;
         std::error_code ec;
-        if (std::filesystem::exists(*path, ec)) continue;
-        if (!SaveRecording(*path)) return std::nullopt;
-        FreeRecording();
-        return path;
+        if (path && std::filesystem::exists(*path, ec)) continue;
+        // Where the state's folder cannot be written, the take goes to a second place (the
+        // next start moves it home and tells).
+        std::vector<std::filesystem::path> places = SecondPlacePaths(name);
+        if (path) places.insert(places.begin(), *path);
+        for (const auto& place : places) {
+            std::filesystem::create_directories(place.parent_path(), ec);
+            if (!SaveRecording(place)) continue;
+            FreeRecording();
+            return place;
+        }
+        return std::nullopt;
     }
     return std::nullopt;
 }

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/EffectName.h"  // the state folder names
+
 namespace vl {
 
 class PluginSlot;
@@ -35,9 +37,5 @@ std::optional<ParameterState> decodeParameterState(const std::vector<uint8_t>& b
 // Sets the program, then each parameter the plug-in has; false (and nothing sent) when the file
 // belongs to another plug-in. Values outside 0..1 are clamped, non-finite ones skipped.
 bool applyParameterState(PluginSlot& slot, const ParameterState& state);
-
-// The folder name for an effect's own state folder: characters no file name may hold become
-// '_', trailing dots and spaces go, and a device name such as "CON" gets a '_' appended.
-std::wstring stateFolderName(const std::wstring& effectName);
 
 }  // namespace vl

@@ -218,11 +218,29 @@ public:
     // parameters and program in "saved.parameters". Both live where "contentpath" points
     // (the name appended to it as it stands) or, without that value, in the user's own folder
     // for this effect (see StateFilePath).
-    void SaveChunk();
-    void LoadChunk();
+    // A save answers the file it could not write and why (saved stays true when there was
+    // nothing to save); at the end of a session such a file goes to a second place (keptAt).
+    struct StateSave {
+        bool saved = true;
+        std::filesystem::path file;
+        std::wstring reason;
+        std::filesystem::path keptAt;
+    };
+    StateSave SaveChunk();
+    StateSave SaveChunkForSessionEnd();
+    // A file an earlier session's end kept in a second place: the load hands it back and
+    // moves it home where that works now. LoadChunk answers every such file.
+    struct KeptFile {
+        std::filesystem::path keptAt;
+        std::filesystem::path home;
+        bool movedHome = false;
+    };
+    std::vector<KeptFile> LoadChunk();
     // The path of a file kept beside the plug-in's state; the user's folder is created when
     // create is true. Nothing without settings or when no folder can be named.
     std::optional<std::filesystem::path> StateFilePath(const std::wstring& fileName, bool create);
+    // The same file in the second places (local application data, then temporary folder).
+    std::vector<std::filesystem::path> SecondPlacePaths(const std::wstring& fileName);
 
     // The device family the engine runs on; 0 while it is stopped (user-interface thread).
     uint32_t RunningDeviceType() const { return engineRunning.load(std::memory_order_acquire) ? runningType : 0; }

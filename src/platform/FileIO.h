@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace vl::platform {
@@ -16,8 +17,10 @@ FILE* openFile(const std::filesystem::path& path, const char* mode);
 // Replaces the file at path with the given bytes so that a crash or a failed write never
 // leaves it half-written: the bytes go to a temporary file in the same folder, which is
 // flushed to disk and then renamed over the old file. On failure the old file is untouched
-// and the temporary file is removed.
-bool writeFileAtomically(const std::filesystem::path& path, const void* data, size_t size);
+// and the temporary file is removed. A failure says why in reason, when given: the system's
+// own words for the step that failed.
+bool writeFileAtomically(const std::filesystem::path& path, const void* data, size_t size,
+                         std::wstring* reason = nullptr);
 
 // The whole content of a file, or nothing when it cannot be opened or read. Files larger than
 // maxBytes are refused.

@@ -2020,6 +2020,170 @@ void driverRestartRequests() {
     check(run.waitExit(15000), "asio-requests: Exit ends the process");
 }
 
+// ---- every plug-in's own state, and saves that fail or wait ------------------------------------
+
+fs::path localKeptFolder() {
+    wchar_t local[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
+    return fs::path(local) / L"Vorlane" / L"Kept";
+}
+
+// "A:B" and "A_B" used to share the folder "A_B", and every nameless plug-in the folder "_" and
+// the maker's root key: each keeps its own state now, and a nameless one is named after the
+// executable.
+void ownStateApart() {
+    struct Case {
+        std::string name;
+        std::wstring base;    // the executable's name
+        std::string effect;   // as the plug-in names itself
+        std::wstring folder;  // the state's folder under %APPDATA%\Vorlane
+        std::wstring key;     // the settings key under Software\Vorlane
+    };
+    const Case cases[] = {
+        {"apart-colon", L"ApartColon", "A:B", L"A~3AB", L"A:B"},
+        {"apart-underscore", L"ApartUnderscore", "A_B", L"A_B", L"A_B"},
+        {"apart-nameless", L"ApartNameless", "", L"ApartNameless", L"ApartNameless"},
+    };
+    std::error_code ec;
+    for (const Case& c : cases) {
+        forgetSettings(c.key);
+        fs::remove_all(userStateFolder(c.folder), ec);
+    }
+    fs::remove_all(userStateFolder(L"_"), ec);
+    for (const Case& c : cases) {
+        HostRun run(c.name, c.base, "vorlane_probe.dll", "effectName=" + c.effect + "\nflags=0x110\nchunk=" + c.name + "-state\n");
+        run.start();
+        std::wstring caption;
+        const bool named = run.waitMainWindow(L"") &&
+                           waitUntil([&] { return (caption = windowText(run.main)).rfind(c.key + L" | Tempo:", 0) == 0; }, 10000);
+        if (c.effect.empty()) check(named, c.name + ": the caption names the executable", narrow(caption));
+        PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+        check(run.waitExit(15000), c.name + ": Exit ends the process");
+    }
+    for (const Case& c : cases) {
+        const std::string saved = fileText(userStateFolder(c.folder) / L"saved.chunk");
+        check(saved == c.name + "-state", c.name + ": the state is in its own folder", narrow(c.folder) + ": " + saved);
+        HostRun again(c.name + "-again", c.base, "vorlane_probe.dll", "effectName=" + c.effect + "\nflags=0x110\nchunk=factory\n");
+        if (!runUntilExit(again, c.name + " again")) continue;
+        check(hasLine(again.log(), "chunk " + c.name + "-state"), c.name + ": the next start hands back its own state");
+    }
+    std::wstring output;
+    check(readString(effectKey(L"ApartNameless") + L"\\Host", L"AudioDeviceOut Name", output) &&
+              !readString(L"Software\\Vorlane\\Host", L"AudioDeviceOut Name", output),
+          "apart-nameless: its settings are under the executable's name, not in the maker's key");
+    check(!fs::exists(userStateFolder(L"_")), "apart: no shared folder for nameless plug-ins");
+}
+
+// The Error box of a failed save at Exit; answers its text and presses the button.
+std::wstring answerSaveFailure(const HostRun& run, int button, const std::string& shot = {}) {
+    HWND box = nullptr;
+    waitUntil([&] { return (box = findWindow(run.pid(), L"Error")) != nullptr; }, 15000);
+    if (!box) return {};
+    const std::wstring text = itemText(box, 0xFFFF);
+    if (!shot.empty()) screenshot(shot);
+    PostMessageW(box, WM_COMMAND, button, 0);
+    waitUntil([&] { return !IsWindow(box); }, 5000);
+    return text;
+}
+
+// A blocked temporary file: Exit says which file and why, Cancel quits without saving, Retry
+// after the way is free saves. At the end of a session the state goes to the local application
+// data folder instead, and the next start says so and brings it home.
+void blockedSave() {
+    const std::wstring effect = L"Probe Blocked Save";
+    forgetSettings(effect);
+    const fs::path folder = userStateFolder(effect);
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    fs::remove_all(localKeptFolder(), ec);
+    const fs::path blocker = folder / L"saved.chunk.tmp~";
+    fs::create_directories(blocker);
+    const std::string effectLine = "effectName=Probe Blocked Save\nflags=0x110\n";
+    for (const bool retry : {false, true}) {
+        const std::string name = retry ? "blocked-retry" : "blocked-quit";
+        HostRun run(name, L"BlockedHost", "vorlane_probe.dll", effectLine + "chunk=" + name + "\n");
+        run.start();
+        if (!windowAndBlocks(run)) {
+            check(false, name + ": window and engine");
+            return;
+        }
+        PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+        HWND box = nullptr;
+        waitUntil([&] { return (box = findWindow(run.pid(), L"Error")) != nullptr; }, 15000);
+        check(box && countCalls(run.log(), 1) == 0, name + ": the box comes before the plug-in is closed");
+        if (retry) fs::remove_all(blocker, ec);
+        const std::wstring text = answerSaveFailure(run, retry ? IDRETRY : IDCANCEL, retry ? "" : "blocked-save");
+        check(text.find((folder / L"saved.chunk").wstring()) != std::wstring::npos &&
+                  text.find(L"saved.chunk.tmp~") != std::wstring::npos,
+              name + ": the box names the file and why", narrow(text));
+        check(run.waitExit(15000), name + ": the host ends after the answer");
+        const std::string saved = fileText(folder / L"saved.chunk");
+        check(retry ? saved == name : !fs::exists(folder / L"saved.chunk"),
+              name + (retry ? ": Retry saves the state" : ": Cancel quits without saving"), saved);
+    }
+
+    // The end of a session with the way blocked again: no box, the state kept locally.
+    fs::create_directories(blocker);
+    {
+        HostRun run("blocked-session", L"BlockedHost", "vorlane_probe.dll", effectLine + "chunk=session-state\n");
+        run.start();
+        if (!windowAndBlocks(run)) {
+            check(false, "blocked-session: window and engine");
+            return;
+        }
+        DWORD_PTR answer = 0;
+        SendMessageTimeoutW(run.main, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &answer);
+        SendMessageTimeoutW(run.main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 10000, &answer);
+        PostMessageW(run.main, WM_CLOSE, 0, 0);
+        check(run.waitExit(15000) && findWindow(run.pid(), L"Error") == nullptr, "blocked-session: the session's end asks nothing");
+    }
+    fs::path kept;
+    for (const auto& entry : fs::recursive_directory_iterator(localKeptFolder(), ec)) {
+        if (entry.path().filename() == L"saved.chunk") kept = entry.path();
+    }
+    check(fileText(kept) == "session-state", "blocked-session: the state is kept in the local folder", narrow(kept.wstring()));
+    fs::remove_all(blocker, ec);
+    HostRun next("blocked-next", L"BlockedHost", "vorlane_probe.dll", effectLine + "chunk=factory\n");
+    next.start();
+    const std::wstring notice = messageBox(next, L"Warning", "blocked-notice");
+    check(notice.find(kept.wstring()) != std::wstring::npos && notice.find(L"is back in") != std::wstring::npos,
+          "blocked-next: the next start tells where the state was kept", narrow(notice));
+    if (!windowAndBlocks(next)) {
+        check(false, "blocked-next: window and engine");
+        return;
+    }
+    check(hasLine(next.log(), "chunk session-state") && fileText(folder / L"saved.chunk") == "session-state" && !fs::exists(kept),
+          "blocked-next: the kept state is handed back and moved home");
+    PostMessageW(next.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(next.waitExit(15000), "blocked-next: Exit ends the process");
+}
+
+// A second copy (here under a name that differs only in case, which shares the settings key)
+// whose first copy has ended saves at its Exit, and its caption drops the note.
+void secondCopySavesLast() {
+    const std::wstring effect = L"Probe Late Save";
+    forgetSettings(effect);
+    HostRun first("late-first", L"LateA", "vorlane_probe.dll", "effectName=Probe Late Save\nflags=0x110\nchunk=first-state\n");
+    setContentPath(effect, first.dir);
+    first.start();
+    if (!windowAndBlocks(first)) {
+        check(false, "late save: the first copy runs");
+        return;
+    }
+    HostRun second("late-second", L"LateB", "vorlane_probe.dll", "effectName=PROBE LATE SAVE\nflags=0x110\nchunk=second-state\n");
+    second.start();
+    std::wstring caption;
+    check(second.waitMainWindow(L"") &&
+              waitUntil([&] { return (caption = windowText(second.main)).find(L"second copy") != std::wstring::npos; }, 10000),
+          "late save: a name in other case is a second copy", narrow(caption));
+    PostMessageW(first.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(first.waitExit(15000) && fileText(first.dir / "saved.chunk") == "first-state", "late save: the first copy saves and ends");
+    PostMessageW(second.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(second.waitExit(15000), "late save: the second copy ends");
+    const std::string state = fileText(first.dir / "saved.chunk");
+    check(state == "second-state", "late save: the second copy saves once the first has gone", state);
+}
+
 // The demonstration: the wrapped instrument is started as a user would, a short phrase is
 // played on the computer keyboard (the keys go through the host's message loop), a screenshot
 // is taken and the host is left through File > Exit.
@@ -2103,6 +2267,7 @@ int main(int argc, char** argv) {
         {"asio-requests", driverRestartRequests},
         {"real-use", realUse},      {"second-copy", secondCopy}, {"missing-device", missingDevice},
         {"first-start", firstStartMuted},
+        {"own-state", ownStateApart}, {"blocked-save", blockedSave}, {"late-save", secondCopySavesLast},
     };
     for (const auto& [name, run] : cases) {
         // The default output's name comes from the first case.

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "app/AppRules.h"
 #include "app/EngineWatch.h"
@@ -24,6 +25,7 @@
 #include "host/HostCallback.h"
 #include "platform/Module.h"
 #include "platform/Text.h"
+#include "settings/EffectName.h"
 
 namespace vl::linuxapp {
 
@@ -117,7 +119,8 @@ bool HostWindow::start() {
     midi->connect();
 
     // 3. Settings of this effect, with the MIDI ports of this run merged in.
-    settings = std::make_unique<HostSettings>(effectName);
+    // A nameless plug-in is kept under the executable's base name, not in the maker's root key.
+    settings = std::make_unique<HostSettings>(effectIdentity(effectName, platform::executablePath()));
     settings->loadSettings(backends);
     settings->mergeMidiDevices(midi->devices);
     follow.setEnabled(readFollowTransport(settings->keyPath));
@@ -147,7 +150,12 @@ bool HostWindow::start() {
     if (shutDown) return false;
     if (!coordinator.StartMidiEngine()) showMessage(kMidiEngineErrorText, kErrorCaption);
     if (shutDown) return false;
-    coordinator.LoadChunk();
+    // What a way out could not save in its place was kept in a second place: handed back now.
+    if (const auto kept = coordinator.LoadChunk(); !kept.empty()) {
+        std::vector<app::KeptFileText> files;
+        for (const auto& file : kept) files.push_back({platform::pathToWide(file.keptAt), platform::pathToWide(file.home), file.movedHome});
+        showMessage(app::keptFilesText(files).c_str(), kWarningCaption);
+    }
     applyStartupTransport();
     engineAction->setText(qtText(app::engineItemText(coordinator.engineRunning.load(std::memory_order_acquire))) +
                           "\tCtrl+R");
@@ -419,7 +427,9 @@ void HostWindow::stopEnginesAndSaveState() {
     stateSaved = true;
     coordinator.StopAudioEngine();
     if (coordinator.linked()) coordinator.StopMidiEngine();
-    coordinator.SaveChunk();
+    // Every way out comes here, signals and the session's end among them, where no box can
+    // ask: a state that cannot be written goes to a second place and the next start tells.
+    coordinator.SaveChunkForSessionEnd();
 }
 
 void HostWindow::shutdown() {

@@ -16,6 +16,7 @@
 #include "host/HostCallback.h"
 #include "platform/Module.h"
 #include "platform/StartupTrace.h"
+#include "settings/EffectName.h"
 
 namespace vl::app {
 
@@ -72,7 +73,10 @@ CVLVSTHostDlg::~CVLVSTHostDlg() {
     // The settings go first; the coordinator must not reach them any more.
     coordinator.settings = nullptr;
     settings.reset();
-    if (runningCopyMutex) CloseHandle(runningCopyMutex);
+    if (runningCopyMutex) {
+        if (!secondCopy) ReleaseMutex(runningCopyMutex);  // held since the start: a second copy may save now
+        CloseHandle(runningCopyMutex);
+    }
     if (icon) DestroyIcon(icon);
     if (smallIcon) DestroyIcon(smallIcon);
 }
@@ -108,15 +112,16 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
 
     // 3. Editor rectangle and effect name (the caption).
     const EditorExtent editor = editorExtentOf(slot);
-    effectName = slot.effectNameWide();
+    // A nameless plug-in is kept under the executable's base name (caption, settings, state).
+    effectName = effectIdentity(slot.effectNameWide(), platform::executablePath());
     effectCaption = effectName;
     SetWindowTextW(hwnd(), effectCaption.c_str());
 
     // 4. Settings of this effect, with the MIDI devices of this run merged in. A second copy
     // for the same effect reads them but writes neither them nor the state: the first copy's
-    // would be overwritten by whichever ends last.
+    // would be overwritten by whichever ends last. The first copy holds the mutex for its life.
     runningCopyMutex = CreateMutexW(nullptr, FALSE, runningCopyMutexName(effectName).c_str());
-    secondCopy = runningCopyMutex && GetLastError() == ERROR_ALREADY_EXISTS;
+    secondCopy = runningCopyMutex && !TakeRunningCopyMutex();
     settings = secondCopy ? std::make_unique<HostSettings>(effectName, std::make_shared<ReadOnlyStore>(makeUserSettingsStore()))
                           : std::make_unique<HostSettings>(effectName);
     settings->loadSettings(backends.set());
@@ -150,8 +155,10 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
     coordinator.link(&slot, &backends.set(), &midi, settings.get());
 
     // 8. The plug-in's saved state, before any block is processed: a plug-in need not be
-    // ready for its state to change while it processes.
-    coordinator.LoadChunk();
+    // ready for its state to change while it processes. What the end of the last session had to
+    // keep elsewhere is handed back, and the user told where it was.
+    const auto kept = coordinator.LoadChunk();
+    if (!kept.empty()) TellKeptFiles(kept);
 
     // 9. Audio engine.
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
@@ -424,7 +431,7 @@ bool CVLVSTHostDlg::OnCommand(WORD id, WORD, HWND) {
         case ID_FILE_PANIC: coordinator.Panic(); return true;
         case ID_FILE_MUTEINPUT: SetInputMuted(!coordinator.inputMuted); return true;
         case ID_FILE_EXIT:
-            if (!secondCopy) coordinator.SaveChunk();
+            if (MayWriteState()) coordinator.SaveChunk();  // a failure is asked about by the shut-down's save
             if (MainWindow()) SendMessageW(MainWindow()->hwnd(), WM_CLOSE, 0, 0);
             return true;
         case ID_HELP_HELP:
@@ -504,7 +511,45 @@ void CVLVSTHostDlg::StopEnginesAndSaveState() {
     coordinator.StopAudioEngine();
     if (coordinator.linked()) coordinator.StopMidiEngine();  // closes the devices, ends clock sync
     coordinator.SavePendingTempo();  // a tempo the plug-in set since the last caption tick
-    if (!secondCopy) coordinator.SaveChunk();
+    if (MayWriteState()) SaveStateOrAsk();
+}
+
+bool CVLVSTHostDlg::TakeRunningCopyMutex() {
+    // Free, or left behind by a copy that ended without releasing it: ours now.
+    const DWORD taken = WaitForSingleObject(runningCopyMutex, 0);
+    return taken == WAIT_OBJECT_0 || taken == WAIT_ABANDONED;
+}
+
+bool CVLVSTHostDlg::MayWriteState() {
+    // A second copy whose first copy has ended since is the only one left: it saves.
+    if (secondCopy && runningCopyMutex && TakeRunningCopyMutex()) {
+        secondCopy = false;
+        ShowCaptionName();
+    }
+    return !secondCopy;
+}
+
+void CVLVSTHostDlg::SaveStateOrAsk() {
+    // At the end of a session no one can be asked: what cannot be written goes to a second
+    // place, and the next start tells and brings it back.
+    if (stateSavedForSessionEnd) {
+        coordinator.SaveChunkForSessionEnd();
+        return;
+    }
+    // Before the plug-in is closed, while its state can still be taken: the user hears which
+    // file could not be written and why, and retries or quits without saving.
+    for (;;) {
+        const auto result = coordinator.SaveChunk();
+        if (result.saved) return;
+        const std::wstring text = stateSaveFailedText(result.file.wstring(), result.reason);
+        if (MessageBoxW(hwnd(), text.c_str(), kErrorCaption, MB_RETRYCANCEL | MB_ICONERROR) != IDRETRY) return;
+    }
+}
+
+void CVLVSTHostDlg::TellKeptFiles(const std::vector<VLVSTHostInterface::KeptFile>& kept) {
+    std::vector<KeptFileText> files;
+    for (const auto& file : kept) files.push_back({file.keptAt.wstring(), file.home.wstring(), file.movedHome});
+    ShowMessage(keptFilesText(files).c_str(), kWarningCaption);
 }
 
 void CVLVSTHostDlg::Shutdown() {

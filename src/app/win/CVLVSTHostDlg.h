@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/EngineWatch.h"
 #include "app/MainWindowIds.h"
@@ -99,6 +100,14 @@ private:
     bool GeneralKeyHandling(int key, bool keyDown);
     // Shut-down steps up to the state save, also run when the session ends.
     void StopEnginesAndSaveState();
+    // The mutex of the first copy for this effect: taken at start, and again at the end by a
+    // second copy whose first one has gone (which then saves the state).
+    bool TakeRunningCopyMutex();
+    bool MayWriteState();
+    // The state save at the end: a failure is told with Retry or quit without saving; at the
+    // session's end the state goes to a second place instead.
+    void SaveStateOrAsk();
+    void TellKeptFiles(const std::vector<VLVSTHostInterface::KeptFile>& kept);
     void AnswerTestQuery(HWND replyTo, LPARAM query);
     void PaintMinimised();
 

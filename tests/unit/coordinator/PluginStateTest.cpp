@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <new>
 #include <vector>
 
@@ -58,22 +59,38 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); 
 
 namespace {
 
-// Points the per-user data folder at a scratch folder for the life of a test.
-class UserDataFolder {
+// Points a folder named by the environment at a scratch folder for the life of a test, and
+// puts back what was there.
+class EnvironmentFolder {
 public:
-    explicit UserDataFolder(const fs::path& folder) { set(vl::platform::pathToWide(folder)); }
-    ~UserDataFolder() { set(L""); }
+    EnvironmentFolder(const char* name, const fs::path& folder) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        set(vl::platform::wideToUtf8(vl::platform::pathToWide(folder)));
+    }
+    ~EnvironmentFolder() { set(old_); }
 
 private:
-    static void set(const std::wstring& value) {
+    void set(const std::string& value) {
 #ifdef _WIN32
-        _wputenv_s(L"APPDATA", value.c_str());
+        _putenv_s(name_, value.c_str());
 #else
-        if (value.empty()) unsetenv("XDG_DATA_HOME");
-        else setenv("XDG_DATA_HOME", vl::platform::wideToUtf8(value).c_str(), 1);
+        if (value.empty()) unsetenv(name_);
+        else setenv(name_, value.c_str(), 1);
 #endif
     }
+    const char* name_;
+    std::string old_;
 };
+
+#ifdef _WIN32
+constexpr const char* kDataVariable = "APPDATA";
+constexpr const char* kLocalVariable = "LOCALAPPDATA";
+constexpr const char* kTempVariable = "TMP";
+#else
+constexpr const char* kDataVariable = "XDG_DATA_HOME";
+constexpr const char* kLocalVariable = "XDG_STATE_HOME";
+constexpr const char* kTempVariable = "TMPDIR";
+#endif
 
 struct StateRig {
     explicit StateRig(int32_t flags = vst::effFlagsCanReplacing) {
@@ -103,9 +120,29 @@ struct StateRig {
         auto bytes = vl::platform::readWholeFile(path);
         return bytes ? std::string(bytes->begin(), bytes->end()) : "<none>";
     }
+    // The effect the settings are kept for.
+    void useEffect(const std::wstring& name) {
+        rig.settings = rig.settingsStore.make(name);
+        rig.link();
+    }
+    fs::path folderOf(const std::wstring& folderName) const {
+        return dir / "data" / "Vorlane" / vl::platform::pathFromWide(folderName);
+    }
+    // Whether a load leaves the plug-in's state alone (no effSetChunk).
+    bool loadSendsNoChunk() {
+        const int before = probe.log().setChunkCalls;
+        rig.host.LoadChunk();
+        return probe.log().setChunkCalls == before;
+    }
+    // The chunk the last effSetChunk handed over.
+    std::string received() {
+        return std::string(reinterpret_cast<const char*>(probe.log().setChunk), static_cast<size_t>(probe.log().setChunkSize));
+    }
     ScratchDir scratch{"state"};
     const fs::path& dir = scratch.path();
-    UserDataFolder dataFolder{dir / "data"};
+    EnvironmentFolder dataFolder{kDataVariable, dir / "data"};
+    EnvironmentFolder localFolder{kLocalVariable, dir / "local"};
+    EnvironmentFolder tempFolder{kTempVariable, dir / "temp"};
     ProbeModule probe;
     CoordinatorRig rig;
     bool loaded = false;
@@ -219,17 +256,180 @@ TEST(PluginState, AStateTooLargeForMemoryIsSkippedSilently) {
     EXPECT_EQ(s.probe.log().setChunkSize, static_cast<int32_t>(big.size()));
 }
 
+// Failing first (the third column): "A:B", "A_B", "A?B" and "A*B" shared the folder "A_B",
+// every nameless plug-in the folder "_", "CON .x" and "COM\u00b9" were taken for ordinary names.
+// The second column is the folder of earlier versions, still read where the new one is absent.
 TEST(PluginState, StateFolderNamesAreSafeFileNames) {
     const struct {
         const wchar_t* effect;
+        const wchar_t* legacy;
         const wchar_t* folder;
     } cases[] = {
-        {L"Probe E2E", L"Probe E2E"},      {L"A/B\\C:D", L"A_B_C_D"}, {L"What?*\"<>|", L"What______"},
-        {L"Trailing. . ", L"Trailing"},   {L"", L"_"},                 {L"...", L"_"},
-        {L"con", L"con_"},                 {L"NUL.synth", L"NUL.synth_"}, {L"COM7", L"COM7_"},
-        {L"COMPRESSOR", L"COMPRESSOR"},    {L"\u97f3\u8272", L"\u97f3\u8272"}, {L"tab\there", L"tab_here"},
+        {L"Probe E2E", L"Probe E2E", L"Probe E2E"},
+        {L"A/B\\C:D", L"A_B_C_D", L"A~2FB~5CC~3AD"},
+        {L"What?*\"<>|", L"What______", L"What~3F~2A~22~3C~3E~7C"},
+        {L"Trailing. . ", L"Trailing", L"Trailing~2E~20~2E~20"},
+        {L"", L"_", L"~"},
+        {L"...", L"_", L"~2E~2E~2E"},
+        {L"con", L"con_", L"~63on"},
+        {L"NUL.synth", L"NUL.synth_", L"~4EUL.synth"},
+        {L"COM7", L"COM7_", L"~43OM7"},
+        {L"COMPRESSOR", L"COMPRESSOR", L"COMPRESSOR"},
+        {L"\u97f3\u8272", L"\u97f3\u8272", L"\u97f3\u8272"},
+        {L"tab\there", L"tab_here", L"tab~09here"},
+        {L"A:B", L"A_B", L"A~3AB"},
+        {L"A_B", L"A_B", L"A_B"},
+        {L"A~B", L"A~B", L"A~7EB"},
+        {L"CON .x", L"CON .x", L"~43ON .x"},
+        {L"COM\u00b9", L"COM\u00b9", L"~43OM\u00b9"},
+        {L"lpt\u00b2.dll", L"lpt\u00b2.dll", L"~6Cpt\u00b2.dll"},
+        {L"CONIN$", L"CONIN$", L"~43ONIN$"},
+        {L"CONSOLE.x", L"CONSOLE.x", L"CONSOLE.x"},
     };
-    for (const auto& c : cases) EXPECT_EQ(vl::stateFolderName(c.effect), c.folder) << vl::platform::wideToUtf8(c.effect);
+    for (const auto& c : cases) {
+        EXPECT_EQ(vl::legacyStateFolderName(c.effect), c.legacy) << vl::platform::wideToUtf8(c.effect);
+        EXPECT_EQ(vl::stateFolderName(c.effect), c.folder) << vl::platform::wideToUtf8(c.effect);
+    }
+}
+
+// Failing first: a name of 255 characters gave a state path beyond 260.
+TEST(PluginState, StateFolderNamesAreDistinctAndShort) {
+    // Distinct names never meet in one folder, also where the file system ignores case.
+    const std::wstring longA(255, L'a');
+    const std::wstring longB = std::wstring(254, L'a') + L'b';
+    const std::wstring names[] = {L"A:B", L"A_B", L"A?B", L"A*B", L"A~3AB", L"", L".", L"..", L" ",
+                                  L"X.", L"X", L"CON", L"CON_", L"~43ON", longA, longB};
+    for (const auto& a : names) {
+        for (const auto& b : names) {
+            if (&a == &b) continue;
+            EXPECT_NE(vl::foldCase(vl::stateFolderName(a)), vl::foldCase(vl::stateFolderName(b)))
+                << vl::platform::wideToUtf8(a) << " / " << vl::platform::wideToUtf8(b);
+        }
+    }
+    // The longest state path under a usual %APPDATA% stays within Windows' limit.
+    for (const auto& name : {longA, vl::ownStateFolderName(longA, 0x12345678)}) {
+        const std::wstring path = L"C:\\Users\\a-long-user-name\\AppData\\Roaming\\Vorlane\\" +
+                                  vl::stateFolderName(name) + L"\\saved.parameters.tmp~";
+        EXPECT_LT(path.size(), 260u);
+    }
+}
+
+// Failing first: two plug-ins with one effect name swapped their chunks and overwrote them.
+TEST(PluginState, AChunkIsNeverHandedToAnotherPlugin) {
+    StateRig s;
+    ASSERT_TRUE(s.loaded);
+    const int32_t firstId = s.rig.slot.effect->uniqueID;
+    s.setChunk("first's");
+    EXPECT_TRUE(s.rig.host.SaveChunk().saved);
+
+    // Another plug-in of the same name: nothing of the first's, and its own save goes beside.
+    s.rig.slot.effect->uniqueID = firstId + 1;
+    EXPECT_TRUE(s.loadSendsNoChunk());
+    s.setChunk("second's");
+    EXPECT_TRUE(s.rig.host.SaveChunk().saved);
+    EXPECT_EQ(s.fileText(s.userFolder() / "saved.chunk"), "first's");
+    s.rig.host.LoadChunk();
+    EXPECT_EQ(s.received(), "second's");
+
+    s.rig.slot.effect->uniqueID = firstId;
+    s.rig.host.LoadChunk();
+    EXPECT_EQ(s.received(), "first's");
+
+    // A name that differs only in case finds the folder taken where case is ignored (as on
+    // Windows, where it is the same folder; elsewhere the test makes it look so).
+    s.useEffect(L"TEST EFFECT");
+    fs::create_directories(s.folderOf(L"TEST EFFECT"));
+    if (!fs::equivalent(s.userFolder(), s.folderOf(L"TEST EFFECT"))) {
+        fs::copy_file(s.userFolder() / "saved.owner", s.folderOf(L"TEST EFFECT") / "saved.owner");
+        fs::copy_file(s.userFolder() / "saved.chunk", s.folderOf(L"TEST EFFECT") / "saved.chunk");
+    }
+    EXPECT_TRUE(s.loadSendsNoChunk());
+}
+
+TEST(PluginState, AFolderOfAnEarlierVersionIsReadUntilTheNewOneExists) {
+    StateRig s;
+    ASSERT_TRUE(s.loaded);
+    s.useEffect(L"A:B");
+    fs::create_directories(s.folderOf(L"A_B"));
+    ASSERT_TRUE(vl::platform::writeFileAtomically(s.folderOf(L"A_B") / "saved.chunk", "old", 3));
+    s.rig.host.LoadChunk();
+    EXPECT_EQ(s.received(), "old");
+    s.setChunk("new");
+    s.rig.host.SaveChunk();
+    EXPECT_EQ(s.fileText(s.folderOf(L"A~3AB") / "saved.chunk"), "new");
+    s.rig.host.LoadChunk();
+    EXPECT_EQ(s.received(), "new");
+
+    // "A_B" itself owns its folder once it saves there; "A:B" no longer reads it.
+    s.useEffect(L"A_B");
+    s.rig.slot.effect->uniqueID += 1;
+    s.setChunk("a_b");
+    s.rig.host.SaveChunk();
+    EXPECT_EQ(s.fileText(s.folderOf(L"A_B") / "saved.chunk"), "a_b");
+    s.rig.slot.effect->uniqueID -= 1;
+    s.useEffect(L"A:B");
+    fs::remove_all(s.folderOf(L"A~3AB"));
+    EXPECT_TRUE(s.loadSendsNoChunk());
+}
+
+// Failing first: every one of these failures was silent and the old file stayed.
+TEST(PluginState, AFailedSaveSaysWhichFileAndWhy) {
+    StateRig s;
+    ASSERT_TRUE(s.loaded);
+    s.setChunk("state");
+    // A file where the state's folder belongs (a folder that cannot be written).
+    fs::create_directories(s.dir / "data" / "Vorlane");
+    { std::ofstream(s.userFolder()) << "in the way"; }
+    auto result = s.rig.host.SaveChunk();
+    EXPECT_FALSE(result.saved);
+    EXPECT_EQ(result.file, s.userFolder() / "saved.chunk");
+    EXPECT_NE(result.reason.find(L"folder"), std::wstring::npos) << vl::platform::wideToUtf8(result.reason);
+    fs::remove(s.userFolder());
+
+    // A blocked temporary file: the old file stays and the answer names the temporary file.
+    ASSERT_TRUE(s.rig.host.SaveChunk().saved);
+    s.setChunk("newer");
+    fs::create_directories(s.userFolder() / "saved.chunk.tmp~");
+    result = s.rig.host.SaveChunk();
+    EXPECT_FALSE(result.saved);
+    EXPECT_NE(result.reason.find(L"saved.chunk.tmp~"), std::wstring::npos) << vl::platform::wideToUtf8(result.reason);
+    EXPECT_EQ(s.fileText(s.userFolder() / "saved.chunk"), "state");
+
+    // A "contentpath" folder that is not there.
+    s.setContentPath(s.dir / "gone");
+    result = s.rig.host.SaveChunk();
+    EXPECT_FALSE(result.saved);
+    EXPECT_EQ(result.file, s.dir / "gone" / "saved.chunk");
+    EXPECT_FALSE(result.reason.empty());
+}
+
+TEST(PluginState, TheSessionEndKeepsAFailedSaveElsewhereAndTheNextStartBringsItBack) {
+    StateRig s;
+    ASSERT_TRUE(s.loaded);
+    s.setChunk("before");
+    ASSERT_TRUE(s.rig.host.SaveChunk().saved);
+    s.setChunk("at the end");
+    fs::create_directories(s.userFolder() / "saved.chunk.tmp~");
+    const auto result = s.rig.host.SaveChunkForSessionEnd();
+    EXPECT_FALSE(result.saved);
+    ASSERT_FALSE(result.keptAt.empty());
+    EXPECT_EQ(s.fileText(result.keptAt), "at the end");
+    EXPECT_EQ(result.keptAt.parent_path().parent_path().parent_path().parent_path(), s.dir / "local");
+
+    // Still blocked at the next start: the kept state is handed over and stays where it is.
+    auto kept = s.rig.host.LoadChunk();
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_FALSE(kept[0].movedHome);
+    EXPECT_EQ(s.received(), "at the end");
+    // Unblocked: it goes home, and is gone from the second place.
+    fs::remove(s.userFolder() / "saved.chunk.tmp~");
+    kept = s.rig.host.LoadChunk();
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_TRUE(kept[0].movedHome);
+    EXPECT_EQ(kept[0].home, s.userFolder() / "saved.chunk");
+    EXPECT_EQ(s.fileText(s.userFolder() / "saved.chunk"), "at the end");
+    EXPECT_EQ(s.received(), "at the end");
+    EXPECT_TRUE(s.rig.host.LoadChunk().empty());
 }
 
 // Failing first: a plug-in without chunks lost every parameter at each restart.
