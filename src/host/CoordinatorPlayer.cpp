@@ -108,6 +108,8 @@ bool VLVSTHostInterface::StartRecorder(PlayState mode, uint32_t maxFrames) {
         recordRight.reset();
         recordCapacity = 0;
         recordedFrames = 0;
+        recordMissedFrames = 0;
+        recordInterrupted.store(false, std::memory_order_release);
         recordReserved.store(0, std::memory_order_release);
         // A chosen length is allocated whole (a buffer cut short of it would stop storing while
         // the window still shows a running recording); memory that cannot be had fails the start.

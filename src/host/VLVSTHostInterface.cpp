@@ -469,9 +469,16 @@ bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t f
         if (recorderState.load(std::memory_order_acquire) == Running) {  // as the player above
             recorderBusy.store(true, std::memory_order_seq_cst);
             if (recorderState.load(std::memory_order_seq_cst) == Running && recordLeft) {
-                recordedFrames = recorderCapture(recordLeft.get(), recordRight.get(),
-                                                 recordReserved.load(std::memory_order_acquire), recordedFrames,
-                                                 out[0], out[1], n);
+                const uint32_t reserved = recordReserved.load(std::memory_order_acquire);
+                const uint32_t before = recordedFrames;
+                if (!recordInterrupted.load(std::memory_order_relaxed))
+                    recordedFrames = recorderCapture(recordLeft.get(), recordRight.get(), reserved, before, out[0],
+                                                     out[1], n);
+                const uint32_t stored = recordedFrames - before;
+                if (stored < n && reserved < recordCapacity) {
+                    recordMissedFrames = recordMissedFrames + (n - stored);
+                    recordInterrupted.store(true, std::memory_order_release);
+                }
             }
             recorderBusy.store(false, std::memory_order_release);
         }

@@ -125,6 +125,11 @@ public:
     uint32_t recordCapacity = 0;
     std::atomic<uint32_t> recordReserved{0};  // frames of the buffer ready for the process cycle
     RelaxedAtomic<uint32_t> recordedFrames{0};
+    // The ready memory fell behind the recording (the user-interface thread was held up): the
+    // take ends where it was interrupted instead of going on spliced, and the frames it could
+    // not keep are counted.
+    std::atomic<bool> recordInterrupted{false};
+    RelaxedAtomic<uint64_t> recordMissedFrames{0};
     std::atomic<int32_t> playerState{Stopped};
     std::atomic<bool> startBothRequest{false};
     std::unique_ptr<float[]> playerLeft;

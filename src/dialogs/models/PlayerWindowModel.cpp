@@ -232,6 +232,14 @@ void PlayerWindowModel::timerTick() {
         host.ReserveRecording();
         if (host.recorderState.load(std::memory_order_acquire) == Running) view.recordText = kStopRecordingText;
         const uint32_t recorded = host.recordedFrames;
+        if (host.recordInterrupted.load(std::memory_order_acquire)) {
+            // The engine ended the take where its memory was not ready in time: it is offered
+            // as far as it goes, and the window says why it stopped.
+            view.recordTime = kRecordInterruptedText;
+            toggleRecording(false);
+            view.recordTime = kRecordInterruptedText;
+            return;
+        }
         // A full buffer ends the recording as well: nothing more would be kept.
         const bool full = host.recordCapacity > 0 && recorded >= host.recordCapacity;
         if (recorded >= maxFrames || full) {

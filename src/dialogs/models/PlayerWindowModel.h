@@ -25,6 +25,7 @@ inline constexpr wchar_t kLoadSampleErrorText[] = L"Error loading Sample File!";
 inline constexpr wchar_t kSaveRecordQuestionText[] = L"Would you like to save the record?";
 inline constexpr wchar_t kSaveRecordErrorText[] = L"Error saving record to file!";
 inline constexpr wchar_t kRecordStartErrorText[] = L"Couldn't start recording: not enough memory!";
+inline constexpr wchar_t kRecordInterruptedText[] = L"recording interrupted";
 inline constexpr wchar_t kSamplePathTooLongText[] =
     L"The path of this file is too long to be remembered: it plays now, but not at the next start.";
 inline constexpr wchar_t kPlayerCaption[] = L"Vorlane";

@@ -346,16 +346,32 @@ TEST(Recorder, MemoryIsMadeReadyInStepsAheadOfTheRecording) {
     EXPECT_EQ(p.rig.host.recordReserved.load(), lead);
     p.rig.host.ReserveRecording(true);
     EXPECT_EQ(p.rig.host.recordReserved.load(), 100000u) << "an offline render takes all at once";
-    // The process cycle stores only into what is ready.
+    // The process cycle stores only into what is ready. When the recording catches up with it
+    // (the timer was held up), the take ends there rather than going on spliced, and what it
+    // could not keep is counted; the next take starts afresh.
     p.rig.host.FreeRecording();
     EXPECT_EQ(p.rig.host.recordReserved.load(), 0u);
     ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 100000));
     p.rig.host.recordReserved.store(100);
-    ASSERT_TRUE(p.rig.startAndPump(3));
+    ASSERT_TRUE(p.rig.startAndPump(1));
+    EXPECT_FALSE(p.rig.host.recordInterrupted.load());
+    p.rig.backend.pump(64);
     EXPECT_EQ(p.rig.host.recordedFrames.get(), 100u);
+    EXPECT_TRUE(p.rig.host.recordInterrupted.load());
     p.rig.host.ReserveRecording();
     p.rig.backend.pump(64);
-    EXPECT_EQ(p.rig.host.recordedFrames.get(), 164u);
+    EXPECT_EQ(p.rig.host.recordedFrames.get(), 100u);
+    EXPECT_EQ(p.rig.host.recordMissedFrames.get(), 28u + 64u);
+    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 100000));
+    p.rig.backend.pump(64);
+    EXPECT_EQ(p.rig.host.recordedFrames.get(), 64u);
+    EXPECT_FALSE(p.rig.host.recordInterrupted.load());
+    // A take that reaches its length is complete, not interrupted.
+    ASSERT_TRUE(p.rig.host.StartRecorder(vl::Running, 100));
+    p.rig.host.ReserveRecording(true);
+    for (int i = 0; i < 3; ++i) p.rig.backend.pump(64);
+    EXPECT_EQ(p.rig.host.recordedFrames.get(), p.rig.host.recordCapacity);
+    EXPECT_FALSE(p.rig.host.recordInterrupted.load());
     p.rig.host.StopAudioEngine();
 }
 

@@ -232,6 +232,16 @@ TEST(PlayerWindowModel, RecordingStopsAtItsLengthOrAFullBuffer) {
     p.rig.host.recordedFrames = 2000;
     model.timerTick();
     EXPECT_FALSE(model.recording());
+
+    // A take the engine had to end early (its memory was not ready in time) stops there, is
+    // offered as it is, and the window says why.
+    model.toggleRecording();
+    p.rig.host.recordedFrames = 700;
+    p.rig.host.recordInterrupted.store(true);
+    model.timerTick();
+    EXPECT_FALSE(model.recording());
+    EXPECT_EQ(model.controls().recordTime, vl::kRecordInterruptedText);
+    EXPECT_EQ(p.rig.messageTexts().size(), 3u);
 }
 
 TEST(PlayerWindowModel, RecordingFollowsThePlayer) {
