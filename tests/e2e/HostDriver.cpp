@@ -1677,34 +1677,6 @@ void audioSettingsKeepTheEngine() {
     check(run.waitExit(15000), "asio-engine: Exit ends the process");
 }
 
-// A plug-in block that outlives the ASIO stop's wait (a sampler loading a program) while the
-// user exits: the host waits for it, closes the plug-in only afterwards and ends cleanly.
-void asioBlockOutlivesTheStop() {
-    const std::wstring effect = L"Probe Asio Slow";
-    storeTestAsioDriver(effect);
-    HostRun run("asio-slow", L"AsioSlowHost", "vorlane_probe.dll",
-                "effectName=Probe Asio Slow\nflags=0x110\nchunk=asio-slow-state\nslowFromBlock=40\nslowBlockMs=1600\n");
-    setContentPath(effect, run.dir);
-    run.start();
-    if (!run.waitMainWindow(L"") || !waitUntil([&] { return countBlocks(run.log()) > 40; }, 20000)) {
-        check(false, "asio-slow: window and engine on the test ASIO driver");
-        return;
-    }
-    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
-    const bool ended = run.waitExit(20000);
-    if (!ended) listOpenWindows(run.pid());
-    DWORD exitCode = 1234;
-    GetExitCodeProcess(run.process.hProcess, &exitCode);
-    check(ended && exitCode == 0, "asio-slow: Exit during a block longer than the stop's wait ends the host cleanly",
-          "exit code " + std::to_string(exitCode));
-    const auto log = run.log();
-    const int closed = lastLineIndex(log, [](const LogLine& l) { return opcodeOf(l) == 1; });
-    check(closed >= 0 && closed == static_cast<int>(log.size()) - 1,
-          "asio-slow: effClose comes after the late block, and nothing after effClose",
-          closed >= 0 && closed + 1 < static_cast<int>(log.size()) ? log[static_cast<size_t>(closed) + 1].text : "");
-    check(fileText(run.dir / "saved.chunk") == "asio-slow-state", "asio-slow: the state was saved");
-}
-
 // ---- the application under real use ------------------------------------------------------------
 
 int lastLineIndex(const std::vector<LogLine>& log, const std::function<bool(const LogLine&)>& match) {
@@ -1860,6 +1832,34 @@ void realUse() {
           closed >= 0 && closed + 1 < static_cast<int>(log.size()) ? log[static_cast<size_t>(closed) + 1].text : "");
     const std::string state = fileText(run.dir / "saved.chunk");
     check(state == "real-use-state", "real use: the state is saved at that Exit", state);
+}
+
+// A plug-in block that outlives the ASIO stop's wait (a sampler loading a program) while the
+// user exits: the host waits for it, closes the plug-in only afterwards and ends cleanly.
+void asioBlockOutlivesTheStop() {
+    const std::wstring effect = L"Probe Asio Slow";
+    storeTestAsioDriver(effect);
+    HostRun run("asio-slow", L"AsioSlowHost", "vorlane_probe.dll",
+                "effectName=Probe Asio Slow\nflags=0x110\nchunk=asio-slow-state\nslowFromBlock=40\nslowBlockMs=1600\n");
+    setContentPath(effect, run.dir);
+    run.start();
+    if (!run.waitMainWindow(L"") || !waitUntil([&] { return countBlocks(run.log()) > 40; }, 20000)) {
+        check(false, "asio-slow: window and engine on the test ASIO driver");
+        return;
+    }
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    const bool ended = run.waitExit(20000);
+    if (!ended) listOpenWindows(run.pid());
+    DWORD exitCode = 1234;
+    GetExitCodeProcess(run.process.hProcess, &exitCode);
+    check(ended && exitCode == 0, "asio-slow: Exit during a block longer than the stop's wait ends the host cleanly",
+          "exit code " + std::to_string(exitCode));
+    const auto log = run.log();
+    const int closed = lastLineIndex(log, [](const LogLine& l) { return opcodeOf(l) == 1; });
+    check(closed >= 0 && closed == static_cast<int>(log.size()) - 1,
+          "asio-slow: effClose comes after the late block, and nothing after effClose",
+          closed >= 0 && closed + 1 < static_cast<int>(log.size()) ? log[static_cast<size_t>(closed) + 1].text : "");
+    check(fileText(run.dir / "saved.chunk") == "asio-slow-state", "asio-slow: the state was saved");
 }
 
 // Two copies for one effect: the second says so, and leaves the first one's settings and
