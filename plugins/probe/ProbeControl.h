@@ -66,6 +66,13 @@ struct Config {
     // An editor that grows itself: at its first idle call after effEditOpen it takes this size
     // and asks the host for it with audioMasterSizeWindow (0 x 0 = never).
     vst::int16 sizeAtIdleWidth = 0, sizeAtIdleHeight = 0;
+    // An editor that asks at effOpen whether the host can size its window, and for this size
+    // right then (0 x 0 = never).
+    vst::int16 sizeAtOpenWidth = 0, sizeAtOpenHeight = 0;
+    // A plug-in that floods the host with size requests from its process call: this many per
+    // block, alternating between the two sizes (the second 0 x 0 = always the first).
+    int32_t sizeFloodPerBlock = 0;
+    vst::int16 sizeFloodWidth[2] = {0, 0}, sizeFloodHeight[2] = {0, 0};
 };
 
 struct Call {

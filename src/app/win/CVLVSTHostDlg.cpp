@@ -23,9 +23,10 @@ namespace {
 
 constexpr wchar_t kPathTooLongText[] =
     L"Couldn't load Plugin!\r\nThe path of the program is 260 characters or longer; move it to a shorter folder.";
-constexpr UINT kEditorSizeMessage = WM_APP + 1;  // wParam = width, lParam = height
-// A close that keeps meeting new boxes goes ahead after this many tries.
-constexpr int kMaxCloseDeferrals = 50;
+constexpr UINT kEditorSizeMessage = WM_APP + 1;  // the editor's size waits in the mailbox
+// While a close waits for an engine call to return, this timer looks whether it has.
+constexpr UINT_PTR kDeferredCloseTimer = 7;
+constexpr UINT kDeferredCloseMs = 20;
 
 bool keyHeld(int key) { return GetKeyState(key) < 0; }
 
@@ -46,10 +47,14 @@ platform::MessageAnswer MessageBoxSink::show(const platform::UserMessage& messag
         case platform::MessageIcon::None: break;
     }
     HWND ownerWindow = message.owner ? static_cast<HWND>(message.owner) : *owner;
+    // The box's loop takes the keys: a note key released meanwhile would never end its note.
+    if (keyboard) keyboard->ReleaseKeyboardNotes();
     const int answer = MessageBoxW(ownerWindow, message.text.c_str(), message.caption.c_str(), style);
     if (answer == IDYES) return platform::MessageAnswer::Yes;
     if (answer == IDNO) return platform::MessageAnswer::No;
-    return platform::MessageAnswer::Ok;
+    if (answer == IDOK) return platform::MessageAnswer::Ok;
+    // Ended without an answer (dismissed, or the box could not be shown): nobody said OK.
+    return platform::MessageAnswer::Cancel;
 }
 
 CVLVSTHostDlg::CVLVSTHostDlg() : Dialog(IDD_VORLANEHOST_DIALOG) {
@@ -62,6 +67,7 @@ CVLVSTHostDlg::CVLVSTHostDlg() : Dialog(IDD_VORLANEHOST_DIALOG) {
     smallIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
     coordinator.setMessageSink(&messageSink);
+    messageSink.keyboard = &coordinator;
     testQueryMessage = testHooksEnabled() ? RegisterWindowMessageW(kTestQueryMessage) : 0;
     platform::startupTrace().stamp("midi-listed");  // the members are built, the MIDI ports among them
 }
@@ -144,6 +150,11 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
     pluginWindow.SetupEditor(&slot, &coordinator, hwnd());
     const EditorExtent opened = editorExtentOf(slot);
     if (opened.right != editor.right || opened.bottom != editor.bottom) FitEditor(opened.right, opened.bottom);
+    // A size the plug-in asked for before there was a window (at effOpen) applies now.
+    if (const std::optional<EarlyEditorSize> early = takeEarlyEditorSize()) {
+        FitEditor(early->width, early->height);
+        editorSizes.placed(early->width, early->height);
+    }
     platform::startupTrace().stamp("editor-open");
 
     // 7. Coordinator links.
@@ -374,13 +385,24 @@ void CVLVSTHostDlg::offerAudioSettings() { OpenModeless(ModelessWindow::AudioSet
 bool CVLVSTHostDlg::OnEditorSize(int width, int height, void* user) {
     auto* self = static_cast<CVLVSTHostDlg*>(user);
     if (!self || !self->hwnd()) return false;
-    // A plug-in thread must not wait for the user-interface thread: the size is handed over
-    // (and the shut-down, which removes this hook first, is checked there).
-    if (GetCurrentThreadId() != self->uiThread)
-        return PostMessageW(self->hwnd(), kEditorSizeMessage, static_cast<WPARAM>(width), static_cast<LPARAM>(height));
+    // A plug-in thread (the audio thread among them) must not wait for the user-interface
+    // thread: the size is handed over, the newest only and one message at a time (the
+    // shut-down, which removes this hook first, is checked there).
+    if (GetCurrentThreadId() != self->uiThread) {
+        if (self->editorSizes.offer(width, height)) PostMessageW(self->hwnd(), kEditorSizeMessage, 0, 0);
+        return true;
+    }
     if (self->shutDown) return false;
     self->FitEditor(width, height);
+    self->editorSizes.placed(width, height);
     return true;
+}
+
+void CVLVSTHostDlg::TakeEditorSize() {
+    const std::optional<EditorSizeMailbox::Request> size = editorSizes.take();
+    if (!size || shutDown) return;
+    FitEditor(size->width, size->height);
+    if (editorSizes.applied(size->width, size->height)) PostMessageW(hwnd(), kEditorSizeMessage, 0, 0);
 }
 
 void CVLVSTHostDlg::FitEditor(int width, int height) {
@@ -424,7 +446,7 @@ bool CVLVSTHostDlg::OnCommand(WORD id, WORD, HWND) {
         case ID_FILE_PANIC: coordinator.Panic(); return true;
         case ID_FILE_MUTEINPUT: SetInputMuted(!coordinator.inputMuted); return true;
         case ID_FILE_EXIT:
-            if (!secondCopy) coordinator.SaveChunk();
+            // The shut-down saves the state, once the engine has stopped.
             if (MainWindow()) SendMessageW(MainWindow()->hwnd(), WM_CLOSE, 0, 0);
             return true;
         case ID_HELP_HELP:
@@ -451,14 +473,15 @@ bool CVLVSTHostDlg::OnCommand(WORD id, WORD, HWND) {
 void CVLVSTHostDlg::OnOK() {}
 
 void CVLVSTHostDlg::OnCancel() {
-    if (askingAtExit) return;
-    // A close that arrives inside a message box's or file dialog's loop would tear everything
-    // down under the code that opened the box: the boxes are ended first and the close comes
-    // again once their loops have returned.
-    if (!shutDown && closeDeferrals < kMaxCloseDeferrals && DismissOpenBoxes()) {
-        ++closeDeferrals;
+    // A close never answers a question the user has open (a take waiting for "Save As" would
+    // be thrown away): the question comes to the front and the close is dropped, as while the
+    // exit's own question is open.
+    if (BringOpenBoxToFront() || askingAtExit) return;
+    // Inside an engine call's wait the call is still on the stack (a settings window's Apply,
+    // whose window the shut-down would destroy): the close comes once the call has returned.
+    if (engineWaitPumping()) {
+        if (!closePending) SetTimer(hwnd(), kDeferredCloseTimer, kDeferredCloseMs, nullptr);
         closePending = true;
-        PostMessageW(hwnd(), WM_CLOSE, 0, 0);
         return;
     }
     Shutdown();
@@ -485,19 +508,19 @@ BOOL CALLBACK collectBox(HWND window, LPARAM data) {
 
 }  // namespace
 
-bool CVLVSTHostDlg::DismissOpenBoxes() {
+bool CVLVSTHostDlg::BringOpenBoxToFront() {
     BoxSearch search{hwnd(), {}, {}};
     for (platform::Dialog* open : {audioSettingsDialog, midiSettingsDialog, tempoDialog, playerDialog}) {
         if (open && open->hwnd()) search.modeless.push_back(open->hwnd());
     }
     EnumThreadWindows(GetCurrentThreadId(), &collectBox, reinterpret_cast<LPARAM>(&search));
-    for (HWND box : search.boxes) {
-        // Cancel as the user would (a file dialog cleans up); a box without a Cancel button
-        // ignores that and is ended directly.
-        SendMessageW(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-        if (IsWindow(box) && IsWindowVisible(box)) ::EndDialog(box, IDCANCEL);
-    }
-    return !search.boxes.empty();
+    if (search.boxes.empty()) return false;
+    // The topmost of them is the one whose loop runs now.
+    HWND box = search.boxes.front();
+    SetForegroundWindow(box);
+    SetActiveWindow(box);
+    FlashWindow(box, TRUE);
+    return true;
 }
 
 void CVLVSTHostDlg::StopEnginesAndSaveState() {
@@ -541,11 +564,23 @@ INT_PTR CVLVSTHostDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
             handled = false;
             return 0;
         case WM_ACTIVATEAPP:
-            // Another application has the keyboard: its releases will never reach us.
-            if (!wParam) coordinator.ReleaseKeyboardNotes();
+        case WM_ACTIVATE:
+        case WM_ENABLE:
+        case WM_ENTERMENULOOP:
+        case WM_ENTERSIZEMOVE:
+            // Another window, a menu or a move takes the keyboard: releases would never reach
+            // the key handling, and the notes would hang.
+            if (endsKeyboardNotes(message, wParam)) coordinator.ReleaseKeyboardNotes();
             break;
-        case kEditorSizeMessage:
-            if (!shutDown) FitEditor(static_cast<int>(wParam), static_cast<int>(lParam));
+        case kEditorSizeMessage: TakeEditorSize(); return 0;
+        case WM_TIMER:
+            if (wParam != kDeferredCloseTimer) break;
+            // The engine call that held the close has returned.
+            if (!engineWaitPumping()) {
+                KillTimer(hwnd(), kDeferredCloseTimer);
+                closePending = false;
+                PostMessageW(hwnd(), WM_CLOSE, 0, 0);
+            }
             return 0;
         case WM_QUERYENDSESSION: return TRUE;
         case WM_ENDSESSION:
@@ -554,7 +589,11 @@ INT_PTR CVLVSTHostDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
             if (wParam && !shutDown && !stateSavedForSessionEnd) {
                 stateSavedForSessionEnd = true;
                 coordinator.SaveRecordingForSessionEnd();  // no one to ask: kept beside the state
-                StopEnginesAndSaveState();
+                // The state first: a driver that hangs in its stop must not take it along.
+                coordinator.SavePendingTempo();
+                if (!secondCopy) coordinator.SaveChunk();
+                coordinator.StopAudioEngine();
+                if (coordinator.linked()) coordinator.StopMidiEngine();
             }
             return 0;
         default:
@@ -628,15 +667,17 @@ FocusKeys focusKeysOf(HWND control, MSG& message) {
 }  // namespace
 
 bool CVLVSTHostDlg::PreTranslateMessage(MSG& message) {
-    if (message.message != WM_KEYDOWN && message.message != WM_KEYUP) return false;
-    const bool keyDown = message.message == WM_KEYDOWN;
     const int key = static_cast<int>(message.wParam);
+    const bool isKey = message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST;
+    const KeyMessage kind = classifyKeyMessage(message.message, isKey && coordinator.keyHoldsNote(key & 0xFF));
+    if (kind == KeyMessage::Other) return false;
+    const bool keyDown = kind == KeyMessage::Down;
     const bool ctrl = keyHeld(VK_CONTROL);
     const bool alt = keyHeld(VK_MENU);
 
     // A release ends the note its press started, wherever the focus went and whatever
-    // modifier is held now.
-    if (!keyDown && coordinator.keyHoldsNote(key & 0xFF)) {
+    // modifier is held now (with Alt it comes as a system key-up).
+    if (kind == KeyMessage::NoteRelease) {
         const PluginKey forPlugin = pluginKey(key, keyHeld(VK_SHIFT), ctrl, alt);
         slot.editKeyUp(forPlugin.character, forPlugin.virtualKey, forPlugin.modifiers);
         coordinator.KeyboardNote(key & 0xFF, false);
