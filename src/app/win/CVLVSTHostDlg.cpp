@@ -502,7 +502,10 @@ BOOL CALLBACK collectBox(HWND window, LPARAM data) {
     if (std::find(search->modeless.begin(), search->modeless.end(), window) != search->modeless.end()) return TRUE;
     wchar_t name[16] = {};
     GetClassNameW(window, name, 16);
-    if (std::wstring(name) == L"#32770") search->boxes.push_back(window);
+    // A box or file dialog runs its loop with its owner disabled; a plug-in's own modeless
+    // dialog leaves it enabled and never holds a close back.
+    HWND owner = GetWindow(window, GW_OWNER);
+    if (std::wstring(name) == L"#32770" && owner && !IsWindowEnabled(owner)) search->boxes.push_back(window);
     return TRUE;
 }
 
