@@ -1402,8 +1402,8 @@ void audioSettingsWithAsio(const HostRun& run, const std::wstring& effect) {
     const std::wstring infos = messageBox(run, L"Error");
     PostMessageW(GetDlgItem(audio, IDC_AUDIO_CONTROLPANEL), BM_CLICK, 0, 0);
     const std::wstring panel = messageBox(run, L"Error", "asio-controlpanel-refused");
-    check(infos == L"Error getting Device Infos!" && panel == L"Unable to open ASIO Controlpanel!",
-          "asio: a driver that cannot be created gives the details error, then the Control Panel error",
+    check(infos == L"Error getting Device Infos!\r\nVorlane Refusing ASIO" && panel == L"Unable to open ASIO Controlpanel!",
+          "asio: a driver that cannot be created gives the details error naming it, then the Control Panel error",
           narrow(infos) + " / " + narrow(panel));
 
     // The test driver answers its control panel call with ASE_OK: no message.
