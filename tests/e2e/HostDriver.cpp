@@ -1855,9 +1855,9 @@ void realUse() {
         closeEveryWay(run);
         check(processRuns(run) && IsWindow(saveAs) && IsWindowVisible(saveAs),
               "real use: no close cancels the Player's Save As dialog");
-        check(answerFileDialog(run, L"Save As", take) &&
-                  waitUntil([&] { return fs::exists(take) && fs::file_size(take) > 44 + 4 * 44100; }, 5000),
-              "real use: the take survives every close and is saved",
+        const bool saved = answerFileDialog(run, L"Save As", take) &&
+                           waitUntil([&] { return fs::exists(take) && fs::file_size(take) > 44 + 4 * 44100; }, 5000);
+        check(saved, "real use: the take survives every close and is saved",
               fs::exists(take) ? std::to_string(fs::file_size(take)) + " bytes" : "missing");
     }
     PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
