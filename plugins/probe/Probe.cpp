@@ -107,11 +107,24 @@ void applyConfigLine(Config& c, const std::string& key, const std::string& value
                 c.editorRect = vst::ERect{0, 0, static_cast<vst::int16>(h), static_cast<vst::int16>(w)};
             }
         }
-    } else if (key == "rectAfterOpen" || key == "sizeAtIdle") {
+    } else if (key == "sizeFlood") {  // "WxH" or "WxH,WxH"
+        int w[2] = {0, 0}, h[2] = {0, 0};
+        if (std::sscanf(value.c_str(), "%dx%d,%dx%d", &w[0], &h[0], &w[1], &h[1]) >= 2) {
+            for (int i = 0; i < 2; ++i) {
+                c.sizeFloodWidth[i] = static_cast<vst::int16>(w[i]);
+                c.sizeFloodHeight[i] = static_cast<vst::int16>(h[i]);
+            }
+        }
+    } else if (key == "sizeFloodPerBlock") c.sizeFloodPerBlock = number();
+    else if (key == "rectAfterOpen" || key == "sizeAtIdle" || key == "sizeAtOpen") {
         int w = 0, h = 0;
         if (std::sscanf(value.c_str(), "%dx%d", &w, &h) == 2) {
-            vst::int16& width = key == "rectAfterOpen" ? c.rectAfterOpenWidth : c.sizeAtIdleWidth;
-            vst::int16& height = key == "rectAfterOpen" ? c.rectAfterOpenHeight : c.sizeAtIdleHeight;
+            vst::int16& width = key == "rectAfterOpen" ? c.rectAfterOpenWidth
+                                : key == "sizeAtIdle"  ? c.sizeAtIdleWidth
+                                                       : c.sizeAtOpenWidth;
+            vst::int16& height = key == "rectAfterOpen" ? c.rectAfterOpenHeight
+                                 : key == "sizeAtIdle"  ? c.sizeAtIdleHeight
+                                                        : c.sizeAtOpenHeight;
             width = static_cast<vst::int16>(w);
             height = static_cast<vst::int16>(h);
         }
@@ -228,6 +241,17 @@ vst::intptr dispatcher(vst::AEffect* effect, vst::int32 opcode, vst::int32 index
     switch (opcode) {
         case vst::effOpen:
             c.log.opened += 1;
+            if (cfg.sizeAtOpenWidth > 0 && cfg.sizeAtOpenHeight > 0 && c.host) {
+                char canDo[] = "sizeWindow";
+                const vst::intptr can = c.host(effect, vst::audioMasterCanDo, 0, 0, canDo, 0.0f);
+                const vst::intptr answer =
+                    can == 1 ? c.host(effect, vst::audioMasterSizeWindow, cfg.sizeAtOpenWidth, cfg.sizeAtOpenHeight, nullptr, 0.0f) : 0;
+                // The rectangle stays as it is: only the request can size the window.
+                char line[80];
+                std::snprintf(line, sizeof line, "sizeatopen %lld %lld", static_cast<long long>(can),
+                              static_cast<long long>(answer));
+                logLine(line);
+            }
             return 0;
         case vst::effClose:
             c.log.closed += 1;
@@ -343,6 +367,14 @@ void processReplacing(vst::AEffect* effect, float** inputs, float** outputs, vst
                       b.ppqPos, b.tempo, b.timeFlags, static_cast<double>(b.firstInput[0]),
                       static_cast<double>(b.lastInput[0]), b.sampleRate);
         logLine(line);
+    }
+
+    // Size requests from the audio thread, as some editors make them.
+    if (cfg.sizeFloodPerBlock > 0 && c.host) {
+        for (int32_t i = 0; i < cfg.sizeFloodPerBlock; ++i) {
+            const int which = (i % 2 == 1 && cfg.sizeFloodWidth[1] > 0) ? 1 : 0;
+            c.host(effect, vst::audioMasterSizeWindow, cfg.sizeFloodWidth[which], cfg.sizeFloodHeight[which], nullptr, 0.0f);
+        }
     }
 
     const bool active = usable();

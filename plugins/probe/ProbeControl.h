@@ -70,6 +70,13 @@ struct Config {
     // slowFromBlock on, every processReplacing sleeps slowBlockMs before it returns.
     int32_t slowBlockMs = 0;
     int32_t slowFromBlock = 0;
+    // An editor that asks at effOpen whether the host can size its window, and for this size
+    // right then (0 x 0 = never).
+    vst::int16 sizeAtOpenWidth = 0, sizeAtOpenHeight = 0;
+    // A plug-in that floods the host with size requests from its process call: this many per
+    // block, alternating between the two sizes (the second 0 x 0 = always the first).
+    int32_t sizeFloodPerBlock = 0;
+    vst::int16 sizeFloodWidth[2] = {0, 0}, sizeFloodHeight[2] = {0, 0};
 };
 
 struct Call {

@@ -158,6 +158,64 @@ PluginKey pluginKey(int windowsKey, bool shift, bool ctrl, bool alt) {
     return {keyCharacter(windowsKey), vstVirtualKey(windowsKey), static_cast<float>(modifierBits(shift, ctrl, alt))};
 }
 
+KeyMessage classifyKeyMessage(unsigned message, bool keyHoldsNote) {
+    switch (message) {
+        case wm::KeyDown: return KeyMessage::Down;
+        case wm::KeyUp: return keyHoldsNote ? KeyMessage::NoteRelease : KeyMessage::Up;
+        case wm::SysKeyUp: return keyHoldsNote ? KeyMessage::NoteRelease : KeyMessage::Other;
+        default: return KeyMessage::Other;
+    }
+}
+
+bool endsKeyboardNotes(unsigned message, uintptr_t wParam) {
+    switch (message) {
+        case wm::EnterMenuLoop:
+        case wm::EnterSizeMove: return true;
+        case wm::Activate: return (wParam & 0xFFFF) == wm::kInactive;
+        case wm::Enable:
+        case wm::ActivateApp: return wParam == wm::kInactive;
+        default: return false;
+    }
+}
+
+uint32_t EditorSizeMailbox::pack(int width, int height) {
+    return (static_cast<uint32_t>(width & 0xFFFF) << 16) | static_cast<uint32_t>(height & 0xFFFF);
+}
+
+bool EditorSizeMailbox::offer(int width, int height) {
+    const uint32_t size = pack(width, height);
+    latest.store(size, std::memory_order_seq_cst);
+    // A message on its way reads the newest request when it arrives.
+    if (posted.load(std::memory_order_seq_cst)) return false;
+    if (size == inPlace.load(std::memory_order_seq_cst)) return false;
+    return !posted.exchange(true, std::memory_order_seq_cst);
+}
+
+std::optional<EditorSizeMailbox::Request> EditorSizeMailbox::take() {
+    // Cleared before the request is read: a request stored after this either is read now or
+    // posts a message of its own.
+    posted.store(false, std::memory_order_seq_cst);
+    const uint32_t size = latest.load(std::memory_order_seq_cst);
+    if (size == 0 || size == inPlace.load(std::memory_order_seq_cst)) return std::nullopt;
+    return Request{static_cast<int>(size >> 16), static_cast<int>(size & 0xFFFF)};
+}
+
+bool EditorSizeMailbox::applied(int width, int height) {
+    const uint32_t size = pack(width, height);
+    inPlace.store(size, std::memory_order_seq_cst);
+    // A request that came while this one was applied found its size not yet in place, or the
+    // message already taken: it is posted here.
+    const uint32_t newest = latest.load(std::memory_order_seq_cst);
+    if (newest == 0 || newest == size) return false;
+    return !posted.exchange(true, std::memory_order_seq_cst);
+}
+
+void EditorSizeMailbox::placed(int width, int height) {
+    const uint32_t size = pack(width, height);
+    latest.store(size, std::memory_order_seq_cst);
+    inPlace.store(size, std::memory_order_seq_cst);
+}
+
 TransportChange spaceToggle(bool requestedPlaying, bool timeInfoPlaying) {
     const bool wanted = !requestedPlaying;
     return {wanted != timeInfoPlaying, wanted};

@@ -4,7 +4,9 @@
 // starts at start-up, the status caption, and the window size arithmetic. Portable, so that
 // the native tests cover them; the Windows main window only applies the answers.
 
+#include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,6 +74,59 @@ struct PluginKey {
     float modifiers = 0.0f;
 };
 PluginKey pluginKey(int windowsKey, bool shift, bool ctrl, bool alt);
+
+// Window messages the rules below tell apart (the values of <windows.h>).
+namespace wm {
+constexpr unsigned Activate = 0x0006, Enable = 0x000A, ActivateApp = 0x001C, KeyDown = 0x0100, KeyUp = 0x0101,
+                   SysKeyDown = 0x0104, SysKeyUp = 0x0105, EnterMenuLoop = 0x0211, EnterSizeMove = 0x0231;
+constexpr uintptr_t kInactive = 0;  // WA_INACTIVE, and FALSE for the enable and activate-app messages
+}  // namespace wm
+
+// What the main window's pre-translation does with a message of the thread.
+enum class KeyMessage {
+    Other,        // not a key message it handles: the dialog layer goes on
+    Down,         // a key-down: the routing above
+    Up,           // a key-up: the routing above
+    NoteRelease,  // the release of a key that holds a computer-keyboard note: it ends that note
+};
+// A release ends the note its press started whatever modifier is held now: with Alt held it
+// arrives as a system key-up, which otherwise belongs to the menu.
+KeyMessage classifyKeyMessage(unsigned message, bool keyHoldsNote);
+
+// Whether a message of the main window means that releases may never reach its key handling:
+// a modal loop of a menu or of moving and sizing starts (each takes the keys), the window is
+// disabled (a box or dialog it owns opens), or it or the application loses the keyboard.
+// The computer-keyboard notes are ended then, else they would hang.
+bool endsKeyboardNotes(unsigned message, uintptr_t wParam);
+
+// ---- editor size requests -------------------------------------------------------------------
+
+// Sizes the plug-in asks for from a thread other than the user-interface thread (the audio
+// thread among them): only the latest one is kept, one message at a time is posted for it,
+// and a request for the size already in place posts nothing. No lock, no allocation, no wait.
+class EditorSizeMailbox {
+public:
+    struct Request {
+        int width = 0, height = 0;
+    };
+    // Any thread. true: the caller posts one message to the user-interface thread.
+    bool offer(int width, int height);
+    // User-interface thread, at that message: the size to apply, none when it is in place.
+    // Then applied() must follow (with the size taken).
+    std::optional<Request> take();
+    // User-interface thread, after the size taken is in place. true: a newer request came
+    // meanwhile and the caller posts one more message.
+    bool applied(int width, int height);
+    // User-interface thread: a size set without the mailbox (a request made on that thread, the
+    // editor's first size) is the newest and in place.
+    void placed(int width, int height);
+
+private:
+    static uint32_t pack(int width, int height);
+    std::atomic<uint32_t> latest{0};     // the newest request, 0 = none
+    std::atomic<uint32_t> inPlace{0};    // the size the window has
+    std::atomic<bool> posted{false};     // a message is on its way
+};
 
 // ---- transport ----------------------------------------------------------------------------
 

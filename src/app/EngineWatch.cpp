@@ -16,7 +16,8 @@ void EngineWatch::follow() {
 }
 
 void EngineWatch::tellIfUntold() {
-    if (!host.startFailureTold()) view.tellStartFailed();
+    // A start ended by a stop asked for meanwhile (the shut-down among them) did not fail.
+    if (!host.startFailureTold() && !host.startWasCancelled()) view.tellStartFailed();
 }
 
 void EngineWatch::tick() {
@@ -33,7 +34,7 @@ void EngineWatch::tick() {
             const std::wstring device = host.engineDeviceName();
             // The sound stopped without the user asking: as for a failed device, say which
             // one and offer the settings, unless the start told the user why already.
-            if (!restart() && !host.startFailureTold()) {
+            if (!restart() && !host.startFailureTold() && !host.startWasCancelled()) {
                 view.tellDeviceFailed(device);
                 view.offerAudioSettings();
             }

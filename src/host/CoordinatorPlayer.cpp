@@ -122,6 +122,7 @@ bool VLVSTHostInterface::StartRecorder(PlayState mode, uint32_t maxFrames) {
         recordLeft = std::move(left);
         recordRight = std::move(right);
         recordCapacity = capacity;
+        recordRate = rate;
         ReserveRecording();
     }
     recorderState.store(mode, std::memory_order_seq_cst);
@@ -145,6 +146,18 @@ void VLVSTHostInterface::ReserveRecording(bool whole) {
     recordLeft[target - 1] = 0.0f;
     recordRight[target - 1] = 0.0f;
     recordReserved.store(target, std::memory_order_release);
+}
+
+void VLVSTHostInterface::EndTakeAtOtherRate(double rate) {
+    if (!recordLeft || recordRate == rate || recorderState.load(std::memory_order_acquire) == Stopped) return;
+    // Nothing recorded yet (no block runs here, the engine is stopped): the take simply
+    // records at the new rate.
+    if (recordedFrames == 0) {
+        recordRate = rate;
+        return;
+    }
+    // Stopped here, its frames kept: the player window offers it for saving at its own rate.
+    quiesceRecorder();
 }
 
 void VLVSTHostInterface::FreePlayer() {
@@ -199,7 +212,8 @@ std::optional<std::filesystem::path> VLVSTHostInterface::SaveRecordingForSession
 }
 
 bool VLVSTHostInterface::SaveRecording(const std::filesystem::path& path) {
-    const double rate = deviceSampleRate();
+    // At the rate the take was recorded at, which a restart may have left behind.
+    const double rate = recordRate > 0.0 ? recordRate : deviceSampleRate();
     if (rate <= 0.0 || !recordLeft || !recordRight) return false;
     // Stopped first, so that the count read next is final: a block that was still recording
     // when the save began is saved with the rest.

@@ -11,6 +11,9 @@ namespace {
 
 std::atomic<PluginSlot*> context{nullptr};
 
+// Width in the high, height in the low 16 bits; 0 = none.
+std::atomic<uint32_t> earlySize{0};
+
 constexpr int kCountedOpcodes = 128;
 std::atomic<uint64_t> unanswered[kCountedOpcodes];
 
@@ -73,14 +76,20 @@ vst::intptr VLHostCallback(vst::AEffect* /*effect: answers never depend on it*/,
         case vst::audioMasterCanDo: {
             const char* text = static_cast<const char*>(ptr);
             if (!text) return 0;
-            if (std::strcmp(text, "sizeWindow") == 0) return slot->sizeWindowHook.load(std::memory_order_acquire) ? 1 : 0;
+            // Yes from the first call: a request before the window exists is kept for it.
+            if (std::strcmp(text, "sizeWindow") == 0) return 1;
             return (std::strcmp(text, "sendVstMidiEvent") == 0 || std::strcmp(text, "receiveVstMidiEvent") == 0) ? 1
                                                                                                                 : 0;
         }
         case vst::audioMasterSizeWindow: {
             // index = width, value = height of the editor the plug-in wants.
+            if (index <= 0 || value <= 0 || value > 0x7FFF || index > 0x7FFF) return 0;
             SizeWindowHook hook = slot->sizeWindowHook.load(std::memory_order_acquire);
-            if (!hook || index <= 0 || value <= 0 || value > 0x7FFF || index > 0x7FFF) return 0;
+            if (!hook) {
+                earlySize.store((static_cast<uint32_t>(index) << 16) | static_cast<uint32_t>(value),
+                                std::memory_order_release);
+                return 1;
+            }
             return hook(index, static_cast<int>(value), slot->sizeWindowUser.load(std::memory_order_acquire)) ? 1 : 0;
         }
         case vst::audioMasterSetTempoPrivate: {
@@ -100,6 +109,12 @@ vst::intptr VLHostCallback(vst::AEffect* /*effect: answers never depend on it*/,
             countUnanswered(opcode);
             return 0;
     }
+}
+
+std::optional<EarlyEditorSize> takeEarlyEditorSize() {
+    const uint32_t size = earlySize.exchange(0, std::memory_order_acq_rel);
+    if (size == 0) return std::nullopt;
+    return EarlyEditorSize{static_cast<int>(size >> 16), static_cast<int>(size & 0xFFFF)};
 }
 
 uint64_t unansweredOpcodeCount(vst::int32 opcode) {

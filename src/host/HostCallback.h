@@ -4,6 +4,7 @@
 // is still running are answered like all later ones.
 
 #include <cstdint>
+#include <optional>
 
 #include "vst/VstAbi.h"
 
@@ -18,6 +19,14 @@ PluginSlot* hostContext();
 
 vst::intptr VLHostCallback(vst::AEffect* effect, vst::int32 opcode, vst::int32 index, vst::intptr value, void* ptr,
                            float opt);
+
+// A size the plug-in asked for before any window could follow it (plug-ins decide at effOpen
+// whether they will ever ask, and some ask right then): the newest one is kept, answered 1, and
+// taken by the window when the editor opens. Any thread; none when there was none.
+struct EarlyEditorSize {
+    int width = 0, height = 0;
+};
+std::optional<EarlyEditorSize> takeEarlyEditorSize();
 
 constexpr char kHostVendorString[] = "Vorlane";
 constexpr char kHostProductString[] = "Vorlane Host";

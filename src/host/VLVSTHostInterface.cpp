@@ -131,6 +131,7 @@ bool VLVSTHostInterface::startEngine() {
 
     AudioDeviceRecord* output = settings->outputDevice;
     if (!output) return false;
+    EndTakeAtOtherRate(output->sampleRate);
     VLAudioBase* backend = audio->backendFor(output->type);
     if (!backend) return false;
 

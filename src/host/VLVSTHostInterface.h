@@ -176,6 +176,9 @@ public:
     // the user why already: startFailureTold() then answers true until the next start.
     bool StartAudioEngine();
     bool startFailureTold() const { return failureTold; }
+    // The last start was ended by a stop asked for while it was waited for (the engine command,
+    // the shut-down): no failure of the device.
+    bool startWasCancelled() const { return startCancelled; }
     // Stops whatever engine runs, whether or not the links are still there.
     void StopAudioEngine();
     // From here on every engine start is refused (the plug-in is about to be closed).
@@ -324,6 +327,9 @@ private:
     // so that its arrays may be replaced. false = the audio thread did not let go in time.
     bool quiescePlayer();
     bool quiesceRecorder();
+    // Before a start at this rate: a take recorded at another rate ends (and is saved at its
+    // own rate); a take without frames yet records at the new one.
+    void EndTakeAtOtherRate(double rate);
 
     platform::MessageSink* messages = nullptr;
     WaitHook waitHook = nullptr;
@@ -357,6 +363,7 @@ private:
     std::atomic<bool> tempoToSave{false};  // a tempo set by the plug-in awaits SavePendingTempo
     std::atomic<bool> playerBusy{false};
     std::atomic<bool> recorderBusy{false};
+    double recordRate = 0.0;  // the device rate of the take (user-interface thread)
 
     std::vector<std::unique_ptr<MidiInputContext>> inputContexts;
 

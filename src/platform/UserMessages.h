@@ -9,7 +9,8 @@ namespace vl::platform {
 
 enum class MessageButtons { Ok, YesNo };
 enum class MessageIcon { None, Error, Warning, Question, Information };
-enum class MessageAnswer { Ok, Yes, No };
+// Cancel: the box ended without an answer (dismissed by the system or the program), not OK.
+enum class MessageAnswer { Ok, Yes, No, Cancel };
 
 struct UserMessage {
     std::wstring text;

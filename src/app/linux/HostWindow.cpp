@@ -140,6 +140,8 @@ bool HostWindow::start() {
     slot.editOpen(reinterpret_cast<void*>(editorHost->winId()));
     editorOpen = true;
     slot.installSizeWindowHook(&onSizeWindow, this);
+    // A size the plug-in asked for before the window could follow (the host said yes to it).
+    if (const auto early = takeEarlyEditorSize()) resizeEditor(early->width, early->height);
     idleTimer.start(kIdleIntervalMs);
     qApp->installEventFilter(this);
 

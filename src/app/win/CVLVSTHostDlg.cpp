@@ -24,9 +24,10 @@ namespace {
 
 constexpr wchar_t kPathTooLongText[] =
     L"Couldn't load Plugin!\r\nThe path of the program is 260 characters or longer; move it to a shorter folder.";
-constexpr UINT kEditorSizeMessage = WM_APP + 1;  // wParam = width, lParam = height
-// A close that keeps meeting new boxes goes ahead after this many tries.
-constexpr int kMaxCloseDeferrals = 50;
+constexpr UINT kEditorSizeMessage = WM_APP + 1;  // the editor's size waits in the mailbox
+// While a close waits for an engine call to return, this timer looks whether it has.
+constexpr UINT_PTR kDeferredCloseTimer = 7;
+constexpr UINT kDeferredCloseMs = 20;
 
 bool keyHeld(int key) { return GetKeyState(key) < 0; }
 
@@ -47,10 +48,14 @@ platform::MessageAnswer MessageBoxSink::show(const platform::UserMessage& messag
         case platform::MessageIcon::None: break;
     }
     HWND ownerWindow = message.owner ? static_cast<HWND>(message.owner) : *owner;
+    // The box's loop takes the keys: a note key released meanwhile would never end its note.
+    if (keyboard) keyboard->ReleaseKeyboardNotes();
     const int answer = MessageBoxW(ownerWindow, message.text.c_str(), message.caption.c_str(), style);
     if (answer == IDYES) return platform::MessageAnswer::Yes;
     if (answer == IDNO) return platform::MessageAnswer::No;
-    return platform::MessageAnswer::Ok;
+    if (answer == IDOK) return platform::MessageAnswer::Ok;
+    // Ended without an answer (dismissed, or the box could not be shown): nobody said OK.
+    return platform::MessageAnswer::Cancel;
 }
 
 CVLVSTHostDlg::CVLVSTHostDlg() : Dialog(IDD_VORLANEHOST_DIALOG) {
@@ -63,6 +68,7 @@ CVLVSTHostDlg::CVLVSTHostDlg() : Dialog(IDD_VORLANEHOST_DIALOG) {
     smallIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
     coordinator.setMessageSink(&messageSink);
+    messageSink.keyboard = &coordinator;
     testQueryMessage = testHooksEnabled() ? RegisterWindowMessageW(kTestQueryMessage) : 0;
     platform::startupTrace().stamp("midi-listed");  // the members are built, the MIDI ports among them
 }
@@ -149,6 +155,11 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
     pluginWindow.SetupEditor(&slot, &coordinator, hwnd());
     const EditorExtent opened = editorExtentOf(slot);
     if (opened.right != editor.right || opened.bottom != editor.bottom) FitEditor(opened.right, opened.bottom);
+    // A size the plug-in asked for before there was a window (at effOpen) applies now.
+    if (const std::optional<EarlyEditorSize> early = takeEarlyEditorSize()) {
+        FitEditor(early->width, early->height);
+        editorSizes.placed(early->width, early->height);
+    }
     platform::startupTrace().stamp("editor-open");
 
     // 7. Coordinator links.
@@ -381,13 +392,24 @@ void CVLVSTHostDlg::offerAudioSettings() { OpenModeless(ModelessWindow::AudioSet
 bool CVLVSTHostDlg::OnEditorSize(int width, int height, void* user) {
     auto* self = static_cast<CVLVSTHostDlg*>(user);
     if (!self || !self->hwnd()) return false;
-    // A plug-in thread must not wait for the user-interface thread: the size is handed over
-    // (and the shut-down, which removes this hook first, is checked there).
-    if (GetCurrentThreadId() != self->uiThread)
-        return PostMessageW(self->hwnd(), kEditorSizeMessage, static_cast<WPARAM>(width), static_cast<LPARAM>(height));
+    // A plug-in thread (the audio thread among them) must not wait for the user-interface
+    // thread: the size is handed over, the newest only and one message at a time (the
+    // shut-down, which removes this hook first, is checked there).
+    if (GetCurrentThreadId() != self->uiThread) {
+        if (self->editorSizes.offer(width, height)) PostMessageW(self->hwnd(), kEditorSizeMessage, 0, 0);
+        return true;
+    }
     if (self->shutDown) return false;
     self->FitEditor(width, height);
+    self->editorSizes.placed(width, height);
     return true;
+}
+
+void CVLVSTHostDlg::TakeEditorSize() {
+    const std::optional<EditorSizeMailbox::Request> size = editorSizes.take();
+    if (!size || shutDown) return;
+    FitEditor(size->width, size->height);
+    if (editorSizes.applied(size->width, size->height)) PostMessageW(hwnd(), kEditorSizeMessage, 0, 0);
 }
 
 void CVLVSTHostDlg::FitEditor(int width, int height) {
@@ -431,7 +453,7 @@ bool CVLVSTHostDlg::OnCommand(WORD id, WORD, HWND) {
         case ID_FILE_PANIC: coordinator.Panic(); return true;
         case ID_FILE_MUTEINPUT: SetInputMuted(!coordinator.inputMuted); return true;
         case ID_FILE_EXIT:
-            if (MayWriteState()) coordinator.SaveChunk();  // a failure is asked about by the shut-down's save
+            // The shut-down saves the state, once the engine has stopped.
             if (MainWindow()) SendMessageW(MainWindow()->hwnd(), WM_CLOSE, 0, 0);
             return true;
         case ID_HELP_HELP:
@@ -458,14 +480,15 @@ bool CVLVSTHostDlg::OnCommand(WORD id, WORD, HWND) {
 void CVLVSTHostDlg::OnOK() {}
 
 void CVLVSTHostDlg::OnCancel() {
-    if (askingAtExit) return;
-    // A close that arrives inside a message box's or file dialog's loop would tear everything
-    // down under the code that opened the box: the boxes are ended first and the close comes
-    // again once their loops have returned.
-    if (!shutDown && closeDeferrals < kMaxCloseDeferrals && DismissOpenBoxes()) {
-        ++closeDeferrals;
+    // A close never answers a question the user has open (a take waiting for "Save As" would
+    // be thrown away): the question comes to the front and the close is dropped, as while the
+    // exit's own question is open.
+    if (BringOpenBoxToFront() || askingAtExit) return;
+    // Inside an engine call's wait the call is still on the stack (a settings window's Apply,
+    // whose window the shut-down would destroy): the close comes once the call has returned.
+    if (engineWaitPumping()) {
+        if (!closePending) SetTimer(hwnd(), kDeferredCloseTimer, kDeferredCloseMs, nullptr);
         closePending = true;
-        PostMessageW(hwnd(), WM_CLOSE, 0, 0);
         return;
     }
     Shutdown();
@@ -486,25 +509,28 @@ BOOL CALLBACK collectBox(HWND window, LPARAM data) {
     if (std::find(search->modeless.begin(), search->modeless.end(), window) != search->modeless.end()) return TRUE;
     wchar_t name[16] = {};
     GetClassNameW(window, name, 16);
-    if (std::wstring(name) == L"#32770") search->boxes.push_back(window);
+    // A box or file dialog runs its loop with its owner disabled; a plug-in's own modeless
+    // dialog leaves it enabled and never holds a close back.
+    HWND owner = GetWindow(window, GW_OWNER);
+    if (std::wstring(name) == L"#32770" && owner && !IsWindowEnabled(owner)) search->boxes.push_back(window);
     return TRUE;
 }
 
 }  // namespace
 
-bool CVLVSTHostDlg::DismissOpenBoxes() {
+bool CVLVSTHostDlg::BringOpenBoxToFront() {
     BoxSearch search{hwnd(), {}, {}};
     for (platform::Dialog* open : {audioSettingsDialog, midiSettingsDialog, tempoDialog, playerDialog}) {
         if (open && open->hwnd()) search.modeless.push_back(open->hwnd());
     }
     EnumThreadWindows(GetCurrentThreadId(), &collectBox, reinterpret_cast<LPARAM>(&search));
-    for (HWND box : search.boxes) {
-        // Cancel as the user would (a file dialog cleans up); a box without a Cancel button
-        // ignores that and is ended directly.
-        SendMessageW(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-        if (IsWindow(box) && IsWindowVisible(box)) ::EndDialog(box, IDCANCEL);
-    }
-    return !search.boxes.empty();
+    if (search.boxes.empty()) return false;
+    // The topmost of them is the one whose loop runs now.
+    HWND box = search.boxes.front();
+    SetForegroundWindow(box);
+    SetActiveWindow(box);
+    FlashWindow(box, TRUE);
+    return true;
 }
 
 void CVLVSTHostDlg::StopEnginesAndSaveState() {
@@ -586,11 +612,23 @@ INT_PTR CVLVSTHostDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
             handled = false;
             return 0;
         case WM_ACTIVATEAPP:
-            // Another application has the keyboard: its releases will never reach us.
-            if (!wParam) coordinator.ReleaseKeyboardNotes();
+        case WM_ACTIVATE:
+        case WM_ENABLE:
+        case WM_ENTERMENULOOP:
+        case WM_ENTERSIZEMOVE:
+            // Another window, a menu or a move takes the keyboard: releases would never reach
+            // the key handling, and the notes would hang.
+            if (endsKeyboardNotes(message, wParam)) coordinator.ReleaseKeyboardNotes();
             break;
-        case kEditorSizeMessage:
-            if (!shutDown) FitEditor(static_cast<int>(wParam), static_cast<int>(lParam));
+        case kEditorSizeMessage: TakeEditorSize(); return 0;
+        case WM_TIMER:
+            if (wParam != kDeferredCloseTimer) break;
+            // The engine call that held the close has returned.
+            if (!engineWaitPumping()) {
+                KillTimer(hwnd(), kDeferredCloseTimer);
+                closePending = false;
+                PostMessageW(hwnd(), WM_CLOSE, 0, 0);
+            }
             return 0;
         case WM_QUERYENDSESSION: return TRUE;
         case WM_ENDSESSION:
@@ -599,7 +637,11 @@ INT_PTR CVLVSTHostDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
             if (wParam && !shutDown && !stateSavedForSessionEnd) {
                 stateSavedForSessionEnd = true;
                 coordinator.SaveRecordingForSessionEnd();  // no one to ask: kept beside the state
-                StopEnginesAndSaveState();
+                // The state first: a driver that hangs in its stop must not take it along.
+                coordinator.SavePendingTempo();
+                if (MayWriteState()) SaveStateOrAsk();  // what cannot be written goes to a second place
+                coordinator.StopAudioEngine();
+                if (coordinator.linked()) coordinator.StopMidiEngine();
             }
             return 0;
         default:
@@ -673,15 +715,17 @@ FocusKeys focusKeysOf(HWND control, MSG& message) {
 }  // namespace
 
 bool CVLVSTHostDlg::PreTranslateMessage(MSG& message) {
-    if (message.message != WM_KEYDOWN && message.message != WM_KEYUP) return false;
-    const bool keyDown = message.message == WM_KEYDOWN;
     const int key = static_cast<int>(message.wParam);
+    const bool isKey = message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST;
+    const KeyMessage kind = classifyKeyMessage(message.message, isKey && coordinator.keyHoldsNote(key & 0xFF));
+    if (kind == KeyMessage::Other) return false;
+    const bool keyDown = kind == KeyMessage::Down;
     const bool ctrl = keyHeld(VK_CONTROL);
     const bool alt = keyHeld(VK_MENU);
 
     // A release ends the note its press started, wherever the focus went and whatever
-    // modifier is held now.
-    if (!keyDown && coordinator.keyHoldsNote(key & 0xFF)) {
+    // modifier is held now (with Alt it comes as a system key-up).
+    if (kind == KeyMessage::NoteRelease) {
         const PluginKey forPlugin = pluginKey(key, keyHeld(VK_SHIFT), ctrl, alt);
         slot.editKeyUp(forPlugin.character, forPlugin.virtualKey, forPlugin.modifiers);
         coordinator.KeyboardNote(key & 0xFF, false);

@@ -37,6 +37,8 @@ class MessageBoxSink final : public platform::MessageSink {
 public:
     explicit MessageBoxSink(HWND* owner) : owner(owner) {}
     platform::MessageAnswer show(const platform::UserMessage& message) override;
+    // Its computer-keyboard notes end when a box opens.
+    VLVSTHostInterface* keyboard = nullptr;
 
 private:
     HWND* owner;
@@ -79,9 +81,11 @@ private:
     void tellDeviceFailed(const std::wstring& deviceName) override;
     void tellStartFailed() override;
     void offerAudioSettings() override;
-    // Ends the message boxes and file dialogs of this thread (each runs its own loop, which
-    // a shut-down must not run inside); true when there was one.
-    bool DismissOpenBoxes();
+    // Brings a message box or file dialog of this thread to the front; true when one is open.
+    // A close never answers it: each runs its own loop, which a shut-down must not run inside.
+    bool BringOpenBoxToFront();
+    // A size the plug-in asked for from another thread (see EditorSizeMailbox).
+    void TakeEditorSize();
     // The modeless window that a key message is meant for, if any.
     platform::Dialog* ModelessWindowOf(HWND target) const;
     // The plug-in asks for another editor size: the editor and this window follow.
@@ -134,10 +138,10 @@ private:
     DWORD uiThread = 0;
     bool shutDown = false;
     bool askingAtExit = false;  // the save question of a running recording is open
-    bool closePending = false;  // a close waits for open boxes to end
+    bool closePending = false;  // a close waits for an engine call to return
     HANDLE runningCopyMutex = nullptr;
     bool secondCopy = false;  // another copy runs for this effect: nothing is written
-    int closeDeferrals = 0;
+    EditorSizeMailbox editorSizes;
     bool stateSavedForSessionEnd = false;
     UINT testQueryMessage = 0;
 };

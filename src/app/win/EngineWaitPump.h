@@ -10,5 +10,8 @@ namespace vl::app {
 // Waits at most maxMs for a message, then dispatches those waiting (a bounded number). A quit
 // message is left for the application's own loop.
 void pumpMessagesWhileEngineWaits(uint32_t maxMs, void* user);
+// Whether the messages being handled now come from inside such a wait (an engine call is
+// then still on the stack, and whatever it works on must stay).
+bool engineWaitPumping();
 
 }  // namespace vl::app

@@ -48,7 +48,23 @@ std::vector<AudioTypeEntry> audioTypeEntries(const AudioBackendSet& backends, bo
     return entries;
 }
 
-bool takesNoAudioInput(const PluginSlot& slot) { return slot.isSynth() || slot.numInputs() == 0; }
+// The engine's rule: a count below 1 is no input.
+bool takesNoAudioInput(const PluginSlot& slot) { return slot.isSynth() || slot.numInputs() <= 0; }
+
+std::wstring deviceFailureText(const wchar_t* message, const std::wstring& deviceName, const std::wstring& reason) {
+    std::wstring text = std::wstring(message) + L"\r\n" + deviceName;
+    if (!reason.empty()) text += L": " + reason;
+    return text;
+}
+
+// One user action (a pick, Apply): a device that fails several queries in it is told once.
+struct AudioSettingsModel::Action {
+    explicit Action(AudioSettingsModel& model) : model(model) {
+        if (model.actionDepth++ == 0) model.failuresTold.clear();
+    }
+    ~Action() { --model.actionDepth; }
+    AudioSettingsModel& model;
+};
 
 AudioSettingsModel::AudioSettingsModel(AudioBackendSet& backends, HostSettings& settings, VLVSTHostInterface& host,
                                        bool takesNoAudioInput, bool applyEnabledAtStart,
@@ -64,6 +80,7 @@ std::wstring AudioSettingsModel::samplesText() const { return std::to_wstring(bu
 std::wstring AudioSettingsModel::latencyText() const { return decimalText(latencyMs); }
 
 void AudioSettingsModel::initialise() {
+    const Action action(*this);
     initialising = true;
     controlPanelOn = false;
     typeEntries = audioTypeEntries(backends, noAudioInput);
@@ -81,6 +98,7 @@ uint32_t AudioSettingsModel::selectedTypeCode() const {
 }
 
 void AudioSettingsModel::selectType(int index) {
+    const Action action(*this);
     selectedType = inRange(index, typeEntries.size()) ? index : -1;
     inputList = {};
     outputList = {};
@@ -127,11 +145,28 @@ bool AudioSettingsModel::mayQuery(const AudioDeviceRecord* record) const {
     return !(record && record->type == kDeviceTypeASIO && host.RunningDeviceType() == kDeviceTypeASIO);
 }
 
-bool AudioSettingsModel::queryDetails(AudioDeviceRecord* record) {
+bool AudioSettingsModel::queryDetails(AudioDeviceRecord* record, bool tell) {
     VLAudioBase* backend = record && isValidDeviceType(record->type) ? backends.backendFor(record->type) : nullptr;
     if (backend && backend->queryDetails(record, true)) return true;
-    showMessage(messages, kDeviceInfosErrorText);
+    lastQueryReason = record ? reasonOf(*record) : std::wstring();
+    const std::wstring& reason = lastQueryReason;
+    if (!tell) return false;
+    // An ASIO driver lists an input and an output record: both fail with it, as one failure.
+    if (!firstFailureOf(record)) return false;
+    if (!record) showMessage(messages, kDeviceInfosErrorText);
+    else showMessage(messages, deviceFailureText(kDeviceInfosErrorText, record->name, reason).c_str());
     return false;
+}
+
+bool AudioSettingsModel::firstFailureOf(const AudioDeviceRecord* record) {
+    const std::wstring told = record ? std::to_wstring(record->type) + L":" + record->name : std::wstring();
+    if (std::find(failuresTold.begin(), failuresTold.end(), told) != failuresTold.end()) return false;
+    failuresTold.push_back(told);
+    return true;
+}
+
+std::wstring AudioSettingsModel::reasonOf(const AudioDeviceRecord& record) const {
+    return failureReason ? failureReason(record) : std::wstring();
 }
 
 void AudioSettingsModel::showChannels(AudioDeviceRecord* record, AudioDeviceRecord* current, ChannelLists& lists) {
@@ -165,11 +200,13 @@ AudioDeviceRecord* AudioSettingsModel::chooseDevice(DeviceList& list, int index,
 }
 
 void AudioSettingsModel::selectInputDevice(int index) {
+    const Action action(*this);
     chooseDevice(inputList, index, inputChannelLists, settings.inputDevice, inputDetails);
     changed();
 }
 
 void AudioSettingsModel::selectOutputDevice(int index) {
+    const Action action(*this);
     if (AudioDeviceRecord* record =
             chooseDevice(outputList, index, outputChannelLists, settings.outputDevice, outputDetails)) {
         bufferSamples = static_cast<int32_t>(std::min<uint32_t>(record->bufferSize, std::numeric_limits<int32_t>::max()));
@@ -303,6 +340,7 @@ void putChannels(AudioDeviceRecord* record, const AudioSettingsModel::ChannelLis
 }  // namespace
 
 bool AudioSettingsModel::apply() {
+    const Action action(*this);
     if (unreadableEdit != Edit::None) {
         showMessage(messages, unreadableEdit == Edit::Samples ? kEnterIntegerText : kEnterNumberText);
         return false;
@@ -322,7 +360,11 @@ bool AudioSettingsModel::apply() {
         record->bufferSize = static_cast<uint32_t>(std::clamp(bufferSamples, kMinBufferSamples, kMaxBufferSamples));
         record->detailsKnown = false;
     }
-    queryDetails(record);
+    // A device that cannot tell its details will not start either: that failure is told once,
+    // below, with what the query learnt.
+    lastQueryReason.clear();
+    queryDetails(record, false);
+    const std::wstring queryReason = lastQueryReason;
     if (record && (record->type == kDeviceTypeASIO || record->type == kDeviceTypeWasapiShared)) {
         // The driver's preferred size (ASIO) or the stream's size (shared WASAPI), as the query
         // has just reported it.
@@ -344,14 +386,26 @@ bool AudioSettingsModel::apply() {
         applyOn = false;
         return true;
     }
+    // Stopped while it started (the engine command, the shut-down): no failure of the device,
+    // nothing to tell and no restart against that stop. The new choice waits for Apply again.
+    const bool cancelled = host.startWasCancelled();
     // A start refused with its own reason (an effect without an input device) needs no second box.
-    if (!host.startFailureTold()) showMessage(messages, kAudioEngineErrorText);
+    if (!cancelled && !host.startFailureTold() && firstFailureOf(record)) {
+        std::wstring reason = record ? reasonOf(*record) : std::wstring();
+        if (reason.empty()) reason = queryReason;
+        if (record) showMessage(messages, deviceFailureText(kAudioEngineErrorText, record->name, reason).c_str());
+        else showMessage(messages, kAudioEngineErrorText);
+    }
     settings.inputDevice = previousInput;
     settings.outputDevice = previousOutput;
     for (const auto& r : saved) {
         r.record->leftChannel = r.left;
         r.record->rightChannel = r.right;
         r.record->bufferSize = r.bufferSize;
+    }
+    if (cancelled) {
+        applyOn = true;
+        return false;
     }
     if (wasRunning) host.StartAudioEngine();
     showSettingsChoice();

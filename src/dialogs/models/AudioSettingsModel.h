@@ -57,6 +57,10 @@ std::vector<AudioTypeEntry> audioTypeEntries(const AudioBackendSet& backends, bo
 // An instrument, or a plug-in without audio inputs: the input controls are switched off.
 bool takesNoAudioInput(const PluginSlot& slot);
 
+// A message about one device: the message, the device's name on the next line and the reason
+// the driver gave, if any ("Error getting Device Infos!\r\nCard: no clock").
+std::wstring deviceFailureText(const wchar_t* message, const std::wstring& deviceName, const std::wstring& reason);
+
 class AudioSettingsModel {
 public:
     enum class Side { Left, Right };
@@ -79,6 +83,9 @@ public:
 
     // Opens the ASIO control panel of a device (the ASIO back end's); unset = cannot open.
     std::function<bool(AudioDeviceRecord&)> openControlPanel;
+    // Why the device's driver failed last, as the driver says it (ASIO's error message); empty
+    // when it gives no reason. Asked right after a failed query or start. Unset = no reasons.
+    std::function<std::wstring(const AudioDeviceRecord&)> failureReason;
 
     // ---- control events ----------------------------------------------------------------
     void initialise();                        // queries devices
@@ -131,7 +138,12 @@ public:
 
 private:
     uint32_t selectedTypeCode() const;
-    bool queryDetails(AudioDeviceRecord* record);
+    // A failure is told (tell) once per device and action: one message per failure.
+    bool queryDetails(AudioDeviceRecord* record, bool tell = true);
+    std::wstring reasonOf(const AudioDeviceRecord& record) const;
+    // false when this action has told the device's failure already.
+    bool firstFailureOf(const AudioDeviceRecord* record);
+    struct Action;
     // False when the query would load an ASIO driver beside the one the engine runs on.
     bool mayQuery(const AudioDeviceRecord* record) const;
     void fillDeviceLists(uint32_t type);
@@ -169,6 +181,9 @@ private:
     bool outputDetails = true;
     enum class Edit { None, Samples, Latency };
     Edit unreadableEdit = Edit::None;  // an edit whose text is no number yet
+    int actionDepth = 0;
+    std::vector<std::wstring> failuresTold;  // devices whose failure this action has told
+    std::wstring lastQueryReason;
 };
 
 }  // namespace vl

@@ -40,6 +40,12 @@ const wchar_t* recordOptionText(int option) {
     return inRange(option, kRecordOptionCount) ? texts[option] : L"";
 }
 
+std::wstring samplePathTooLongText(const std::wstring& rememberedFile) {
+    if (rememberedFile.empty()) return kSamplePathTooLongText;
+    return L"The path of this file is too long to be remembered: it plays now, but the next start loads \"" +
+           rememberedFile + L"\", the file remembered before.";
+}
+
 int recordOptionCount(bool playerDisabled) { return playerDisabled ? 2 : kRecordOptionCount; }
 
 uint32_t longestRecordFrames(double deviceSampleRate) { return recordLongestFrames(deviceSampleRate); }
@@ -102,8 +108,10 @@ bool PlayerWindowModel::loadFile(const std::filesystem::path& path) {
     // A path the settings cannot read back would be stored and lost at the next start: the
     // file plays now, and the user hears why it will not come back.
     if (wide.size() > KeyValueStore::kMaxStringChars) {
-        showMessage(messages, kSamplePathTooLongText, kPlayerCaption, platform::MessageButtons::Ok,
-                    platform::MessageIcon::Warning);
+        // The stored path stays: the file remembered before comes back, and the text says so.
+        const std::wstring text = samplePathTooLongText(
+            settings.samplePath.size() >= kShortestSamplePath ? lastPathPart(settings.samplePath) : std::wstring());
+        showMessage(messages, text.c_str(), kPlayerCaption, platform::MessageButtons::Ok, platform::MessageIcon::Warning);
     } else {
         settings.samplePath = wide;
     }
@@ -192,9 +200,18 @@ void PlayerWindowModel::stopRecording() {
     // the player and with it the recording again.
     if (asking || host.recordedFrames == 0 || !host.recordLeft) return;
     asking = true;
+    takeKept = false;
     const platform::MessageAnswer answer =
         showMessage(messages, kSaveRecordQuestionText, kPlayerCaption, platform::MessageButtons::YesNo,
                     platform::MessageIcon::Question);
+    if (answer == platform::MessageAnswer::Cancel) {
+        // The box ended without an answer: nobody said No. The take stays and is offered again
+        // by Stop Recording or when the host closes.
+        isRecording = true;
+        takeKept = true;
+        asking = false;
+        return;
+    }
     if (answer == platform::MessageAnswer::Yes) saveRecordingLoop();
     host.FreeRecording();
     asking = false;
@@ -228,7 +245,12 @@ void PlayerWindowModel::timerTick() {
         }
         view.playTime = playerTimeText(host.playedFrames, rate);
     }
-    if (isRecording) {
+    if (isRecording && !takeKept) {
+        // The engine ended the take (a restart at another rate): offered as by Stop Recording.
+        if (host.recorderState.load(std::memory_order_acquire) == Stopped) {
+            toggleRecording(false);
+            return;
+        }
         host.ReserveRecording();
         if (host.recorderState.load(std::memory_order_acquire) == Running) view.recordText = kStopRecordingText;
         const uint32_t recorded = host.recordedFrames;

@@ -28,6 +28,9 @@ inline constexpr wchar_t kRecordStartErrorText[] = L"Couldn't start recording: n
 inline constexpr wchar_t kRecordInterruptedText[] = L"recording interrupted";
 inline constexpr wchar_t kSamplePathTooLongText[] =
     L"The path of this file is too long to be remembered: it plays now, but not at the next start.";
+// The warning for a path too long to be stored, when an earlier file stays stored (its name):
+// that one comes back at the next start. Empty: none is stored, nothing comes back.
+std::wstring samplePathTooLongText(const std::wstring& rememberedFile);
 inline constexpr wchar_t kPlayerCaption[] = L"Vorlane";
 // The file dialogs of the window.
 inline constexpr wchar_t kLoadFileFilter[] = L"Supported Files|*.wav; *.aif; *.aiff||";
@@ -130,6 +133,7 @@ private:
     bool isPlaying = false;
     bool isRecording = false;
     bool asking = false;  // the save question is open
+    bool takeKept = false;  // the question ended without an answer: the take waits to be offered
     uint32_t loaded = 0;
     uint32_t maxFrames = 0;
     PlayerControls view;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dialogs/win/PlayerDlgIds.h"
+#include "host/VLVSTHostInterface.h"
 #include "player/PlayerCore.h"
 #include "settings/HostSettings.h"
 
@@ -67,6 +68,7 @@ std::optional<std::filesystem::path> askSavePath(HWND owner, const wchar_t* titl
 AudioFileDlg::AudioFileDlg(VLVSTHostInterface& host, HostSettings& settings, bool playerDisabled,
                            platform::MessageSink* messages)
     : ModelessWindow(IDD_AUDIOFILE, messages),
+      host(host),
       settings(settings),
       model(host, settings, playerDisabled, this->messages(), this) {}
 
@@ -108,11 +110,14 @@ void AudioFileDlg::ShowControls() {
 }
 
 void AudioFileDlg::LoadFile() {
+    // The dialog's loop takes the keys: a note key released meanwhile would never end its note.
+    host.ReleaseKeyboardNotes();
     const std::optional<std::filesystem::path> path = askOpenPath(hwnd(), kLoadFileFilter, kLoadFileExtension);
     if (path) model.loadFile(*path);
 }
 
 std::optional<std::filesystem::path> AudioFileDlg::chooseSavePath() {
+    host.ReleaseKeyboardNotes();
     return askSavePath(hwnd(), kSaveFileTitle, kSaveFileFilter, kSaveFileExtension, kSaveFileName);
 }
 

@@ -38,6 +38,7 @@ private:
     void LoadFile();
     void ShowControls();
 
+    VLVSTHostInterface& host;
     HostSettings& settings;
     PlayerWindowModel model;
     bool connected = false;

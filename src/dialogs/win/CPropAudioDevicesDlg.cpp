@@ -1,7 +1,11 @@
 #include "dialogs/win/CPropAudioDevicesDlg.h"
 
+#include <cstring>
+#include <string>
+
 #include "audio/asio/VLASIO.h"
 #include "dialogs/win/AudioSettingsDlgIds.h"
+#include "platform/Text.h"
 
 namespace vl::dialogs {
 
@@ -23,6 +27,16 @@ CPropAudioDevicesDlg::CPropAudioDevicesDlg(AudioBackendSet& backends, HostSettin
       asio(dynamic_cast<VLASIO*>(backends.backendFor(kDeviceTypeASIO))) {
     // Only the ASIO family has a control panel; the button is enabled for it alone.
     model.openControlPanel = [this](AudioDeviceRecord& record) { return asio && asio->openControlPanel(&record); };
+    // An ASIO driver that refuses its init says why; the text is taken once (a later failure of
+    // another kind, or of a driver that could not even be loaded, must not repeat it).
+    model.failureReason = [this](const AudioDeviceRecord& record) {
+        if (!asio || record.type != kDeviceTypeASIO) return std::wstring();
+        char* text = asio->driverInfo.errorMessage;
+        const std::string reason(text, strnlen(text, sizeof asio->driverInfo.errorMessage));
+        text[0] = '\0';
+        if (reason.empty() || reason == "No ASIO Driver Error") return std::wstring();
+        return platform::ansiToWide(reason);
+    };
 }
 
 CPropAudioDevicesDlg::~CPropAudioDevicesDlg() {

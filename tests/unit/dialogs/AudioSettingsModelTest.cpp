@@ -333,15 +333,29 @@ TEST(AudioSettingsModel, FailuresAreReportedAndApplyStaysEnabled) {
     rig.load();
     AudioSettingsModel model(rig.backends, *rig.settings, rig.host, false, false, &rig.messages);
     rig.asio.failQueries = true;
+    // One driver that fails for its input and its output record is one failure: one message,
+    // naming it and the driver's reason.
+    model.failureReason = [](const vl::AudioDeviceRecord&) { return std::wstring(L"no clock"); };
     model.initialise();
-    EXPECT_EQ(rig.messageTexts(), (std::vector<std::wstring>{L"Error getting Device Infos!", L"Error getting Device Infos!"}));
+    EXPECT_EQ(rig.messageTexts(), (std::vector<std::wstring>{L"Error getting Device Infos!\r\nCard: no clock"}));
+    rig.messages.shown.clear();
+    model.selectOutputDevice(0);
+    EXPECT_EQ(rig.messageTexts(), (std::vector<std::wstring>{L"Error getting Device Infos!\r\nCard: no clock"}))
+        << "picked again: failed again";
+
+    // Apply with that driver: its query and its start fail as one.
+    rig.messages.shown.clear();
+    model.failureReason = nullptr;
+    rig.asio.failOpen = true;
+    EXPECT_FALSE(model.apply());
+    EXPECT_EQ(rig.messageTexts(), (std::vector<std::wstring>{L"Couldn't start Audioengine\r\nCard"}));
 
     rig.messages.shown.clear();
     rig.asio.failQueries = false;
     rig.asio.failOpen = true;
     model.stepSamples(1);
     EXPECT_FALSE(model.apply());
-    EXPECT_EQ(rig.messageTexts(), (std::vector<std::wstring>{L"Couldn't start Audioengine"}));
+    EXPECT_EQ(rig.messageTexts(), (std::vector<std::wstring>{L"Couldn't start Audioengine\r\nCard"}));
     EXPECT_TRUE(model.applyEnabled());
 
     rig.messages.shown.clear();
@@ -371,7 +385,7 @@ TEST(AudioSettingsModel, AFailedApplyPutsTheWorkingChoiceBack) {
     model.selectOutputChannel(Side::Left, 3);
     rig.asio.failOpen = true;
     EXPECT_FALSE(model.ok()) << "OK after a failed Apply keeps the window";
-    EXPECT_EQ(rig.messageTexts().back(), L"Couldn't start Audioengine");
+    EXPECT_EQ(rig.messageTexts().back(), L"Couldn't start Audioengine\r\nCard");
     EXPECT_EQ(rig.settings->outputDevice, speakers);
     EXPECT_EQ(rig.savedHostValue(L"AudioDeviceOut Name"), L"Speakers");
     EXPECT_EQ(card->leftChannel, 0) << "the failed device's record is as before";
@@ -470,4 +484,37 @@ TEST(AudioSettingsModel, OnlyApplyingOtherDevicesEndsAFallbackRun) {
         EXPECT_EQ(rig.savedHostValue(L"AudioDeviceOut Name"), c.storedOut) << c.otherDevice << c.failOpen;
         rig.host.StopAudioEngine();
     }
+}
+
+// Failing first: a start that the shut-down (or the engine command) stopped while it was waited
+// for was told as "Couldn't start Audioengine", and the engine started again against that stop.
+TEST(AudioSettingsModel, AStartStoppedWhileItIsAwaitedIsNoFailure) {
+    DialogRig rig;
+    rig.settings->outputDevice = rig.wasapi.add(vl::kDeviceTypeWasapiShared, L"Speakers", false);
+    rig.makeInstrument();
+    rig.load();
+    ASSERT_TRUE(rig.host.StartAudioEngine());
+    AudioSettingsModel model(rig.backends, *rig.settings, rig.host, true, true, &rig.messages);
+    model.initialise();
+    rig.wasapi.holdBeforeFirstBlock = true;
+    // Only the wait for the new start's first block (the device holds it) is answered with a stop.
+    rig.host.setWaitHook([](uint32_t, void* user) {
+        auto* r = static_cast<DialogRig*>(user);
+        if (r->host.engineRunning.load() || !r->wasapi.inLoop.load()) return;
+        r->wasapi.release = true;
+        r->host.StopAudioEngine();
+    }, &rig);
+    EXPECT_FALSE(model.apply());
+    rig.host.setWaitHook(nullptr, nullptr);
+    EXPECT_TRUE(rig.host.startWasCancelled());
+    EXPECT_TRUE(rig.messages.shown.empty()) << rig.messageTexts().front();
+    EXPECT_FALSE(rig.host.engineRunning.load()) << "no restart against the stop";
+    EXPECT_TRUE(model.applyEnabled());
+}
+
+TEST(AudioSettingsModel, APluginWithANegativeInputCountTakesNoInput) {
+    DialogRig rig;
+    rig.probe.config().numInputs = -1;
+    rig.load();
+    EXPECT_TRUE(vl::takesNoAudioInput(rig.slot));
 }

@@ -350,6 +350,59 @@ TEST(PlayerWindowModel, ExitWhileRecordingAsksAndSaves) {
     }
 }
 
+// Failing first: a question that ended without an answer (dismissed) was taken as No and the
+// take freed.
+TEST(PlayerWindowModel, AQuestionEndedWithoutAnAnswerKeepsTheTake) {
+    PlayerRig p;
+    PlayerWindowModel& model = p.open();
+    p.rig.messages.answer = Answer::Cancel;
+    model.toggleRecording();
+    p.rig.host.recordedFrames = 300;
+    model.toggleRecording();
+    EXPECT_TRUE(p.rig.host.recordLeft) << "the take is kept";
+    EXPECT_TRUE(model.recording()) << "and still offered";
+    model.timerTick();
+    EXPECT_EQ(p.rig.messages.shown.size(), 1u) << "not asked again by itself";
+    p.rig.messages.answer = Answer::Yes;
+    p.chooser.answers = {p.dir / "kept.wav"};
+    model.offerRecording();  // the host closes
+    EXPECT_EQ(p.rig.messages.shown.size(), 2u);
+    EXPECT_TRUE(fs::exists(p.dir / "kept.wav"));
+    EXPECT_FALSE(model.recording());
+}
+
+// Failing first: a take that went on over an engine restart at another rate was saved at the
+// new rate, its first part at the wrong pitch.
+TEST(PlayerWindowModel, ARestartAtAnotherRateEndsTheTakeAtItsOwnRate) {
+    PlayerRig p(1000.0, true);
+    PlayerWindowModel& model = p.open();
+    p.rig.messages.answer = Answer::Yes;
+    p.chooser.answers = {p.dir / "take.wav"};
+    ASSERT_TRUE(p.rig.host.StartAudioEngine());
+    model.toggleRecording();
+    ASSERT_TRUE(p.rig.asio.pump(100));
+    // A restart at the same rate: the take goes on.
+    p.rig.host.StopAudioEngine();
+    ASSERT_TRUE(p.rig.host.StartAudioEngine());
+    ASSERT_TRUE(p.rig.asio.pump(100));
+    model.timerTick();
+    EXPECT_TRUE(model.recording());
+    EXPECT_EQ(p.rig.host.recordedFrames, 200u);
+    // At another rate it ends before the restart and is offered at the next tick.
+    p.rig.host.StopAudioEngine();
+    p.rig.settings->outputDevice->sampleRate = 2000.0;
+    ASSERT_TRUE(p.rig.host.StartAudioEngine());
+    ASSERT_TRUE(p.rig.asio.pump(100));
+    EXPECT_EQ(p.rig.host.recordedFrames, 200u) << "nothing at the new rate joins the take";
+    model.timerTick();
+    EXPECT_FALSE(model.recording());
+    EXPECT_EQ(p.rig.messageTexts(), (std::vector<std::wstring>{L"Would you like to save the record?"}));
+    std::unique_ptr<vl::VLAudioFileBase> saved;
+    ASSERT_EQ(vl::OpenAudioFile(saved, p.dir / "take.wav"), 200u);
+    EXPECT_EQ(saved->sampleRate(), 1000);
+    p.rig.host.StopAudioEngine();
+}
+
 // Failing first: a path longer than the settings read back was stored and lost at the next start.
 TEST(PlayerWindowModel, ASamplePathTooLongToReadBackIsNotStored) {
     PlayerRig p;
@@ -361,11 +414,17 @@ TEST(PlayerWindowModel, ASamplePathTooLongToReadBackIsNotStored) {
     if (ec) GTEST_SKIP() << "the file system takes no path this long";
     const fs::path longPath = writeWav(longFolder / "long.wav", 100, 1000);
     PlayerWindowModel& model = p.open();
+    // Nothing stored before: nothing comes back at the next start, as the warning says.
+    ASSERT_TRUE(model.loadFile(longPath));
+    ASSERT_EQ(p.rig.messages.shown.size(), 1u);
+    EXPECT_EQ(p.rig.messages.shown[0].text, vl::kSamplePathTooLongText);
     ASSERT_TRUE(model.loadFile(shortPath));
     EXPECT_EQ(p.rig.savedHostValue(L"samplePath"), vl::platform::pathToWide(shortPath));
     ASSERT_TRUE(model.loadFile(longPath)) << "it plays all the same";
     EXPECT_EQ(model.controls().fileName, L"long.wav");
-    ASSERT_EQ(p.rig.messages.shown.size(), 1u);
-    EXPECT_EQ(p.rig.messages.shown[0].text, vl::kSamplePathTooLongText);
+    ASSERT_EQ(p.rig.messages.shown.size(), 2u);
+    // Failing first: the warning said the file would not come back, but the one stored before did.
+    EXPECT_EQ(p.rig.messages.shown[1].text, vl::samplePathTooLongText(L"short.wav"));
+    EXPECT_NE(p.rig.messages.shown[1].text.find(L"short.wav"), std::wstring::npos);
     EXPECT_EQ(p.rig.savedHostValue(L"samplePath"), vl::platform::pathToWide(shortPath)) << "the last one that can be read";
 }

@@ -171,12 +171,21 @@ struct SizeRecorder {
     }
 };
 
-// An editor that grows itself: answered through the window's hook, and "sizeWindow" is
-// claimed only while a window follows; sizes no window can take are refused.
+// An editor that grows itself: answered through the window's hook; sizes no window can take
+// are refused. "sizeWindow" is claimed from the first call (plug-ins decide at effOpen whether
+// they will ever ask), and a request before there is a window is kept for it.
 TEST_F(CallbackTest, SizeWindowGoesThroughTheWindowsHook) {
     char sizeWindow[] = "sizeWindow";
-    EXPECT_EQ(probe.callHost(vst::audioMasterCanDo, 0, 0, sizeWindow), 0);
-    EXPECT_EQ(probe.callHost(vst::audioMasterSizeWindow, 640, 480), 0);
+    vl::takeEarlyEditorSize();
+    EXPECT_EQ(probe.callHost(vst::audioMasterCanDo, 0, 0, sizeWindow), 1);
+    EXPECT_EQ(probe.callHost(vst::audioMasterSizeWindow, 500, 400), 1);
+    EXPECT_EQ(probe.callHost(vst::audioMasterSizeWindow, 640, 480), 1);
+    EXPECT_EQ(probe.callHost(vst::audioMasterSizeWindow, 0, 480), 0);
+    const auto early = vl::takeEarlyEditorSize();
+    ASSERT_TRUE(early) << "kept for the window";
+    EXPECT_EQ(early->width, 640);  // the newest
+    EXPECT_EQ(early->height, 480);
+    EXPECT_FALSE(vl::takeEarlyEditorSize()) << "taken once";
     SizeRecorder recorder;
     slot.installSizeWindowHook(&SizeRecorder::hook, &recorder);
     EXPECT_EQ(probe.callHost(vst::audioMasterCanDo, 0, 0, sizeWindow), 1);
@@ -192,6 +201,7 @@ TEST_F(CallbackTest, SizeWindowGoesThroughTheWindowsHook) {
     recorder.follow = false;
     EXPECT_EQ(probe.callHost(vst::audioMasterSizeWindow, 320, 200), 0);
     EXPECT_EQ(recorder.sizes, (std::vector<std::pair<int, int>>{{640, 480}, {320, 200}}));
+    EXPECT_FALSE(vl::takeEarlyEditorSize()) << "requests with a window go to it";
     slot.installSizeWindowHook(nullptr, nullptr);
 }
 
