@@ -125,15 +125,29 @@ struct Buffers {
 // Every conversion is registered as "convert/<name>" and, where it has a plain scalar loop
 // (PlainConversions.h, the routines the conversion tests check against), that loop as
 // "plain/<name>", so that one run prints both.
+Buffers b;
+
+template <typename Shipped, typename Plain>
+void add(const char* name, Shipped shipped, Plain plain) {
+    benchmark::RegisterBenchmark((std::string("convert/") + name).c_str(),
+                                 [shipped](benchmark::State& s) { conversion(s, shipped); });
+    if constexpr (!std::is_same_v<Plain, std::nullptr_t>)
+        benchmark::RegisterBenchmark((std::string("plain/") + name).c_str(),
+                                     [plain](benchmark::State& s) { conversion(s, plain); });
+}
+
+// An interleaved output beside the plain loop of the same layout.
+template <typename Sample>
+using InterleavedOut = void (*)(const float*, const float*, Sample*, uint32_t, int32_t, int32_t, uint32_t);
+
+template <typename Sample, Sample (*plainConvert)(float)>
+void addOut(const char* name, InterleavedOut<Sample> shipped, uint32_t channels, int32_t l, int32_t r) {
+    const auto out = [] { return reinterpret_cast<Sample*>(b.device.data()); };
+    add(name, [=] { shipped(b.left.data(), b.right.data(), out(), channels, l, r, kBlock); },
+        [=] { plain::fromPlanes<Sample, plainConvert>(b.left.data(), b.right.data(), out(), channels, l, r, kBlock); });
+}
+
 void registerConversions() {
-    static Buffers b;
-    const auto add = [](const char* name, auto shipped, auto plain) {
-        benchmark::RegisterBenchmark((std::string("convert/") + name).c_str(),
-                                     [shipped](benchmark::State& s) { conversion(s, shipped); });
-        if constexpr (!std::is_same_v<decltype(plain), std::nullptr_t>)
-            benchmark::RegisterBenchmark((std::string("plain/") + name).c_str(),
-                                         [plain](benchmark::State& s) { conversion(s, plain); });
-    };
     add("planar int16 in", [] { planar::int16ToFloat(b.i16(), b.left.data(), kBlock); },
         [] { plain::int16ToFloat(b.i16(), b.left.data(), kBlock); });
     add("planar int16 out", [] { planar::floatToInt16(b.left.data(), b.i16(), kBlock); },
@@ -161,7 +175,6 @@ void registerConversions() {
     add("planar int24 MSB out", [] { floatToPlanar(msb24, b.left.data(), b.device.data(), kBlock); },
         [] { plain::floatToInt24MSB(b.left.data(), b.device.data(), kBlock); });
     // Interleaved: samples counted per plane frame (two per frame would double the figure).
-    using plain::toInterleavedInt16, plain::toInterleavedInt32;
     add("interleaved int16 in (stereo)",
         [] { interleaved::int16ToPlanes(b.i16(), 2, b.left.data(), b.right.data(), kBlock); },
         [] { plain::toPlanes(b.i16(), 2, b.left.data(), b.right.data(), kBlock, 1.0 / 32768); });
@@ -175,24 +188,16 @@ void registerConversions() {
     add("interleaved float32 in (stereo, chosen)",
         [] { interleaved::float32ToChosenPlanes(b.f32(), 2, {0, 1}, b.left.data(), b.right.data(), kBlock); },
         [] { plain::float32ToChosenPlanes(b.f32(), 2, {0, 1}, b.left.data(), b.right.data(), kBlock); });
-    add("interleaved float32 out (stereo)",
-        [] { interleaved::planesToFloat32(b.left.data(), b.right.data(), b.f32(), 2, 0, 1, kBlock); },
-        [] { plain::fromPlanes<float, plain::limit>(b.left.data(), b.right.data(), b.f32(), 2, 0, 1, kBlock); });
-    add("interleaved int16 out (stereo)",
-        [] { interleaved::planesToInt16(b.left.data(), b.right.data(), b.i16(), 2, 0, 1, kBlock); },
-        [] { plain::fromPlanes<int16_t, toInterleavedInt16>(b.left.data(), b.right.data(), b.i16(), 2, 0, 1, kBlock); });
     add("interleaved int32 in (stereo)",
         [] { interleaved::int32ToPlanes(b.i32(), 2, b.left.data(), b.right.data(), kBlock); },
         [] { plain::toPlanes(b.i32(), 2, b.left.data(), b.right.data(), kBlock, 1.0 / 2147483648.0); });
-    add("interleaved int32 out (stereo)",
-        [] { interleaved::planesToInt32(b.left.data(), b.right.data(), b.i32(), 2, 0, 1, kBlock); },
-        [] { plain::fromPlanes<int32_t, toInterleavedInt32>(b.left.data(), b.right.data(), b.i32(), 2, 0, 1, kBlock); });
-    add("interleaved int16 out (4 ch, 2 and 3)",
-        [] { interleaved::planesToInt16(b.left.data(), b.right.data(), b.i16(), 4, 2, 3, kBlock); },
-        [] { plain::fromPlanes<int16_t, toInterleavedInt16>(b.left.data(), b.right.data(), b.i16(), 4, 2, 3, kBlock); });
-    add("interleaved int16 out (4 ch, 0 and 2)",
-        [] { interleaved::planesToInt16(b.left.data(), b.right.data(), b.i16(), 4, 0, 2, kBlock); },
-        [] { plain::fromPlanes<int16_t, toInterleavedInt16>(b.left.data(), b.right.data(), b.i16(), 4, 0, 2, kBlock); });
+    using plain::toInterleavedInt16, plain::toInterleavedInt32;
+    addOut<int16_t, toInterleavedInt16>("interleaved int16 out (stereo)", interleaved::planesToInt16, 2, 0, 1);
+    addOut<int16_t, toInterleavedInt16>("interleaved int16 out (4 ch, 2 and 3)", interleaved::planesToInt16, 4, 2, 3);
+    addOut<int16_t, toInterleavedInt16>("interleaved int16 out (4 ch, 0 and 2)", interleaved::planesToInt16, 4, 0, 2);
+    addOut<int16_t, toInterleavedInt16>("interleaved int16 out (4 ch, 0 and 3)", interleaved::planesToInt16, 4, 0, 3);
+    addOut<int32_t, toInterleavedInt32>("interleaved int32 out (stereo)", interleaved::planesToInt32, 2, 0, 1);
+    addOut<float, plain::limit>("interleaved float32 out (stereo)", interleaved::planesToFloat32, 2, 0, 1);
 }
 
 // Keeps every run's rate so that ours can be set against libsndfile's after the table; with
@@ -247,8 +252,10 @@ int main(int argc, char** argv) {
         const std::string label = name.substr(8);
         const auto plainRate = reporter.rates.find("plain/" + label);
         char plainText[32] = "-";
-        if (plainRate != reporter.rates.end()) std::snprintf(plainText, sizeof plainText, "%.2f G/s", plainRate->second / 1e9);
-        std::printf("  %-40s %11s %7.2f G/s%s\n", label.c_str(), plainText, rate / 1e9, rate >= 1.5e9 ? "" : "  (goal 1.50)");
+        if (plainRate != reporter.rates.end())
+            std::snprintf(plainText, sizeof plainText, "%.2f G/s", plainRate->second / 1e9);
+        std::printf("  %-40s %11s %7.2f G/s%s\n", label.c_str(), plainText, rate / 1e9,
+                    rate >= 1.5e9 ? "" : "  (goal 1.50)");
     }
     std::printf("Goal: every device conversion at least 1.50 G/s\n");
     benchmark::Shutdown();

@@ -447,11 +447,17 @@ TEST(SampleConvertReference, EveryConversionGivesTheBitsOfTheScalarRoutines) {
         {"interleaved int16 out (4 channels, 2 and 3)", 8,
          planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 2, 3),
          planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 2, 3)},
-        // The other kinds of four-channel choice: both in the other's place, one in each kind
-        // of place, one channel taking both, none.
+        // The other kinds of four-channel choice: a pair the other way round, apart in their
+        // places or each in the other's, both even, both odd, one channel taking both, none.
         {"interleaved int16 out (4 channels, 1 and 0)", 8,
          planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 1, 0),
          planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 1, 0)},
+        {"interleaved int16 out (4 channels, 1 and 2)", 8,
+         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 1, 2),
+         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 1, 2)},
+        {"interleaved int16 out (4 channels, 0 and 3)", 8,
+         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 0, 3),
+         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 0, 3)},
         {"interleaved int16 out (4 channels, 0 and 2)", 8,
          planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 0, 2),
          planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 0, 2)},
