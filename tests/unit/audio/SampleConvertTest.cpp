@@ -447,29 +447,6 @@ TEST(SampleConvertReference, EveryConversionGivesTheBitsOfTheScalarRoutines) {
         {"interleaved int16 out (4 channels, 2 and 3)", 8,
          planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 2, 3),
          planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 2, 3)},
-        // The other kinds of four-channel choice: a pair the other way round, apart in their
-        // places or each in the other's, both even, both odd, one channel taking both, none.
-        {"interleaved int16 out (4 channels, 1 and 0)", 8,
-         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 1, 0),
-         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 1, 0)},
-        {"interleaved int16 out (4 channels, 1 and 2)", 8,
-         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 1, 2),
-         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 1, 2)},
-        {"interleaved int16 out (4 channels, 0 and 3)", 8,
-         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 0, 3),
-         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 0, 3)},
-        {"interleaved int16 out (4 channels, 0 and 2)", 8,
-         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 0, 2),
-         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 0, 2)},
-        {"interleaved int16 out (4 channels, 3 and 1)", 8,
-         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 3, 1),
-         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 3, 1)},
-        {"interleaved int16 out (4 channels, 3 and 3)", 8,
-         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 3, 3),
-         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 3, 3)},
-        {"interleaved int16 out (4 channels, none)", 8,
-         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 4, -1),
-         planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n); }, 4, 4, -1)},
         {"interleaved int32 out (stereo)", 8,
          planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { interleaved::planesToInt32(l, r, reinterpret_cast<S32*>(o), c, a, b, n); }, 2, 0, 1),
          planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<S32, reference::toInterleavedInt32>(l, r, reinterpret_cast<S32*>(o), c, a, b, n); }, 2, 0, 1)},
@@ -478,6 +455,26 @@ TEST(SampleConvertReference, EveryConversionGivesTheBitsOfTheScalarRoutines) {
          planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<float, reference::limit>(l, r, reinterpret_cast<float*>(o), c, a, b, n); }, 2, 0, 1)},
     };
     for (const FloatCase& c : cases) expectSameBytes<float>(c.name, floats, c.bytes, c.ours, c.theirs);
+    // The other kinds of four-channel choice: a pair the other way round, apart in their places
+    // or each in the other's, both even, both odd, one channel taking both, none.
+    struct Choice {
+        const char* name;
+        int32_t left, right;
+    };
+    const auto ours16 = [](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) {
+        interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n);
+    };
+    const auto theirs16 = [](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) {
+        reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n);
+    };
+    for (const Choice& q : {Choice{"interleaved int16 out (4 channels, 1 and 0)", 1, 0},
+                            Choice{"interleaved int16 out (4 channels, 1 and 2)", 1, 2},
+                            Choice{"interleaved int16 out (4 channels, 0 and 3)", 0, 3},
+                            Choice{"interleaved int16 out (4 channels, 0 and 2)", 0, 2},
+                            Choice{"interleaved int16 out (4 channels, 3 and 1)", 3, 1},
+                            Choice{"interleaved int16 out (4 channels, 3 and 3)", 3, 3},
+                            Choice{"interleaved int16 out (4 channels, none)", 4, -1}})
+        expectSameBytes<float>(q.name, floats, 8, planes(ours16, 4, q.left, q.right), planes(theirs16, 4, q.left, q.right));
 
     // Integer inputs: every int16, every 24-bit value packed, and 32-bit containers holding each
     // significant value with the other bits set at random.
