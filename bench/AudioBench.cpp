@@ -1,5 +1,6 @@
 // Throughput of the sample-file readers against libsndfile's float read of the same files, and
-// of every device sample conversion. Prints figures; never fails on a time.
+// of every device sample conversion beside its plain scalar loop. Prints figures; never fails on
+// a time.
 
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
@@ -10,8 +11,10 @@
 #include <map>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "PlainConversions.h"
 #include "audio/SampleConvert.h"
 #include "player/AudioFile.h"
 
@@ -119,39 +122,82 @@ struct Buffers {
     double* f64() { return reinterpret_cast<double*>(device.data()); }
 };
 
+// Every conversion is registered as "convert/<name>" and, where it has a plain scalar loop
+// (PlainConversions.h, the routines the conversion tests check against), that loop as
+// "plain/<name>", so that one run prints both.
+Buffers b;
+
+template <typename Shipped, typename Plain>
+void add(const char* name, Shipped shipped, Plain plain) {
+    benchmark::RegisterBenchmark((std::string("convert/") + name).c_str(),
+                                 [shipped](benchmark::State& s) { conversion(s, shipped); });
+    if constexpr (!std::is_same_v<Plain, std::nullptr_t>)
+        benchmark::RegisterBenchmark((std::string("plain/") + name).c_str(),
+                                     [plain](benchmark::State& s) { conversion(s, plain); });
+}
+
+// An interleaved output beside the plain loop of the same layout.
+template <typename Sample>
+using InterleavedOut = void (*)(const float*, const float*, Sample*, uint32_t, int32_t, int32_t, uint32_t);
+
+template <typename Sample, Sample (*plainConvert)(float)>
+void addOut(const char* name, InterleavedOut<Sample> shipped, uint32_t channels, int32_t l, int32_t r) {
+    const auto out = [] { return reinterpret_cast<Sample*>(b.device.data()); };
+    add(name, [=] { shipped(b.left.data(), b.right.data(), out(), channels, l, r, kBlock); },
+        [=] { plain::fromPlanes<Sample, plainConvert>(b.left.data(), b.right.data(), out(), channels, l, r, kBlock); });
+}
+
 void registerConversions() {
-    static Buffers b;
-    const auto add = [](const char* name, auto fn) {
-        benchmark::RegisterBenchmark(name, [fn](benchmark::State& s) { conversion(s, fn); });
-    };
-    add("convert/planar int16 in", [] { planar::int16ToFloat(b.i16(), b.left.data(), kBlock); });
-    add("convert/planar int16 out", [] { planar::floatToInt16(b.left.data(), b.i16(), kBlock); });
-    add("convert/planar int24 in", [] { planar::int24ToFloat(b.device.data(), b.left.data(), kBlock); });
-    add("convert/planar int24 out", [] { planar::floatToInt24(b.left.data(), b.device.data(), kBlock); });
-    add("convert/planar int32(20) in", [] { planar::int32ToFloat(b.i32(), b.left.data(), kBlock, 20); });
-    add("convert/planar int32(20) out", [] { planar::floatToInt32(b.left.data(), b.i32(), kBlock, 20); });
-    add("convert/planar float32 in", [] { planar::float32ToFloat(b.f32(), b.left.data(), kBlock); });
-    add("convert/planar float32 out", [] { planar::floatToFloat32(b.left.data(), b.f32(), kBlock); });
-    add("convert/planar float64 in", [] { planar::float64ToFloat(b.f64(), b.left.data(), kBlock); });
-    add("convert/planar float64 out", [] { planar::floatToFloat64(b.left.data(), b.f64(), kBlock); });
+    add("planar int16 in", [] { planar::int16ToFloat(b.i16(), b.left.data(), kBlock); },
+        [] { plain::int16ToFloat(b.i16(), b.left.data(), kBlock); });
+    add("planar int16 out", [] { planar::floatToInt16(b.left.data(), b.i16(), kBlock); },
+        [] { plain::floatToInt16(b.left.data(), b.i16(), kBlock); });
+    add("planar int24 in", [] { planar::int24ToFloat(b.device.data(), b.left.data(), kBlock); },
+        [] { plain::int24ToFloat(b.device.data(), b.left.data(), kBlock); });
+    add("planar int24 out", [] { planar::floatToInt24(b.left.data(), b.device.data(), kBlock); },
+        [] { plain::floatToInt24(b.left.data(), b.device.data(), kBlock); });
+    add("planar int32(20) in", [] { planar::int32ToFloat(b.i32(), b.left.data(), kBlock, 20); },
+        [] { plain::int32ToFloat(b.i32(), b.left.data(), kBlock, 20); });
+    add("planar int32(20) out", [] { planar::floatToInt32(b.left.data(), b.i32(), kBlock, 20); },
+        [] { plain::floatToInt32(b.left.data(), b.i32(), kBlock, 20); });
+    add("planar float32 in", [] { planar::float32ToFloat(b.f32(), b.left.data(), kBlock); }, nullptr);
+    add("planar float32 out", [] { planar::floatToFloat32(b.left.data(), b.f32(), kBlock); }, nullptr);
+    add("planar float64 in", [] { planar::float64ToFloat(b.f64(), b.left.data(), kBlock); }, nullptr);
+    add("planar float64 out", [] { planar::floatToFloat64(b.left.data(), b.f64(), kBlock); },
+        [] { plain::floatToFloat64(b.left.data(), b.f64(), kBlock); });
     static PlanarLayout msb16, msb24;
     planarLayoutFor(int32_t(PlanarSampleType::Int16MSB), msb16);
     planarLayoutFor(int32_t(PlanarSampleType::Int24MSB), msb24);
-    add("convert/planar int16 MSB in", [] { planarToFloat(msb16, b.device.data(), b.left.data(), kBlock); });
-    add("convert/planar int16 MSB out", [] { floatToPlanar(msb16, b.left.data(), b.device.data(), kBlock); });
-    add("convert/planar int24 MSB in", [] { planarToFloat(msb24, b.device.data(), b.left.data(), kBlock); });
-    add("convert/planar int24 MSB out", [] { floatToPlanar(msb24, b.left.data(), b.device.data(), kBlock); });
+    add("planar int16 MSB in", [] { planarToFloat(msb16, b.device.data(), b.left.data(), kBlock); }, nullptr);
+    add("planar int16 MSB out", [] { floatToPlanar(msb16, b.left.data(), b.device.data(), kBlock); }, nullptr);
+    add("planar int24 MSB in", [] { planarToFloat(msb24, b.device.data(), b.left.data(), kBlock); },
+        [] { plain::int24MSBToFloat(b.device.data(), b.left.data(), kBlock); });
+    add("planar int24 MSB out", [] { floatToPlanar(msb24, b.left.data(), b.device.data(), kBlock); },
+        [] { plain::floatToInt24MSB(b.left.data(), b.device.data(), kBlock); });
     // Interleaved: samples counted per plane frame (two per frame would double the figure).
-    add("convert/interleaved int16 in (stereo)",
-        [] { interleaved::int16ToPlanes(b.i16(), 2, b.left.data(), b.right.data(), kBlock); });
-    add("convert/interleaved int16 out (stereo)",
-        [] { interleaved::planesToInt16(b.left.data(), b.right.data(), b.i16(), 2, 0, 1, kBlock); });
-    add("convert/interleaved int32 in (stereo)",
-        [] { interleaved::int32ToPlanes(b.i32(), 2, b.left.data(), b.right.data(), kBlock); });
-    add("convert/interleaved int32 out (stereo)",
-        [] { interleaved::planesToInt32(b.left.data(), b.right.data(), b.i32(), 2, 0, 1, kBlock); });
-    add("convert/interleaved int16 out (4 ch, 2 and 3)",
-        [] { interleaved::planesToInt16(b.left.data(), b.right.data(), b.i16(), 4, 2, 3, kBlock); });
+    add("interleaved int16 in (stereo)",
+        [] { interleaved::int16ToPlanes(b.i16(), 2, b.left.data(), b.right.data(), kBlock); },
+        [] { plain::toPlanes(b.i16(), 2, b.left.data(), b.right.data(), kBlock, 1.0 / 32768); });
+    // What the back ends run: the chosen channels of a stereo device.
+    add("interleaved int16 in (stereo, chosen)",
+        [] { interleaved::int16ToChosenPlanes(b.i16(), 2, {0, 1}, b.left.data(), b.right.data(), kBlock); },
+        [] { plain::chosenToPlanes(b.i16(), 2, {0, 1}, b.left.data(), b.right.data(), kBlock, 1.0 / 32768); });
+    add("interleaved int32 in (stereo, chosen)",
+        [] { interleaved::int32ToChosenPlanes(b.i32(), 2, {0, 1}, b.left.data(), b.right.data(), kBlock); },
+        [] { plain::chosenToPlanes(b.i32(), 2, {0, 1}, b.left.data(), b.right.data(), kBlock, 1.0 / 2147483648.0); });
+    add("interleaved float32 in (stereo, chosen)",
+        [] { interleaved::float32ToChosenPlanes(b.f32(), 2, {0, 1}, b.left.data(), b.right.data(), kBlock); },
+        [] { plain::float32ToChosenPlanes(b.f32(), 2, {0, 1}, b.left.data(), b.right.data(), kBlock); });
+    add("interleaved int32 in (stereo)",
+        [] { interleaved::int32ToPlanes(b.i32(), 2, b.left.data(), b.right.data(), kBlock); },
+        [] { plain::toPlanes(b.i32(), 2, b.left.data(), b.right.data(), kBlock, 1.0 / 2147483648.0); });
+    using plain::toInterleavedInt16, plain::toInterleavedInt32;
+    addOut<int16_t, toInterleavedInt16>("interleaved int16 out (stereo)", interleaved::planesToInt16, 2, 0, 1);
+    addOut<int16_t, toInterleavedInt16>("interleaved int16 out (4 ch, 2 and 3)", interleaved::planesToInt16, 4, 2, 3);
+    addOut<int16_t, toInterleavedInt16>("interleaved int16 out (4 ch, 0 and 2)", interleaved::planesToInt16, 4, 0, 2);
+    addOut<int16_t, toInterleavedInt16>("interleaved int16 out (4 ch, 0 and 3)", interleaved::planesToInt16, 4, 0, 3);
+    addOut<int32_t, toInterleavedInt32>("interleaved int32 out (stereo)", interleaved::planesToInt32, 2, 0, 1);
+    addOut<float, plain::limit>("interleaved float32 out (stereo)", interleaved::planesToFloat32, 2, 0, 1);
 }
 
 // Keeps every run's rate so that ours can be set against libsndfile's after the table; with
@@ -199,10 +245,19 @@ int main(int argc, char** argv) {
             std::printf("  %-8s ours %7.1f M/s  libsndfile %7.1f M/s  ratio %.2f%s\n", f.label, ours / 1e6, peer / 1e6,
                         ours / peer, ours / peer >= 2.0 ? "" : "  (goal 2.00)");
     }
-    std::printf("\nConversions (samples per second):\n");
-    for (const auto& [name, rate] : reporter.rates)
-        if (name.rfind("convert/", 0) == 0) std::printf("  %-48s %7.2f G/s\n", name.c_str() + 8, rate / 1e9);
-    std::printf("Goal: 24-bit packed in and out and interleaved int16 out at least 1.50 G/s\n");
+    std::printf("\nConversions (samples per second), the plain scalar loop beside ours:\n");
+    std::printf("  %-40s %11s %11s\n", "", "plain", "ours");
+    for (const auto& [name, rate] : reporter.rates) {
+        if (name.rfind("convert/", 0) != 0) continue;
+        const std::string label = name.substr(8);
+        const auto plainRate = reporter.rates.find("plain/" + label);
+        char plainText[32] = "-";
+        if (plainRate != reporter.rates.end())
+            std::snprintf(plainText, sizeof plainText, "%.2f G/s", plainRate->second / 1e9);
+        std::printf("  %-40s %11s %7.2f G/s%s\n", label.c_str(), plainText, rate / 1e9,
+                    rate >= 1.5e9 ? "" : "  (goal 1.50)");
+    }
+    std::printf("Goal: every device conversion at least 1.50 G/s\n");
     benchmark::Shutdown();
     fs::remove_all(benchDir());
     return 0;

@@ -3,6 +3,8 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -107,7 +109,52 @@ void reverseWords(uint8_t* bytes, uint32_t samples) {
     }
 }
 
+#if VL_SSE2
+// Byte masks of one 16-byte piece of a 48-byte block of packed 24-bit samples, by the place of
+// each byte in its sample: the first (which takes the third's value), the middle (kept) and the
+// third (which takes the first's).
+inline __m128i placeMask(unsigned piece, unsigned place) {
+    alignas(16) uint8_t m[16];
+    for (unsigned j = 0; j < 16; ++j) m[j] = (piece * 16 + j) % 3 == place ? 0xFF : 0x00;
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(m));
+}
+
+// Sixteen samples (48 bytes, three registers) at a time: every first byte of a sample takes the
+// byte two places on, every third byte the one two places back, the registers' byte shifts
+// carrying across their borders. Returns the samples done.
+uint32_t reversePacked24Blocks(uint8_t* bytes, uint32_t samples) {
+    const __m128i first0 = placeMask(0, 0), first1 = placeMask(1, 0), first2 = placeMask(2, 0);
+    const __m128i middle0 = placeMask(0, 1), middle1 = placeMask(1, 1), middle2 = placeMask(2, 1);
+    const __m128i third0 = placeMask(0, 2), third1 = placeMask(1, 2), third2 = placeMask(2, 2);
+    uint32_t i = 0;
+    for (; i + 16 <= samples; i += 16) {
+        auto* p = reinterpret_cast<__m128i*>(bytes + 3 * size_t(i));
+        const __m128i a = _mm_loadu_si128(p), b = _mm_loadu_si128(p + 1), c = _mm_loadu_si128(p + 2);
+        // Byte j of "on" holds byte j + 2 of the block, of "back" byte j - 2.
+        const __m128i onA = _mm_or_si128(_mm_srli_si128(a, 2), _mm_slli_si128(b, 14));
+        const __m128i onB = _mm_or_si128(_mm_srli_si128(b, 2), _mm_slli_si128(c, 14));
+        const __m128i onC = _mm_srli_si128(c, 2);
+        const __m128i backA = _mm_slli_si128(a, 2);
+        const __m128i backB = _mm_or_si128(_mm_slli_si128(b, 2), _mm_srli_si128(a, 14));
+        const __m128i backC = _mm_or_si128(_mm_slli_si128(c, 2), _mm_srli_si128(b, 14));
+        const auto merge = [](__m128i keep, __m128i on, __m128i back, __m128i first, __m128i middle, __m128i third) {
+            return _mm_or_si128(_mm_or_si128(_mm_and_si128(on, first), _mm_and_si128(keep, middle)),
+                                _mm_and_si128(back, third));
+        };
+        _mm_storeu_si128(p, merge(a, onA, backA, first0, middle0, third0));
+        _mm_storeu_si128(p + 1, merge(b, onB, backB, first1, middle1, third1));
+        _mm_storeu_si128(p + 2, merge(c, onC, backC, first2, middle2, third2));
+    }
+    return i;
+}
+#endif
+
 void reversePacked24(uint8_t* bytes, uint32_t samples) {
+#if VL_SSE2
+    const uint32_t blocks = reversePacked24Blocks(bytes, samples);
+    bytes += size_t(blocks) * 3;
+    samples -= blocks;
+#endif
     for (uint32_t i = 0; i < samples; ++i) {
         uint8_t* s = bytes + size_t(i) * 3;
         const uint8_t first = s[0];
@@ -134,7 +181,43 @@ void floatToInt16(const float* in, int16_t* out, uint32_t frames) {
 // Packed 24-bit samples go through fixed-width chunks of 32-bit integers: the vector units have
 // no cheap 3-byte lanes, so four samples move as three 32-bit words in plain integer code, and
 // the arithmetic runs over the chunk in a loop the vectoriser takes.
+#if VL_SSE2
+// Four packed 24-bit samples, sign-extended into the lanes. Two 8-byte loads put two samples
+// into the low 6 bytes of each 64-bit half; shifting the half up by 8 bits puts its first
+// sample, and by 16 bits its second, into the top 24 bits of their lanes, and the arithmetic
+// shift back sign-extends. Reads the 14 bytes from p.
+inline __m128i loadInt24x4(const uint8_t* p) {
+    const __m128i x = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
+                                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 6)));
+    const __m128i second = _mm_set_epi32(-1, 0, -1, 0);
+    const __m128i top = _mm_or_si128(_mm_andnot_si128(second, _mm_slli_epi64(x, 8)),
+                                     _mm_and_si128(second, _mm_slli_epi64(x, 16)));
+    return _mm_srai_epi32(top, 8);
+}
+
+// Eight samples a time while at least one more follows, so that no load passes the buffer's
+// end. Returns the samples done.
+uint32_t int24ToFloatGroups(const uint8_t* in, float* out, uint32_t frames) {
+    const __m128 half = _mm_set1_ps(0.5f), scale = _mm_set1_ps(kInt24InScale);
+    const auto convert4 = [&](const uint8_t* p) {
+        return _mm_mul_ps(_mm_add_ps(_mm_cvtepi32_ps(loadInt24x4(p)), half), scale);
+    };
+    uint32_t i = 0;
+    for (; i + 8 < frames; i += 8) {
+        _mm_storeu_ps(out + i, convert4(in + 3 * size_t(i)));
+        _mm_storeu_ps(out + i + 4, convert4(in + 3 * size_t(i) + 12));
+    }
+    return i;
+}
+#endif
+
 void int24ToFloat(const uint8_t* __restrict in, float* __restrict out, uint32_t frames) {
+#if VL_SSE2
+    const uint32_t grouped = int24ToFloatGroups(in, out, frames);
+    in += size_t(grouped) * 3;
+    out += grouped;
+    frames -= grouped;
+#endif
     int32_t chunk[kChunkSamples];
     for (uint32_t done = 0; done < frames; done += kChunkSamples) {
         const uint32_t n = frames - done < kChunkSamples ? frames - done : kChunkSamples;
@@ -145,40 +228,71 @@ void int24ToFloat(const uint8_t* __restrict in, float* __restrict out, uint32_t 
 }
 
 #if VL_SSE2
-// limitedInt24 of four samples, to the bit. On |x| the integer selects become float ones: NaN
-// is masked to 0 and everything above 1 (infinity too) is held by one min, which orders
-// non-negative floats as their bits do.
+// |x| limited to 0..k, to the bit of what the limiter does with it. The max answers its second
+// operand, 0, for NaN. Holding at k rather than 1 changes no result: the only singles between k
+// and 1 (1 - 2^-24 and 1) come out of c at k as well. Below k, |h - k| is k - h.
+inline __m128 heldMagnitude(__m128 x) {
+    const __m128 magnitude = _mm_andnot_ps(_mm_castsi128_ps(_mm_set1_epi32(int32_t(0x80000000u))), x);
+    return _mm_min_ps(_mm_max_ps(magnitude, _mm_setzero_ps()), _mm_set1_ps(kLimiterBound));
+}
+
+// limitedInt24 of four samples, to the bit: c of the held magnitude, the sign put back.
 inline __m128i limitedInt24x4(__m128 x) {
     const __m128 sign = _mm_castsi128_ps(_mm_set1_epi32(int32_t(0x80000000u)));
     const __m128 bound = _mm_set1_ps(kLimiterBound);
-    const __m128 magnitude = _mm_andnot_ps(sign, x);
-    const __m128 h = _mm_min_ps(_mm_and_ps(magnitude, _mm_cmpord_ps(magnitude, magnitude)), _mm_set1_ps(1.0f));
-    const __m128 difference = _mm_andnot_ps(sign, _mm_sub_ps(h, bound));
-    const __m128 positive = _mm_mul_ps(_mm_sub_ps(_mm_add_ps(h, bound), difference), _mm_set1_ps(kInt24Scale * 0.5f));
+    const __m128 h = heldMagnitude(x);
+    const __m128 positive =
+        _mm_mul_ps(_mm_sub_ps(_mm_add_ps(h, bound), _mm_sub_ps(bound, h)), _mm_set1_ps(kInt24Scale * 0.5f));
     const __m128 signed_ = _mm_or_ps(positive, _mm_and_ps(x, sign));
     return _mm_cvttps_epi32(_mm_sub_ps(signed_, _mm_set1_ps(0.5f)));
 }
 
+// limitSample of four samples, to the bit: the held magnitude with the sign of x, inside -k..k
+// where neither absolute value of the formula changes anything (a zero comes out positive, as
+// the formula gives it).
+inline __m128 limitSamplex4(__m128 x) {
+    const __m128 bound = _mm_set1_ps(kLimiterBound);
+    const __m128 sign = _mm_castsi128_ps(_mm_set1_epi32(int32_t(0x80000000u)));
+    const __m128 held = _mm_or_ps(heldMagnitude(x), _mm_and_ps(x, sign));
+    return _mm_mul_ps(_mm_sub_ps(_mm_add_ps(held, bound), _mm_sub_ps(bound, held)), _mm_set1_ps(0.5f));
+}
+
 // Four samples at a time straight from the registers: each 64-bit half holds two samples as 48
 // bits, stored as 8 bytes whose top two the next store overwrites. A group is only taken while
-// at least one sample follows it, so nothing is written past the buffer. Returns the samples done.
+// at least one sample follows it, so nothing is written past the buffer. For the big-endian
+// twin the first and third byte of every lane trade places before the packing (the fourth is
+// dropped by it). Returns the samples done.
+template <bool bigEndian>
 uint32_t floatToInt24Groups(const float* in, uint8_t* out, uint32_t frames) {
     const __m128i low24 = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
     const __m128i high24 = _mm_set_epi32(0x00FFFFFF, 0, 0x00FFFFFF, 0);
-    uint32_t i = 0;
-    for (; i + 4 < frames; i += 4) {
-        const __m128i v = limitedInt24x4(_mm_loadu_ps(in + i));
+    const __m128i byte0 = _mm_set1_epi32(0xFF), byte1 = _mm_set1_epi32(0xFF00);
+    const auto group = [&](uint32_t i) {
+        __m128i v = limitedInt24x4(_mm_loadu_ps(in + i));
+        if constexpr (bigEndian)
+            v = _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_srli_epi32(v, 16), byte0), _mm_and_si128(v, byte1)),
+                             _mm_slli_epi32(v, 16));
         const __m128i pairs = _mm_or_si128(_mm_and_si128(v, low24), _mm_srli_epi64(_mm_and_si128(v, high24), 8));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * size_t(i)), pairs);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * size_t(i) + 6), _mm_srli_si128(pairs, 8));
+    };
+    uint32_t i = 0;
+    for (; i + 8 < frames; i += 8) {  // two groups a turn: the loop's own steps cost a tenth
+        group(i);
+        group(i + 4);
+    }
+    if (i + 4 < frames) {
+        group(i);
+        i += 4;
     }
     return i;
 }
 #endif
 
-void floatToInt24(const float* __restrict in, uint8_t* __restrict out, uint32_t frames) {
+template <bool bigEndian>
+void floatToPacked24(const float* __restrict in, uint8_t* __restrict out, uint32_t frames) {
 #if VL_SSE2
-    const uint32_t grouped = floatToInt24Groups(in, out, frames);
+    const uint32_t grouped = floatToInt24Groups<bigEndian>(in, out, frames);
     in += grouped;
     out += size_t(grouped) * 3;
     frames -= grouped;
@@ -190,7 +304,10 @@ void floatToInt24(const float* __restrict in, uint8_t* __restrict out, uint32_t 
         for (uint32_t i = 0; i < n; ++i) chunk[i] = limitedInt24(x[i]);
         packInt24(chunk, out + size_t(done) * 3, n, done + n == frames);
     }
+    if constexpr (bigEndian) reversePacked24(out, frames);
 }
+
+void floatToInt24(const float* in, uint8_t* out, uint32_t frames) { floatToPacked24<false>(in, out, frames); }
 
 // The container is aligned to 24 bits by one shift whose direction is chosen once per buffer,
 // so that each loop has a single shift count.
@@ -280,6 +397,10 @@ void planarToFloat(const PlanarLayout& layout, void* device, float* out, uint32_
 
 void floatToPlanar(const PlanarLayout& layout, const float* in, void* device, uint32_t frames) {
     using F = PlanarLayout::Family;
+    if (layout.family == F::Int24 && layout.bigEndian) {  // in one pass, the bytes swapped on the way
+        planar::floatToPacked24<true>(in, static_cast<uint8_t*>(device), frames);
+        return;
+    }
     switch (layout.family) {
         case F::Int16: planar::floatToInt16(in, static_cast<int16_t*>(device), frames); break;
         case F::Int24: planar::floatToInt24(in, static_cast<uint8_t*>(device), frames); break;
@@ -294,26 +415,42 @@ namespace interleaved {
 
 namespace {
 
+// The integer inputs are scaled by 2^-15 or 2^-31 in double precision and rounded to single.
+// Both products are exact in double precision, and the scale is a power of two, so the result is
+// the sample rounded to single and scaled in single precision: a multiply the vector unit does
+// four at a time instead of two.
+constexpr float kInt16InterleavedScale = 1.0f / 32768.0f;
+constexpr float kInt32InterleavedScale = 1.0f / 2147483648.0f;
+
+template <typename Sample>
+inline float scaled(Sample s, float scale) {
+    return static_cast<float>(s) * scale;
+}
+inline float scaled(float s, float) { return s; }  // singles are copied, NaNs and all
+
+// Stereo frames to the planes, with the stride the vectoriser knows.
+template <typename Sample>
+void stereoToPlanes(const Sample* in, float* left, float* right, uint32_t frames, float scale) {
+    for (uint32_t i = 0; i < frames; ++i) {
+        left[i] = scaled(in[2 * size_t(i)], scale);
+        right[i] = scaled(in[2 * size_t(i) + 1], scale);
+    }
+}
+
 // Channels 2p and 2p+1 of the last pair of every frame; a lone channel feeds both planes.
 template <typename Sample>
-void toPlanes(const Sample* in, uint32_t channels, float* left, float* right, uint32_t frames, double scale) {
+void toPlanes(const Sample* in, uint32_t channels, float* left, float* right, uint32_t frames, float scale) {
     if (channels == 0) return;
     if (channels == 1) {
-        for (uint32_t i = 0; i < frames; ++i) left[i] = right[i] = static_cast<float>(in[i] * scale);
+        for (uint32_t i = 0; i < frames; ++i) left[i] = right[i] = scaled(in[i], scale);
         return;
     }
-    if (channels == 2) {  // the common case, with a stride the vectoriser knows
-        for (uint32_t i = 0; i < frames; ++i) {
-            left[i] = static_cast<float>(in[2 * size_t(i)] * scale);
-            right[i] = static_cast<float>(in[2 * size_t(i) + 1] * scale);
-        }
-        return;
-    }
+    if (channels == 2) return stereoToPlanes(in, left, right, frames, scale);
     const size_t pair = 2 * size_t(channels / 2 - 1);
     for (uint32_t i = 0; i < frames; ++i) {
         const Sample* frame = in + size_t(i) * channels;
-        left[i] = static_cast<float>(frame[pair] * scale);
-        right[i] = static_cast<float>(frame[pair + 1] * scale);
+        left[i] = scaled(frame[pair], scale);
+        right[i] = scaled(frame[pair + 1], scale);
     }
 }
 
@@ -345,24 +482,166 @@ inline int32_t toInterleavedInt32(float x) {
 }
 
 #if VL_SSE2
-// toInterleavedInt16 for eight stereo frames at a time, to the bit. GCC keeps the selects of
-// the bounds as compares and masks (it does not prove that the min and max instructions treat
-// NaN as the selects do), so they are spelt out: NaN is masked to 0 first, and then max(v, low)
-// and min(v, high) are v < low ? low : v and v > high ? high : v. The clamped values truncate
-// inside the 16-bit range, so the saturating pack changes none of them. Returns the frames done.
+// toInterleavedInt16 of four samples, to the bit. GCC keeps the selects of the bounds as
+// compares and masks (it does not prove that the min and max instructions treat NaN as the
+// selects do), so they are spelt out: NaN is masked to 0 first, and then max(v, low) and
+// min(v, high) are v < low ? low : v and v > high ? high : v.
+inline __m128i interleavedInt16x4(const float* p) {
+    const __m128 v = _mm_mul_ps(_mm_loadu_ps(p), _mm_set1_ps(32767.0f));
+    const __m128 ordered = _mm_and_ps(v, _mm_cmpord_ps(v, v));
+    return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(ordered, _mm_set1_ps(-32768.0f)), _mm_set1_ps(32767.0f)));
+}
+
+// Eight samples as 16-bit integers. The clamped values truncate inside the 16-bit range, so the
+// saturating pack changes none of them.
+inline __m128i interleavedInt16x8(const float* p) {
+    return _mm_packs_epi32(interleavedInt16x4(p), interleavedInt16x4(p + 4));
+}
+
+// Eight stereo frames at a time. Returns the frames done.
 uint32_t stereoToInt16(const float* left, const float* right, int16_t* out, uint32_t frames) {
-    const __m128 scale = _mm_set1_ps(32767.0f), low = _mm_set1_ps(-32768.0f), high = _mm_set1_ps(32767.0f);
-    const auto convert4 = [&](const float* p) {
-        const __m128 v = _mm_mul_ps(_mm_loadu_ps(p), scale);
-        const __m128 ordered = _mm_and_ps(v, _mm_cmpord_ps(v, v));
-        return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(ordered, low), high));
+    uint32_t i = 0;
+    for (; i + 8 <= frames; i += 8) {
+        const __m128i l = interleavedInt16x8(left + i), r = interleavedInt16x8(right + i);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * size_t(i)), _mm_unpacklo_epi16(l, r));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * size_t(i) + 8), _mm_unpackhi_epi16(l, r));
+    }
+    return i;
+}
+
+// Four-channel frames, eight at a time, for the other choices: no two chosen channels both even
+// or both odd, and not side by side in one half of the frame. Each frame is built as left,
+// right, left, right ("straight") or right, left, right, left ("crossed") and masked per
+// channel. Returns the frames done.
+template <bool crossed>
+uint32_t quadMaskedToInt16(const float* left, const float* right, int16_t* out, uint32_t frames, __m128i mask) {
+    uint32_t i = 0;
+    for (; i + 8 <= frames; i += 8) {
+        __m128i l = interleavedInt16x8(left + i), r = interleavedInt16x8(right + i);
+        if constexpr (crossed) std::swap(l, r);
+        const __m128i pairs[2] = {_mm_unpacklo_epi16(l, r), _mm_unpackhi_epi16(l, r)};
+        auto* o = reinterpret_cast<__m128i*>(out + 4 * size_t(i));
+        for (int h = 0; h < 2; ++h) {
+            _mm_storeu_si128(o + 2 * h, _mm_and_si128(_mm_unpacklo_epi32(pairs[h], pairs[h]), mask));
+            _mm_storeu_si128(o + 2 * h + 1, _mm_and_si128(_mm_unpackhi_epi32(pairs[h], pairs[h]), mask));
+        }
+    }
+    return i;
+}
+
+// Four-channel frames, eight at a time, for two chosen channels both even or both odd: a frame
+// is two 32-bit units, each one plane's sample beside a zero (the sample second for odd
+// channels), the plane of the lower channel first. Returns the frames done.
+template <bool odd>
+uint32_t quadSpreadToInt16(const float* lower, const float* upper, int16_t* out, uint32_t frames) {
+    const __m128i zero = _mm_setzero_si128();
+    const auto units = [&](__m128i v, int h) {
+        if constexpr (odd) return h == 0 ? _mm_unpacklo_epi16(zero, v) : _mm_unpackhi_epi16(zero, v);
+        return h == 0 ? _mm_unpacklo_epi16(v, zero) : _mm_unpackhi_epi16(v, zero);
     };
     uint32_t i = 0;
     for (; i + 8 <= frames; i += 8) {
-        const __m128i l = _mm_packs_epi32(convert4(left + i), convert4(left + i + 4));
-        const __m128i r = _mm_packs_epi32(convert4(right + i), convert4(right + i + 4));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * size_t(i)), _mm_unpacklo_epi16(l, r));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * size_t(i) + 8), _mm_unpackhi_epi16(l, r));
+        const __m128i a = interleavedInt16x8(lower + i), b = interleavedInt16x8(upper + i);
+        auto* o = reinterpret_cast<__m128i*>(out + 4 * size_t(i));
+        for (int h = 0; h < 2; ++h) {
+            const __m128i ua = units(a, h), ub = units(b, h);
+            _mm_storeu_si128(o + 2 * h, _mm_unpacklo_epi32(ua, ub));
+            _mm_storeu_si128(o + 2 * h + 1, _mm_unpackhi_epi32(ua, ub));
+        }
+    }
+    return i;
+}
+
+// Four-channel frames, eight at a time, for two chosen channels side by side in the lower or the
+// upper half of the frame: the two samples are one 32-bit unit, the other unit zero, the plane
+// of the even channel first. Returns the frames done.
+template <bool upper>
+uint32_t quadPairToInt16(const float* even, const float* odd, int16_t* out, uint32_t frames) {
+    const __m128i zero = _mm_setzero_si128();
+    const auto frames2 = [&](__m128i pairs, bool high) {
+        if constexpr (upper) return high ? _mm_unpackhi_epi32(zero, pairs) : _mm_unpacklo_epi32(zero, pairs);
+        return high ? _mm_unpackhi_epi32(pairs, zero) : _mm_unpacklo_epi32(pairs, zero);
+    };
+    uint32_t i = 0;
+    for (; i + 8 <= frames; i += 8) {
+        const __m128i a = interleavedInt16x8(even + i), b = interleavedInt16x8(odd + i);
+        const __m128i pairs[2] = {_mm_unpacklo_epi16(a, b), _mm_unpackhi_epi16(a, b)};
+        auto* o = reinterpret_cast<__m128i*>(out + 4 * size_t(i));
+        for (int h = 0; h < 2; ++h) {
+            _mm_storeu_si128(o + 2 * h, frames2(pairs[h], false));
+            _mm_storeu_si128(o + 2 * h + 1, frames2(pairs[h], true));
+        }
+    }
+    return i;
+}
+
+uint32_t quadToInt16(const float* left, const float* right, int16_t* out, uint32_t frames, int32_t leftChannel,
+                     int32_t rightChannel) {
+    const auto inside = [](int32_t c) { return c >= 0 && c < 4; };
+    if (inside(leftChannel) && inside(rightChannel) && leftChannel / 2 == rightChannel / 2 &&
+        leftChannel != rightChannel) {
+        const bool leftEven = leftChannel % 2 == 0;
+        const float* even = leftEven ? left : right;
+        const float* odd = leftEven ? right : left;
+        return leftChannel >= 2 ? quadPairToInt16<true>(even, odd, out, frames)
+                                : quadPairToInt16<false>(even, odd, out, frames);
+    }
+    if (inside(leftChannel) && inside(rightChannel) && leftChannel != rightChannel &&
+        leftChannel % 2 == rightChannel % 2) {
+        const bool leftLower = leftChannel < rightChannel;
+        const float* lower = leftLower ? left : right;
+        const float* upper = leftLower ? right : left;
+        return leftChannel % 2 ? quadSpreadToInt16<true>(lower, upper, out, frames)
+                               : quadSpreadToInt16<false>(lower, upper, out, frames);
+    }
+    // Every chosen channel now takes its plane at the even places of the straight frame, or
+    // every one at the odd places (that of the crossed frame).
+    alignas(16) int16_t mask[8];
+    bool crossed = false;
+    for (int32_t j = 0; j < 4; ++j) {
+        const int takes = j == leftChannel ? 1 : (j == rightChannel ? 2 : 0);  // 1 left, 2 right
+        mask[j] = mask[j + 4] = takes != 0 ? -1 : 0;
+        crossed |= takes != 0 && (takes == 1) != (j % 2 == 0);
+    }
+    const __m128i m = _mm_load_si128(reinterpret_cast<const __m128i*>(mask));
+    return crossed ? quadMaskedToInt16<true>(left, right, out, frames, m)
+                   : quadMaskedToInt16<false>(left, right, out, frames, m);
+}
+
+// toInterleavedInt32 of four samples, to the bit: the conversion answers 0x80000000 for every
+// value outside the 32-bit range, which is the bottom limit already, and the top's mask turns
+// it into 0x7FFFFFFF. NaN is masked to 0 first.
+inline __m128i interleavedInt32x4(const float* p) {
+    const __m128 v = _mm_mul_ps(_mm_loadu_ps(p), _mm_set1_ps(2147483648.0f));
+    const __m128 ordered = _mm_and_ps(v, _mm_cmpord_ps(v, v));
+    const __m128i top = _mm_castps_si128(_mm_cmpge_ps(ordered, _mm_set1_ps(2147483648.0f)));
+    return _mm_xor_si128(_mm_cvttps_epi32(ordered), top);
+}
+
+// limitSample of eight stereo frames at a time. Returns the frames done.
+uint32_t stereoToFloat32(const float* left, const float* right, float* out, uint32_t frames) {
+    uint32_t i = 0;
+    for (; i + 8 <= frames; i += 8) {
+        for (uint32_t h = 0; h < 8; h += 4) {
+            const __m128 l = planar::limitSamplex4(_mm_loadu_ps(left + i + h));
+            const __m128 r = planar::limitSamplex4(_mm_loadu_ps(right + i + h));
+            _mm_storeu_ps(out + 2 * size_t(i + h), _mm_unpacklo_ps(l, r));
+            _mm_storeu_ps(out + 2 * size_t(i + h) + 4, _mm_unpackhi_ps(l, r));
+        }
+    }
+    return i;
+}
+
+// Eight stereo frames at a time. Returns the frames done.
+uint32_t stereoToInt32(const float* left, const float* right, int32_t* out, uint32_t frames) {
+    uint32_t i = 0;
+    for (; i + 8 <= frames; i += 8) {
+        for (uint32_t h = 0; h < 8; h += 4) {
+            const __m128i l = interleavedInt32x4(left + i + h), r = interleavedInt32x4(right + i + h);
+            auto* o = reinterpret_cast<__m128i*>(out + 2 * size_t(i + h));
+            _mm_storeu_si128(o, _mm_unpacklo_epi32(l, r));
+            _mm_storeu_si128(o + 1, _mm_unpackhi_epi32(l, r));
+        }
     }
     return i;
 }
@@ -387,13 +666,34 @@ void fromPlanes(const float* left, const float* right, Sample* out, uint32_t cha
                 std::memcpy(out + 2 * size_t(i), &frame, 4);
             }
         } else {
-            for (uint32_t i = 0; i < frames; ++i) {
+            uint32_t i = 0;
+#if VL_SSE2
+            if constexpr (std::is_same_v<Sample, int32_t>) {
+                if constexpr (convert == toInterleavedInt32) i = stereoToInt32(left, right, out, frames);
+            } else if constexpr (std::is_same_v<Sample, float>) {
+                if constexpr (convert == limit) i = stereoToFloat32(left, right, out, frames);
+            }
+#endif
+            for (; i < frames; ++i) {
                 out[2 * size_t(i)] = convert(left[i]);
                 out[2 * size_t(i) + 1] = convert(right[i]);
             }
         }
         return;
     }
+#if VL_SSE2
+    if constexpr (std::is_same_v<Sample, int16_t>) {
+        if constexpr (convert == toInterleavedInt16) {
+            if (channels == 4) {
+                const uint32_t done = quadToInt16(left, right, out, frames, leftChannel, rightChannel);
+                left += done;
+                right += done;
+                out += 4 * size_t(done);
+                frames -= done;
+            }
+        }
+    }
+#endif
     const size_t total = size_t(frames) * channels;
     for (size_t i = 0; i < total; ++i) out[i] = 0;
     const auto selects = [channels](int32_t channel) { return channel >= 0 && uint32_t(channel) < channels; };
@@ -406,15 +706,20 @@ void fromPlanes(const float* left, const float* right, Sample* out, uint32_t cha
     }
 }
 
-// Channels left and right of every frame (already checked against channels).
+// Channels left and right of every frame (already checked against channels). A stereo frame
+// taken whole, in either order, goes through the loop of fixed stride.
 template <typename Sample>
 void chosenToPlanes(const Sample* in, uint32_t channels, InputChannels chosen, float* left, float* right,
-                    uint32_t frames, double scale) {
+                    uint32_t frames, float scale) {
     if (channels == 0) return;
+    if (channels == 2 && chosen.left != chosen.right) {
+        if (chosen.left == 0) return stereoToPlanes(in, left, right, frames, scale);
+        return stereoToPlanes(in, right, left, frames, scale);
+    }
     for (uint32_t i = 0; i < frames; ++i) {
         const Sample* frame = in + size_t(i) * channels;
-        left[i] = static_cast<float>(frame[chosen.left] * scale);
-        right[i] = static_cast<float>(frame[chosen.right] * scale);
+        left[i] = scaled(frame[chosen.left], scale);
+        right[i] = scaled(frame[chosen.right], scale);
     }
 }
 
@@ -428,30 +733,25 @@ InputChannels chooseInputChannels(uint32_t channels, int32_t leftChannel, int32_
 
 void int16ToChosenPlanes(const int16_t* in, uint32_t channels, InputChannels chosen, float* left, float* right,
                          uint32_t frames) {
-    chosenToPlanes(in, channels, chosen, left, right, frames, 1.0 / 32768.0);
+    chosenToPlanes(in, channels, chosen, left, right, frames, kInt16InterleavedScale);
 }
 
 void int32ToChosenPlanes(const int32_t* in, uint32_t channels, InputChannels chosen, float* left, float* right,
                          uint32_t frames) {
-    chosenToPlanes(in, channels, chosen, left, right, frames, 1.0 / 2147483648.0);
+    chosenToPlanes(in, channels, chosen, left, right, frames, kInt32InterleavedScale);
 }
 
 void float32ToChosenPlanes(const float* in, uint32_t channels, InputChannels chosen, float* left, float* right,
                            uint32_t frames) {
-    if (channels == 0) return;
-    for (uint32_t i = 0; i < frames; ++i) {
-        const float* frame = in + size_t(i) * channels;
-        left[i] = frame[chosen.left];
-        right[i] = frame[chosen.right];
-    }
+    chosenToPlanes(in, channels, chosen, left, right, frames, 1.0f);
 }
 
 void int16ToPlanes(const int16_t* in, uint32_t channels, float* left, float* right, uint32_t frames) {
-    toPlanes(in, channels, left, right, frames, 1.0 / 32768.0);
+    toPlanes(in, channels, left, right, frames, kInt16InterleavedScale);
 }
 
 void int32ToPlanes(const int32_t* in, uint32_t channels, float* left, float* right, uint32_t frames) {
-    toPlanes(in, channels, left, right, frames, 1.0 / 2147483648.0);
+    toPlanes(in, channels, left, right, frames, kInt32InterleavedScale);
 }
 
 void planesToInt16(const float* left, const float* right, int16_t* out, uint32_t channels, int32_t leftChannel,

@@ -99,7 +99,8 @@ namespace interleaved {
 
 // Input: the samples of a frame are taken in pairs and the last pair (channels 2p and 2p+1 for
 // p = channels/2 - 1) goes to left and right, scaled by 2^-15 (2^-31 for 32-bit) in double
-// precision. A frame is `channels` samples long; with an odd count its last sample is unread.
+// precision and rounded to single (which, the scale being a power of two, is the sample rounded
+// to single and scaled). A frame is `channels` samples long; with an odd count its last sample is unread.
 // A single channel goes to both planes.
 void int16ToPlanes(const int16_t* in, uint32_t channels, float* left, float* right, uint32_t frames);
 void int32ToPlanes(const int32_t* in, uint32_t channels, float* left, float* right, uint32_t frames);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/SampleConvert.h"
+#include "../../../bench/PlainConversions.h"
 
 using namespace vl;
 
@@ -341,96 +342,14 @@ TEST(Interleaved, OutputPlacesTheChosenChannelsAndSilencesTheRest) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The vectorised conversions against the scalar routines they replaced, kept here as they were
-// written: every int16 and every 24-bit value, 32-bit containers across their significant bits,
+// The vectorised conversions against the scalar routines they replaced, kept as they were
+// written in bench/PlainConversions.h (the audio benchmark runs them beside ours): every int16
+// and every 24-bit value (in both byte orders), 32-bit containers across their significant bits,
 // and floats over the whole bit space by a stride plus every float near the limits, zero,
 // denormals, infinities and NaNs. The outputs must agree to the bit, and nothing may be written
 // past a buffer's end.
 
-namespace reference {
-
-constexpr float kInt16InScale = std::bit_cast<float>(0x3800007Fu);
-constexpr float kInt16OutScale = std::bit_cast<float>(0x46FFFF03u);
-constexpr float kInt24Scale = 8388608.0f;
-constexpr float kInt24InScale = 1.0f / 8388608.0f;
-
-float limit(float x) {
-    x = (x == x) ? x : 0.0f;
-    x = x < -1.0f ? -1.0f : x;
-    x = x > 1.0f ? 1.0f : x;
-    const float above = std::fabs(x + kLimiterBound);
-    const float below = std::fabs(x - kLimiterBound);
-    return (above - below) * 0.5f;
-}
-
-int32_t containerTo24(int32_t s, unsigned bits) {
-    return bits < 24 ? static_cast<int32_t>(static_cast<uint32_t>(s) << (24 - bits)) : s >> (bits - 24);
-}
-int32_t int24ToContainer(int32_t y, unsigned bits) {
-    return bits < 24 ? y >> (24 - bits) : static_cast<int32_t>(static_cast<uint32_t>(y) << (bits - 24));
-}
-int32_t limitedInt24(float x) { return static_cast<int32_t>(limit(x) * kInt24Scale - 0.5f); }
-
-void int16ToFloat(const int16_t* in, float* out, uint32_t n) {
-    for (uint32_t i = 0; i < n; ++i) out[i] = (static_cast<float>(in[i]) + 0.5f) * kInt16InScale;
-}
-void floatToInt16(const float* in, int16_t* out, uint32_t n) {
-    for (uint32_t i = 0; i < n; ++i)
-        out[i] = static_cast<int16_t>(static_cast<int32_t>(limit(in[i]) * kInt16OutScale - 0.5f));
-}
-void int24ToFloat(const uint8_t* in, float* out, uint32_t n) {
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint8_t* s = in + size_t(i) * 3;
-        const uint32_t raw = uint32_t(s[0]) | uint32_t(s[1]) << 8 | uint32_t(s[2]) << 16;
-        out[i] = (static_cast<float>(static_cast<int32_t>(raw << 8) >> 8) + 0.5f) * kInt24InScale;
-    }
-}
-void floatToInt24(const float* in, uint8_t* out, uint32_t n) {
-    for (uint32_t i = 0; i < n; ++i) {
-        const auto y = static_cast<uint32_t>(limitedInt24(in[i]));
-        uint8_t* s = out + size_t(i) * 3;
-        s[0] = static_cast<uint8_t>(y);
-        s[1] = static_cast<uint8_t>(y >> 8);
-        s[2] = static_cast<uint8_t>(y >> 16);
-    }
-}
-void int32ToFloat(const int32_t* in, float* out, uint32_t n, unsigned bits) {
-    for (uint32_t i = 0; i < n; ++i) out[i] = (static_cast<float>(containerTo24(in[i], bits)) + 0.5f) * kInt24InScale;
-}
-void floatToInt32(const float* in, int32_t* out, uint32_t n, unsigned bits) {
-    for (uint32_t i = 0; i < n; ++i) out[i] = int24ToContainer(limitedInt24(in[i]), bits);
-}
-void floatToFloat64(const float* in, double* out, uint32_t n) {
-    for (uint32_t i = 0; i < n; ++i) out[i] = static_cast<double>(limit(in[i]));
-}
-int16_t toInterleavedInt16(float x) {
-    float v = x * 32767.0f;
-    v = (v == v) ? v : 0.0f;
-    v = v < -32768.0f ? -32768.0f : v;
-    v = v > 32767.0f ? 32767.0f : v;
-    return static_cast<int16_t>(static_cast<int32_t>(v));
-}
-int32_t toInterleavedInt32(float x) {
-    float v = x * 2147483648.0f;
-    v = (v == v) ? v : 0.0f;
-    v = v < -2147483648.0f ? -2147483648.0f : v;
-    const bool top = v >= 2147483648.0f;
-    const auto truncated = static_cast<int32_t>(top ? 0.0f : v);
-    return top ? INT32_MAX : truncated;
-}
-// The stereo and the chosen-channel layouts of the interleaved output.
-template <typename Sample, Sample (*convert)(float)>
-void fromPlanes(const float* left, const float* right, Sample* out, uint32_t channels, int32_t l, int32_t r,
-                uint32_t frames) {
-    for (size_t i = 0; i < size_t(frames) * channels; ++i) out[i] = 0;
-    const auto selects = [channels](int32_t c) { return c >= 0 && uint32_t(c) < channels; };
-    if (selects(r) && r != l)
-        for (uint32_t i = 0; i < frames; ++i) out[size_t(i) * channels + uint32_t(r)] = convert(right[i]);
-    if (selects(l))
-        for (uint32_t i = 0; i < frames; ++i) out[size_t(i) * channels + uint32_t(l)] = convert(left[i]);
-}
-
-}  // namespace reference
+namespace reference = vl::plain;
 
 namespace {
 
@@ -507,11 +426,14 @@ TEST(SampleConvertReference, EveryConversionGivesTheBitsOfTheScalarRoutines) {
     };
     using S16 = int16_t;
     using S32 = int32_t;
+    PlanarLayout msb24;
+    ASSERT_TRUE(planarLayoutFor(int32_t(PlanarSampleType::Int24MSB), msb24));
     const FloatCase cases[] = {
         {"limitSample", 4, [](const float* in, uint8_t* out, uint32_t n) { for (uint32_t i = 0; i < n; ++i) { const float y = limitSample(in[i]); std::memcpy(out + 4 * i, &y, 4); } },
          [](const float* in, uint8_t* out, uint32_t n) { for (uint32_t i = 0; i < n; ++i) { const float y = reference::limit(in[i]); std::memcpy(out + 4 * i, &y, 4); } }},
         {"planar int16 out", 2, f16(planar::floatToInt16), f16(reference::floatToInt16)},
         {"planar int24 out", 3, planar::floatToInt24, reference::floatToInt24},
+        {"planar int24 MSB out", 3, [&msb24](const float* in, uint8_t* out, uint32_t n) { floatToPlanar(msb24, in, out, n); }, reference::floatToInt24MSB},
         {"planar float64 out", 8, [](const float* in, uint8_t* out, uint32_t n) { planar::floatToFloat64(in, reinterpret_cast<double*>(out), n); },
          [](const float* in, uint8_t* out, uint32_t n) { reference::floatToFloat64(in, reinterpret_cast<double*>(out), n); }},
         {"planar int32(16) out", 4, f32([](const float* i, S32* o, uint32_t n) { planar::floatToInt32(i, o, n, 16); }), f32([](const float* i, S32* o, uint32_t n) { reference::floatToInt32(i, o, n, 16); })},
@@ -533,21 +455,43 @@ TEST(SampleConvertReference, EveryConversionGivesTheBitsOfTheScalarRoutines) {
          planes([](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) { reference::fromPlanes<float, reference::limit>(l, r, reinterpret_cast<float*>(o), c, a, b, n); }, 2, 0, 1)},
     };
     for (const FloatCase& c : cases) expectSameBytes<float>(c.name, floats, c.bytes, c.ours, c.theirs);
+    // The other kinds of four-channel choice: a pair the other way round, apart in their places
+    // or each in the other's, both even, both odd, one channel taking both, none.
+    struct Choice {
+        const char* name;
+        int32_t left, right;
+    };
+    const auto ours16 = [](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) {
+        interleaved::planesToInt16(l, r, reinterpret_cast<S16*>(o), c, a, b, n);
+    };
+    const auto theirs16 = [](const float* l, const float* r, uint8_t* o, uint32_t c, int32_t a, int32_t b, uint32_t n) {
+        reference::fromPlanes<S16, reference::toInterleavedInt16>(l, r, reinterpret_cast<S16*>(o), c, a, b, n);
+    };
+    for (const Choice& q : {Choice{"interleaved int16 out (4 channels, 1 and 0)", 1, 0},
+                            Choice{"interleaved int16 out (4 channels, 1 and 2)", 1, 2},
+                            Choice{"interleaved int16 out (4 channels, 0 and 3)", 0, 3},
+                            Choice{"interleaved int16 out (4 channels, 0 and 2)", 0, 2},
+                            Choice{"interleaved int16 out (4 channels, 3 and 1)", 3, 1},
+                            Choice{"interleaved int16 out (4 channels, 3 and 3)", 3, 3},
+                            Choice{"interleaved int16 out (4 channels, none)", 4, -1}})
+        expectSameBytes<float>(q.name, floats, 8, planes(ours16, 4, q.left, q.right), planes(theirs16, 4, q.left, q.right));
 
     // Integer inputs: every int16, every 24-bit value packed, and 32-bit containers holding each
     // significant value with the other bits set at random.
-    using ByteRun = std::function<void(const uint8_t*, uint8_t*, uint32_t)>;
+    // The input buffer is not const: the big-endian inputs reverse it in place.
+    using ByteRun = std::function<void(uint8_t*, uint8_t*, uint32_t)>;
     std::vector<uint8_t> all16(65536 * 2), all24(size_t(3) << 24);
     for (uint32_t v = 0; v < 65536; ++v) std::memcpy(&all16[2 * v], &v, 2);
     for (uint32_t v = 0; v < (1u << 24); ++v) std::memcpy(&all24[3 * size_t(v)], &v, 3);
     const auto toFloats = [](auto fn) -> ByteRun {
-        return [fn](const uint8_t* in, uint8_t* out, uint32_t n) { fn(in, reinterpret_cast<float*>(out), n); };
+        return [fn](uint8_t* in, uint8_t* out, uint32_t n) { fn(in, reinterpret_cast<float*>(out), n); };
     };
     struct IntCase {
         const char* name;
         const std::vector<uint8_t>* bytes;
-        size_t width;
+        size_t width;  // bytes per sample, or per frame of the interleaved inputs
         ByteRun ours, theirs;
+        size_t outWidth = 4;  // the interleaved inputs write the left plane, then the right one
     };
     std::vector<uint8_t> containers;
     uint32_t noise = 12345;
@@ -565,7 +509,39 @@ TEST(SampleConvertReference, EveryConversionGivesTheBitsOfTheScalarRoutines) {
          toFloats([](const uint8_t* in, float* out, uint32_t n) { planar::int16ToFloat(reinterpret_cast<const int16_t*>(in), out, n); }),
          toFloats([](const uint8_t* in, float* out, uint32_t n) { reference::int16ToFloat(reinterpret_cast<const int16_t*>(in), out, n); })},
         {"planar int24 in", &all24, 3, toFloats(planar::int24ToFloat), toFloats(reference::int24ToFloat)},
+        {"planar int24 MSB in", &all24, 3,
+         [&msb24](uint8_t* in, uint8_t* out, uint32_t n) { planarToFloat(msb24, in, reinterpret_cast<float*>(out), n); },
+         toFloats(reference::int24MSBToFloat)},
     };
+    // Interleaved inputs: the stereo frames whole, in either order, and the last pair of four.
+    using interleaved::InputChannels;
+    const auto planesOf = [](auto fn) -> ByteRun {
+        return [fn](uint8_t* in, uint8_t* out, uint32_t n) {
+            fn(in, reinterpret_cast<float*>(out), reinterpret_cast<float*>(out) + n, n);
+        };
+    };
+    const auto s16 = [](const uint8_t* in) { return reinterpret_cast<const int16_t*>(in); };
+    const auto s32 = [](const uint8_t* in) { return reinterpret_cast<const int32_t*>(in); };
+    const auto single = [](const uint8_t* in) { return reinterpret_cast<const float*>(in); };
+    intCases.push_back({"interleaved int16 in (stereo)", &all16, 4,
+                        planesOf([=](uint8_t* in, float* l, float* r, uint32_t n) { interleaved::int16ToPlanes(s16(in), 2, l, r, n); }),
+                        planesOf([=](uint8_t* in, float* l, float* r, uint32_t n) { reference::toPlanes(s16(in), 2, l, r, n, 1.0 / 32768); }), 8});
+    intCases.push_back({"interleaved int16 in (4 channels)", &all16, 8,
+                        planesOf([=](uint8_t* in, float* l, float* r, uint32_t n) { interleaved::int16ToPlanes(s16(in), 4, l, r, n); }),
+                        planesOf([=](uint8_t* in, float* l, float* r, uint32_t n) { reference::toPlanes(s16(in), 4, l, r, n, 1.0 / 32768); }), 8});
+    intCases.push_back({"interleaved int16 in (chosen 1 and 0)", &all16, 4,
+                        planesOf([=](uint8_t* in, float* l, float* r, uint32_t n) { interleaved::int16ToChosenPlanes(s16(in), 2, {1, 0}, l, r, n); }),
+                        planesOf([=](uint8_t* in, float* l, float* r, uint32_t n) { reference::chosenToPlanes(s16(in), 2, {1, 0}, l, r, n, 1.0 / 32768); }), 8});
+    intCases.push_back({"interleaved int32 in (chosen 0 and 1)", &containers, 8,
+                        planesOf([=](uint8_t* in, float* l, float* r, uint32_t n) { interleaved::int32ToChosenPlanes(s32(in), 2, {0, 1}, l, r, n); }),
+                        planesOf([=](uint8_t* in, float* l, float* r, uint32_t n) { reference::chosenToPlanes(s32(in), 2, {0, 1}, l, r, n, 1.0 / 2147483648.0); }), 8});
+    intCases.push_back({"interleaved int32 in (stereo)", &containers, 8,
+                        planesOf([=](uint8_t* in, float* l, float* r, uint32_t n) { interleaved::int32ToPlanes(s32(in), 2, l, r, n); }),
+                        planesOf([=](uint8_t* in, float* l, float* r, uint32_t n) { reference::toPlanes(s32(in), 2, l, r, n, 1.0 / 2147483648.0); }), 8});
+    // Every bit pattern of a single, NaNs among them, is copied as it is.
+    intCases.push_back({"interleaved float32 in (chosen 1 and 0)", &containers, 8,
+                        planesOf([=](uint8_t* in, float* l, float* r, uint32_t n) { interleaved::float32ToChosenPlanes(single(in), 2, {1, 0}, l, r, n); }),
+                        planesOf([=](uint8_t* in, float* l, float* r, uint32_t n) { reference::float32ToChosenPlanes(single(in), 2, {1, 0}, l, r, n); }), 8});
     for (unsigned bits : {16u, 18u, 20u, 24u, 32u}) {
         static const char* const names[] = {"planar int32(16) in", "planar int32(18) in", "planar int32(20) in",
                                             "planar int32(24) in", "planar int32(32) in"};
@@ -577,14 +553,15 @@ TEST(SampleConvertReference, EveryConversionGivesTheBitsOfTheScalarRoutines) {
         const std::vector<uint8_t>& in = *c.bytes;
         const uint32_t samples = uint32_t(in.size() / c.width);
         constexpr size_t kGuard = 16;
-        for (uint32_t n : {samples, 1u, 2u, 3u, 4u, 5u, 63u, 64u, 65u, 127u, 128u, 129u, 300u}) {
-            // The input is copied to a buffer of exactly n samples, so that reading past its end
-            // is seen by the sanitizers.
-            std::vector<uint8_t> exact(in.begin(), in.begin() + size_t(n) * c.width);
-            std::vector<uint8_t> a(size_t(n) * 4 + kGuard, 0xA5), b(size_t(n) * 4 + kGuard, 0xA5);
-            c.ours(exact.data(), a.data(), n);
-            c.theirs(exact.data(), b.data(), n);
+        for (uint32_t n : {samples, 1u, 2u, 3u, 4u, 5u, 8u, 9u, 15u, 16u, 17u, 63u, 64u, 65u, 127u, 128u, 129u, 300u}) {
+            // The input is copied to buffers of exactly n samples, so that reading or writing
+            // past their end is seen by the sanitizers; what is left in them must agree too.
+            std::vector<uint8_t> ourDevice(in.begin(), in.begin() + size_t(n) * c.width), theirDevice = ourDevice;
+            std::vector<uint8_t> a(size_t(n) * c.outWidth + kGuard, 0xA5), b(a);
+            c.ours(ourDevice.data(), a.data(), n);
+            c.theirs(theirDevice.data(), b.data(), n);
             ASSERT_EQ(a, b) << n << " samples";
+            ASSERT_EQ(ourDevice, theirDevice) << n << " samples, the device buffer";
         }
     }
 }
