@@ -261,6 +261,36 @@ TEST(PlanarLayouts, BigEndianTwinsReverseEverySampleInPlace) {
     EXPECT_EQ(out, (32766 + 0.5f) * std::bit_cast<float>(0x3800007Fu));
 }
 
+// Big-endian 24-bit output is written from the buffer's end down, each store starting two bytes
+// before its samples: at every length and byte offset of the device buffer, nothing before or
+// after the buffer changes, and the bytes are the plain loop's.
+TEST(PlanarLayouts, BigEndian24BitOutputStaysInsideUnalignedBuffers) {
+    PlanarLayout msb24;
+    ASSERT_TRUE(planarLayoutFor(int32_t(PlanarSampleType::Int24MSB), msb24));
+    std::vector<float> in(200);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = float(i % 7) * 0.3f - 0.9f + float(i) * 1e-4f;
+    in[5] = kNaN;
+    in[6] = 2.0f;
+    in[7] = -kInf;
+    constexpr size_t kGuard = 8;
+    for (uint32_t n = 1; n <= 200; n += (n < 40 ? 1 : 37)) {
+        for (size_t offset = 0; offset < 4; ++offset) {
+            SCOPED_TRACE(testing::Message() << "length " << n << " offset " << offset);
+            std::vector<uint8_t> ours(kGuard + offset + 3 * size_t(n) + kGuard, 0xA5), theirs = ours;
+            floatToPlanar(msb24, in.data(), ours.data() + kGuard + offset, n);
+            plain::floatToInt24MSB(in.data(), theirs.data() + kGuard + offset, n);
+            ASSERT_EQ(ours, theirs);
+            for (size_t b = 0; b < kGuard + offset; ++b) ASSERT_EQ(ours[b], 0xA5) << "byte " << b << " before";
+        }
+    }
+    // Full scale both ways and a half, by hand (8388606, -8388607, 4194303), high byte first.
+    const float ends[6] = {1.0f, -1.0f, 0.5f, 1.0f, -1.0f, 0.5f};
+    uint8_t bytes[18];
+    floatToPlanar(msb24, ends, bytes, 6);
+    const uint8_t expected[9] = {0x7F, 0xFF, 0xFE, 0x80, 0x00, 0x01, 0x3F, 0xFF, 0xFF};
+    for (int s = 0; s < 18; ++s) EXPECT_EQ(bytes[s], expected[s % 9]) << "byte " << s;
+}
+
 TEST(Interleaved, InputTakesTheLastPairOfEachFrame) {
     const int16_t stereo[4] = {16384, -32768, 0, 32767};
     float left[2], right[2];
