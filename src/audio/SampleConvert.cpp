@@ -289,53 +289,13 @@ uint32_t floatToInt24Groups(const float* in, uint8_t* out, uint32_t frames) {
 }
 #endif
 
-#if VL_SSE2 && (defined(__x86_64__) || defined(_M_X64))
-#define VL_BIG_ENDIAN_24_GROUPS 1
-// The big-endian twin, four samples at a time from the buffer's end down to sample `first`
-// (frames - first a multiple of four, first at least 1). Each 64-bit half packs its two samples
-// the other way round (the second's 24 bits low, the first's above), so that reversing the
-// whole word's bytes, which the integer unit does in one step, gives two zero bytes and then
-// both samples big-endian. The word is stored two bytes early, over the last two bytes of the
-// sample before, which the following (lower) store or the caller then writes. This leaves the
-// vector unit only the packing, the share of the work it was short of.
-void floatToInt24MSBGroupsDown(const float* in, uint8_t* out, uint32_t frames, uint32_t first) {
-    const __m128i low24 = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
-    const __m128i above24 = _mm_set_epi32(0x0000FFFF, static_cast<int32_t>(0xFF000000u), 0x0000FFFF,
-                                          static_cast<int32_t>(0xFF000000u));
-    const auto group = [&](uint32_t i) {
-        const __m128i v = limitedInt24x4(_mm_loadu_ps(in + i));
-        const __m128i pairs = _mm_or_si128(_mm_and_si128(_mm_srli_epi64(v, 32), low24),
-                                           _mm_and_si128(_mm_slli_epi64(v, 24), above24));
-        const uint64_t upper = swapBytes(static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(pairs, pairs))));
-        const uint64_t lower = swapBytes(static_cast<uint64_t>(_mm_cvtsi128_si64(pairs)));
-        std::memcpy(out + 3 * size_t(i) + 4, &upper, 8);
-        std::memcpy(out + 3 * size_t(i) - 2, &lower, 8);
-    };
-    for (uint32_t i = frames; i > first; i -= 4) group(i - 4);
-}
-#else
-#define VL_BIG_ENDIAN_24_GROUPS 0
-#endif
-
 template <bool bigEndian>
 void floatToPacked24(const float* __restrict in, uint8_t* __restrict out, uint32_t frames) {
-#if VL_BIG_ENDIAN_24_GROUPS
-    if constexpr (bigEndian) {
-        // The groups cover the end, then the first 1 to 4 samples go the chunk's way below.
-        if (frames > 4) {
-            const uint32_t first = frames % 4 == 0 ? 4 : frames % 4;
-            floatToInt24MSBGroupsDown(in, out, frames, first);
-            frames = first;
-        }
-    }
-#endif
 #if VL_SSE2
-    if constexpr (!bigEndian || !VL_BIG_ENDIAN_24_GROUPS) {
-        const uint32_t grouped = floatToInt24Groups<bigEndian>(in, out, frames);
-        in += grouped;
-        out += size_t(grouped) * 3;
-        frames -= grouped;
-    }
+    const uint32_t grouped = floatToInt24Groups<bigEndian>(in, out, frames);
+    in += grouped;
+    out += size_t(grouped) * 3;
+    frames -= grouped;
 #endif
     int32_t chunk[kChunkSamples];
     for (uint32_t done = 0; done < frames; done += kChunkSamples) {
