@@ -100,6 +100,16 @@ std::string readName(const uint8_t* p) {
     return std::string(reinterpret_cast<const char*>(p), n);
 }
 
+// An int32 size and that many opaque bytes, which must lie inside the file.
+PresetError readChunk(Reader& r, std::vector<uint8_t>& chunk) {
+    if (r.remaining() < 4) return PresetError::Truncated;
+    int32_t size = r.i32();
+    if (size < 0 || size_t(size) > r.remaining()) return PresetError::ChunkTooLarge;
+    const uint8_t* bytes = r.take(size_t(size));
+    chunk.assign(bytes, bytes + size);
+    return PresetError::None;
+}
+
 // Reads one program record from r (its 'CcnK' header included). outer: the record is the
 // whole file, so its byteSize must match the file's length exactly. A bank's inner records
 // are only required to fit: writers disagree about their byteSize fields.
@@ -120,14 +130,7 @@ PresetError readProgram(Reader& r, const PresetLimits& limits, bool outer, FxPro
     p.numParams = r.i32();
     p.name = readName(r.take(kPresetNameBytes));
     p.isChunk = magic == kFPCh;
-    if (p.isChunk) {
-        if (r.remaining() < 4) return PresetError::Truncated;
-        int32_t size = r.i32();
-        if (size < 0 || size_t(size) > r.remaining()) return PresetError::ChunkTooLarge;
-        const uint8_t* bytes = r.take(size_t(size));
-        p.chunk.assign(bytes, bytes + size);
-        return PresetError::None;
-    }
+    if (p.isChunk) return readChunk(r, p.chunk);
     if (p.numParams < 0 || p.numParams > limits.numParams) return PresetError::TooManyParams;
     if (r.remaining() / 4 < size_t(p.numParams)) return PresetError::Truncated;
     p.params.resize(size_t(p.numParams));
@@ -154,14 +157,7 @@ PresetError readBank(Reader& r, const PresetLimits& limits, FxBank& b, int32_t& 
     r.take(124);
     if (b.numPrograms < 0 || b.numPrograms > limits.numPrograms) return PresetError::TooManyPrograms;
     if (b.currentProgram < 0 || b.currentProgram >= std::max(b.numPrograms, 1)) b.currentProgram = 0;
-    if (b.isChunk) {
-        if (r.remaining() < 4) return PresetError::Truncated;
-        int32_t size = r.i32();
-        if (size < 0 || size_t(size) > r.remaining()) return PresetError::ChunkTooLarge;
-        const uint8_t* bytes = r.take(size_t(size));
-        b.chunk.assign(bytes, bytes + size);
-        return PresetError::None;
-    }
+    if (b.isChunk) return readChunk(r, b.chunk);
     // Each record needs at least its header, so a count the file cannot hold is a truncation.
     if (r.remaining() / kProgramHeader < size_t(b.numPrograms)) return PresetError::Truncated;
     b.programs.resize(size_t(b.numPrograms));
