@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -255,6 +256,83 @@ TEST_F(LinuxAppTest, WithoutAServerTheUserIsToldAndTheWindowStillOpens) {
         << windowTree();
     host.stop(SIGTERM, 10000);
     EXPECT_TRUE(WIFEXITED(host.exitStatus())) << "the host had to be killed";
+}
+
+}  // namespace
+
+namespace {
+
+// Every file of a folder with its bytes, to tell that a run wrote nothing there.
+std::map<std::string, std::string> folderContents(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file() && entry.path().extension() != ".log" && entry.path().extension() != ".lock" &&
+            entry.path().filename() != "messages.txt")
+            files[entry.path().string()] = readText(entry.path());
+    return files;
+}
+
+// The layout of a Linux install: one host, and a link named after each plug-in beside it.
+// An effect (the probe with two inputs) at its first start: muted; a second copy of it says so
+// and stores nothing; a missing and an empty module are named with the reason.
+TEST_F(LinuxAppTest, ALinkedEffectStartsMutedASecondCopyStoresNothingAndLoadErrorsNameThePath) {
+    const fs::path installed = dir.path() / "bin" / "VorlaneHost";
+    const fs::path plugins = dir.path() / "plugins";
+    fs::create_directories(installed.parent_path());
+    fs::create_directories(plugins);
+    fs::copy_file(VL_HOST_BINARY, installed);
+    fs::copy_file(VL_PROBE_MODULE, plugins / "ProbeFx.so");
+    fs::create_symlink(installed, plugins / "ProbeFx");
+    const fs::path config = dir.path() / "probe.txt";
+    { std::ofstream(config) << "effectName=ProbeFx\nnumInputs=2\nnumOutputs=2\n"; }
+    {
+        // Only the state folder: the devices are those of a first start.
+        vl::FileStore store(settingsFile());
+        auto key = store.createKey(L"Software\\Vorlane\\ProbeFx");
+        store.writeString(key, L"contentpath", dir.path().wstring() + L"/");
+        store.closeKey(key);
+    }
+    const std::vector<std::pair<std::string, std::string>> env = {
+        {"VORLANE_SETTINGS_FILE", settingsFile().string()}, {"VORLANE_MESSAGE_LOG", messageLog().string()},
+        {"VORLANE_PROBE_CONFIG", config.string()}, {"HOME", dir.path().string()}};
+    ASSERT_TRUE(host.start({(plugins / "ProbeFx").string()}, env, dir.path() / "first.log"));
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("\"ProbeFx (audio input muted) | Tempo: ") != std::string::npos; },
+                          20s))
+        << windowTree() << readText(messageLog()) << readText(dir.path() / "first.log");
+    EXPECT_TRUE(waitUntil([&] { return readText(settingsFile()).find("\"InputMuted\"=dword:00000001") != std::string::npos; },
+                          5s))
+        << readText(settingsFile());
+
+    // The second copy: its caption says so; at its end the files are as the first left them.
+    const auto before = folderContents(dir.path());
+    vltest::Child second;
+    ASSERT_TRUE(second.start({(plugins / "ProbeFx").string()}, env, dir.path() / "second.log"));
+    EXPECT_TRUE(waitUntil([] { return windowTree().find("(second copy: settings and state are not saved)") != std::string::npos; },
+                          20s))
+        << windowTree();
+    second.stop(SIGTERM, 10000);
+    EXPECT_TRUE(WIFEXITED(second.exitStatus())) << "the second copy had to be killed";
+    EXPECT_EQ(folderContents(dir.path()), before) << "the second copy wrote a file";
+    host.stop(SIGTERM, 10000);
+    EXPECT_TRUE(WIFEXITED(host.exitStatus()));
+
+    // A link whose module is missing, and a module that is an empty file: the path and why.
+    fs::create_symlink(installed, plugins / "Missing");
+    { std::ofstream(plugins / "Empty.so"); }
+    fs::create_symlink(installed, plugins / "Empty");
+    for (const auto& [name, reason] : {std::pair<std::string, std::string>{"Missing", "No such file"}, {"Empty", "too short"}}) {
+        const fs::path log = dir.path() / (name + ".log");
+        vltest::Child failing;
+        ASSERT_TRUE(failing.start({(plugins / name).string()}, env, log));
+        const std::string tried = (plugins / (name + ".so")).string();
+        EXPECT_TRUE(waitUntil([&] { return readText(log).find(tried) != std::string::npos; }, 20s)) << readText(log);
+        EXPECT_NE(readText(log).find(reason), std::string::npos) << readText(log);
+        EXPECT_TRUE(waitUntil([&] { return readText(messageLog()).find("Couldn't load Plugin! " + tried) != std::string::npos; },
+                              10s))
+            << readText(messageLog());
+        failing.stop(SIGTERM, 10000);
+        EXPECT_TRUE(WIFEXITED(failing.exitStatus()));
+    }
 }
 
 }  // namespace
