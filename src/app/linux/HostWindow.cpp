@@ -329,9 +329,20 @@ void HostWindow::toggleEngine() {
         running = coordinator.StartAudioEngine();
         if (running) keepPortChoice();
         if (!running) showMessage(jack->connected() ? kAudioEngineErrorText : kJackNotRunningText, kErrorCaption);
-        else if (midi && !midi->connected() && midi->connect()) coordinator.StartMidiEngine();
+        else if (midi && !midi->connected()) reconnectMidi();
     }
     setEngineItem(running);
+}
+
+void HostWindow::reconnectMidi() {
+    // The server is back: the MIDI ports of this run get their ids in the settings and the
+    // active inputs open, as at a start with the server there.
+    if (!midi->connect()) {
+        showMessage(kMidiEngineErrorText, kErrorCaption);
+        return;
+    }
+    settings->mergeMidiDevices(midi->devices);
+    if (!coordinator.StartMidiEngine()) showMessage(kMidiEngineErrorText, kErrorCaption);
 }
 
 void HostWindow::runCommand(int command) {

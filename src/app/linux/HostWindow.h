@@ -74,6 +74,7 @@ private:
     void restorePortChoice();
     void keepPortChoice();
     void toggleEngine();
+    void reconnectMidi();
     void applyStartupTransport();
     void toggleTransport();
     bool generalKeyHandling(int key, bool keyDown, Qt::KeyboardModifiers modifiers);
