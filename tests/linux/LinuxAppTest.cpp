@@ -336,3 +336,55 @@ TEST_F(LinuxAppTest, ALinkedEffectStartsMutedASecondCopyStoresNothingAndLoadErro
 }
 
 }  // namespace
+
+namespace {
+
+// SIGTERM during a take asks nothing: the take is kept in the state folder under its time,
+// the state is saved, and the host ends.
+TEST_F(LinuxAppTest, ASignalDuringATakeKeepsTheTakeAndTheState) {
+    writeSettings(settingsFile(), L"Vorlane Demo Synth", dir.path());
+    {
+        vl::FileStore store(settingsFile());
+        auto key = store.createKey(L"Software\\Vorlane\\Vorlane Demo Synth\\Host");
+        store.writeDword(key, L"openPlayerOnStartup", 1);
+        store.closeKey(key);
+    }
+    startHost("VorlaneDemo", VL_DEMO_MODULE);
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("| Tempo: 90.00 | CPU: ") != std::string::npos; }, 20s))
+        << windowTree();
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("\"Vorlane\": (") != std::string::npos; }, 10s)) << windowTree();
+    // The record button: the first one in the grid's fourth row, clicked as a user does.
+    const std::string geometry = commandOutput("xdotool search --name '^Vorlane$' getwindowgeometry --shell");
+    int width = 0, height = 0;
+    for (const char* name : {"WIDTH=", "HEIGHT="}) {
+        const size_t at = geometry.find(name);
+        ASSERT_NE(at, std::string::npos) << geometry;
+        (name[0] == 'W' ? width : height) = std::atoi(geometry.c_str() + at + std::strlen(name));
+    }
+    ASSERT_GT(width, 0);
+    ASSERT_GT(height, 0);
+    const std::string click = "xdotool search --name '^Vorlane$' mousemove --window %1 " +
+                              std::to_string(width / 8) + " " + std::to_string(height * 7 / 10) + " click 1";
+    ASSERT_EQ(std::system(click.c_str()), 0);
+    std::this_thread::sleep_for(1500ms);  // a take of some length; what is checked is its file
+    const fs::path shot = fs::path(VL_SHOT_DIR) / "recording.png";
+    fs::create_directories(shot.parent_path());
+    std::system(("import -window root " + shot.string()).c_str());
+
+    host.stop(SIGTERM, 10000);
+    EXPECT_TRUE(WIFEXITED(host.exitStatus())) << "the host waited for an answer and was killed";
+    EXPECT_EQ(readText(messageLog()).find("Would you like to save the record?"), std::string::npos)
+        << readText(messageLog());
+    std::vector<fs::path> takes;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        if (entry.path().filename().string().rfind("Recording ", 0) == 0 && entry.path().extension() == ".wav")
+            takes.push_back(entry.path());
+    ASSERT_EQ(takes.size(), 1u) << "the take is not in the state folder";
+    EXPECT_GT(fs::file_size(takes[0]), 44u + 4u * 48000u / 2u) << "less than half a second kept";
+    // "Recording YYYY-MM-DD HH-MM-SS.wav"
+    EXPECT_EQ(takes[0].filename().string().size(), std::string("Recording 2026-01-01 00-00-00.wav").size())
+        << takes[0];
+    EXPECT_GT(readText(dir.path() / "saved.chunk").size(), 8u) << "no state saved";
+}
+
+}  // namespace
