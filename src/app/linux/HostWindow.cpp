@@ -91,6 +91,10 @@ HostWindow::HostWindow() {
     setHostContext(&slot);
     coordinator.setMessageSink(&messages);
     connect(&idleTimer, &QTimer::timeout, this, [this] { onIdle(); });
+    releaseTimer.setSingleShot(true);
+    connect(&releaseTimer, &QTimer::timeout, this, [this] {
+        if (const auto release = keyRepeat.due()) routeKey(release->key, false, Qt::KeyboardModifiers(release->modifiers));
+    });
 }
 
 HostWindow::~HostWindow() {
@@ -407,13 +411,6 @@ void HostWindow::closeWindows() {
 bool HostWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
     auto* keyEvent = static_cast<QKeyEvent*>(event);
-    // X repeats a held key as release and press pairs: a held note would retrigger, a held
-    // Space toggle the transport, a held shortcut repeat its command. Only the first press
-    // and the real release count.
-    if (keyEvent->isAutoRepeat() && !QApplication::activeModalWidget()) {
-        auto* target = qobject_cast<QWidget*>(watched);
-        if (target && target->window() == this) return true;
-    }
     // Only keys of this window: a message box or settings window in front keeps its own.
     auto* widget = qobject_cast<QWidget*>(watched);
     if (QApplication::activeModalWidget() || !widget || widget->window() != this) return false;
@@ -421,6 +418,24 @@ bool HostWindow::eventFilter(QObject* watched, QEvent* event) {
     if (key == 0) return false;
     const bool keyDown = event->type() == QEvent::KeyPress;
     const Qt::KeyboardModifiers modifiers = keyEvent->modifiers();
+    // X repeats a held key as release and press pairs: a held note would retrigger, a held
+    // Space toggle the transport, a held shortcut repeat its command. Only the first press
+    // and the real release count; a release waits briefly for a repeat's press.
+    const auto time = static_cast<unsigned long>(keyEvent->timestamp());
+    if (!keyDown) {
+        if (const auto before = keyRepeat.release(key, static_cast<int>(modifiers), time, keyEvent->isAutoRepeat()))
+            routeKey(before->key, false, Qt::KeyboardModifiers(before->modifiers));
+        if (keyRepeat.holding()) releaseTimer.start(KeyRepeatFilter::kHoldMs);
+        return true;
+    }
+    const KeyRepeatFilter::PressAnswer answer = keyRepeat.press(key, time, keyEvent->isAutoRepeat());
+    if (answer.before) routeKey(answer.before->key, false, Qt::KeyboardModifiers(answer.before->modifiers));
+    if (!keyRepeat.holding()) releaseTimer.stop();
+    if (!answer.handle) return true;
+    return routeKey(key, true, modifiers);
+}
+
+bool HostWindow::routeKey(int key, bool keyDown, Qt::KeyboardModifiers modifiers) {
     const app::KeyDecision decision = app::routeKey(key, keyDown, modifiers & Qt::ControlModifier, modifiers & Qt::AltModifier);
     switch (decision.route) {
         case app::KeyRoute::Swallow: return true;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "app/linux/KeyRepeat.h"
 #include "app/linux/Process.h"
 #include "audio/AudioDevice.h"
 #include "audio/jack/VLJack.h"
@@ -77,6 +78,7 @@ private:
     void reconnectMidi();
     void applyStartupTransport();
     void toggleTransport();
+    bool routeKey(int key, bool keyDown, Qt::KeyboardModifiers modifiers);
     bool generalKeyHandling(int key, bool keyDown, Qt::KeyboardModifiers modifiers);
     void onIdle();
     void watchServer();
@@ -111,6 +113,8 @@ private:
     std::wstring caption;
     bool secondCopy = false;
     QTimer idleTimer;
+    QTimer releaseTimer;
+    KeyRepeatFilter keyRepeat;
     std::wstring effectName;
     int editorWidth = 0;
     int editorHeight = 0;
