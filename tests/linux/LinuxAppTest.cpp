@@ -283,6 +283,9 @@ TEST_F(LinuxAppTest, ALinkedEffectStartsMutedPlaysAHeldKeyOnceASecondCopyStoresN
     fs::copy_file(VL_HOST_BINARY, installed);
     fs::copy_file(VL_PROBE_MODULE, plugins / "ProbeFx.so");
     fs::create_symlink(installed, plugins / "ProbeFx");
+    // --help and --version print and end without a window or a plug-in.
+    EXPECT_NE(commandOutput(installed.string() + " --version").find("VorlaneHost "), std::string::npos);
+    EXPECT_NE(commandOutput(installed.string() + " --help").find("Usage: "), std::string::npos);
     const fs::path config = dir.path() / "probe.txt";
     { std::ofstream(config) << "effectName=ProbeFx\nnumInputs=2\nnumOutputs=2\nblockLogInterval=1000000000\n"; }
     const fs::path probeLog = dir.path() / "probe-calls.txt";

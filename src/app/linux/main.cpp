@@ -6,8 +6,10 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 #include <fcntl.h>
 #include <unistd.h>
@@ -35,9 +37,26 @@ std::filesystem::path executableOf(const char* argv0) {
     return invoked;
 }
 
+constexpr char kUsage[] =
+    "Usage: Foo [--help] [--version]\n"
+    "A standalone host for one VST 2.x plug-in on the JACK server. Copy or link the host beside\n"
+    "the plug-in under the plug-in's name: \"Foo\" (or a link named Foo) plays \"Foo.so\" beside it.\n"
+    "SIGTERM, SIGINT and SIGHUP save a running take and the plug-in's state, then end the host.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument(argv[i]);
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (argument == "--version") {
+            std::printf("VorlaneHost %s\n", VL_HOST_VERSION);
+            return 0;
+        }
+    }
     const std::filesystem::path executable = executableOf(argc > 0 ? argv[0] : nullptr);
     QApplication application(argc, argv);
     application.setApplicationName("VorlaneHost");
