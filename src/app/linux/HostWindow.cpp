@@ -558,6 +558,7 @@ void HostWindow::shutdown() {
     if (shutDown) return;
     shutDown = true;
     idleTimer.stop();
+    releaseTimer.stop();
     slot.installSizeWindowHook(nullptr, nullptr);
     closeWindows();
     stopEnginesAndSaveState();
