@@ -41,3 +41,48 @@ TEST(KeyCodes, TheRoutingOfTheWindowsWindowAppliesUnchanged) {
 }
 
 }  // namespace
+
+#include "app/linux/KeyRepeat.h"
+
+namespace {
+
+using vl::linuxapp::KeyRepeatFilter;
+
+TEST(KeyRepeatFilter, DropsXRepeatPairsAndKeepsRealPressesAndReleases) {
+    KeyRepeatFilter filter;
+    // A press, then X's repeats: release and press at one server time, Qt not noticing.
+    EXPECT_TRUE(filter.press('D', 1000, false).handle);
+    EXPECT_FALSE(filter.release('D', 0, 1500, false));
+    EXPECT_TRUE(filter.holding());
+    const auto repeat = filter.press('D', 1500, false);
+    EXPECT_FALSE(repeat.handle);
+    EXPECT_FALSE(repeat.before);
+    EXPECT_FALSE(filter.holding());
+    // Qt's own verdict counts as well; a press of a key still down (detectable auto-repeat).
+    EXPECT_FALSE(filter.release('D', 0, 1540, true));
+    EXPECT_FALSE(filter.press('D', 1540, true).handle);
+    EXPECT_FALSE(filter.press('D', 1580, false).handle);
+    // The real release is handed out once no press follows it.
+    EXPECT_FALSE(filter.release('D', 4, 2000, false));
+    const auto released = filter.due();
+    ASSERT_TRUE(released);
+    EXPECT_EQ(released->key, 'D');
+    EXPECT_EQ(released->modifiers, 4);
+    EXPECT_FALSE(filter.due());
+    // Pressed again later: a new note.
+    EXPECT_TRUE(filter.press('D', 2100, false).handle);
+    // Another key's press hands out a held-back release first, in order.
+    EXPECT_FALSE(filter.release('D', 0, 2200, false));
+    const auto other = filter.press('F', 2205, false);
+    EXPECT_TRUE(other.handle);
+    ASSERT_TRUE(other.before);
+    EXPECT_EQ(other.before->key, 'D');
+    // A press of the same key at another time is a new press after a real release.
+    EXPECT_FALSE(filter.release('F', 0, 3000, false));
+    const auto again = filter.press('F', 3100, false);
+    ASSERT_TRUE(again.before);
+    EXPECT_EQ(again.before->key, 'F');
+    EXPECT_TRUE(again.handle);
+}
+
+}  // namespace

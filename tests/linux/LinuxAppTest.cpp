@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -255,6 +256,154 @@ TEST_F(LinuxAppTest, WithoutAServerTheUserIsToldAndTheWindowStillOpens) {
         << windowTree();
     host.stop(SIGTERM, 10000);
     EXPECT_TRUE(WIFEXITED(host.exitStatus())) << "the host had to be killed";
+}
+
+}  // namespace
+
+namespace {
+
+// Every file of a folder with its bytes, to tell that a run wrote nothing there.
+std::map<std::string, std::string> folderContents(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file() && entry.path().extension() != ".log" && entry.path().extension() != ".lock" &&
+            entry.path().filename() != "messages.txt" && entry.path().filename() != "probe-calls.txt")
+            files[entry.path().string()] = readText(entry.path());
+    return files;
+}
+
+// The layout of a Linux install: one host, and a link named after each plug-in beside it.
+// An effect (the probe with two inputs) at its first start: muted; a second copy of it says so
+// and stores nothing; a missing and an empty module are named with the reason.
+TEST_F(LinuxAppTest, ALinkedEffectStartsMutedPlaysAHeldKeyOnceASecondCopyStoresNothingAndLoadErrorsNameThePath) {
+    const fs::path installed = dir.path() / "bin" / "VorlaneHost";
+    const fs::path plugins = dir.path() / "plugins";
+    fs::create_directories(installed.parent_path());
+    fs::create_directories(plugins);
+    fs::copy_file(VL_HOST_BINARY, installed);
+    fs::copy_file(VL_PROBE_MODULE, plugins / "ProbeFx.so");
+    fs::create_symlink(installed, plugins / "ProbeFx");
+    // --help and --version print and end without a window or a plug-in.
+    EXPECT_NE(commandOutput(installed.string() + " --version").find("VorlaneHost "), std::string::npos);
+    EXPECT_NE(commandOutput(installed.string() + " --help").find("Usage: "), std::string::npos);
+    const fs::path config = dir.path() / "probe.txt";
+    { std::ofstream(config) << "effectName=ProbeFx\nnumInputs=2\nnumOutputs=2\nblockLogInterval=1000000000\n"; }
+    const fs::path probeLog = dir.path() / "probe-calls.txt";
+    {
+        // Only the state folder: the devices are those of a first start.
+        vl::FileStore store(settingsFile());
+        auto key = store.createKey(L"Software\\Vorlane\\ProbeFx");
+        store.writeString(key, L"contentpath", dir.path().wstring() + L"/");
+        store.closeKey(key);
+    }
+    const std::vector<std::pair<std::string, std::string>> env = {
+        {"VORLANE_SETTINGS_FILE", settingsFile().string()}, {"VORLANE_MESSAGE_LOG", messageLog().string()},
+        {"VORLANE_PROBE_CONFIG", config.string()}, {"VORLANE_PROBE_LOG", probeLog.string()},
+        {"HOME", dir.path().string()}};
+    ASSERT_TRUE(host.start({(plugins / "ProbeFx").string()}, env, dir.path() / "first.log"));
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("\"ProbeFx (audio input muted) | Tempo: ") != std::string::npos; },
+                          20s))
+        << windowTree() << readText(messageLog()) << readText(dir.path() / "first.log");
+    EXPECT_TRUE(waitUntil([&] { return readText(settingsFile()).find("\"InputMuted\"=dword:00000001") != std::string::npos; },
+                          5s))
+        << readText(settingsFile());
+
+    // A key held past X's auto-repeat delay plays one note: one note-on and one note-off
+    // reach the plug-in (effProcessEvents, opcode 25), not a pair for every repeat.
+    const auto eventCalls = [&] {
+        const std::string calls = readText(probeLog);
+        size_t count = 0;
+        for (size_t at = calls.find("call 25 "); at != std::string::npos; at = calls.find("call 25 ", at + 1)) ++count;
+        return count;
+    };
+    const size_t callsBefore = eventCalls();
+    ASSERT_EQ(std::system("xdotool search --name '^ProbeFx ' windowfocus --sync keydown d sleep 1.5 keyup d"), 0);
+    EXPECT_TRUE(waitUntil([&] { return eventCalls() >= callsBefore + 2; }, 5s)) << "the key's note did not arrive";
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(eventCalls(), callsBefore + 2) << "the held key was retriggered";
+
+    // The second copy: its caption says so; at its end the files are as the first left them.
+    const auto before = folderContents(dir.path());
+    vltest::Child second;
+    ASSERT_TRUE(second.start({(plugins / "ProbeFx").string()}, env, dir.path() / "second.log"));
+    EXPECT_TRUE(waitUntil([] { return windowTree().find("(second copy: settings and state are not saved)") != std::string::npos; },
+                          20s))
+        << windowTree();
+    second.stop(SIGTERM, 10000);
+    EXPECT_TRUE(WIFEXITED(second.exitStatus())) << "the second copy had to be killed";
+    EXPECT_TRUE(folderContents(dir.path()) == before) << "the second copy wrote a file";
+    host.stop(SIGTERM, 10000);
+    EXPECT_TRUE(WIFEXITED(host.exitStatus()));
+
+    // A link whose module is missing, and a module that is an empty file: the path and why.
+    fs::create_symlink(installed, plugins / "Missing");
+    { std::ofstream(plugins / "Empty.so"); }
+    fs::create_symlink(installed, plugins / "Empty");
+    for (const auto& [name, reason] : {std::pair<std::string, std::string>{"Missing", "No such file"}, {"Empty", "too short"}}) {
+        const fs::path log = dir.path() / (name + ".log");
+        vltest::Child failing;
+        ASSERT_TRUE(failing.start({(plugins / name).string()}, env, log));
+        const std::string tried = (plugins / (name + ".so")).string();
+        EXPECT_TRUE(waitUntil([&] { return readText(log).find(tried) != std::string::npos; }, 20s)) << readText(log);
+        EXPECT_NE(readText(log).find(reason), std::string::npos) << readText(log);
+        EXPECT_TRUE(waitUntil([&] { return readText(messageLog()).find("Couldn't load Plugin! " + tried) != std::string::npos; },
+                              10s))
+            << readText(messageLog());
+        failing.stop(SIGTERM, 10000);
+        EXPECT_TRUE(WIFEXITED(failing.exitStatus()));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// SIGTERM during a take asks nothing: the take is kept in the state folder under its time,
+// the state is saved, and the host ends.
+TEST_F(LinuxAppTest, ASignalDuringATakeKeepsTheTakeAndTheState) {
+    writeSettings(settingsFile(), L"Vorlane Demo Synth", dir.path());
+    {
+        vl::FileStore store(settingsFile());
+        auto key = store.createKey(L"Software\\Vorlane\\Vorlane Demo Synth\\Host");
+        store.writeDword(key, L"openPlayerOnStartup", 1);
+        store.closeKey(key);
+    }
+    startHost("VorlaneDemo", VL_DEMO_MODULE);
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("| Tempo: 90.00 | CPU: ") != std::string::npos; }, 20s))
+        << windowTree();
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("\"Vorlane\": (") != std::string::npos; }, 10s)) << windowTree();
+    // The record button: the first one in the grid's fourth row, clicked as a user does.
+    const std::string geometry = commandOutput("xdotool search --name '^Vorlane$' getwindowgeometry --shell");
+    int width = 0, height = 0;
+    for (const char* name : {"WIDTH=", "HEIGHT="}) {
+        const size_t at = geometry.find(name);
+        ASSERT_NE(at, std::string::npos) << geometry;
+        (name[0] == 'W' ? width : height) = std::atoi(geometry.c_str() + at + std::strlen(name));
+    }
+    ASSERT_GT(width, 0);
+    ASSERT_GT(height, 0);
+    const std::string click = "xdotool search --name '^Vorlane$' mousemove --window %1 " +
+                              std::to_string(width / 8) + " " + std::to_string(height * 7 / 10) + " click 1";
+    ASSERT_EQ(std::system(click.c_str()), 0);
+    std::this_thread::sleep_for(1500ms);  // a take of some length; what is checked is its file
+    const fs::path shot = fs::path(VL_SHOT_DIR) / "recording.png";
+    fs::create_directories(shot.parent_path());
+    std::system(("import -window root " + shot.string()).c_str());
+
+    host.stop(SIGTERM, 10000);
+    EXPECT_TRUE(WIFEXITED(host.exitStatus())) << "the host waited for an answer and was killed";
+    EXPECT_EQ(readText(messageLog()).find("Would you like to save the record?"), std::string::npos)
+        << readText(messageLog());
+    std::vector<fs::path> takes;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        if (entry.path().filename().string().rfind("Recording ", 0) == 0 && entry.path().extension() == ".wav")
+            takes.push_back(entry.path());
+    ASSERT_EQ(takes.size(), 1u) << "the take is not in the state folder";
+    EXPECT_GT(fs::file_size(takes[0]), 44u + 4u * 48000u / 2u) << "less than half a second kept";
+    // "Recording YYYY-MM-DD HH-MM-SS.wav"
+    EXPECT_EQ(takes[0].filename().string().size(), std::string("Recording 2026-01-01 00-00-00.wav").size())
+        << takes[0];
+    EXPECT_GT(readText(dir.path() / "saved.chunk").size(), 8u) << "no state saved";
 }
 
 }  // namespace

@@ -58,6 +58,12 @@ AudioSettingsWindow::AudioSettingsWindow(QWidget* parent, AudioBackendSet& backe
     sizeRow->addWidget(latency);
     sizeRow->addWidget(new QLabel("ms", this));
     form->addRow("Buffer Size", sizeRow);
+    // The JACK server decides the block size for every client: the steps stay off until the
+    // size can be asked of the server (a power of two), where they would call it.
+    samplesDown->setEnabled(false);
+    samplesUp->setEnabled(false);
+    samples->setReadOnly(true);
+    latency->setReadOnly(true);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Apply | QDialogButtonBox::Cancel, this);
     applyButton = buttons->button(QDialogButtonBox::Apply);
     auto* layout = new QVBoxLayout(this);

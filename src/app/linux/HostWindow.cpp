@@ -17,6 +17,7 @@
 #include "app/linux/AudioSettingsWindow.h"
 #include "app/linux/KeyCodes.h"
 #include "app/linux/LinuxOptions.h"
+#include "app/ReadOnlyStore.h"
 #include "app/linux/MidiSettingsWindow.h"
 #include "app/linux/PlayerWindow.h"
 #include "app/linux/TempoWindow.h"
@@ -26,12 +27,17 @@
 #include "platform/Module.h"
 #include "platform/Text.h"
 #include "settings/EffectName.h"
+#include "settings/FileStore.h"
 
 namespace vl::linuxapp {
 
 namespace {
 
-constexpr int kIdleIntervalMs = 40;
+// effEditIdle at 60 Hz: knob drags of editors that draw from their idle call stay smooth.
+constexpr int kIdleIntervalMs = 16;
+// What the plug-in is told while no server is known.
+constexpr double kRateWithoutServer = 48000.0;
+constexpr int kBlockWithoutServer = 512;
 using app::kErrorCaption;
 using app::kNoPluginText;
 using app::kTempoSyncedText;
@@ -85,6 +91,10 @@ HostWindow::HostWindow() {
     setHostContext(&slot);
     coordinator.setMessageSink(&messages);
     connect(&idleTimer, &QTimer::timeout, this, [this] { onIdle(); });
+    releaseTimer.setSingleShot(true);
+    connect(&releaseTimer, &QTimer::timeout, this, [this] {
+        if (const auto release = keyRepeat.due()) routeKey(release->key, false, Qt::KeyboardModifiers(release->modifiers));
+    });
 }
 
 HostWindow::~HostWindow() {
@@ -97,21 +107,34 @@ void HostWindow::showMessage(const wchar_t* text, const wchar_t* caption) {
     messages.show(platform::okMessage(text, caption));
 }
 
-bool HostWindow::start() {
+bool HostWindow::start(const std::filesystem::path& executable) {
     // 1. The plug-in beside the executable ("Foo" loads "Foo.so"). Plug-ins that ask for the
     // rate while they open and ignore a later effSetSampleRate (Nekobi among them) would
     // otherwise play out of tune: the server's rate is in the time information before.
-    slot.timeInfo.sampleRate = VLJack::serverSampleRate();
-    slot.loadForExecutable(platform::executablePath());
+    // Without a server the plug-in hears a rate it can work with until one is known.
+    const double serverRate = VLJack::serverSampleRate();
+    slot.timeInfo.sampleRate = serverRate > 0.0 ? serverRate : kRateWithoutServer;
+    const LoadResult loaded = slot.loadForExecutable(executable);
     if (!slot.effect) {
-        showMessage(kNoPluginText, kErrorCaption);
+        // The path tried and why it failed, in the box and on stderr.
+        const std::filesystem::path tried = modulePathForExecutable(executable);
+        std::string reason = describe(loaded);
+        if (loaded == LoadResult::ModuleNotFound && !platform::lastModuleError().empty())
+            reason += ": " + platform::lastModuleError();
+        const std::wstring text = std::wstring(kNoPluginText) + L"\r\n" + platform::pathToWide(tried) + L"\r\n" +
+                                  platform::utf8ToWide(reason);
+        std::fprintf(stderr, "VorlaneHost: Couldn't load Plugin! %s: %s\n", tried.string().c_str(), reason.c_str());
+        showMessage(text.c_str(), kErrorCaption);
         return false;
+    }
+    if (serverRate <= 0.0) {
+        slot.setSampleRate(static_cast<float>(kRateWithoutServer));
+        slot.setBlockSize(kBlockWithoutServer);
     }
 
     // 2. Effect name: caption and the JACK clients' names.
     effectName = slot.effectNameWide();
     const std::string clientName = platform::wideToUtf8(effectName.empty() ? L"Vorlane Host" : effectName);
-    setWindowTitle(qtText(effectName));
     jack = std::make_unique<VLJack>(clientName);
     midi = std::make_unique<VLJackMidi>(clientName + " MIDI");
     backends.set(kDeviceTypeJack, jack.get());
@@ -120,13 +143,23 @@ bool HostWindow::start() {
 
     // 3. Settings of this effect, with the MIDI ports of this run merged in.
     // A nameless plug-in is kept under the executable's base name, not in the maker's root key.
-    settings = std::make_unique<HostSettings>(effectIdentity(effectName, platform::executablePath()));
+    // A second copy for the same effect reads them but writes neither them nor the state:
+    // whichever copy ended last would overwrite the other's. The first holds a lock for life.
+    const std::wstring identity = effectIdentity(effectName, executable);
+    copyLockFile = runningCopyLockFile(
+        FileStore::userFilePath(std::getenv("VORLANE_SETTINGS_FILE"), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")),
+        identity);
+    secondCopy = !copyLock.take(copyLockFile);
+    settings = secondCopy ? std::make_unique<HostSettings>(identity, std::make_shared<app::ReadOnlyStore>(makeUserSettingsStore()))
+                          : std::make_unique<HostSettings>(identity);
     settings->loadSettings(backends);
     settings->mergeMidiDevices(midi->devices);
     follow.setEnabled(readFollowTransport(settings->keyPath));
+    if (!takesNoAudioInput(slot)) coordinator.inputMuted = readInputMuted(settings->keyPath);
 
-    // 4. The window and the editor inside it.
+    // 4. The window; the editor follows the engine.
     buildMenu();
+    showCaptionName();
     editorHost = new QWidget(this);
     editorHost->setAttribute(Qt::WA_NativeWindow);
     const EditorSize size = slot.editorSize();
@@ -135,17 +168,9 @@ bool HostWindow::start() {
     editorHost->setFixedSize(editorWidth, editorHeight);
     setCentralWidget(editorHost);
     show();
-    // Some plug-ins answer 0 to a successful open: the editor counts as open either way, as
-    // the Windows window counts it.
-    slot.editOpen(reinterpret_cast<void*>(editorHost->winId()));
-    editorOpen = true;
-    slot.installSizeWindowHook(&onSizeWindow, this);
-    // A size the plug-in asked for before the window could follow (the host said yes to it).
-    if (const auto early = takeEarlyEditorSize()) resizeEditor(early->width, early->height);
-    idleTimer.start(kIdleIntervalMs);
-    qApp->installEventFilter(this);
 
-    // 5. Engines, state, transport.
+    // 5. Engines first: the first sound does not wait for an editor that takes seconds to
+    // open. Then the state and the transport.
     coordinator.link(&slot, &backends, midi.get(), settings.get());
     startAudioAtStartup();
     // A message of the start-up may have been answered by the end of the program.
@@ -158,15 +183,56 @@ bool HostWindow::start() {
         for (const auto& file : kept) files.push_back({platform::pathToWide(file.keptAt), platform::pathToWide(file.home), file.movedHome});
         showMessage(app::keptFilesText(files).c_str(), kWarningCaption);
     }
+    if (shutDown) return false;
     applyStartupTransport();
-    engineAction->setText(qtText(app::engineItemText(coordinator.engineRunning.load(std::memory_order_acquire))) +
-                          "\tCtrl+R");
+    setEngineItem(coordinator.engineRunning.load(std::memory_order_acquire));
     {
         const QSignalBlocker quiet(followAction);
         followAction->setChecked(follow.isEnabled());
     }
+    showCaptionName();
+
+    // 6. The editor inside the window. Some plug-ins answer 0 to a successful open: the editor
+    // counts as open either way, as the Windows window counts it.
+    slot.editOpen(reinterpret_cast<void*>(editorHost->winId()));
+    editorOpen = true;
+    slot.installSizeWindowHook(&onSizeWindow, this);
+    // A size the plug-in asked for before the window could follow (the host said yes to it).
+    if (const auto early = takeEarlyEditorSize()) resizeEditor(early->width, early->height);
+    idleTimer.start(kIdleIntervalMs);
+    qApp->installEventFilter(this);
     if (settings->openPlayerOnStartup) openWindow(Modeless::Player);
     return true;
+}
+
+void HostWindow::setEngineItem(bool running) {
+    // The rule's text carries its shortcut.
+    if (engineAction) engineAction->setText(qtText(app::engineItemText(running)));
+}
+
+void HostWindow::showCaptionName() {
+    caption = secondCopy ? app::secondCopyCaption(effectName) : effectName;
+    if (coordinator.inputMuted && !takesNoAudioInput(slot)) caption = app::mutedInputCaption(caption);
+    if (!coordinator.engineRunning.load(std::memory_order_acquire)) setWindowTitle(qtText(caption));
+}
+
+void HostWindow::setInputMuted(bool muted) {
+    coordinator.inputMuted = muted;
+    if (settings && mayWriteState()) writeInputMuted(settings->keyPath, muted);
+    if (muteAction) {
+        const QSignalBlocker quiet(muteAction);
+        muteAction->setChecked(muted);
+    }
+    showCaptionName();
+}
+
+bool HostWindow::mayWriteState() {
+    // A second copy whose first copy has ended since is the only one left: it saves.
+    if (secondCopy && copyLock.take(copyLockFile)) {
+        secondCopy = false;
+        showCaptionName();
+    }
+    return !secondCopy;
 }
 
 void HostWindow::startAudioAtStartup() {
@@ -177,8 +243,14 @@ void HostWindow::startAudioAtStartup() {
         settings->inputDevice = jack->input();
     }
     restorePortChoice();
+    // At the first start an effect would send the system's capture ports (a laptop's
+    // microphone) straight to the speakers: it starts with its input muted, as on Windows.
+    if (firstRun && !takesNoAudioInput(slot)) coordinator.inputMuted = true;
     if (coordinator.StartAudioEngine()) {
-        if (firstRun) settings->saveSettings();
+        if (firstRun && mayWriteState()) {
+            settings->saveSettings();
+            if (coordinator.inputMuted) writeInputMuted(settings->keyPath, true);
+        }
         keepPortChoice();
         return;
     }
@@ -191,6 +263,7 @@ void HostWindow::restorePortChoice() {
 }
 
 void HostWindow::keepPortChoice() {
+    if (!mayWriteState()) return;
     for (AudioDeviceRecord* record : {jack->input(), jack->output()})
         if (record->detailsKnown) writePortChoice(settings->keyPath, *record);
 }
@@ -225,15 +298,22 @@ void HostWindow::buildMenu() {
     add(file, "Audio Settings\tCtrl+A", ID_FILE_AUDIOSETTINGS);
     add(file, "Midi Settings\tCtrl+M", ID_FILE_MIDISETTINGS);
     add(file, "Tempo\tCtrl+T", ID_FILE_TEMPO);
-    engineAction = add(file, qtText(app::engineItemText(false)) + "\tCtrl+R", ID_FILE_AUDIOENGINE);
-    if (variant != app::MenuVariant::Foreign) add(file, "Audio Player / Recorder\tCtrl+P", ID_FILE_AUDIOPLAYER);
+    engineAction = add(file, qtText(app::engineItemText(false)), ID_FILE_AUDIOENGINE);
+    // Every plug-in has the player and recorder (Ctrl+P opens it for every plug-in too).
+    add(file, "Audio Player / Recorder\tCtrl+P", ID_FILE_AUDIOPLAYER);
     followAction = file->addAction("Follow JACK Transport");
     followAction->setCheckable(true);
     connect(followAction, &QAction::toggled, this, [this](bool on) {
         follow.setEnabled(on);
-        if (settings) writeFollowTransport(settings->keyPath, on);
+        if (settings && mayWriteState()) writeFollowTransport(settings->keyPath, on);
     });
     add(file, "Panic\tCtrl+X", ID_FILE_PANIC);
+    if (!takesNoAudioInput(slot)) {
+        muteAction = file->addAction(qtText(app::kMuteInputItemText));
+        muteAction->setCheckable(true);
+        muteAction->setChecked(coordinator.inputMuted);
+        connect(muteAction, &QAction::toggled, this, [this](bool on) { setInputMuted(on); });
+    }
     file->addSeparator();
     add(file, "Exit\tAlt+F4", ID_FILE_EXIT);
     QMenu* help = menuBar()->addMenu("&Help");
@@ -253,9 +333,20 @@ void HostWindow::toggleEngine() {
         running = coordinator.StartAudioEngine();
         if (running) keepPortChoice();
         if (!running) showMessage(jack->connected() ? kAudioEngineErrorText : kJackNotRunningText, kErrorCaption);
-        else if (midi && !midi->connected() && midi->connect()) coordinator.StartMidiEngine();
+        else if (midi && !midi->connected()) reconnectMidi();
     }
-    engineAction->setText(qtText(app::engineItemText(running)) + "\tCtrl+R");
+    setEngineItem(running);
+}
+
+void HostWindow::reconnectMidi() {
+    // The server is back: the MIDI ports of this run get their ids in the settings and the
+    // active inputs open, as at a start with the server there.
+    if (!midi->connect()) {
+        showMessage(kMidiEngineErrorText, kErrorCaption);
+        return;
+    }
+    settings->mergeMidiDevices(midi->devices);
+    if (!coordinator.StartMidiEngine()) showMessage(kMidiEngineErrorText, kErrorCaption);
 }
 
 void HostWindow::runCommand(int command) {
@@ -270,7 +361,7 @@ void HostWindow::runCommand(int command) {
         case ID_FILE_AUDIOENGINE: toggleEngine(); break;
         case ID_FILE_PANIC: coordinator.Panic(); break;
         case ID_FILE_EXIT:
-            coordinator.SaveChunk();
+            if (mayWriteState()) coordinator.SaveChunk();
             close();
             break;
         case ID_HELP_HELP:
@@ -327,6 +418,24 @@ bool HostWindow::eventFilter(QObject* watched, QEvent* event) {
     if (key == 0) return false;
     const bool keyDown = event->type() == QEvent::KeyPress;
     const Qt::KeyboardModifiers modifiers = keyEvent->modifiers();
+    // X repeats a held key as release and press pairs: a held note would retrigger, a held
+    // Space toggle the transport, a held shortcut repeat its command. Only the first press
+    // and the real release count; a release waits briefly for a repeat's press.
+    const auto time = static_cast<unsigned long>(keyEvent->timestamp());
+    if (!keyDown) {
+        if (const auto before = keyRepeat.release(key, static_cast<int>(modifiers), time, keyEvent->isAutoRepeat()))
+            routeKey(before->key, false, Qt::KeyboardModifiers(before->modifiers));
+        if (keyRepeat.holding()) releaseTimer.start(KeyRepeatFilter::kHoldMs);
+        return true;
+    }
+    const KeyRepeatFilter::PressAnswer answer = keyRepeat.press(key, time, keyEvent->isAutoRepeat());
+    if (answer.before) routeKey(answer.before->key, false, Qt::KeyboardModifiers(answer.before->modifiers));
+    if (!keyRepeat.holding()) releaseTimer.stop();
+    if (!answer.handle) return true;
+    return routeKey(key, true, modifiers);
+}
+
+bool HostWindow::routeKey(int key, bool keyDown, Qt::KeyboardModifiers modifiers) {
     const app::KeyDecision decision = app::routeKey(key, keyDown, modifiers & Qt::ControlModifier, modifiers & Qt::AltModifier);
     switch (decision.route) {
         case app::KeyRoute::Swallow: return true;
@@ -355,9 +464,9 @@ void HostWindow::onIdle() {
     if (shutDown) return;
     if (editorOpen) slot.editIdle();
     const bool running = coordinator.engineRunning.load(std::memory_order_acquire);
-    setWindowTitle(running ? qtText(app::statusCaption(effectName, coordinator.tempo.load(std::memory_order_acquire),
+    setWindowTitle(running ? qtText(app::statusCaption(caption, coordinator.tempo.load(std::memory_order_acquire),
                                                        coordinator.cpuPercent))
-                           : qtText(effectName));
+                           : qtText(caption));
     coordinator.SavePendingTempo();
     fitEditor();
     watchServer();
@@ -372,9 +481,9 @@ void HostWindow::watchServer() {
                 coordinator.StopMidiEngine();
                 midi->disconnect();
             }
-            engineAction->setText(qtText(app::engineItemText(false)) + "\tCtrl+R");
+            setEngineItem(false);
             // The caption shows the stopped engine while the message waits for its OK.
-            setWindowTitle(qtText(effectName));
+            setWindowTitle(qtText(caption));
             if (jack->serverLost()) {
                 showMessage(kJackShutDownText, kErrorCaption);
             } else {
@@ -387,8 +496,8 @@ void HostWindow::watchServer() {
             // failed device, unless the start has said why already.
             const std::wstring device = coordinator.engineDeviceName();
             if (!coordinator.StartAudioEngine()) {
-                engineAction->setText(qtText(app::engineItemText(false)) + "\tCtrl+R");
-                setWindowTitle(qtText(effectName));
+                setEngineItem(false);
+                setWindowTitle(qtText(caption));
                 if (!coordinator.startFailureTold())
                     showMessage(app::deviceFailedText(device).c_str(), kErrorCaption);
             }
@@ -429,15 +538,27 @@ void HostWindow::stopEnginesAndSaveState() {
     stateSaved = true;
     coordinator.StopAudioEngine();
     if (coordinator.linked()) coordinator.StopMidiEngine();
+    coordinator.SavePendingTempo();
+    // A second copy stores nothing (unless the first has ended meanwhile).
+    if (!mayWriteState()) return;
     // Every way out comes here, signals and the session's end among them, where no box can
     // ask: a state that cannot be written goes to a second place and the next start tells.
     coordinator.SaveChunkForSessionEnd();
+}
+
+void HostWindow::saveWithoutAsking() {
+    if (shutDown || stateSaved || !coordinator.linked()) return;
+    // Before any window closes: the player would ask what to do with the take. The take's
+    // name is its own (a time stamp), so a second copy keeps it too.
+    coordinator.SaveRecordingForSessionEnd();
+    stopEnginesAndSaveState();
 }
 
 void HostWindow::shutdown() {
     if (shutDown) return;
     shutDown = true;
     idleTimer.stop();
+    releaseTimer.stop();
     slot.installSizeWindowHook(nullptr, nullptr);
     closeWindows();
     stopEnginesAndSaveState();

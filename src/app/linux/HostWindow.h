@@ -8,9 +8,12 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
+#include "app/linux/KeyRepeat.h"
+#include "app/linux/Process.h"
 #include "audio/AudioDevice.h"
 #include "audio/jack/VLJack.h"
 #include "host/PluginSlot.h"
@@ -45,12 +48,15 @@ public:
     HostWindow();
     ~HostWindow() override;
 
-    // The start-up sequence; false when there is no plug-in (the message has been shown).
-    bool start();
+    // The start-up sequence for the program invoked as `executable` (its plug-in is beside
+    // it); false when there is no plug-in (the message has been shown).
+    bool start(const std::filesystem::path& executable);
+    // A signal or the end of the X session: nobody is asked anything. A running take is kept
+    // in the state folder, then the state is saved (the engines stop). Runs once.
+    void saveWithoutAsking();
     // Every way out ends here (close box, Exit, SIGTERM, end of the session): the engines
     // stop, the plug-in's state is saved and its editor closed. Runs once.
     void shutdown();
-    // The end of the session without a close: the engines stop and the state is saved.
     void stopEnginesAndSaveState();
 
 protected:
@@ -69,8 +75,10 @@ private:
     void restorePortChoice();
     void keepPortChoice();
     void toggleEngine();
+    void reconnectMidi();
     void applyStartupTransport();
     void toggleTransport();
+    bool routeKey(int key, bool keyDown, Qt::KeyboardModifiers modifiers);
     bool generalKeyHandling(int key, bool keyDown, Qt::KeyboardModifiers modifiers);
     void onIdle();
     void watchServer();
@@ -79,6 +87,12 @@ private:
     // audioMasterSizeWindow, from whichever thread the plug-in calls on.
     static bool onSizeWindow(int width, int height, void* user);
     void showMessage(const wchar_t* text, const wchar_t* caption);
+    // A second copy for the same effect stores nothing; it becomes the first when the first
+    // has ended meanwhile (asked again before anything is written).
+    bool mayWriteState();
+    void showCaptionName();
+    void setInputMuted(bool muted);
+    void setEngineItem(bool running);
 
     PluginSlot slot;
     std::unique_ptr<VLJack> jack;
@@ -93,7 +107,14 @@ private:
     QWidget* editorHost = nullptr;
     QAction* engineAction = nullptr;
     QAction* followAction = nullptr;
+    QAction* muteAction = nullptr;
+    RunningCopyLock copyLock;
+    std::filesystem::path copyLockFile;
+    std::wstring caption;
+    bool secondCopy = false;
     QTimer idleTimer;
+    QTimer releaseTimer;
+    KeyRepeatFilter keyRepeat;
     std::wstring effectName;
     int editorWidth = 0;
     int editorHeight = 0;

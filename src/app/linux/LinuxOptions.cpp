@@ -31,6 +31,21 @@ void writeFollowTransport(const std::wstring& settingsKeyPath, bool on) {
     store->writeDword(key.get(), kFollowTransportValue, on ? 1u : 0u);
 }
 
+bool readInputMuted(const std::wstring& settingsKeyPath) {
+    auto store = makeUserSettingsStore();
+    ScopedKey key(*store, store->openKey(settingsKeyPath));
+    uint32_t value = 0;
+    return key && store->readDword(key.get(), kInputMutedValue, value) && value != 0;
+}
+
+void writeInputMuted(const std::wstring& settingsKeyPath, bool muted) {
+    auto store = makeUserSettingsStore();
+    ScopedKey key(*store, store->createKey(settingsKeyPath));
+    if (!key) return;
+    store->deleteValue(key.get(), kInputMutedValue);
+    store->writeDword(key.get(), kInputMutedValue, muted ? 1u : 0u);
+}
+
 void writePortChoice(const std::wstring& settingsKeyPath, const AudioDeviceRecord& record) {
     auto store = makeUserSettingsStore();
     ScopedKey key(*store, store->createKey(hostKey(settingsKeyPath)));

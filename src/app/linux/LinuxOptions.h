@@ -14,6 +14,12 @@ inline constexpr wchar_t kFollowTransportValue[] = L"FollowJackTransport";
 bool readFollowTransport(const std::wstring& settingsKeyPath);
 void writeFollowTransport(const std::wstring& settingsKeyPath, bool on);
 
+// File > Mute Audio Input, kept per effect in the settings key's root as the Windows program
+// keeps it ("InputMuted"); off when never set.
+inline constexpr wchar_t kInputMutedValue[] = L"InputMuted";
+bool readInputMuted(const std::wstring& settingsKeyPath);
+void writeInputMuted(const std::wstring& settingsKeyPath, bool muted);
+
 // The JACK ports the host's left and right ports are connected to, kept by name: a port's
 // place in the server's list changes as other clients come and go. The record's channel
 // names must be the server's current list.
