@@ -37,6 +37,17 @@ struct Recorder {
     }
 };
 
+// The audio engine whose process cycle delivers the MIDI: silence.
+bool silent(float**, float** out, uint32_t frames, void*) {
+    for (int c = 0; c < 2; ++c)
+        for (uint32_t i = 0; i < frames; ++i) out[c][i] = 0.0f;
+    return true;
+}
+
+bool startAudio(vl::VLJack& audio) {
+    return audio.queryDetails(audio.output(), false) && audio.openAndStart(nullptr, audio.output(), &silent, nullptr);
+}
+
 const vl::MidiDeviceRecord* findDevice(const vl::VLJackMidi& midi, const std::wstring& name, bool isInput) {
     for (const auto& d : midi.devices)
         if (d->name == name && d->isInput == isInput) return d.get();
@@ -62,7 +73,8 @@ protected:
 };
 
 TEST_F(VLJackMidiTest, TheHostsOwnPortsComeFirstThenTheOtherClientsPorts) {
-    vl::VLJackMidi midi("Devices");
+    vl::VLJack audio("Devices");
+    vl::VLJackMidi midi(audio);
     ASSERT_TRUE(midi.connect());
     ASSERT_GE(midi.devices.size(), 4u);
     EXPECT_EQ(midi.devices[0]->name, vl::kJackMidiInName);
@@ -78,8 +90,10 @@ TEST_F(VLJackMidiTest, TheHostsOwnPortsComeFirstThenTheOtherClientsPorts) {
 }
 
 TEST_F(VLJackMidiTest, MessagesAreDecodedAndTimedOnTheServersFrameClock) {
-    vl::VLJackMidi midi("Timed");
+    vl::VLJack audio("Timed");
+    vl::VLJackMidi midi(audio);
     ASSERT_TRUE(midi.connect());
+    ASSERT_TRUE(startAudio(audio));
     Recorder recorder;
     const int32_t input = 0;
     ASSERT_TRUE(midi.openDevices(&input, nullptr, &Recorder::handle, &recorder));
@@ -116,8 +130,10 @@ TEST_F(VLJackMidiTest, MessagesAreDecodedAndTimedOnTheServersFrameClock) {
 }
 
 TEST_F(VLJackMidiTest, AnotherClientsPortIsConnectedWhenItsDeviceOpensAndClosedWithANotice) {
-    vl::VLJackMidi midi("Source");
+    vl::VLJack audio("Source");
+    vl::VLJackMidi midi(audio);
     ASSERT_TRUE(midi.connect());
+    ASSERT_TRUE(startAudio(audio));
     const vl::MidiDeviceRecord* source = findDevice(midi, L"sender:midi_out", true);
     ASSERT_TRUE(source);
     Recorder own, other;
@@ -140,7 +156,8 @@ TEST_F(VLJackMidiTest, AnotherClientsPortIsConnectedWhenItsDeviceOpensAndClosedW
 }
 
 TEST_F(VLJackMidiTest, ThePluginsMidiLeavesThroughTheOutputOnlyWhileItIsOpen) {
-    vl::VLJackMidi midi("Out");
+    vl::VLJack audio("Out");
+    vl::VLJackMidi midi(audio);
     ASSERT_TRUE(midi.connect());
     const vl::MidiDeviceRecord* sink = findDevice(midi, L"sender:midi_in", false);
     ASSERT_TRUE(sink);
@@ -160,8 +177,10 @@ TEST_F(VLJackMidiTest, ThePluginsMidiLeavesThroughTheOutputOnlyWhileItIsOpen) {
 }
 
 TEST_F(VLJackMidiTest, AServerThatQuitsLeavesNothingOpen) {
-    vl::VLJackMidi midi("Gone");
+    vl::VLJack audio("Gone");
+    vl::VLJackMidi midi(audio);
     ASSERT_TRUE(midi.connect());
+    ASSERT_TRUE(startAudio(audio));
     Recorder recorder;
     const int32_t input = 0;
     ASSERT_TRUE(midi.openDevices(&input, nullptr, &Recorder::handle, &recorder));
