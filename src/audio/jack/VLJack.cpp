@@ -365,8 +365,12 @@ int VLJack::bufferSizeCallback(jack_nframes_t frames, void* user) {
     return 0;
 }
 
-void VLJack::portRegistrationCallback(jack_port_id_t, int, void* user) {
-    static_cast<VLJack*>(user)->portChanges.fetch_add(1, std::memory_order_acq_rel);
+void VLJack::portRegistrationCallback(jack_port_id_t id, int, void* user) {
+    auto* self = static_cast<VLJack*>(user);
+    // The host's own ports are no news to its lists.
+    jack_port_t* port = self->client ? jack_port_by_id(self->client, id) : nullptr;
+    if (port && jack_port_is_mine(self->client, port)) return;
+    self->portChanges.fetch_add(1, std::memory_order_acq_rel);
 }
 
 void VLJack::portConnectCallback(jack_port_id_t a, jack_port_id_t b, int connected, void* user) {

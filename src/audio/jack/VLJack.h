@@ -91,7 +91,7 @@ public:
     void attachCycleClient(JackCycleClient* cycleClient);
     // Activates the client (connections can only be made by an active client); true when active.
     bool activate();
-    // Port registrations and unregistrations on the server so far (any client's; counted on
+    // Port registrations and unregistrations of the other clients so far (counted on
     // the notification thread). A MIDI engine compares it with what it last saw.
     uint64_t portRegistrations() const { return portChanges.load(std::memory_order_acquire); }
     // Connections made or broken between a port of this client and another one, as the
