@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "host/HostCallback.h"
 #include "host/VLVSTHostInterface.h"
 #include "settings/HostSettings.h"
 
@@ -143,8 +144,16 @@ void VLVSTHostInterface::forwardMidiOut(const vst::VstMidiEvent* event, void* us
     auto* self = static_cast<VLVSTHostInterface*>(user);
     if (!self || !self->midi || !event) return;
     const auto* d = reinterpret_cast<const uint8_t*>(event->midiData);
-    self->midi->sendShortMessage(static_cast<uint32_t>(d[0]) | (static_cast<uint32_t>(d[1]) << 8) |
-                                 (static_cast<uint32_t>(d[2]) << 16));
+    const uint32_t packed =
+        static_cast<uint32_t>(d[0]) | (static_cast<uint32_t>(d[1]) << 8) | (static_cast<uint32_t>(d[2]) << 16);
+    // Sent from inside the block: at its frame of the block (the piece's frames counted from
+    // the block's start). From any other thread: as soon as the engine can.
+    if (self->timedMidi && onProcessThread()) {
+        const uint32_t delta = event->deltaFrames > 0 ? static_cast<uint32_t>(event->deltaFrames) : 0;
+        self->timedMidi->sendAtFrame(packed, self->pieceStart + delta);
+        return;
+    }
+    self->midi->sendShortMessage(packed);
 }
 
 void VLVSTHostInterface::MidiInputHandler(const MidiMessage* message, void* value) {
@@ -170,6 +179,13 @@ void VLVSTHostInterface::handleMidiMessage(const MidiMessage& m, MidiInputContex
     if (device.filterProgramChanges && m.status == kProgramChange) return;
     // The range applies to every channel message's first data byte, not only to notes.
     if (m.data1 < device.keyboardRangeLeft || m.data1 > device.keyboardRangeRight) return;
+    // An engine that delivers inside the process cycle: into this block, at the message's frame.
+    if (timedMidi) {
+        // A list that is full hands the message to the queue, which keeps releases for later.
+        if (!blockEvents.add(timedMidi->deliveryFrame(), m.status, m.data1, m.data2, m.channel))
+            insertMidiEvent(m.status, m.data1, m.data2, m.channel);
+        return;
+    }
     insertMidiEvent(m.status, m.data1, m.data2, m.channel);
 }
 

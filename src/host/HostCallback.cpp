@@ -36,6 +36,23 @@ vst::intptr forwardMidiEvents(PluginSlot& slot, const vst::VstEvents* events) {
     return forwarded;
 }
 
+thread_local int processDepth = 0;
+
+// A sequence lock over the record's words: odd while the writer rewrites them. The words are
+// atomics, so a reader that overlaps a write reads a torn copy it then throws away, never
+// undefined memory.
+constexpr size_t kTimeWords = (sizeof(vst::VstTimeInfo) + sizeof(uint64_t) - 1) / sizeof(uint64_t);
+std::atomic<uint64_t> timeSequence{0};
+std::atomic<uint64_t> timeWords[kTimeWords];
+constexpr int kTimeReadTries = 1000;
+
+const vst::VstTimeInfo* timeForThisThread(PluginSlot& slot) {
+    if (onProcessThread()) return &slot.timeInfo;
+    thread_local vst::VstTimeInfo copy{};
+    if (!readPublishedTimeInfo(copy)) return &slot.timeInfo;  // no cycle has run: nobody rewrites it
+    return &copy;
+}
+
 vst::intptr copyString(void* ptr, const char* text, size_t sizeWithZero) {
     if (!ptr) return 0;
     std::memcpy(ptr, text, sizeWithZero);
@@ -43,6 +60,37 @@ vst::intptr copyString(void* ptr, const char* text, size_t sizeWithZero) {
 }
 
 }  // namespace
+
+ProcessThreadScope::ProcessThreadScope() { ++processDepth; }
+ProcessThreadScope::~ProcessThreadScope() { --processDepth; }
+bool onProcessThread() { return processDepth > 0; }
+
+void publishTimeInfo(const vst::VstTimeInfo& time) {
+    uint64_t words[kTimeWords] = {};
+    std::memcpy(words, &time, sizeof time);
+    const uint64_t sequence = timeSequence.load(std::memory_order_relaxed);
+    timeSequence.store(sequence + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    for (size_t i = 0; i < kTimeWords; ++i) timeWords[i].store(words[i], std::memory_order_relaxed);
+    timeSequence.store(sequence + 2, std::memory_order_release);
+}
+
+bool readPublishedTimeInfo(vst::VstTimeInfo& out) {
+    uint64_t words[kTimeWords];
+    for (int tries = 0; tries < kTimeReadTries; ++tries) {
+        const uint64_t before = timeSequence.load(std::memory_order_acquire);
+        if (before == 0) return false;
+        if (before & 1) continue;
+        for (size_t i = 0; i < kTimeWords; ++i) words[i] = timeWords[i].load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (timeSequence.load(std::memory_order_relaxed) != before) continue;
+        std::memcpy(&out, words, sizeof out);
+        return true;
+    }
+    // A writer that never lets a copy through (it cannot: a block writes the record once or
+    // twice): the previous copy stays.
+    return true;
+}
 
 void setHostContext(PluginSlot* slot) { context.store(slot, std::memory_order_release); }
 
@@ -59,8 +107,11 @@ vst::intptr VLHostCallback(vst::AEffect* /*effect: answers never depend on it*/,
         case vst::audioMasterVersion:
             return kHostVstVersion;
         case vst::audioMasterGetTime:
-            // The filter bits in value are ignored: the one record goes back unchanged.
-            return reinterpret_cast<vst::intptr>(&slot->timeInfo);
+            // The filter bits in value are ignored: the whole record goes back, on the process
+            // thread the cycle's own, elsewhere this thread's consistent copy of it.
+            return reinterpret_cast<vst::intptr>(timeForThisThread(*slot));
+        case vst::audioMasterGetCurrentProcessLevel:
+            return onProcessThread() ? 2 : 1;
         case vst::audioMasterProcessEvents:
             return forwardMidiEvents(*slot, static_cast<const vst::VstEvents*>(ptr));
         case vst::audioMasterGetSampleRate:
@@ -101,7 +152,7 @@ vst::intptr VLHostCallback(vst::AEffect* /*effect: answers never depend on it*/,
         // Deliberately unanswered, among others: audioMasterIdle (no idle service),
         // audioMasterIOChanged (the host keeps its channel layout),
         // audioMasterGetInputLatency / GetOutputLatency (not known to the engine),
-        // audioMasterGetCurrentProcessLevel, audioMasterGetVendorVersion,
+        // audioMasterGetVendorVersion,
         // audioMasterGetDirectory, audioMasterUpdateDisplay, audioMasterBeginEdit / EndEdit.
         default:
             (void)index;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "host/HostCallback.h"
 #include "platform/Clock.h"
 #include "platform/StartupTrace.h"
 #include "platform/Thread.h"
@@ -15,6 +16,9 @@ namespace vl {
 namespace {
 
 constexpr wchar_t kErrorCaption[] = L"Error";
+// The longest a block size change waits for a block inside the plug-in, and a stop for a
+// block size change under way.
+constexpr uint32_t kBlockChangeWaitMs = 1000;
 constexpr wchar_t kNeedsInputText[] = L"Unable to start Audioengine\r\nPlugin needs an Audioinput device!";
 constexpr wchar_t kRatesWasapiText[] =
     L"Different sample rates for input and output device not supported!\r\nAutomatic adjustment failed.\r\n"
@@ -75,6 +79,7 @@ void VLVSTHostInterface::link(PluginSlot* newSlot, AudioBackendSet* newAudio, VL
     audio = newAudio;
     midi = newMidi;
     settings = newSettings;
+    timedMidi = dynamic_cast<BlockTimedMidi*>(newMidi);
     if (isUsableTempo(settings->tempo)) tempo.store(settings->tempo, std::memory_order_release);
 }
 
@@ -172,6 +177,7 @@ bool VLVSTHostInterface::startEngine() {
     lastClockStartCount = clockStartCount.load(std::memory_order_acquire);
     ppqAccumulator = 0.0;
     slot->timeInfo.ppqPos = 0.0;
+    publishTimeInfo(slot->timeInfo);
 
     slot->resume();
 
@@ -180,6 +186,7 @@ bool VLVSTHostInterface::startEngine() {
         return false;
 
     forgetStaleEvents();
+    blockEvents.clear();  // no block runs: what a stopped run left behind
     // Blocks are refused until here, also after an ASIO stop.
     engineStopping.store(false, std::memory_order_release);
     runningBackend = backend;
@@ -305,7 +312,11 @@ void VLVSTHostInterface::stopEngine() {
     if (runningType == kDeviceTypeASIO && runningBackend) {
         if (!engineRunning.load(std::memory_order_acquire)) return;
         // Set until the next start has prepared everything: a late driver callback is refused.
-        engineStopping.store(true, std::memory_order_release);
+        engineStopping.store(true, std::memory_order_seq_cst);
+        // A block size change that began before the flag finishes first (bounded).
+        const int64_t since = platform::counterNow();
+        while (blockChangeBusy.load(std::memory_order_seq_cst) && elapsedMs(since) < kBlockChangeWaitMs)
+            platform::sleepMs(1);
         // The back end waits (bounded) for a callback under way and keeps what it uses alive
         // if that callback outlives the wait; until it has finished, so does the coordinator
         // (the record, the plug-in kept open).
@@ -356,15 +367,56 @@ bool VLVSTHostInterface::RenderBlock(float** inputs, float** outputs, uint32_t f
     platform::markFirstBlock();
     auto* self = static_cast<VLVSTHostInterface*>(user);
     if (!self) return false;
-    self->cycleInside.store(true, std::memory_order_release);
+    const ProcessThreadScope processThread;
+    // Announced before the block size change flag is read; a change reads them the other way.
+    self->cycleInside.store(true, std::memory_order_seq_cst);
     const bool goOn = self->renderBlock(inputs, outputs, frames);
     self->cycleInside.store(false, std::memory_order_release);
     return goOn;
 }
 
+bool VLVSTHostInterface::OnBlockSizeChange(uint32_t frames, void* user) {
+    auto* self = static_cast<VLVSTHostInterface*>(user);
+    return self && self->ChangeBlockSize(frames);
+}
+
+bool VLVSTHostInterface::ChangeBlockSize(uint32_t frames) {
+    if (frames == 0 || onProcessThread() || !slot || !slot->effect) return false;
+    blockChangeBusy.store(true, std::memory_order_seq_cst);
+    bool changed = false;
+    if (!engineStopping.load(std::memory_order_seq_cst) && engineRunning.load(std::memory_order_acquire)) {
+        blockChanging.store(true, std::memory_order_seq_cst);
+        const int64_t since = platform::counterNow();
+        while (cycleInside.load(std::memory_order_seq_cst) && elapsedMs(since) < kBlockChangeWaitMs)
+            platform::sleepMs(1);
+        if (!cycleInside.load(std::memory_order_seq_cst)) {
+            // Made before the plug-in is told, so that a failure leaves everything as it was.
+            ProcessBuffers next;
+            if (next.prepare(slot->numInputs(), slot->numOutputs(), frames)) {
+                slot->dispatch(vst::effMainsChanged, 0, 0);  // suspend
+                slot->setBlockSize(static_cast<vst::int32>(frames));
+                slot->resume();
+                processBuffers = std::move(next);
+                blockChanges.fetch_add(1, std::memory_order_acq_rel);
+                changed = true;
+            }
+        }
+        blockChanging.store(false, std::memory_order_release);
+    }
+    blockChangeBusy.store(false, std::memory_order_seq_cst);
+    return changed;
+}
+
 bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t frames) {
     if (engineStopping.load(std::memory_order_acquire)) return false;
     engineRunning.store(true, std::memory_order_release);
+    if (blockChanging.load(std::memory_order_seq_cst)) {
+        // The plug-in is being told a new block size: this block is silence, and the events
+        // wait for the next one.
+        std::fill_n(outputs[0], frames, 0.0f);
+        std::fill_n(outputs[1], frames, 0.0f);
+        return true;
+    }
     vst::VstTimeInfo& time = slot->timeInfo;
     // Takes (clears) a request flag when set. Almost every block finds it clear, and a plain
     // load then saves the locked exchange.
@@ -404,8 +456,20 @@ bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t f
 
     // Events; an armed player or recorder starts with the first block that carries any.
     // Notes ended for the plug-in's sake (at a restart, or when the list was full) start nothing.
+    // A block larger than the size announced to the plug-in is processed in pieces.
+    const uint32_t piece = processBuffers.maxFrames() > 0 ? processBuffers.maxFrames() : frames;
     bool freshEvents = false;
-    if (vst::VstEvents* list = events.takeEvents(&freshEvents)) {
+    vst::VstEvents* queued = events.takeEvents(&freshEvents);
+    // What the MIDI engine delivered inside this cycle follows, each event at its frame.
+    if (blockEvents.count() > 0) freshEvents = true;
+    if (vst::VstEvents* list = blockEvents.take(queued)) {
+        // The events go with the first piece: none lies beyond it.
+        if (frames > piece) {
+            for (vst::int32 i = 0; i < list->numEvents; ++i) {
+                auto* e = reinterpret_cast<vst::VstMidiEvent*>(list->events[i]);
+                if (e->deltaFrames >= static_cast<vst::int32>(piece)) e->deltaFrames = static_cast<vst::int32>(piece - 1);
+            }
+        }
         trackSoundingNotes(*list);
         slot->processEvents(list);
         if (freshEvents) {
@@ -420,9 +484,8 @@ bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t f
         ppqAccumulator = 0.0;
     }
 
-    // A block larger than the size announced to the plug-in is processed in pieces.
-    const uint32_t piece = processBuffers.maxFrames() > 0 ? processBuffers.maxFrames() : frames;
     for (uint32_t done = 0; done < frames;) {
+        pieceStart = done;
         const uint32_t n = frames - done < piece ? frames - done : piece;
         float* in[2] = {inputs[0] + done, inputs[1] + done};
         float* out[2] = {outputs[0] + done, outputs[1] + done};
@@ -465,6 +528,7 @@ bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t f
             playerBusy.store(false, std::memory_order_release);
         }
 
+        publishTimeInfo(time);
         if (slot->effect) processBuffers.process(*slot, in, out, n);
 
         if (recorderState.load(std::memory_order_acquire) == Running) {  // as the player above

@@ -194,6 +194,21 @@ public:
     // The output device of the last start that got as far as its back end.
     const std::wstring& engineDeviceName() const { return runningDeviceName; }
 
+    // A new block size of a running engine, taken over without a restart: the process cycle
+    // leaves the plug-in alone meanwhile, the plug-in is suspended, told the size and resumed,
+    // and the plug-in's buffers are made for it. For a back end that reports the change
+    // between its cycles (JACK's buffer-size callback); never on the audio thread. false when
+    // the engine does not run or the change could not be made (a restart then tells the
+    // plug-in instead).
+    bool ChangeBlockSize(uint32_t frames);
+    // The same, as the back end's hook (user = the coordinator).
+    static bool OnBlockSizeChange(uint32_t frames, void* user);
+    // Block size changes taken over without a restart so far.
+    uint64_t blockSizeChanges() const { return blockChanges.load(std::memory_order_acquire); }
+    // The frame-timed events of MIDI engines that run inside the process cycle, dropped because
+    // a block's list was full.
+    uint64_t droppedBlockEvents() const { return blockEvents.droppedEvents(); }
+
     // The per-block function given to the back ends (user = the coordinator).
     static bool RenderBlock(float** inputs, float** outputs, uint32_t frames, void* user);
     // Installed as the slot's tempoHook after the first successful engine start.
@@ -366,6 +381,17 @@ private:
     double recordRate = 0.0;  // the device rate of the take (user-interface thread)
 
     std::vector<std::unique_ptr<MidiInputContext>> inputContexts;
+
+    // A MIDI engine that delivers inside the process cycle (null for the others): its inputs
+    // go into blockEvents at their frames, the plug-in's output to its frames of the block.
+    BlockTimedMidi* timedMidi = nullptr;
+    BlockEventList blockEvents;  // audio thread (an engine start clears it while no block runs)
+    uint32_t pieceStart = 0;     // audio thread: frame of the block where the current piece starts
+    // Block size changes (see ChangeBlockSize): the change announces itself before it looks
+    // at the cycle and the stop, which announce themselves before they look at it.
+    std::atomic<bool> blockChangeBusy{false};
+    std::atomic<bool> blockChanging{false};  // the process cycle leaves the plug-in alone
+    std::atomic<uint64_t> blockChanges{0};
 
     // Notes the plug-in was sent and not yet told to end, by channel * 128 + note: written by
     // the audio thread, read by an engine start while no block runs. A start ends them, as

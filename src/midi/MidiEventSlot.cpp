@@ -29,9 +29,10 @@ bool MidiEventSlot::insert(uint8_t status, uint8_t data1, uint8_t data2, uint8_t
     return true;
 }
 
-void MidiEventSlot::write(uint32_t position, uint8_t status, uint8_t data1, uint8_t data2, uint8_t channel) {
+void MidiEventSlot::write(uint32_t position, uint8_t status, uint8_t data1, uint8_t data2, uint8_t channel,
+                          vst::int32 deltaFrames) {
     vst::VstMidiEvent& e = storage->midi[position];
-    e.deltaFrames = 0;
+    e.deltaFrames = deltaFrames;
     e.midiData[0] = static_cast<char>(status | (channel & 0x0F));
     e.midiData[1] = static_cast<char>(data1);
     e.midiData[2] = static_cast<char>(data2);
@@ -178,6 +179,66 @@ vst::VstEvents* MidiEventQueue::takeEvents(bool* fresh) {
     if (!releases) return nullptr;
     const uint32_t count = appendReleases(releaseSlot, 0);
     return count ? releaseSlot.listOf(count) : nullptr;
+}
+
+BlockEventList::BlockEventList()
+    : storage(std::make_unique<Storage>()), blockEvents(std::make_unique<vst::VstMidiEvent[]>(kMidiEventSlotCapacity)) {
+    static_assert(offsetof(Storage, events) == offsetof(vst::VstEvents, events));
+    storage->numEvents = 0;
+    storage->reserved = 0;
+    for (uint32_t i = 0; i < kRoom; ++i) storage->events[i] = reinterpret_cast<vst::VstEvent*>(&storage->midi[i]);
+    for (uint32_t i = 0; i < kMidiEventSlotCapacity; ++i) {
+        vst::VstMidiEvent& e = blockEvents[i];
+        e = vst::VstMidiEvent{};
+        e.type = vst::kVstMidiType;
+        e.byteSize = sizeof(vst::VstMidiEvent);
+        e.flags = vst::kVstMidiEventIsRealtime;
+    }
+}
+
+bool BlockEventList::add(uint32_t frame, uint8_t status, uint8_t data1, uint8_t data2, uint8_t channel) {
+    const bool release = MidiEventQueue::isRelease(status, data1, data2);
+    if (pending >= (release ? kMidiEventSlotCapacity : kMidiEventSlotCapacity - kMidiReleaseReserve)) {
+        dropped.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    const auto delta = static_cast<vst::int32>(frame);
+    // Inputs are read one after the other, each in frame order: the new event usually goes last.
+    uint32_t at = pending;
+    while (at > 0 && blockEvents[at - 1].deltaFrames > delta) {
+        blockEvents[at] = blockEvents[at - 1];
+        --at;
+    }
+    vst::VstMidiEvent& e = blockEvents[at];
+    e.type = vst::kVstMidiType;
+    e.byteSize = sizeof(vst::VstMidiEvent);
+    e.flags = vst::kVstMidiEventIsRealtime;
+    e.deltaFrames = delta;
+    e.midiData[0] = static_cast<char>(status | (channel & 0x0F));
+    e.midiData[1] = static_cast<char>(data1);
+    e.midiData[2] = static_cast<char>(data2);
+    e.midiData[3] = 0;
+    ++pending;
+    return true;
+}
+
+vst::VstEvents* BlockEventList::take(const vst::VstEvents* first) {
+    const uint32_t own = pending;
+    pending = 0;
+    if (own == 0) return const_cast<vst::VstEvents*>(first);
+    uint32_t n = 0;
+    if (first) {
+        for (vst::int32 i = 0; i < first->numEvents && n < kRoom; ++i) {
+            const vst::VstEvent* event = first->events[i];
+            if (!event || event->type != vst::kVstMidiType) continue;
+            storage->midi[n++] = *reinterpret_cast<const vst::VstMidiEvent*>(event);
+        }
+    }
+    const uint32_t fits = own < kRoom - n ? own : kRoom - n;
+    for (uint32_t i = 0; i < fits; ++i) storage->midi[n++] = blockEvents[i];
+    if (fits < own) dropped.fetch_add(own - fits, std::memory_order_relaxed);
+    storage->numEvents = static_cast<vst::int32>(n);
+    return reinterpret_cast<vst::VstEvents*>(storage.get());
 }
 
 uint32_t MidiEventQueue::discardWaiting() {

@@ -40,7 +40,8 @@ public:
     // For a queue that hands out the positions itself: fills the event at position (below the
     // capacity), and hands the list over with numEvents = count. The slot's own count is left
     // alone.
-    void write(uint32_t position, uint8_t status, uint8_t data1, uint8_t data2, uint8_t channel);
+    void write(uint32_t position, uint8_t status, uint8_t data1, uint8_t data2, uint8_t channel,
+               vst::int32 deltaFrames = 0);
     vst::VstEvents* listOf(uint32_t count);
 
 private:
@@ -122,6 +123,56 @@ private:
     std::atomic<uint32_t> allNotesOffWaiting{0};
     std::atomic<uint32_t> sustainOffWaiting{0};
     std::atomic<bool> releasesWaiting{false};
+};
+
+// A MIDI engine that runs inside the audio back end's own process cycle: it delivers its
+// inputs on the audio thread at the start of each block, before the coordinator takes the
+// block's events, and writes what the plug-in sends during the block into the same block.
+class BlockTimedMidi {
+public:
+    virtual ~BlockTimedMidi() = default;
+    // Audio thread, while an input message is being delivered: its frame within the block.
+    virtual uint32_t deliveryFrame() const = 0;
+    // Audio thread, inside the block: the plug-in's packed short message (byte 0 in bits 0-7)
+    // at its frame of this block. false when it could not be placed (nothing is open, the
+    // block's list is full).
+    virtual bool sendAtFrame(uint32_t message, uint32_t frame) = 0;
+};
+
+// The events of one block that arrive on the audio thread itself, each at its own frame, and
+// the list handed to the plug-in: what other threads queued for the block (all at frame 0)
+// first, then these in frame order. The audio thread's alone; allocates nothing after
+// construction.
+class BlockEventList {
+public:
+    BlockEventList();
+    BlockEventList(const BlockEventList&) = delete;
+    BlockEventList& operator=(const BlockEventList&) = delete;
+
+    // Keeps the list in frame order (events of one frame in their order of arrival). As the
+    // queue does, only releases take the last kMidiReleaseReserve positions; false = dropped.
+    bool add(uint32_t frame, uint8_t status, uint8_t data1, uint8_t data2, uint8_t channel);
+    uint32_t count() const { return pending; }
+    // The block's list: first's events (may be null) followed by this block's; null when both
+    // are empty. This block's events are taken. Events beyond the list's room are dropped and
+    // counted, the later frames first.
+    vst::VstEvents* take(const vst::VstEvents* first);
+    // Forgets this block's events (a block that does not run the plug-in, an engine start).
+    void clear() { pending = 0; }
+    uint64_t droppedEvents() const { return dropped.load(std::memory_order_relaxed); }
+
+private:
+    static constexpr uint32_t kRoom = 2 * kMidiEventSlotCapacity;
+    struct Storage {
+        vst::int32 numEvents;
+        vst::intptr reserved;
+        vst::VstEvent* events[kRoom];
+        vst::VstMidiEvent midi[kRoom];
+    };
+    std::unique_ptr<Storage> storage;
+    std::unique_ptr<vst::VstMidiEvent[]> blockEvents;  // this block's, in frame order
+    uint32_t pending = 0;
+    std::atomic<uint64_t> dropped{0};
 };
 
 }  // namespace vl

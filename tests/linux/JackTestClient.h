@@ -73,6 +73,9 @@ public:
     // The server's frame at which the i-th scheduled event went out (i < sentCount()).
     size_t sentCount() const { return sentCount_.load(); }
     jack_nframes_t sentFrame(size_t i) const { return sentFrames_[i]; }
+    // Its frame within the cycle it went out in, and that cycle's first frame.
+    jack_nframes_t sentOffset(size_t i) const { return sentOffsets_[i]; }
+    jack_nframes_t sentCycle(size_t i) const { return sentFrames_[i] - sentOffsets_[i]; }
     // Starts capturing from the next block on (earlier capture is discarded).
     void capture() {
         capturing_.store(false);
@@ -86,6 +89,9 @@ public:
     // MIDI received on "midi_in", packed with byte 0 in bits 0-7.
     size_t receivedCount() const { return receivedCount_.load(); }
     uint32_t received(size_t i) const { return received_[i]; }
+    // Where the i-th received message was: its frame in the cycle, and that cycle's first frame.
+    jack_nframes_t receivedOffset(size_t i) const { return receivedOffsets_[i]; }
+    jack_nframes_t receivedCycle(size_t i) const { return receivedCycles_[i]; }
     const std::vector<float>& left() const { return left_; }
     const std::vector<float>& right() const { return right_; }
 
@@ -121,6 +127,7 @@ private:
                 const size_t sent = self->sentCount_.load();
                 if (sent < self->sentFrames_.size()) {
                     self->sentFrames_[sent] = cycleStart + static_cast<jack_nframes_t>(at);
+                    self->sentOffsets_[sent] = static_cast<jack_nframes_t>(at);
                     self->sentCount_.store(sent + 1);
                 }
                 ++next;
@@ -133,6 +140,8 @@ private:
             const size_t at = self->receivedCount_.load();
             if (jack_midi_event_get(&event, midiIn, e) != 0 || at >= self->received_.size()) continue;
             self->received_[at] = vl::jackports::packBytes(event.buffer, event.size < 3 ? event.size : 3);
+            self->receivedOffsets_[at] = event.time;
+            self->receivedCycles_[at] = cycleStart;
             self->receivedCount_.store(at + 1);
         }
         if (self->capturing_.load()) {
@@ -155,6 +164,8 @@ private:
     jack_port_t* midi_ = nullptr;
     jack_port_t* midiIn_ = nullptr;
     std::array<uint32_t, 256> received_{};
+    std::array<jack_nframes_t, 256> receivedOffsets_{};
+    std::array<jack_nframes_t, 256> receivedCycles_{};
     std::atomic<size_t> receivedCount_{0};
     std::atomic<bool> gone_{false};
     double phase_ = 0.0;
@@ -164,6 +175,7 @@ private:
     std::vector<ScheduledMidi> events_;
     std::atomic<size_t> next_{0};
     std::array<jack_nframes_t, 256> sentFrames_{};
+    std::array<jack_nframes_t, 256> sentOffsets_{};
     std::atomic<size_t> sentCount_{0};
     bool started_ = false;  // written by schedule() only while no cycle reads the schedule
     jack_nframes_t startFrame_ = 0;

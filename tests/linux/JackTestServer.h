@@ -100,28 +100,36 @@ public:
 
     const std::string& name() const { return name_; }
 
-    // Starts jackd and waits, bounded, until a client can join it.
-    bool start(int timeoutMs = 10000) {
+    // Starts jackd and waits, bounded, until a client can join it. A server that ends at once
+    // is started again within the bound: the server registry is shared by the machine, and
+    // while other programs' servers fill it ("Too many servers already active") a new one
+    // gives up until one of them ends.
+    bool start(int timeoutMs = 60000) {
         setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
         setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
-        if (!server_.start({"jackd", "--no-realtime", "-n", name_, "-d", "dummy", "-r", std::to_string(kRate), "-p",
-                            std::to_string(frames_)},
-                           {}, std::filesystem::temp_directory_path() / (name_ + ".log")))
-            return false;
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (std::chrono::steady_clock::now() < until) {
-            jack_status_t status{};
-            if (jack_client_t* probe = jack_client_open("probe", JackNoStartServer, &status)) {
-                jack_client_close(probe);
-                return true;
+            if (!server_.start({"jackd", "--no-realtime", "-n", name_, "-d", "dummy", "-r", std::to_string(kRate), "-p",
+                                std::to_string(frames_)},
+                               {}, std::filesystem::temp_directory_path() / (name_ + ".log")))
+                return false;
+            while (std::chrono::steady_clock::now() < until) {
+                jack_status_t status{};
+                if (jack_client_t* probe = jack_client_open("probe", JackNoStartServer, &status)) {
+                    jack_client_close(probe);
+                    return true;
+                }
+                if (!server_.running()) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
             }
-            if (!server_.running()) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
         }
         return false;
     }
 
-    void stop() { server_.stop(SIGTERM, 5000); }
+    // A server killed before it could unregister leaves its entry in the machine's registry
+    // for good: it is given time to end by itself.
+    void stop() { server_.stop(SIGTERM, 20000); }
 
 private:
     static int& counter() {

@@ -37,6 +37,17 @@ struct Recorder {
     }
 };
 
+// The audio engine whose process cycle delivers the MIDI: silence.
+bool silent(float**, float** out, uint32_t frames, void*) {
+    for (int c = 0; c < 2; ++c)
+        for (uint32_t i = 0; i < frames; ++i) out[c][i] = 0.0f;
+    return true;
+}
+
+bool startAudio(vl::VLJack& audio) {
+    return audio.queryDetails(audio.output(), false) && audio.openAndStart(nullptr, audio.output(), &silent, nullptr);
+}
+
 const vl::MidiDeviceRecord* findDevice(const vl::VLJackMidi& midi, const std::wstring& name, bool isInput) {
     for (const auto& d : midi.devices)
         if (d->name == name && d->isInput == isInput) return d.get();
@@ -62,7 +73,8 @@ protected:
 };
 
 TEST_F(VLJackMidiTest, TheHostsOwnPortsComeFirstThenTheOtherClientsPorts) {
-    vl::VLJackMidi midi("Devices");
+    vl::VLJack audio("Devices");
+    vl::VLJackMidi midi(audio);
     ASSERT_TRUE(midi.connect());
     ASSERT_GE(midi.devices.size(), 4u);
     EXPECT_EQ(midi.devices[0]->name, vl::kJackMidiInName);
@@ -78,8 +90,10 @@ TEST_F(VLJackMidiTest, TheHostsOwnPortsComeFirstThenTheOtherClientsPorts) {
 }
 
 TEST_F(VLJackMidiTest, MessagesAreDecodedAndTimedOnTheServersFrameClock) {
-    vl::VLJackMidi midi("Timed");
+    vl::VLJack audio("Timed");
+    vl::VLJackMidi midi(audio);
     ASSERT_TRUE(midi.connect());
+    ASSERT_TRUE(startAudio(audio));
     Recorder recorder;
     const int32_t input = 0;
     ASSERT_TRUE(midi.openDevices(&input, nullptr, &Recorder::handle, &recorder));
@@ -116,8 +130,10 @@ TEST_F(VLJackMidiTest, MessagesAreDecodedAndTimedOnTheServersFrameClock) {
 }
 
 TEST_F(VLJackMidiTest, AnotherClientsPortIsConnectedWhenItsDeviceOpensAndClosedWithANotice) {
-    vl::VLJackMidi midi("Source");
+    vl::VLJack audio("Source");
+    vl::VLJackMidi midi(audio);
     ASSERT_TRUE(midi.connect());
+    ASSERT_TRUE(startAudio(audio));
     const vl::MidiDeviceRecord* source = findDevice(midi, L"sender:midi_out", true);
     ASSERT_TRUE(source);
     Recorder own, other;
@@ -140,7 +156,8 @@ TEST_F(VLJackMidiTest, AnotherClientsPortIsConnectedWhenItsDeviceOpensAndClosedW
 }
 
 TEST_F(VLJackMidiTest, ThePluginsMidiLeavesThroughTheOutputOnlyWhileItIsOpen) {
-    vl::VLJackMidi midi("Out");
+    vl::VLJack audio("Out");
+    vl::VLJackMidi midi(audio);
     ASSERT_TRUE(midi.connect());
     const vl::MidiDeviceRecord* sink = findDevice(midi, L"sender:midi_in", false);
     ASSERT_TRUE(sink);
@@ -160,8 +177,10 @@ TEST_F(VLJackMidiTest, ThePluginsMidiLeavesThroughTheOutputOnlyWhileItIsOpen) {
 }
 
 TEST_F(VLJackMidiTest, AServerThatQuitsLeavesNothingOpen) {
-    vl::VLJackMidi midi("Gone");
+    vl::VLJack audio("Gone");
+    vl::VLJackMidi midi(audio);
     ASSERT_TRUE(midi.connect());
+    ASSERT_TRUE(startAudio(audio));
     Recorder recorder;
     const int32_t input = 0;
     ASSERT_TRUE(midi.openDevices(&input, nullptr, &Recorder::handle, &recorder));
@@ -174,6 +193,113 @@ TEST_F(VLJackMidiTest, AServerThatQuitsLeavesNothingOpen) {
     midi.disconnect();
     EXPECT_EQ(recorder.closeNotices, 1);
     EXPECT_FALSE(midi.connect());
+}
+
+}  // namespace
+
+namespace {
+
+bool joinedPorts(jack_client_t* client, const std::string& a, const std::string& b) {
+    jack_port_t* port = jack_port_by_name(client, a.c_str());
+    return port && jack_port_connected_to(port, b.c_str());
+}
+
+TEST_F(VLJackMidiTest, PortsAreNamedAfterTheirSourcesAndNewSourcesAreListedWhenTheyAppear) {
+    vl::VLJack audio("Plug");
+    vl::VLJackMidi midi(audio);
+    ASSERT_TRUE(midi.connect());
+    const vl::MidiDeviceRecord* sender = findDevice(midi, L"sender:midi_out", true);
+    ASSERT_TRUE(sender);
+    EXPECT_EQ(midi.portNameOf(sender->deviceId), "Plug:in sender:midi_out");
+    // The host's own ports are no news.
+    ASSERT_TRUE(cyclesPass());
+    EXPECT_FALSE(midi.devicesChanged());
+    // A keyboard plugged in later: the server tells, the listing follows on this thread.
+    auto keyboard = std::make_unique<vltest::JackTestClient>("keyboard");
+    ASSERT_TRUE(keyboard->ok());
+    ASSERT_TRUE(waitUntil([&] { return midi.devicesChanged(); }, 5s));
+    EXPECT_EQ(findDevice(midi, L"keyboard:midi_out", true), nullptr);
+    // Its ports are announced one by one: listed as they come.
+    bool grew = false;
+    ASSERT_TRUE(waitUntil([&] {
+        grew = midi.refreshDevices() || grew;
+        return findDevice(midi, L"keyboard:midi_out", true) && findDevice(midi, L"keyboard:midi_in", false);
+    }, 5s));
+    EXPECT_TRUE(grew);
+    const vl::MidiDeviceRecord* added = findDevice(midi, L"keyboard:midi_out", true);
+    ASSERT_TRUE(added);
+    EXPECT_TRUE(findDevice(midi, L"keyboard:midi_in", false));
+    EXPECT_EQ(midi.portNameOf(added->deviceId), "Plug:in keyboard:midi_out");
+    // Its notes play once it is chosen.
+    ASSERT_TRUE(startAudio(audio));
+    Recorder recorder;
+    const int32_t id = added->deviceId;
+    ASSERT_TRUE(midi.openDevices(&id, nullptr, &Recorder::handle, &recorder));
+    ASSERT_TRUE(cyclesPass());
+    keyboard->schedule({{0, {0x90, 61, 80}, 3}});
+    EXPECT_TRUE(waitUntil([&] { return recorder.count() == 1; }, 3s));
+    // The same listing again changes nothing.
+    EXPECT_FALSE(midi.refreshDevices());
+}
+
+TEST_F(VLJackMidiTest, AConnectionTheUserRemovedStaysRemovedUntilTheDeviceIsChosenAgain) {
+    vl::VLJack audio("Patch");
+    vl::VLJackMidi midi(audio);
+    ASSERT_TRUE(midi.connect());
+    ASSERT_TRUE(startAudio(audio));
+    const vl::MidiDeviceRecord* source = findDevice(midi, L"sender:midi_out", true);
+    ASSERT_TRUE(source);
+    const int32_t id = source->deviceId;
+    const std::string own = midi.portNameOf(id);
+    Recorder recorder;
+    ASSERT_TRUE(midi.openDevices(&id, nullptr, &Recorder::handle, &recorder));
+    EXPECT_TRUE(joinedPorts(tester().handle(), "sender:midi_out", own));
+    // The user breaks it in a patchbay; the engine opens the same device again (a settings change).
+    ASSERT_EQ(jack_disconnect(tester().handle(), "sender:midi_out", own.c_str()), 0);
+    ASSERT_TRUE(cyclesPass());
+    midi.closeDevices();
+    ASSERT_TRUE(midi.openDevices(&id, nullptr, &Recorder::handle, &recorder));
+    ASSERT_TRUE(cyclesPass());
+    EXPECT_FALSE(joinedPorts(tester().handle(), "sender:midi_out", own));
+    // Not chosen in one opening, chosen in the next: connected again.
+    midi.closeDevices();
+    midi.closeDevices();
+    ASSERT_TRUE(midi.openDevices(&id, nullptr, &Recorder::handle, &recorder));
+    EXPECT_TRUE(joinedPorts(tester().handle(), "sender:midi_out", own));
+}
+
+TEST_F(VLJackMidiTest, SourcesKeepTheirDeviceNumbersAcrossAServerRestart) {
+    vl::VLJack audio("Again");
+    vl::VLJackMidi midi(audio);
+    ASSERT_TRUE(midi.connect());
+    const vl::MidiDeviceRecord* before = findDevice(midi, L"sender:midi_out", true);
+    ASSERT_TRUE(before);
+    const int32_t senderId = before->deviceId;
+    const size_t devicesBefore = midi.devices.size();
+    client.reset();
+    server.stop();
+    ASSERT_TRUE(waitUntil([&] { return midi.serverLost(); }, 5s));
+    midi.disconnect();
+    audio.disconnect();
+    // A new server where another client's port shows up first.
+    ASSERT_TRUE(server.start());
+    vltest::JackTestClient first("aaa");
+    ASSERT_TRUE(first.ok());
+    client = std::make_unique<vltest::JackTestClient>("sender");
+    ASSERT_TRUE(client->ok());
+    ASSERT_TRUE(midi.connect());
+    const vl::MidiDeviceRecord* after = findDevice(midi, L"sender:midi_out", true);
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->deviceId, senderId);
+    EXPECT_GT(midi.devices.size(), devicesBefore);  // aaa's ports are new devices at the end
+    EXPECT_EQ(midi.portNameOf(senderId), "Again:in sender:midi_out");
+    ASSERT_TRUE(startAudio(audio));
+    Recorder recorder;
+    ASSERT_TRUE(midi.openDevices(&senderId, nullptr, &Recorder::handle, &recorder));
+    ASSERT_TRUE(cyclesPass());
+    tester().schedule({{0, {0x90, 62, 80}, 3}});
+    EXPECT_TRUE(waitUntil([&] { return recorder.count() == 1; }, 3s));
+    midi.disconnect();
 }
 
 }  // namespace

@@ -107,27 +107,95 @@ TEST_F(VLJackTest, AudioFlowsThroughTheProcessCycleWithoutGaps) {
     EXPECT_FALSE(jack.running.load());
 }
 
-TEST_F(VLJackTest, ALargerServerBlockIsProcessedInPiecesAndAsksForARestart) {
+struct SizeHook {
+    std::atomic<uint32_t> told{0};
+    bool accept = true;
+    static bool hook(uint32_t frames, void* user) {
+        auto* self = static_cast<SizeHook*>(user);
+        self->told.store(frames);
+        return self->accept;
+    }
+};
+
+TEST_F(VLJackTest, ANewServerBlockSizeIsTakenOverBetweenCyclesOrAsksForARestart) {
     vltest::JackTestClient tester("resizer");
     ASSERT_TRUE(tester.ok());
     vl::VLJack jack("Resize");
     Halver halver;
+    SizeHook sizes;
+    sizes.accept = false;  // the coordinator cannot take it: a restart tells the plug-in
+    jack.setBlockSizeHook(&SizeHook::hook, &sizes);
     ASSERT_TRUE(jack.queryDetails(jack.output(), false));
     ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Halver::render, &halver));
     ASSERT_TRUE(waitUntil([&] { return halver.blocks.load() > 4; }, 3s));
     EXPECT_EQ(jack.takeDeviceEvent(), vl::DeviceEvent::None);
     ASSERT_EQ(jack_set_buffer_size(tester.handle(), 1024), 0);
     EXPECT_TRUE(waitUntil([&] { return jack.takeDeviceEvent() == vl::DeviceEvent::RestartRequested; }, 3s));
-    const uint32_t before = halver.blocks.load();
-    ASSERT_TRUE(waitUntil([&] { return halver.blocks.load() > before + 16; }, 3s));
-    EXPECT_EQ(halver.largest.load(), 256u);  // the planes' size until the restart
-    // The restart reads the new size.
+    EXPECT_EQ(sizes.told.load(), 1024u);
+    // The planes hold the largest block already: the block comes whole, nothing is allocated.
+    ASSERT_TRUE(waitUntil([&] { return halver.largest.load() == 1024u; }, 3s));
     jack.stop();
     ASSERT_TRUE(jack.queryDetails(jack.output(), false));
     EXPECT_EQ(jack.output()->bufferSize, 1024u);
     ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Halver::render, &halver));
-    ASSERT_TRUE(waitUntil([&] { return halver.largest.load() == 1024u; }, 3s));
+    ASSERT_TRUE(waitUntil([&] { return halver.blocks.load() > 4; }, 3s));
     EXPECT_EQ(jack.takeDeviceEvent(), vl::DeviceEvent::None);
+
+    // Taken over by the hook: no restart; the host's own request goes through the server.
+    sizes.accept = true;
+    EXPECT_FALSE(jack.requestBlockSize(100));    // not a power of two
+    EXPECT_FALSE(jack.requestBlockSize(16384));  // beyond the bound
+    EXPECT_EQ(jack.neighbourBlockSize(false), 512u);
+    EXPECT_EQ(jack.neighbourBlockSize(true), 2048u);
+    ASSERT_TRUE(jack.requestBlockSize(jack.neighbourBlockSize(false)));
+    EXPECT_EQ(jack.serverBlockSize(), 512u);
+    EXPECT_EQ(sizes.told.load(), 512u);
+    const uint32_t before = halver.blocks.load();
+    ASSERT_TRUE(waitUntil([&] { return halver.blocks.load() > before + 8; }, 3s));
+    EXPECT_EQ(jack.takeDeviceEvent(), vl::DeviceEvent::None);
+}
+
+// Holds the process cycle inside the "plug-in" until the test lets it go (bounded).
+struct Holder {
+    std::atomic<bool> hold{false};
+    std::atomic<bool> holding{false};
+    std::atomic<uint32_t> blocks{0};
+    static bool render(float**, float** out, uint32_t frames, void* user) {
+        auto* self = static_cast<Holder*>(user);
+        const auto until = std::chrono::steady_clock::now() + 20s;
+        while (self->hold.load() && std::chrono::steady_clock::now() < until) {
+            self->holding.store(true);
+            std::this_thread::sleep_for(1ms);
+        }
+        self->holding.store(false);
+        for (int c = 0; c < 2; ++c)
+            for (uint32_t i = 0; i < frames; ++i) out[c][i] = 0.0f;
+        self->blocks.fetch_add(1);
+        return true;
+    }
+};
+
+TEST_F(VLJackTest, AStopThatGivesUpOnACycleKeepsEverythingUntilItLeavesAndDeactivates) {
+    vl::VLJack jack("Stuck");
+    Holder holder;
+    ASSERT_TRUE(jack.queryDetails(jack.output(), false));
+    ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Holder::render, &holder));
+    ASSERT_TRUE(waitUntil([&] { return holder.blocks.load() > 2; }, 3s));
+    holder.hold.store(true);
+    ASSERT_TRUE(waitUntil([&] { return holder.holding.load(); }, 3s));
+    jack.stop();  // gives up after its bound: the cycle is still inside
+    EXPECT_TRUE(holder.holding.load());
+    EXPECT_FALSE(jack.settleStop(0));
+    // Nothing starts while it is inside, and the planes it uses stay.
+    EXPECT_FALSE(jack.openAndStart(nullptr, jack.output(), &Holder::render, &holder));
+    EXPECT_NE(jack.leftPlane, nullptr);
+    holder.hold.store(false);
+    EXPECT_TRUE(waitUntil([&] { return jack.settleStop(0); }, 10s));
+    // Deactivated by the stop: a new start activates it again and runs.
+    const uint32_t before = holder.blocks.load();
+    ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Holder::render, &holder));
+    EXPECT_TRUE(waitUntil([&] { return holder.blocks.load() > before + 4; }, 3s));
+    jack.disconnect();
 }
 
 bool joined(jack_client_t* client, const std::string& a, const std::string& b) {

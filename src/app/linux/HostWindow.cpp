@@ -136,7 +136,7 @@ bool HostWindow::start(const std::filesystem::path& executable) {
     effectName = slot.effectNameWide();
     const std::string clientName = platform::wideToUtf8(effectName.empty() ? L"Vorlane Host" : effectName);
     jack = std::make_unique<VLJack>(clientName);
-    midi = std::make_unique<VLJackMidi>(clientName + " MIDI");
+    midi = std::make_unique<VLJackMidi>(*jack);  // its ports on the audio client
     backends.set(kDeviceTypeJack, jack.get());
     jack->setBlockHook(&JackTransportFollow::onBlock, &follow);
     midi->connect();

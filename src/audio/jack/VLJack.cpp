@@ -14,6 +14,12 @@ namespace {
 
 // The longest a stop waits for a cycle that is inside the process cycle.
 constexpr int kStopWaitMs = 1000;
+// Exit code of a process whose process cycle never returned from the plug-in.
+constexpr int kExitCycleHung = 3;
+// What the planes hold at least: a block size change up to this size needs no new planes.
+constexpr uint32_t kPlaneReserveFrames = VLJack::kMaxBlockFrames;
+
+bool isPowerOfTwo(uint32_t n) { return n != 0 && (n & (n - 1)) == 0; }
 
 constexpr const char* kPortNames[2][2] = {{"out_left", "out_right"}, {"in_left", "in_right"}};
 
@@ -36,7 +42,12 @@ VLJack::VLJack(std::string clientName) : name(std::move(clientName)) {
     }
 }
 
-VLJack::~VLJack() { disconnect(); }
+VLJack::~VLJack() {
+    disconnect();
+    // A cycle that never left the process cycle still uses this object: nothing may go away
+    // under it.
+    if (teardownPending()) std::_Exit(kExitCycleHung);
+}
 
 bool VLJack::connect() {
     if (client && serverGone.load(std::memory_order_acquire)) closeClient();
@@ -50,6 +61,8 @@ bool VLJack::connect() {
     // Callbacks may only be set while the client is inactive.
     jack_set_process_callback(client, &processCallback, this);
     jack_set_buffer_size_callback(client, &bufferSizeCallback, this);
+    jack_set_port_registration_callback(client, &portRegistrationCallback, this);
+    jack_set_port_connect_callback(client, &portConnectCallback, this);
     jack_on_shutdown(client, &shutdownCallback, this);
     if (!registerPorts()) {
         closeClient();
@@ -69,6 +82,9 @@ bool VLJack::registerPorts() {
 
 void VLJack::closeClient() {
     if (!client) return;
+    // Closing waits for the process thread, which a stuck cycle holds: only once it left.
+    if (teardownPending() && !settleStop(kStopWaitMs)) return;
+    if (JackCycleClient* midi = cycleClient.load(std::memory_order_acquire)) midi->clientClosing();
     // After a shutdown the server is gone: only the library's side is left to free.
     if (active && !serverGone.load(std::memory_order_acquire)) jack_deactivate(client);
     active = false;
@@ -94,7 +110,45 @@ double VLJack::serverSampleRate() {
 void VLJack::disconnect() {
     stop();
     closeClient();
-    freePlanes();
+    if (!teardownPending()) freePlanes();
+}
+
+bool VLJack::activate() {
+    if (!connect() || teardownPending()) return false;
+    if (!active) {
+        if (jack_activate(client) != 0) return false;
+        active = true;
+    }
+    return true;
+}
+
+void VLJack::attachCycleClient(JackCycleClient* newClient) {
+    JackCycleClient* previous = cycleClient.exchange(newClient, std::memory_order_seq_cst);
+    if (!previous || previous == newClient) return;
+    // A cycle that read the previous one may still be using it.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
+    while (inCycle.load(std::memory_order_seq_cst) && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+bool VLJack::requestBlockSize(uint32_t frames) {
+    if (!isPowerOfTwo(frames) || frames < kMinBlockFrames || frames > kMaxBlockFrames) return false;
+    if (!connect()) return false;
+    if (jack_get_buffer_size(client) == frames) return true;
+    return jack_set_buffer_size(client, frames) == 0;
+}
+
+uint32_t VLJack::neighbourBlockSize(bool up) const {
+    if (!client) return 0;
+    const uint32_t now = jack_get_buffer_size(client);
+    uint32_t size = kMinBlockFrames;
+    if (up) {
+        while (size <= now && size < kMaxBlockFrames) size <<= 1;
+        return size > now ? size : now;
+    }
+    uint32_t below = 0;
+    for (; size < now && size <= kMaxBlockFrames; size <<= 1) below = size;
+    return below ? below : now;
 }
 
 std::vector<std::string> VLJack::connectablePorts(bool isInput) const {
@@ -172,12 +226,16 @@ bool VLJack::openAndStart(AudioDeviceRecord* input, AudioDeviceRecord* output, R
                           void* user) {
     if (!output || !newCallback) return false;
     stop();
+    // The last run's cycle has not left the plug-in yet.
+    if (!settleStop(0)) return false;
     if (!connect()) return false;
-    // The process thread does not touch the planes while the engine is stopped.
+    // The process thread does not touch the planes while the engine is stopped. They hold the
+    // largest block the server gives, so that a new block size needs none.
     const uint32_t frames = jack_get_buffer_size(client);
     if (frames > planeFrames || !leftPlane) {
-        if (!allocatePlanes(frames)) return false;
-        planeFrames = frames;
+        const uint32_t capacity = std::max(frames, kPlaneReserveFrames);
+        if (!allocatePlanes(capacity)) return false;
+        planeFrames = capacity;
     }
     callback = newCallback;
     callbackUser = user;
@@ -207,10 +265,37 @@ void VLJack::stop() {
         return;
     }
     running.store(false, std::memory_order_seq_cst);
+    if (teardownPending()) return;  // an earlier stop gave up already
     // A cycle that saw the engine running may still be in the process cycle: bounded wait.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
     while (inCycle.load(std::memory_order_seq_cst) && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (inCycle.load(std::memory_order_seq_cst)) deactivateAfterStuckCycle();
+}
+
+void VLJack::deactivateAfterStuckCycle() {
+    // The server stops calling the client; the library's side waits for the process thread
+    // to come back from the plug-in, which is why it has a thread of its own.
+    deactivated.store(false, std::memory_order_release);
+    jack_client_t* stuck = client;
+    deactivator = std::thread([this, stuck] {
+        jack_deactivate(stuck);
+        deactivated.store(true, std::memory_order_release);
+    });
+}
+
+bool VLJack::settleStop(uint32_t waitMs) {
+    if (!teardownPending()) return true;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    while (!deactivated.load(std::memory_order_acquire) || inCycle.load(std::memory_order_seq_cst)) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    deactivator.join();
+    active = false;  // the next start activates it again and connects what it chose
+    for (auto& side : autoConnected)
+        for (std::string& port : side) port.clear();
+    return true;
 }
 
 int VLJack::processCallback(jack_nframes_t frames, void* self) { return static_cast<VLJack*>(self)->process(frames); }
@@ -220,6 +305,7 @@ int VLJack::process(jack_nframes_t frames) {
     // Announced before the run state is read; stop() reads them in the other order.
     inCycle.store(true, std::memory_order_seq_cst);
     if (BlockHook hook = blockHook.load(std::memory_order_acquire)) hook(client, blockHookUser);
+    JackCycleClient* midi = cycleClient.load(std::memory_order_seq_cst);
     float* in[2];
     float* out[2];
     for (int c = 0; c < 2; ++c) {
@@ -227,8 +313,10 @@ int VLJack::process(jack_nframes_t frames) {
         out[c] = static_cast<float*>(jack_port_get_buffer(outPorts[c], frames));
     }
     const bool live = running.load(std::memory_order_seq_cst) && !callbackEnded.load(std::memory_order_acquire);
+    if (midi) midi->cycleBegins(frames, live);
     if (!live) {
         for (int c = 0; c < 2; ++c) jackports::zeroFloats(out[c], frames);
+        if (midi) midi->cycleEnds(frames);
         inCycle.store(false, std::memory_order_seq_cst);
         return 0;
     }
@@ -254,6 +342,7 @@ int VLJack::process(jack_nframes_t frames) {
         jackports::copyFloats(out[1] + done, rightPlane, n);
         done += n;
     }
+    if (midi) midi->cycleEnds(frames);
     inCycle.store(false, std::memory_order_seq_cst);
     processTime.fetch_add(static_cast<uint64_t>((std::chrono::steady_clock::now() - started).count()),
                           std::memory_order_relaxed);
@@ -264,11 +353,36 @@ int VLJack::process(jack_nframes_t frames) {
 int VLJack::bufferSizeCallback(jack_nframes_t frames, void* user) {
     auto* self = static_cast<VLJack*>(user);
     self->serverFrames.store(frames, std::memory_order_release);
-    // Activation reports the size the engine started with; only a real change asks for the
-    // restart that tells the plug-in.
-    if (frames != self->startedFrames.load(std::memory_order_acquire))
-        self->reportDeviceEvent(DeviceEvent::RestartRequested);
+    // Activation reports the size the engine started with; only a real change tells the
+    // plug-in: here, between two cycles, or else by a restart.
+    if (frames == self->startedFrames.load(std::memory_order_acquire)) return 0;
+    BlockSizeHook hook = self->blockSizeHook.load(std::memory_order_acquire);
+    if (self->running.load(std::memory_order_acquire) && hook && hook(frames, self->blockSizeHookUser)) {
+        self->startedFrames.store(frames, std::memory_order_release);
+        return 0;
+    }
+    self->reportDeviceEvent(DeviceEvent::RestartRequested);
     return 0;
+}
+
+void VLJack::portRegistrationCallback(jack_port_id_t id, int, void* user) {
+    auto* self = static_cast<VLJack*>(user);
+    // The host's own ports are no news to its lists.
+    jack_port_t* port = self->client ? jack_port_by_id(self->client, id) : nullptr;
+    if (port && jack_port_is_mine(self->client, port)) return;
+    self->portChanges.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void VLJack::portConnectCallback(jack_port_id_t a, jack_port_id_t b, int connected, void* user) {
+    auto* self = static_cast<VLJack*>(user);
+    ConnectHook hook = self->connectHook.load(std::memory_order_acquire);
+    if (!hook || !self->client) return;
+    jack_port_t* first = jack_port_by_id(self->client, a);
+    jack_port_t* second = jack_port_by_id(self->client, b);
+    if (!first || !second) return;
+    void* hookUser = self->connectHookUser.load(std::memory_order_acquire);
+    if (jack_port_is_mine(self->client, first)) hook(first, jack_port_name(second), connected != 0, hookUser);
+    if (jack_port_is_mine(self->client, second)) hook(second, jack_port_name(first), connected != 0, hookUser);
 }
 
 void VLJack::shutdownCallback(void* user) {

@@ -2,8 +2,10 @@
 
 #include <jack/midiport.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <ctime>
+#include <chrono>
+#include <thread>
 
 #include "audio/jack/JackPorts.h"
 #include "platform/Text.h"
@@ -12,150 +14,203 @@ namespace vl {
 
 namespace {
 
-constexpr uint32_t kDeliveryWakeMs = 50;   // the delivery thread's longest sleep
-constexpr uint32_t kCloseDrainMs = 1000;  // senders leaving the output gate
+constexpr uint32_t kCloseDrainMs = 1000;  // senders leaving the output gate, a cycle its handlers
+// The longest short port name of ours: the server's limit leaves room for the client's name.
+constexpr size_t kMaxPortName = 200;
 
-// The frame of the message being delivered, read by the decoder as its clock. Only the
-// delivery thread sets it and only its deliveries read it.
+// The server's frame of the message being delivered, read by the decoder as its clock. Only
+// the process thread sets it and only its deliveries read it.
 thread_local int64_t deliveringFrame = 0;
 
 std::vector<std::string> midiPorts(jack_client_t* client, unsigned long flags) {
     return jackports::portNames(client, JACK_DEFAULT_MIDI_TYPE, flags);
 }
 
-timespec deadlineIn(uint32_t ms) {
-    timespec t{};
-    clock_gettime(CLOCK_REALTIME, &t);
-    t.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
-    t.tv_sec += ms / 1000 + t.tv_nsec / 1000000000L;
-    t.tv_nsec %= 1000000000L;
-    return t;
-}
-
-}  // namespace
-
-VLJackMidi::VLJackMidi(std::string clientName) : name(std::move(clientName)) {
-    jackports::silenceLibrary();
-    sem_init(&wake, 0, 0);
-    closed = true;
-}
-
-VLJackMidi::~VLJackMidi() {
-    disconnect();
-    sem_destroy(&wake);
-}
-
-int64_t VLJackMidi::eventFrame() { return deliveringFrame; }
-
-bool VLJackMidi::connect() {
-    if (client && serverGone.load(std::memory_order_acquire)) disconnect();
-    if (client) return true;
-    jack_status_t status{};
-    client = jack_client_open(name.c_str(), JackNoStartServer, &status);
-    if (!client) return false;
-    serverGone.store(false, std::memory_order_release);
-    decoder = std::make_unique<MidiInputDecoder>(messageRecord, &eventFrame,
-                                                 static_cast<int64_t>(jack_get_sample_rate(client)));
-    listDevices();
-    jack_set_process_callback(client, &processCallback, this);
-    jack_on_shutdown(client, &shutdownCallback, this);
-    if (jack_activate(client) != 0) {
-        disconnect();
-        return false;
+bool waitWhile(const std::atomic<bool>& flag, uint32_t ms) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (flag.load(std::memory_order_seq_cst)) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    deliveryStop.store(false, std::memory_order_release);
-    delivery = std::thread([this] { deliveryLoop(); });
     return true;
 }
 
-// Called before activation: every port the devices may need is registered now, so that the
-// process thread's list never changes while it runs.
-void VLJackMidi::listDevices() {
-    devices.clear();
-    inputs.clear();
-    outputs.clear();
-    const std::string own = std::string(jack_get_client_name(client)) + ":";
-    auto addRecord = [this](const std::wstring& deviceName, bool isInput, int32_t id, bool active) {
-        auto record = std::make_unique<MidiDeviceRecord>();
-        record->deviceId = id;
-        record->name = deviceName;
-        record->isInput = isInput;
-        record->active = active;
-        devices.push_back(std::move(record));
-    };
+bool joined(int result) { return result == 0 || result == EEXIST; }
 
-    auto addInput = [&](const std::string& source) {
-        auto input = std::make_unique<Input>();
-        const std::string portName = source.empty() ? "midi_in" : "in_" + std::to_string(inputs.size());
-        input->port = jack_port_register(client, portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-        if (!input->port) return;
-        input->source = source;
-        input->instance.decoder = decoder.get();
-        addRecord(source.empty() ? kJackMidiInName : platform::utf8ToWide(source), true,
-                  static_cast<int32_t>(inputs.size()), source.empty());
-        inputs.push_back(std::move(input));
-    };
-    addInput("");
-    for (const std::string& source : midiPorts(client, JackPortIsOutput))
-        if (source.rfind(own, 0) != 0) addInput(source);
+}  // namespace
 
-    outPort = jack_port_register(client, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    if (!outPort) return;
-    outputs.push_back(Output{});
-    addRecord(kJackMidiOutName, false, 0, true);
-    for (const std::string& sink : midiPorts(client, JackPortIsInput)) {
-        if (sink.rfind(own, 0) == 0) continue;
-        addRecord(platform::utf8ToWide(sink), false, static_cast<int32_t>(outputs.size()), false);
-        outputs.push_back(Output{sink});
-    }
+VLJackMidi::VLJackMidi(VLJack& audioClient) : audio(audioClient) {
+    jackports::silenceLibrary();
+    closed = true;
+}
+
+VLJackMidi::~VLJackMidi() { disconnect(); }
+
+int64_t VLJackMidi::eventFrame() { return deliveringFrame; }
+
+bool VLJackMidi::connected() const {
+    jack_client_t* client = registeredOn.load(std::memory_order_acquire);
+    return client && client == audio.handle() && !audio.serverLost();
+}
+
+bool VLJackMidi::connect() {
+    if (connected()) return true;
+    if (registeredOn.load(std::memory_order_acquire)) disconnect();
+    if (!audio.activate()) return false;
+    jack_client_t* client = audio.handle();
+    registeredOn.store(client, std::memory_order_release);
+    if (!decoder)
+        decoder = std::make_unique<MidiInputDecoder>(messageRecord, &eventFrame,
+                                                     static_cast<int64_t>(jack_get_sample_rate(client)));
+    // Sources known from an earlier server keep their numbers and get their ports again.
+    if (inputCount.load(std::memory_order_acquire) == 0) addInput("");
+    for (size_t i = 0; i < inputCount.load(std::memory_order_acquire); ++i) registerInputPort(inputs[i]);
+    outPort.store(jack_port_register(client, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0),
+                  std::memory_order_release);
+    if (outputs.empty()) addOutput("");
+    listPorts();
+    audio.setConnectHook(&onConnection, this);
+    audio.attachCycleClient(this);
+    return outPort.load(std::memory_order_acquire) != nullptr;
 }
 
 void VLJackMidi::disconnect() {
     closeDevices();
-    stopDelivery();
-    if (client) {
-        if (!serverGone.load(std::memory_order_acquire)) jack_deactivate(client);
-        jack_client_close(client);
-        client = nullptr;
+    audio.setConnectHook(nullptr, nullptr);
+    audio.attachCycleClient(nullptr);  // no cycle uses the ports from here on
+    const bool portsLive = connected();
+    jack_client_t* client = registeredOn.exchange(nullptr, std::memory_order_acq_rel);
+    for (size_t i = 0; i < inputCount.load(std::memory_order_acquire); ++i) {
+        jack_port_t* port = inputs[i].port.exchange(nullptr, std::memory_order_acq_rel);
+        if (port && portsLive) jack_port_unregister(client, port);
     }
-    outPort = nullptr;
-    inputs.clear();
-    outputs.clear();
+    jack_port_t* out = outPort.exchange(nullptr, std::memory_order_acq_rel);
+    if (out && portsLive) jack_port_unregister(client, out);
 }
 
-void VLJackMidi::stopDelivery() {
-    if (!delivery.joinable()) return;
-    deliveryStop.store(true, std::memory_order_release);
-    sem_post(&wake);
-    // The loop wakes at least every kDeliveryWakeMs and ends after its current message.
-    delivery.join();
+void VLJackMidi::clientClosing() {
+    // The ports go with the client; the process thread no longer runs.
+    for (size_t i = 0; i < inputCount.load(std::memory_order_acquire); ++i)
+        inputs[i].port.store(nullptr, std::memory_order_release);
+    outPort.store(nullptr, std::memory_order_release);
+    registeredOn.store(nullptr, std::memory_order_release);
+}
+
+void VLJackMidi::addRecord(const std::wstring& deviceName, bool isInput, int32_t id, bool active) {
+    auto record = std::make_unique<MidiDeviceRecord>();
+    record->deviceId = id;
+    record->name = deviceName;
+    record->isInput = isInput;
+    record->active = active;
+    devices.push_back(std::move(record));
+}
+
+bool VLJackMidi::registerInputPort(Input& input) {
+    jack_client_t* client = registeredOn.load(std::memory_order_acquire);
+    if (input.port.load(std::memory_order_acquire) || !client) return input.port.load() != nullptr;
+    std::string name = input.source.empty() ? "midi_in" : "in " + input.source;
+    if (name.size() > kMaxPortName) name.resize(kMaxPortName);
+    jack_port_t* port = jack_port_register(client, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    input.port.store(port, std::memory_order_release);
+    return port != nullptr;
+}
+
+void VLJackMidi::addInput(const std::string& source) {
+    const size_t n = inputCount.load(std::memory_order_acquire);
+    if (n >= kMaxInputs) return;
+    Input& input = inputs[n];
+    input.source = source;
+    input.instance.decoder = decoder.get();
+    input.open.store(false, std::memory_order_release);
+    input.wasOpen = false;
+    input.userRemoved.store(false, std::memory_order_release);
+    registerInputPort(input);
+    addRecord(source.empty() ? kJackMidiInName : platform::utf8ToWide(source), true, static_cast<int32_t>(n),
+              source.empty());
+    // Published last: the process thread and the notification thread read inputs below it.
+    inputCount.store(n + 1, std::memory_order_release);
+}
+
+void VLJackMidi::addOutput(const std::string& sink) {
+    auto output = std::make_unique<Output>();
+    output->sink = sink;
+    addRecord(sink.empty() ? kJackMidiOutName : platform::utf8ToWide(sink), false,
+              static_cast<int32_t>(outputs.size()), sink.empty());
+    outputs.push_back(std::move(output));
+}
+
+bool VLJackMidi::listPorts() {
+    jack_client_t* client = registeredOn.load(std::memory_order_acquire);
+    if (!client) return false;
+    seenRegistrations = audio.portRegistrations();
+    const std::string own = std::string(jack_get_client_name(client)) + ":";
+    bool grew = false;
+    for (const std::string& source : midiPorts(client, JackPortIsOutput)) {
+        if (source.rfind(own, 0) == 0) continue;
+        const size_t n = inputCount.load(std::memory_order_acquire);
+        Input* known = nullptr;
+        for (size_t i = 1; i < n; ++i)
+            if (inputs[i].source == source) known = &inputs[i];
+        if (!known) {
+            addInput(source);
+            grew = true;
+        } else if (known->open.load(std::memory_order_acquire)) {
+            // The source came back (a keyboard plugged in again): connected as before.
+            known->userRemoved.store(false, std::memory_order_release);
+            connectSource(*known);
+        }
+    }
+    for (const std::string& sink : midiPorts(client, JackPortIsInput)) {
+        if (sink.rfind(own, 0) == 0) continue;
+        const bool known = std::any_of(outputs.begin(), outputs.end(),
+                                       [&](const std::unique_ptr<Output>& o) { return o->sink == sink; });
+        if (!known) {
+            addOutput(sink);
+            grew = true;
+        }
+    }
+    return grew;
+}
+
+bool VLJackMidi::devicesChanged() const { return connected() && audio.portRegistrations() != seenRegistrations; }
+
+bool VLJackMidi::refreshDevices() { return connected() && listPorts(); }
+
+bool VLJackMidi::connectSource(Input& input) {
+    jack_port_t* port = input.port.load(std::memory_order_acquire);
+    if (!port) return false;
+    if (input.source.empty() || input.userRemoved.load(std::memory_order_acquire)) return true;
+    return joined(jack_connect(registeredOn.load(std::memory_order_acquire), input.source.c_str(),
+                               jack_port_name(port)));
 }
 
 bool VLJackMidi::openDevices(const int32_t* inputDevice, const int32_t* outputDevice, MidiHandler handler,
                              void* handlerValue) {
-    if (!client || serverGone.load(std::memory_order_acquire)) return false;
+    if (!connected()) return false;
     bool ok = true;
     if (inputDevice) {
         const int32_t id = *inputDevice;
-        if (id < 0 || static_cast<size_t>(id) >= inputs.size() || !handler) return false;
-        Input& input = *inputs[static_cast<size_t>(id)];
+        if (id < 0 || static_cast<size_t>(id) >= inputCount.load(std::memory_order_acquire) || !handler) return false;
+        Input& input = inputs[static_cast<size_t>(id)];
         input.instance.handler = handler;
         input.instance.handlerValue = handlerValue;
-        if (!input.source.empty()) {
-            const int result = jack_connect(client, input.source.c_str(), jack_port_name(input.port));
-            if (result != 0 && result != EEXIST) ok = false;
-        }
-        // Published last: the delivery thread reads the instance only while open is set.
-        if (ok) input.open.store(true, std::memory_order_release);
+        // Chosen anew: the host connects it, whatever the user did to the last connection.
+        if (!input.wasOpen) input.userRemoved.store(false, std::memory_order_release);
+        if (!connectSource(input)) ok = false;
+        // Published last: the process thread reads the instance only while open is set.
+        if (ok) input.open.store(true, std::memory_order_seq_cst);
     }
     if (outputDevice && ok) {
         const int32_t id = *outputDevice == kMidiMapperId ? 0 : *outputDevice;
-        if (id < 0 || static_cast<size_t>(id) >= outputs.size() || !outPort) return false;
-        const std::string& sink = outputs[static_cast<size_t>(id)].sink;
-        if (!sink.empty()) {
-            const int result = jack_connect(client, jack_port_name(outPort), sink.c_str());
-            if (result != 0 && result != EEXIST) return false;
-        }
+        jack_port_t* out = outPort.load(std::memory_order_acquire);
+        if (id < 0 || static_cast<size_t>(id) >= outputs.size() || !out) return false;
+        Output& output = *outputs[static_cast<size_t>(id)];
+        if (!output.wasOpen) output.userRemoved.store(false, std::memory_order_release);
+        if (!output.sink.empty() && !output.userRemoved.load(std::memory_order_acquire) &&
+            !joined(jack_connect(registeredOn.load(std::memory_order_acquire), jack_port_name(out),
+                                 output.sink.c_str())))
+            return false;
+        openOutputRecord.store(&output, std::memory_order_release);
         openOutput.store(id, std::memory_order_release);
         gate.open();
     }
@@ -165,24 +220,20 @@ bool VLJackMidi::openDevices(const int32_t* inputDevice, const int32_t* outputDe
 void VLJackMidi::closeDevices() {
     gate.close();
     gate.drain(kCloseDrainMs);
-    openOutput.store(-1, std::memory_order_release);
-    // The delivery thread is stopped, so that no message is handed over after its input's
-    // close notice; it starts again for the next opening.
-    const bool wasDelivering = delivery.joinable();
-    stopDelivery();
-    for (auto& input : inputs) {
-        if (!input->open.exchange(false, std::memory_order_acq_rel)) continue;
-        if (client && !input->source.empty() && !serverGone.load(std::memory_order_acquire))
-            jack_disconnect(client, input->source.c_str(), jack_port_name(input->port));
-        MidiInputDecoder::deliver(&input->instance, MidiInputEvent::CloseNotice, 0);
+    const int32_t wasOpenOutput = openOutput.exchange(-1, std::memory_order_acq_rel);
+    openOutputRecord.store(nullptr, std::memory_order_release);
+    for (size_t o = 0; o < outputs.size(); ++o) outputs[o]->wasOpen = static_cast<int32_t>(o) == wasOpenOutput;
+    // The connections stay as they are: the next opening finds what the user left.
+    const size_t n = inputCount.load(std::memory_order_acquire);
+    for (size_t i = 0; i < n; ++i) {
+        Input& input = inputs[i];
+        input.wasOpen = input.open.exchange(false, std::memory_order_seq_cst);
     }
-    RingMessage stale;
-    while (inputRing.pop(stale)) {
-    }
-    if (wasDelivering && client) {
-        deliveryStop.store(false, std::memory_order_release);
-        delivery = std::thread([this] { deliveryLoop(); });
-    }
+    // A cycle that read an input open may still be inside its handler: the close notice comes
+    // after it (bounded; the handlers never wait).
+    waitWhile(delivering, kCloseDrainMs);
+    for (size_t i = 0; i < n; ++i)
+        if (inputs[i].wasOpen) MidiInputDecoder::deliver(&inputs[i].instance, MidiInputEvent::CloseNotice, 0);
 }
 
 void VLJackMidi::sendShortMessage(uint32_t message) {
@@ -191,37 +242,56 @@ void VLJackMidi::sendShortMessage(uint32_t message) {
     outputRing.push(RingMessage{message, 0, 0});
 }
 
-std::string VLJackMidi::portNameOf(int32_t deviceId) const {
-    if (deviceId < 0 || static_cast<size_t>(deviceId) >= inputs.size()) return {};
-    return jack_port_name(inputs[static_cast<size_t>(deviceId)]->port);
-}
-
-void VLJackMidi::deliveryLoop() {
-    while (!deliveryStop.load(std::memory_order_acquire)) {
-        const timespec until = deadlineIn(kDeliveryWakeMs);
-        sem_timedwait(&wake, &until);
-        RingMessage message;
-        while (!deliveryStop.load(std::memory_order_acquire) && inputRing.pop(message)) {
-            if (message.source >= inputs.size()) continue;
-            Input& input = *inputs[message.source];
-            if (!input.open.load(std::memory_order_acquire)) continue;
-            deliveringFrame = static_cast<int64_t>(message.frame);
-            MidiInputDecoder::deliver(&input.instance, MidiInputEvent::ShortMessage, message.packed);
-        }
+bool VLJackMidi::sendAtFrame(uint32_t message, uint32_t frame) {
+    if (openOutput.load(std::memory_order_acquire) < 0 || !outBuffer) return false;
+    if (blockOutCount >= blockOut.size()) {
+        blockOutDropped.fetch_add(1, std::memory_order_relaxed);
+        return false;
     }
+    if (outFrames > 0 && frame >= outFrames) frame = outFrames - 1;
+    // In frame order, messages of one frame in the order they were sent.
+    size_t at = blockOutCount++;
+    while (at > 0 && blockOut[at - 1].frame > frame) {
+        blockOut[at] = blockOut[at - 1];
+        --at;
+    }
+    blockOut[at] = OutMessage{message, frame};
+    return true;
 }
 
-int VLJackMidi::processCallback(jack_nframes_t frames, void* self) {
-    return static_cast<VLJackMidi*>(self)->process(frames);
+std::string VLJackMidi::portNameOf(int32_t deviceId) const {
+    if (deviceId < 0 || static_cast<size_t>(deviceId) >= inputCount.load(std::memory_order_acquire)) return {};
+    jack_port_t* port = inputs[static_cast<size_t>(deviceId)].port.load(std::memory_order_acquire);
+    return port ? jack_port_name(port) : std::string();
 }
 
-int VLJackMidi::process(jack_nframes_t frames) {
+void VLJackMidi::onConnection(jack_port_t* own, const char* other, bool connected, void* user) {
+    auto* self = static_cast<VLJackMidi*>(user);
+    if (!self || !other || connected) return;
+    // Only a connection broken by someone else reaches here: the host never breaks its own.
+    const size_t n = self->inputCount.load(std::memory_order_acquire);
+    for (size_t i = 1; i < n; ++i) {
+        Input& input = self->inputs[i];
+        if (input.port.load(std::memory_order_acquire) == own && input.source == other)
+            input.userRemoved.store(true, std::memory_order_release);
+    }
+    // The output list grows on the user-interface thread: only the open output is looked at.
+    Output* output = self->openOutputRecord.load(std::memory_order_acquire);
+    if (output && own == self->outPort.load(std::memory_order_acquire) && output->sink == other)
+        output->userRemoved.store(true, std::memory_order_release);
+}
+
+void VLJackMidi::deliverInputs(jack_nframes_t frames) {
+    jack_client_t* client = registeredOn.load(std::memory_order_acquire);
+    if (!client) return;
     const uint64_t blockStart = jack_last_frame_time(client);
-    bool received = false;
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        Input& input = *inputs[i];
-        void* buffer = jack_port_get_buffer(input.port, frames);
-        if (!input.open.load(std::memory_order_acquire)) continue;
+    const size_t n = inputCount.load(std::memory_order_acquire);
+    for (size_t i = 0; i < n; ++i) {
+        Input& input = inputs[i];
+        jack_port_t* port = input.port.load(std::memory_order_acquire);
+        if (!port) continue;
+        void* buffer = jack_port_get_buffer(port, frames);
+        if (!input.open.load(std::memory_order_seq_cst)) continue;
         const uint32_t count = jack_midi_get_event_count(buffer);
         for (uint32_t e = 0; e < count; ++e) {
             jack_midi_event_t event;
@@ -229,32 +299,52 @@ int VLJackMidi::process(jack_nframes_t frames) {
             const int length = shortMessageLength(jackports::firstByte(event.buffer));
             if (length == 0 || event.size < static_cast<size_t>(length)) continue;
             const uint32_t packed = jackports::packBytes(event.buffer, static_cast<size_t>(length));
-            received = inputRing.push(RingMessage{packed, static_cast<uint32_t>(i), blockStart + event.time}) || received;
+            currentFrame = event.time < frames ? event.time : frames - 1;
+            deliveringFrame = static_cast<int64_t>(blockStart + event.time);
+            MidiInputDecoder::deliver(&input.instance, MidiInputEvent::ShortMessage, packed);
         }
     }
-    if (received) sem_post(&wake);  // never blocks
-
-    if (outPort) {
-        void* buffer = jack_port_get_buffer(outPort, frames);
-        jack_midi_clear_buffer(buffer);
-        RingMessage message;
-        while (outputRing.pop(message)) {
-            const uint8_t status = static_cast<uint8_t>(message.packed & 0xFF);
-            const int length = shortMessageLength(status);
-            if (length == 0) continue;
-            jack_midi_data_t bytes[3] = {status, static_cast<jack_midi_data_t>((message.packed >> 8) & 0x7F),
-                                         static_cast<jack_midi_data_t>((message.packed >> 16) & 0x7F)};
-            // A full port buffer drops the rest of this block's messages.
-            if (jack_midi_event_write(buffer, 0, bytes, static_cast<size_t>(length)) != 0) break;
-        }
-    }
-    return 0;
+    currentFrame = 0;
 }
 
-void VLJackMidi::shutdownCallback(void* self) {
-    auto* midi = static_cast<VLJackMidi*>(self);
-    midi->serverGone.store(true, std::memory_order_release);
-    midi->closed = true;
+void VLJackMidi::cycleBegins(jack_nframes_t frames, bool live) {
+    // Announced before the inputs' open flags are read; closing reads them the other way.
+    delivering.store(true, std::memory_order_seq_cst);
+    // With no engine running, what arrives is not played later: it is left in the ports.
+    if (live) deliverInputs(frames);
+    delivering.store(false, std::memory_order_seq_cst);
+
+    outBuffer = nullptr;
+    blockOutCount = 0;
+    jack_port_t* out = outPort.load(std::memory_order_acquire);
+    if (!out) return;
+    outBuffer = jack_port_get_buffer(out, frames);
+    outFrames = frames;
+    jack_midi_clear_buffer(outBuffer);
+    // What the plug-in sent from other threads since the last block: at this block's start.
+    RingMessage message;
+    while (outputRing.pop(message)) {
+        if (!sendAtFrame(message.packed, 0)) break;
+    }
+}
+
+void VLJackMidi::cycleEnds(jack_nframes_t) {
+    if (!outBuffer) return;
+    for (size_t i = 0; i < blockOutCount; ++i) {
+        const uint32_t packed = blockOut[i].packed;
+        const auto status = static_cast<uint8_t>(packed & 0xFF);
+        const int length = shortMessageLength(status);
+        if (length == 0) continue;
+        const jack_midi_data_t bytes[3] = {status, static_cast<jack_midi_data_t>((packed >> 8) & 0x7F),
+                                           static_cast<jack_midi_data_t>((packed >> 16) & 0x7F)};
+        // A full port buffer drops the rest of this block's messages.
+        if (jack_midi_event_write(outBuffer, blockOut[i].frame, bytes, static_cast<size_t>(length)) != 0) {
+            blockOutDropped.fetch_add(blockOutCount - i, std::memory_order_relaxed);
+            break;
+        }
+    }
+    blockOutCount = 0;
+    outBuffer = nullptr;
 }
 
 }  // namespace vl

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <chrono>
+#include <thread>
 #include <vector>
+#include <atomic>
 
 #include "host/PluginSlot.h"
 #include "support/ProbeModule.h"
@@ -218,7 +221,7 @@ TEST_F(CallbackTest, OtherOpcodesAnswerZeroAndAreCounted) {
     vl::resetUnansweredOpcodeCounts();
     for (vst::int32 opcode : std::initializer_list<vst::int32>{vst::audioMasterIdle, vst::audioMasterIOChanged,
                               vst::audioMasterGetInputLatency, vst::audioMasterGetOutputLatency,
-                              vst::audioMasterGetCurrentProcessLevel, vst::audioMasterGetVendorVersion,
+                              vst::audioMasterGetVendorVersion,
                               vst::audioMasterGetDirectory, vst::audioMasterUpdateDisplay,
                               vst::audioMasterBeginEdit, vst::audioMasterEndEdit, 49, 51, 4000, -1}) {
         EXPECT_EQ(probe.callHost(opcode, 1, 1, nullptr, 1.0f), 0) << opcode;
@@ -227,3 +230,59 @@ TEST_F(CallbackTest, OtherOpcodesAnswerZeroAndAreCounted) {
     EXPECT_EQ(vl::unansweredOpcodeCount(127), 2u);  // 4000 and -1
     EXPECT_EQ(vl::unansweredOpcodeCount(vst::audioMasterVersion), 0u);
 }
+
+namespace {
+
+TEST_F(CallbackTest, TheProcessLevelSaysWhetherTheCallerRunsTheProcessCycle) {
+    EXPECT_EQ(probe.callHost(vst::audioMasterGetCurrentProcessLevel), 1);  // user thread
+    {
+        const vl::ProcessThreadScope cycle;
+        EXPECT_EQ(probe.callHost(vst::audioMasterGetCurrentProcessLevel), 2);
+        int32_t elsewhere = -1;
+        std::thread other([&] { elsewhere = static_cast<int32_t>(probe.callHost(vst::audioMasterGetCurrentProcessLevel)); });
+        other.join();
+        EXPECT_EQ(elsewhere, 1);  // only the marked thread is the real-time one
+    }
+    EXPECT_EQ(probe.callHost(vst::audioMasterGetCurrentProcessLevel), 1);
+}
+
+TEST_F(CallbackTest, TimeFromAnotherThreadIsAlwaysAWholeRecordOfOneBlock) {
+    // The cycle's thread gets the cycle's own record; before anything was published, so do
+    // the others (nobody rewrites it then).
+    EXPECT_EQ(probe.callHost(vst::audioMasterGetTime), reinterpret_cast<vst::intptr>(&slot.timeInfo));
+    // A writer publishes records whose every field is the block number; a reader on this
+    // thread must never see two blocks mixed.
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        const vl::ProcessThreadScope cycle;
+        vst::VstTimeInfo t{};
+        for (int k = 1; !stop.load(); ++k) {
+            t.samplePos = t.sampleRate = t.nanoSeconds = t.ppqPos = t.tempo = t.barStartPos = t.cycleStartPos =
+                t.cycleEndPos = k;
+            t.timeSigNumerator = t.timeSigDenominator = t.smpteOffset = t.smpteFrameRate = t.samplesToNextClock =
+                t.flags = k;
+            vl::publishTimeInfo(t);
+        }
+    });
+    int torn = 0, seen = 0;
+    double last = 0.0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (seen < 20000 && std::chrono::steady_clock::now() < until) {
+        const auto* t = reinterpret_cast<const vst::VstTimeInfo*>(probe.callHost(vst::audioMasterGetTime));
+        ASSERT_NE(t, nullptr);
+        if (t == &slot.timeInfo) continue;  // nothing published yet
+        ++seen;
+        const double k = t->samplePos;
+        if (t->ppqPos != k || t->cycleEndPos != k || t->flags != static_cast<vst::int32>(k) ||
+            t->samplesToNextClock != static_cast<vst::int32>(k))
+            ++torn;
+        EXPECT_GE(k, last);  // never an older block than the one before
+        last = k;
+    }
+    stop.store(true);
+    writer.join();
+    EXPECT_GT(seen, 0);
+    EXPECT_EQ(torn, 0);
+}
+
+}  // namespace
