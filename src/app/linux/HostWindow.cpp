@@ -139,6 +139,7 @@ bool HostWindow::start(const std::filesystem::path& executable) {
     midi = std::make_unique<VLJackMidi>(*jack);  // its ports on the audio client
     backends.set(kDeviceTypeJack, jack.get());
     jack->setBlockHook(&JackTransportFollow::onBlock, &follow);
+    jack->setBlockSizeHook(&VLVSTHostInterface::OnBlockSizeChange, &coordinator);  // no restart for a new size
     midi->connect();
 
     // 3. Settings of this effect, with the MIDI ports of this run merged in.
