@@ -154,6 +154,8 @@ protected:
     };
     Spread measure(size_t count) {
         Spread s;
+        // The sender's records are read only once its count says they are written.
+        EXPECT_TRUE(waitUntil([&] { return sender->sentCount() >= count; }, 5s));
         for (size_t i = 0; i < count; ++i) {
             const FrameProbe::Note& n = probe.notes[i];
             const size_t k = static_cast<size_t>(n.key - 20);
