@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     // nothing: a running take and the state are saved, then the window closes as its close
     // box does, also while a message of the start-up is open.
     bool terminated = false;
-    if (pipe2(signalPipe, O_CLOEXEC) == 0) {
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {  // a handler never blocks on a full pipe
         struct sigaction action {};
         action.sa_handler = &onTerminate;
         sigemptyset(&action.sa_mask);
