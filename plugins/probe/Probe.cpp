@@ -140,7 +140,21 @@ void applyConfigLine(Config& c, const std::string& key, const std::string& value
     else if (key == "blockLogInterval") c.blockLogInterval = number();
     else if (key == "slowBlockMs") c.slowBlockMs = number();
     else if (key == "slowFromBlock") c.slowFromBlock = number();
-    else if (key == "params") {  // comma-separated values from parameter 0 on
+    else if (key == "namesIndexed") c.namesIndexed = number();
+    else if (key == "renamable") c.renamable = number();
+    else if (key == "beginLoadAnswer") c.beginLoadAnswer = number();
+    else if (key == "programChunk") {  // text bytes
+        c.programChunkSize = static_cast<int32_t>(value.size() < kMaxChunk ? value.size() : kMaxChunk);
+        std::memcpy(c.programChunk, value.data(), static_cast<size_t>(c.programChunkSize));
+    } else if (key == "programNames") {  // comma-separated from program 0 on
+        size_t start = 0;
+        for (int i = 0; i < kMaxPrograms && start <= value.size(); ++i) {
+            size_t end = value.find(',', start);
+            if (end == std::string::npos) end = value.size();
+            copyText(c.programNames[i], kProgramNameBytes, value.substr(start, end - start));
+            start = end + 1;
+        }
+    } else if (key == "params") {  // comma-separated values from parameter 0 on
         const char* p = value.c_str();
         for (int i = 0; i < kMaxParams && *p; ++i) {
             char* end = nullptr;
@@ -198,6 +212,17 @@ void recordCall(vst::int32 opcode, vst::int32 index, vst::intptr value, void* pt
 bool usable() { return !ctl().config.requireOpen || ctl().log.opened; }
 
 bool editorOpen = false;
+
+void noteChange() {
+    if (ctl().log.insideBlock.load() != 0) ctl().log.changedInsideBlock += 1;
+}
+
+std::string programName(int32_t index) {
+    const Config& cfg = ctl().config;
+    if (index < 0 || index >= kMaxPrograms) return {};
+    if (cfg.programNames[index][0]) return cfg.programNames[index];
+    return "Program " + std::to_string(index + 1);
+}
 
 vst::intptr answerCanDo(const char* text) {
     if (!text || !usable()) return 0;
@@ -284,12 +309,19 @@ vst::intptr dispatcher(vst::AEffect* effect, vst::int32 opcode, vst::int32 index
             }
             return 0;
         case vst::effGetChunk:
+            if (index == 1) {
+                if (!ptr || !usable() || cfg.programChunkSize <= 0) return 0;
+                *static_cast<void**>(ptr) = cfg.programChunk;
+                return cfg.programChunkSize;
+            }
             if (!ptr || !usable() || cfg.chunkSize <= 0) return 0;
             *static_cast<void**>(ptr) = cfg.chunk;
             return cfg.chunkSize;
         case vst::effSetChunk: {
+            noteChange();
             c.log.setChunkCalls += 1;
             c.log.setChunkSize = static_cast<int32_t>(value);
+            c.log.setChunkIndex = index;
             if (ptr && value > 0) std::memcpy(c.log.setChunk, ptr, static_cast<size_t>(value < kMaxChunk ? value : kMaxChunk));
             if (logFile && ptr && value >= 0) {  // the bytes as text, for hosts in another process
                 logLine("chunk " + std::string(static_cast<const char*>(ptr), static_cast<size_t>(value < 200 ? value : 200)));
@@ -310,9 +342,33 @@ vst::intptr dispatcher(vst::AEffect* effect, vst::int32 opcode, vst::int32 index
         case vst::effGetProgram:
             return cfg.program;
         case vst::effSetProgram:
+            noteChange();
             c.log.setProgramCalls += 1;
             cfg.program = static_cast<int32_t>(value);
             return 0;
+        case vst::effGetProgramName:
+            if (ptr) copyText(static_cast<char*>(ptr), 25, programName(cfg.program));
+            return 0;
+        case vst::effGetProgramNameIndexed:
+            if (!ptr || !cfg.namesIndexed || index < 0 || index >= cfg.numPrograms) return 0;
+            copyText(static_cast<char*>(ptr), 25, programName(index));
+            return 1;
+        case vst::effSetProgramName:
+            if (ptr && cfg.renamable && cfg.program >= 0 && cfg.program < kMaxPrograms) {
+                copyText(cfg.programNames[cfg.program], kProgramNameBytes, static_cast<const char*>(ptr));
+                logLine(std::string("programname ") + cfg.programNames[cfg.program]);
+            }
+            return 0;
+        case vst::effBeginLoadBank:
+        case vst::effBeginLoadProgram:
+            c.log.beginLoadCalls += 1;
+            if (ptr) {
+                int32_t fields[4];
+                std::memcpy(fields, ptr, sizeof fields);
+                c.log.beginLoadUniqueId = fields[1];
+                c.log.beginLoadElements = fields[3];
+            }
+            return cfg.beginLoadAnswer;
         case vst::effEditKeyDown:
             return cfg.keyDownAnswer;
         case vst::effEditKeyUp:
@@ -401,6 +457,7 @@ void processReplacing(vst::AEffect* effect, float** inputs, float** outputs, vst
 
 void setParameter(vst::AEffect*, vst::int32 index, float value) {
     Control& c = ctl();
+    noteChange();
     c.log.setParameterCalls += 1;
     if (index >= 0 && index < kMaxParams) c.config.params[index] = value;
     if (logFile) {

@@ -28,6 +28,8 @@ constexpr int kMaxBlocks = 16384;
 constexpr int kMaxEvents = 16384;
 constexpr int kMaxChannels = 8;
 constexpr int kMaxParams = 64;
+constexpr int kMaxPrograms = 128;
+constexpr int kProgramNameBytes = 32;
 
 struct Config {
     int32_t entryMode = EntryNormal;
@@ -59,6 +61,16 @@ struct Config {
     int32_t numPrograms = 0;
     float params[kMaxParams] = {};
     int32_t program = 0;
+    // Program names (empty = "Program N"); effGetProgramNameIndexed is answered only while
+    // namesIndexed is set (else a host must visit each program), effSetProgramName is taken
+    // only while renamable is set.
+    char programNames[kMaxPrograms][kProgramNameBytes] = {};
+    int32_t namesIndexed = 1;
+    int32_t renamable = 1;
+    // The program chunk (effGetChunk with index 1); chunk above is the bank's.
+    int32_t programChunkSize = 0;
+    uint8_t programChunk[kMaxChunk] = {};
+    int32_t beginLoadAnswer = 0;  // effBeginLoadBank / effBeginLoadProgram
     // Only every n-th block is written to the text log (a fast test driver writes gigabytes).
     int32_t blockLogInterval = 1;
     // An editor that reports its real size only once open (0 x 0 = keeps editorRect).
@@ -126,6 +138,12 @@ struct Log {
     int32_t closed = 0;
     int32_t setChunkCalls = 0;
     int32_t setChunkSize = -1;
+    int32_t setChunkIndex = -1;
+    int32_t beginLoadCalls = 0;
+    int32_t beginLoadElements = -1;  // numElements of the last effBeginLoad* record
+    int32_t beginLoadUniqueId = 0;
+    // setParameter, effSetChunk and effSetProgram calls that came while a block ran.
+    int32_t changedInsideBlock = 0;
     uint8_t setChunk[kMaxChunk] = {};
     int32_t aboutCalls = 0;
     int32_t helpCalls = 0;

@@ -315,7 +315,7 @@ void VLVSTHostInterface::stopEngine() {
         engineStopping.store(true, std::memory_order_seq_cst);
         // A block size change that began before the flag finishes first (bounded).
         const int64_t since = platform::counterNow();
-        while (blockChangeBusy.load(std::memory_order_seq_cst) && elapsedMs(since) < kBlockChangeWaitMs)
+        while (holdsBusy.load(std::memory_order_seq_cst) > 0 && elapsedMs(since) < kBlockChangeWaitMs)
             platform::sleepMs(1);
         // The back end waits (bounded) for a callback under way and keeps what it uses alive
         // if that callback outlives the wait; until it has finished, so does the coordinator
@@ -368,7 +368,7 @@ bool VLVSTHostInterface::RenderBlock(float** inputs, float** outputs, uint32_t f
     auto* self = static_cast<VLVSTHostInterface*>(user);
     if (!self) return false;
     const ProcessThreadScope processThread;
-    // Announced before the block size change flag is read; a change reads them the other way.
+    // Announced before the hold count is read; a change held outside reads them the other way.
     self->cycleInside.store(true, std::memory_order_seq_cst);
     const bool goOn = self->renderBlock(inputs, outputs, frames);
     self->cycleInside.store(false, std::memory_order_release);
@@ -380,39 +380,50 @@ bool VLVSTHostInterface::OnBlockSizeChange(uint32_t frames, void* user) {
     return self && self->ChangeBlockSize(frames);
 }
 
+bool VLVSTHostInterface::holdCycleOut(const std::function<void()>& change) {
+    holdsBusy.fetch_add(1, std::memory_order_seq_cst);
+    cycleHolds.fetch_add(1, std::memory_order_seq_cst);
+    const int64_t since = platform::counterNow();
+    while (cycleInside.load(std::memory_order_seq_cst) && elapsedMs(since) < kBlockChangeWaitMs) platform::sleepMs(1);
+    const bool clear = !cycleInside.load(std::memory_order_seq_cst);
+    if (clear) change();
+    cycleHolds.fetch_sub(1, std::memory_order_release);
+    holdsBusy.fetch_sub(1, std::memory_order_seq_cst);
+    return clear;
+}
+
+bool VLVSTHostInterface::RunBetweenBlocks(const std::function<void()>& change) {
+    if (onProcessThread() || !slot || !slot->effect) return false;
+    return holdCycleOut(change);
+}
+
 bool VLVSTHostInterface::ChangeBlockSize(uint32_t frames) {
     if (frames == 0 || onProcessThread() || !slot || !slot->effect) return false;
-    blockChangeBusy.store(true, std::memory_order_seq_cst);
     bool changed = false;
+    holdsBusy.fetch_add(1, std::memory_order_seq_cst);
     if (!engineStopping.load(std::memory_order_seq_cst) && engineRunning.load(std::memory_order_acquire)) {
-        blockChanging.store(true, std::memory_order_seq_cst);
-        const int64_t since = platform::counterNow();
-        while (cycleInside.load(std::memory_order_seq_cst) && elapsedMs(since) < kBlockChangeWaitMs)
-            platform::sleepMs(1);
-        if (!cycleInside.load(std::memory_order_seq_cst)) {
+        holdCycleOut([&] {
             // Made before the plug-in is told, so that a failure leaves everything as it was.
             ProcessBuffers next;
-            if (next.prepare(slot->numInputs(), slot->numOutputs(), frames)) {
-                slot->dispatch(vst::effMainsChanged, 0, 0);  // suspend
-                slot->setBlockSize(static_cast<vst::int32>(frames));
-                slot->resume();
-                processBuffers = std::move(next);
-                blockChanges.fetch_add(1, std::memory_order_acq_rel);
-                changed = true;
-            }
-        }
-        blockChanging.store(false, std::memory_order_release);
+            if (!next.prepare(slot->numInputs(), slot->numOutputs(), frames)) return;
+            slot->dispatch(vst::effMainsChanged, 0, 0);  // suspend
+            slot->setBlockSize(static_cast<vst::int32>(frames));
+            slot->resume();
+            processBuffers = std::move(next);
+            blockChanges.fetch_add(1, std::memory_order_acq_rel);
+            changed = true;
+        });
     }
-    blockChangeBusy.store(false, std::memory_order_seq_cst);
+    holdsBusy.fetch_sub(1, std::memory_order_seq_cst);
     return changed;
 }
 
 bool VLVSTHostInterface::renderBlock(float** inputs, float** outputs, uint32_t frames) {
     if (engineStopping.load(std::memory_order_acquire)) return false;
     engineRunning.store(true, std::memory_order_release);
-    if (blockChanging.load(std::memory_order_seq_cst)) {
-        // The plug-in is being told a new block size: this block is silence, and the events
-        // wait for the next one.
+    if (cycleHolds.load(std::memory_order_seq_cst) > 0) {
+        // The plug-in is being changed (a new block size, a preset): this block is silence,
+        // and the events wait for the next one.
         std::fill_n(outputs[0], frames, 0.0f);
         std::fill_n(outputs[1], frames, 0.0f);
         return true;

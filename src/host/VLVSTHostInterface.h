@@ -34,6 +34,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,7 @@
 
 #include "audio/AudioDevice.h"
 #include "host/CpuMeter.h"
+#include "host/PluginPresets.h"
 #include "host/PluginSlot.h"
 #include "host/ProcessBuffers.h"
 #include "midi/MidiDevice.h"
@@ -194,6 +196,14 @@ public:
     // The output device of the last start that got as far as its back end.
     const std::wstring& engineDeviceName() const { return runningDeviceName; }
 
+    // Makes a change to the plug-in while no process cycle is inside it (never on the audio
+    // thread): a running cycle leaves the plug-in alone (silence, the events kept for the next
+    // block) until the change is made. false, and nothing changed, when a block did not leave
+    // the plug-in within a second or there is no plug-in.
+    bool RunBetweenBlocks(const std::function<void()>& change);
+    BetweenBlocks betweenBlocks() {
+        return [this](const std::function<void()>& change) { return RunBetweenBlocks(change); };
+    }
     // A new block size of a running engine, taken over without a restart: the process cycle
     // leaves the plug-in alone meanwhile, the plug-in is suspended, told the size and resumed,
     // and the plug-in's buffers are made for it. For a back end that reports the change
@@ -318,6 +328,7 @@ public:
 
 private:
     bool renderBlock(float** inputs, float** outputs, uint32_t frames);
+    bool holdCycleOut(const std::function<void()>& change);
     void handleMidiMessage(const MidiMessage& message, MidiInputContext& input);
     void handleClockMessage(const MidiMessage& message, MidiInputContext& input);
     // Stores a usable tempo for the next block without waiting.
@@ -387,10 +398,11 @@ private:
     BlockTimedMidi* timedMidi = nullptr;
     BlockEventList blockEvents;  // audio thread (an engine start clears it while no block runs)
     uint32_t pieceStart = 0;     // audio thread: frame of the block where the current piece starts
-    // Block size changes (see ChangeBlockSize): the change announces itself before it looks
-    // at the cycle and the stop, which announce themselves before they look at it.
-    std::atomic<bool> blockChangeBusy{false};
-    std::atomic<bool> blockChanging{false};  // the process cycle leaves the plug-in alone
+    // Changes made between blocks (a block size, a preset): the change announces itself before
+    // it looks at the cycle and the stop, which announce themselves before they look at it.
+    // Counts, as a block size change of the server's thread may meet one of the user's.
+    std::atomic<int32_t> holdsBusy{0};
+    std::atomic<int32_t> cycleHolds{0};  // while above 0 the process cycle leaves the plug-in alone
     std::atomic<uint64_t> blockChanges{0};
 
     // Notes the plug-in was sent and not yet told to end, by channel * 128 + note: written by

@@ -97,8 +97,12 @@ enum AEffectOpcodes : int32 {
     effEditKeyDown = 59,
     effEditKeyUp = 60,
     effSetEditKnobMode = 61,
+    effBeginSetProgram = 67,
+    effEndSetProgram = 68,
     effStartProcess = 71,
     effStopProcess = 72,
+    effBeginLoadBank = 75,
+    effBeginLoadProgram = 76,
     effSetProcessPrecision = 77,
 };
 
