@@ -1,0 +1,97 @@
+#include "app/PresetRules.h"
+
+#include <algorithm>
+
+#include "platform/Text.h"
+#include "settings/KeyValueStore.h"
+
+namespace vl::app {
+
+namespace {
+
+constexpr wchar_t kPresetFolderValue[] = L"PresetFolder";
+constexpr wchar_t kWindowLeftValue[] = L"WindowLeft";
+constexpr wchar_t kWindowTopValue[] = L"WindowTop";
+
+void writeValues(const std::wstring& keyPath, const std::vector<std::pair<const wchar_t*, uint32_t>>& dwords,
+                 const wchar_t* stringName, const std::wstring* string) {
+    // The file store merges these values into the file, beside what the settings write.
+    auto store = makeUserSettingsStore();
+    ScopedKey key(*store, store->createKey(keyPath));
+    if (!key) return;
+    for (const auto& [name, value] : dwords) {
+        store->deleteValue(key.get(), name);
+        store->writeDword(key.get(), name, value);
+    }
+    if (stringName && string) {
+        store->deleteValue(key.get(), stringName);
+        store->writeString(key.get(), stringName, *string);
+    }
+}
+
+}  // namespace
+
+std::optional<int> programOfCommand(int command, int programs) {
+    const int index = command - kFirstProgramCommand;
+    if (index < 0 || index >= std::min(programs, kMaxProgramCommands)) return std::nullopt;
+    return index;
+}
+
+std::wstring presetCaptionName(const std::wstring& effectName, const std::wstring& programName) {
+    if (programName.empty()) return effectName;
+    return effectName + L" - " + programName;
+}
+
+std::wstring presetLoadFailedText(const std::wstring& file, const std::string& reason) {
+    return L"Couldn't load \"" + file + L"\".\r\n" + platform::utf8ToWide(reason);
+}
+
+std::wstring presetSaveFailedText(const std::wstring& file, const std::string& reason) {
+    return L"Couldn't save \"" + file + L"\".\r\n" + platform::utf8ToWide(reason);
+}
+
+std::wstring readPresetFolder(const std::wstring& settingsKeyPath) {
+    auto store = makeUserSettingsStore();
+    ScopedKey key(*store, store->openKey(settingsKeyPath));
+    std::wstring folder;
+    if (!key || !store->readString(key.get(), kPresetFolderValue, folder)) return {};
+    return folder;
+}
+
+void writePresetFolder(const std::wstring& settingsKeyPath, const std::wstring& folder) {
+    writeValues(settingsKeyPath, {}, kPresetFolderValue, &folder);
+}
+
+std::optional<WindowPosition> readWindowPosition(const std::wstring& settingsKeyPath) {
+    auto store = makeUserSettingsStore();
+    ScopedKey key(*store, store->openKey(settingsKeyPath));
+    uint32_t left = 0, top = 0;
+    if (!key || !store->readDword(key.get(), kWindowLeftValue, left) ||
+        !store->readDword(key.get(), kWindowTopValue, top))
+        return std::nullopt;
+    // Stored as the bits of a signed value: screens left of or above the primary one are negative.
+    return WindowPosition{static_cast<int>(static_cast<int32_t>(left)), static_cast<int>(static_cast<int32_t>(top))};
+}
+
+void writeWindowPosition(const std::wstring& settingsKeyPath, WindowPosition position) {
+    writeValues(settingsKeyPath,
+                {{kWindowLeftValue, static_cast<uint32_t>(static_cast<int32_t>(position.left))},
+                 {kWindowTopValue, static_cast<uint32_t>(static_cast<int32_t>(position.top))}},
+                nullptr, nullptr);
+}
+
+WindowPosition placeOnScreens(WindowPosition stored, Size window, const std::vector<Rect>& workAreas,
+                              const Rect& primaryWorkArea) {
+    const int titleRight = stored.left + std::max(window.width, 1);
+    const int titleBottom = stored.top + kVisibleTitleStrip;
+    for (const Rect& area : workAreas) {
+        const int width = std::min(titleRight, area.right) - std::max(stored.left, area.left);
+        const int height = std::min(titleBottom, area.bottom) - std::max(stored.top, area.top);
+        if (width >= std::min(kVisibleTitleWidth, std::max(window.width, 1)) && height >= kVisibleTitleStrip / 2)
+            return stored;
+    }
+    // Gone or off every screen: the primary work area's corner.
+    return WindowPosition{primaryWorkArea.left, primaryWorkArea.top};
+}
+
+}  // namespace vl::app

@@ -1,0 +1,61 @@
+#pragma once
+// What both programs' Preset menus and windows share: the menu's command ids for the
+// plug-in's programs, the caption while a program or file was chosen, the file dialogs' filters
+// and remembered folder, and where the main window goes at start-up. Portable and tested
+// natively; the windows only bind controls to it.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/AppRules.h"
+
+namespace vl::app {
+
+// Menu texts.
+inline constexpr wchar_t kPresetMenuText[] = L"Preset";
+inline constexpr wchar_t kLoadPresetText[] = L"Load Preset / Bank...";
+inline constexpr wchar_t kSavePresetText[] = L"Save Preset...";
+inline constexpr wchar_t kSaveBankText[] = L"Save Bank...";
+inline constexpr wchar_t kRenameProgramText[] = L"Rename Program...";
+inline constexpr wchar_t kResetToDefaultText[] = L"Reset to Default";
+inline constexpr wchar_t kNoProgramsText[] = L"(no programs)";
+inline constexpr wchar_t kResetQuestion[] =
+    L"Reset the plug-in to the sound it had when it was opened?\r\nThe current sound is lost unless you saved it.";
+inline constexpr wchar_t kRenameRefusedText[] = L"The plug-in keeps its own program names.";
+
+// Command ids of the programs: kFirstProgramCommand + program index, far above the fixed
+// menu commands. Programs beyond kMaxProgramCommands are not listed.
+constexpr int kFirstProgramCommand = 0x4000;
+constexpr int kMaxProgramCommands = 0x2000;
+// The program a command chooses, or none.
+std::optional<int> programOfCommand(int command, int programs);
+
+// The effect's name in the caption while a program was chosen or a file loaded this session:
+// "<effect> - <program>" (the name alone when the program has none).
+std::wstring presetCaptionName(const std::wstring& effectName, const std::wstring& programName);
+
+// The box after a refused file: the file's name, then the reason.
+std::wstring presetLoadFailedText(const std::wstring& file, const std::string& reason);
+std::wstring presetSaveFailedText(const std::wstring& file, const std::string& reason);
+
+// Where the Preset dialogs start and the main window's place, kept per effect beside the
+// other settings ("PresetFolder", "WindowLeft", "WindowTop").
+std::wstring readPresetFolder(const std::wstring& settingsKeyPath);
+void writePresetFolder(const std::wstring& settingsKeyPath, const std::wstring& folder);
+struct WindowPosition {
+    int left = 0, top = 0;
+};
+std::optional<WindowPosition> readWindowPosition(const std::wstring& settingsKeyPath);
+void writeWindowPosition(const std::wstring& settingsKeyPath, WindowPosition position);
+
+// Where a window of this size goes: at the stored position when a strip of its title bar
+// (kVisibleTitleStrip pixels high, at least kVisibleTitleWidth wide) lies on one of the screens'
+// work areas (at least half of the strip's height), else at the primary work area's top-left
+// corner.
+constexpr int kVisibleTitleStrip = 24;
+constexpr int kVisibleTitleWidth = 64;
+WindowPosition placeOnScreens(WindowPosition stored, Size window, const std::vector<Rect>& workAreas,
+                              const Rect& primaryWorkArea);
+
+}  // namespace vl::app
