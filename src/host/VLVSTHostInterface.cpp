@@ -383,9 +383,14 @@ bool VLVSTHostInterface::OnBlockSizeChange(uint32_t frames, void* user) {
 bool VLVSTHostInterface::holdCycleOut(const std::function<void()>& change) {
     holdsBusy.fetch_add(1, std::memory_order_seq_cst);
     cycleHolds.fetch_add(1, std::memory_order_seq_cst);
+    // One look that finds no cycle inside is enough: a cycle that begins after it sees the
+    // hold and leaves the plug-in alone.
     const int64_t since = platform::counterNow();
-    while (cycleInside.load(std::memory_order_seq_cst) && elapsedMs(since) < kBlockChangeWaitMs) platform::sleepMs(1);
-    const bool clear = !cycleInside.load(std::memory_order_seq_cst);
+    bool clear = !cycleInside.load(std::memory_order_seq_cst);
+    while (!clear && elapsedMs(since) < kBlockChangeWaitMs) {
+        platform::sleepMs(1);
+        clear = !cycleInside.load(std::memory_order_seq_cst);
+    }
     if (clear) change();
     cycleHolds.fetch_sub(1, std::memory_order_release);
     holdsBusy.fetch_sub(1, std::memory_order_seq_cst);
