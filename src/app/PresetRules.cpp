@@ -13,19 +13,19 @@ constexpr wchar_t kPresetFolderValue[] = L"PresetFolder";
 constexpr wchar_t kWindowLeftValue[] = L"WindowLeft";
 constexpr wchar_t kWindowTopValue[] = L"WindowTop";
 
-void writeValues(const std::wstring& keyPath, const std::vector<std::pair<const wchar_t*, uint32_t>>& dwords,
-                 const wchar_t* stringName, const std::wstring* string) {
-    // The file store merges these values into the file, beside what the settings write.
-    auto store = makeUserSettingsStore();
-    ScopedKey key(*store, store->createKey(keyPath));
+void writeValues(KeyValueStore& store, const std::wstring& keyPath,
+                 const std::vector<std::pair<const wchar_t*, uint32_t>>& dwords, const wchar_t* stringName,
+                 const std::wstring* string) {
+    // Written out when the key closes (the file store merges them into the file).
+    ScopedKey key(store, store.createKey(keyPath));
     if (!key) return;
     for (const auto& [name, value] : dwords) {
-        store->deleteValue(key.get(), name);
-        store->writeDword(key.get(), name, value);
+        store.deleteValue(key.get(), name);
+        store.writeDword(key.get(), name, value);
     }
     if (stringName && string) {
-        store->deleteValue(key.get(), stringName);
-        store->writeString(key.get(), stringName, *string);
+        store.deleteValue(key.get(), stringName);
+        store.writeString(key.get(), stringName, *string);
     }
 }
 
@@ -50,31 +50,29 @@ std::wstring presetSaveFailedText(const std::wstring& file, const std::string& r
     return L"Couldn't save \"" + file + L"\".\r\n" + platform::utf8ToWide(reason);
 }
 
-std::wstring readPresetFolder(const std::wstring& settingsKeyPath) {
-    auto store = makeUserSettingsStore();
-    ScopedKey key(*store, store->openKey(settingsKeyPath));
+std::wstring readPresetFolder(KeyValueStore& store, const std::wstring& settingsKeyPath) {
+    ScopedKey key(store, store.openKey(settingsKeyPath));
     std::wstring folder;
-    if (!key || !store->readString(key.get(), kPresetFolderValue, folder)) return {};
+    if (!key || !store.readString(key.get(), kPresetFolderValue, folder)) return {};
     return folder;
 }
 
-void writePresetFolder(const std::wstring& settingsKeyPath, const std::wstring& folder) {
-    writeValues(settingsKeyPath, {}, kPresetFolderValue, &folder);
+void writePresetFolder(KeyValueStore& store, const std::wstring& settingsKeyPath, const std::wstring& folder) {
+    writeValues(store, settingsKeyPath, {}, kPresetFolderValue, &folder);
 }
 
-std::optional<WindowPosition> readWindowPosition(const std::wstring& settingsKeyPath) {
-    auto store = makeUserSettingsStore();
-    ScopedKey key(*store, store->openKey(settingsKeyPath));
+std::optional<WindowPosition> readWindowPosition(KeyValueStore& store, const std::wstring& settingsKeyPath) {
+    ScopedKey key(store, store.openKey(settingsKeyPath));
     uint32_t left = 0, top = 0;
-    if (!key || !store->readDword(key.get(), kWindowLeftValue, left) ||
-        !store->readDword(key.get(), kWindowTopValue, top))
+    if (!key || !store.readDword(key.get(), kWindowLeftValue, left) ||
+        !store.readDword(key.get(), kWindowTopValue, top))
         return std::nullopt;
     // Stored as the bits of a signed value: screens left of or above the primary one are negative.
     return WindowPosition{static_cast<int>(static_cast<int32_t>(left)), static_cast<int>(static_cast<int32_t>(top))};
 }
 
-void writeWindowPosition(const std::wstring& settingsKeyPath, WindowPosition position) {
-    writeValues(settingsKeyPath,
+void writeWindowPosition(KeyValueStore& store, const std::wstring& settingsKeyPath, WindowPosition position) {
+    writeValues(store, settingsKeyPath,
                 {{kWindowLeftValue, static_cast<uint32_t>(static_cast<int32_t>(position.left))},
                  {kWindowTopValue, static_cast<uint32_t>(static_cast<int32_t>(position.top))}},
                 nullptr, nullptr);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/AppRules.h"
+#include "settings/KeyValueStore.h"
 
 namespace vl::app {
 
@@ -40,14 +41,15 @@ std::wstring presetLoadFailedText(const std::wstring& file, const std::string& r
 std::wstring presetSaveFailedText(const std::wstring& file, const std::string& reason);
 
 // Where the Preset dialogs start and the main window's place, kept per effect beside the
-// other settings ("PresetFolder", "WindowLeft", "WindowTop").
-std::wstring readPresetFolder(const std::wstring& settingsKeyPath);
-void writePresetFolder(const std::wstring& settingsKeyPath, const std::wstring& folder);
+// other settings ("PresetFolder", "WindowLeft", "WindowTop"): pass the settings' own store
+// (HostSettings::valueStore) and key path.
+std::wstring readPresetFolder(KeyValueStore& store, const std::wstring& settingsKeyPath);
+void writePresetFolder(KeyValueStore& store, const std::wstring& settingsKeyPath, const std::wstring& folder);
 struct WindowPosition {
     int left = 0, top = 0;
 };
-std::optional<WindowPosition> readWindowPosition(const std::wstring& settingsKeyPath);
-void writeWindowPosition(const std::wstring& settingsKeyPath, WindowPosition position);
+std::optional<WindowPosition> readWindowPosition(KeyValueStore& store, const std::wstring& settingsKeyPath);
+void writeWindowPosition(KeyValueStore& store, const std::wstring& settingsKeyPath, WindowPosition position);
 
 // Where a window of this size goes: at the stored position when a strip of its title bar
 // (kVisibleTitleStrip pixels high, at least kVisibleTitleWidth wide) lies on one of the screens'

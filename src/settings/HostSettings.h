@@ -59,6 +59,9 @@ public:
     bool startPlayerAutomatic = false;
     std::wstring keyPath;
     std::wstring effectName;  // the last part of keyPath
+    // The store the settings live in, for the few values kept beside them by the windows (a
+    // second copy's store writes nothing).
+    KeyValueStore& valueStore() { return *store; }
 
 private:
     std::shared_ptr<KeyValueStore> store;
