@@ -28,7 +28,8 @@ std::filesystem::path pathOf(const std::string& utf8) { return platform::pathFro
 const char* usageText() {
     return "usage: vorlane-render --plugin PATH [--input in.wav|in.aif] [--midi file.mid] [--notes SPEC] [--keys SPEC]\n"
            "                      [--rate 44100] [--block 512] [--tempo 120] [--seconds S] [--tail S]\n"
-           "                      [--chunk state.bin] [--save-chunk state.bin] [--format s16|s24|f32] [--quiet]\n"
+           "                      [--chunk state.bin] [--save-chunk state.bin] [--load-preset FILE] [--save-preset FILE]\n"
+           "                      [--format s16|s24|f32] [--quiet]\n"
            "                      --output out.wav\n"
            "\n"
            "Renders a VST 2.x plug-in offline through the host's engine. --notes takes\n"
@@ -37,7 +38,9 @@ const char* usageText() {
            "KEY@start+length, for example D@0+0.5,F@0.5+0.5 (D is C3). The output is a 16-bit WAV, or AIFF for a name\n"
            "ending in .aif or .aiff; --format s24 writes a 24-bit WAV and --format f32 a 32-bit float WAV,\n"
            "which keeps output beyond full scale unclipped. The length is --seconds, else the input's\n"
-           "length or the last MIDI event, plus --tail (2 seconds unless given).\n";
+           "length or the last MIDI event, plus --tail (2 seconds unless given). --load-preset hands a\n"
+           "VST program (.fxp) or bank (.fxb) file to the plug-in after --chunk; --save-preset writes\n"
+           "the plug-in's bank for a name ending in .fxb, else its current program.\n";
 }
 
 std::optional<RenderOptions> parseArguments(const std::vector<std::string>& args, std::string& error) {
@@ -83,6 +86,8 @@ std::optional<RenderOptions> parseArguments(const std::vector<std::string>& args
         else if (name == "--output") options.output = pathOf(value);
         else if (name == "--chunk") options.chunk = pathOf(value);
         else if (name == "--save-chunk") options.saveChunk = pathOf(value);
+        else if (name == "--load-preset") options.loadPreset = pathOf(value);
+        else if (name == "--save-preset") options.savePreset = pathOf(value);
         else if (name == "--format") {
             if (value == "s16") options.format = OutputFormat::S16;
             else if (value == "s24") options.format = OutputFormat::S24;

@@ -22,6 +22,7 @@ enum ExitCode : int {
     kExitOutputUnwritable = 7,
     kExitMidiUnreadable = 8,
     kExitChunkUnreadable = 9,
+    kExitPresetRefused = 10,  // --load-preset: unreadable, damaged, of another plug-in, or refused by it
 };
 
 // Sample format of the output file: 16-bit PCM (WAV or AIFF, through the host's own recorder
@@ -41,6 +42,8 @@ struct RenderOptions {
     double tail = 2.0;
     std::filesystem::path chunk;
     std::filesystem::path saveChunk;
+    std::filesystem::path loadPreset;  // .fxp / .fxb handed to the plug-in before the render
+    std::filesystem::path savePreset;  // written after it: a bank for a .fxb name, else the program
     std::filesystem::path output;
     OutputFormat format = OutputFormat::S16;
     bool quiet = false;

@@ -5,6 +5,7 @@
 // the output.
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -23,6 +24,7 @@
 #include "RenderOptions.h"
 #include "audio/VLOfflineAudio.h"
 #include "host/HostCallback.h"
+#include "host/PluginPresets.h"
 #include "host/PluginSlot.h"
 #include "host/VLVSTHostInterface.h"
 #include "midi/VLNullMidi.h"
@@ -200,6 +202,10 @@ int render(const RenderOptions& options) {
     host.link(&slot, &backends, &midi, &settings);
 
     if (chunk) slot.setChunk(chunk->empty() ? nullptr : chunk->data(), static_cast<vst::intptr>(chunk->size()));
+    if (!options.loadPreset.empty()) {
+        const PresetOutcome loadedPreset = loadPresetFile(slot, options.loadPreset, directly());
+        if (!loadedPreset.ok) return fail(kExitPresetRefused, shown(options.loadPreset) + ": " + loadedPreset.message);
+    }
     host.requestTransport(true);
     if (!host.StartAudioEngine() || !device.running) return fail(kExitRenderFailed, "the engine did not start");
     if (!options.input.empty()) {
@@ -235,6 +241,13 @@ int render(const RenderOptions& options) {
         } else if (!platform::writeFileAtomically(options.saveChunk, data, static_cast<size_t>(size))) {
             return fail(kExitOutputUnwritable, "cannot write " + shown(options.saveChunk));
         }
+    }
+    if (!options.savePreset.empty()) {
+        std::string ext = platform::wideToUtf8(platform::pathToWide(options.savePreset.extension()));
+        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        const PresetKind kind = ext == ".fxb" ? PresetKind::Bank : PresetKind::Program;
+        const PresetOutcome saved = savePresetFile(slot, options.savePreset, kind, directly());
+        if (!saved.ok) return fail(kExitOutputUnwritable, shown(options.savePreset) + ": " + saved.message);
     }
     if (!options.quiet) {
         std::printf("rendered %.2f s in %.2f s (real-time factor %.1f) to %s\n", seconds, wall,

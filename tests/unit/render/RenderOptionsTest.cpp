@@ -8,7 +8,8 @@ TEST(RenderOptions, ParsesEveryOption) {
     std::string error;
     auto o = parseArguments({"--plugin", "synth.so", "--input=in.wav", "--midi", "song.mid", "--notes", "60@0+1",
                              "--rate", "48000", "--block", "128", "--tempo", "98.5", "--seconds", "3", "--tail", "0.5",
-                             "--chunk", "a.bin", "--save-chunk", "b.bin", "--quiet", "--output", "out.wav"},
+                             "--chunk", "a.bin", "--save-chunk", "b.bin", "--load-preset", "in.fxp", "--save-preset=out.fxb",
+                             "--quiet", "--output", "out.wav"},
                             error);
     ASSERT_TRUE(o.has_value()) << error;
     EXPECT_EQ(o->plugin, "synth.so");
@@ -22,6 +23,8 @@ TEST(RenderOptions, ParsesEveryOption) {
     EXPECT_EQ(o->tail, 0.5);
     EXPECT_EQ(o->chunk, "a.bin");
     EXPECT_EQ(o->saveChunk, "b.bin");
+    EXPECT_EQ(o->loadPreset, "in.fxp");
+    EXPECT_EQ(o->savePreset, "out.fxb");
     EXPECT_TRUE(o->quiet);
     EXPECT_EQ(o->output, "out.wav");
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "host/PresetFile.h"
 #include "platform/FileIO.h"
 #include "platform/Text.h"
 #include "player/AudioFile.h"
@@ -243,6 +244,48 @@ TEST_F(RenderTool, StateIsLoadedBeforeAndSavedAfterTheRender) {
         if (call[1] == "24") setChunk = call;
     ASSERT_FALSE(setChunk.empty());
     EXPECT_EQ(setChunk[3], "3");  // effSetChunk with the file's three bytes
+}
+
+// A sound saved as a preset renders the same later: the file's parameters reach the plug-in
+// before the first block, a bank name saves the bank, and a file of another plug-in is refused.
+TEST_F(RenderTool, PresetsAreLoadedBeforeAndSavedAfterTheRender) {
+    const std::vector<std::string> base = {"--plugin", plugin("vorlane_probe"), "--seconds", "0.1", "--quiet",
+                                           "--output", text(dir / "out.wav")};
+    const auto with = [&](std::vector<std::string> extra) {
+        extra.insert(extra.begin(), base.begin(), base.end());
+        return extra;
+    };
+    configureProbe("numParams=2\nnumPrograms=2\nparams=0.125,0.75\n");
+    ASSERT_EQ(render(with({"--save-preset", text(dir / "sound.fxp")})), 0) << renderOutput();
+    ASSERT_EQ(render(with({"--save-preset", text(dir / "all.FXB")})), 0) << renderOutput();
+    const auto bank = vl::platform::readWholeFile(dir / "all.FXB");
+    ASSERT_TRUE(bank.has_value());
+    ASSERT_GE(bank->size(), 12u);
+    EXPECT_EQ(std::string(bank->begin() + 8, bank->begin() + 12), "FxBk");
+
+    configureProbe("numParams=2\nnumPrograms=2\nparams=0.5,0.5\n");
+    ASSERT_EQ(render(with({"--load-preset", text(dir / "sound.fxp")})), 0) << renderOutput();
+    std::vector<std::string> sets;
+    bool beforeFirstBlock = true;
+    std::ifstream in(probeLog);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("block ", 0) == 0) beforeFirstBlock = false;
+        if (line.rfind("param ", 0) == 0) {
+            EXPECT_TRUE(beforeFirstBlock) << line;
+            sets.push_back(line);
+        }
+    }
+    EXPECT_EQ(sets, (std::vector<std::string>{"param 0 0.125", "param 1 0.75"}));
+
+    vl::FxProgram foreign;
+    foreign.fxId = 0x41424344;
+    foreign.numParams = 2;
+    foreign.params = {0.0f, 0.0f};
+    writeBytes(dir / "foreign.fxp", vl::writeFxProgram(foreign));
+    EXPECT_EQ(render(with({"--load-preset", text(dir / "foreign.fxp")})), 10);
+    EXPECT_NE(renderOutput().find("ABCD"), std::string::npos) << renderOutput();
+    EXPECT_TRUE(probeLines("param").empty());
+    EXPECT_EQ(render(with({"--load-preset", text(dir / "absent.fxp")})), 10);
 }
 
 TEST_F(RenderTool, DemoInstrumentPlaysInTuneAndFallsSilent) {
