@@ -1,6 +1,7 @@
 #include "app/PresetRules.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "platform/Text.h"
 #include "settings/KeyValueStore.h"
@@ -30,6 +31,12 @@ void writeValues(KeyValueStore& store, const std::wstring& keyPath,
 }
 
 }  // namespace
+
+bool isAudioFileName(const std::filesystem::path& path) {
+    std::string ext = platform::wideToUtf8(platform::pathToWide(path.extension()));
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ext == ".wav" || ext == ".aif" || ext == ".aiff";
+}
 
 std::optional<int> programOfCommand(int command, int programs) {
     const int index = command - kFirstProgramCommand;

@@ -4,6 +4,7 @@
 // and remembered folder, and where the main window goes at start-up. Portable and tested
 // natively; the windows only bind controls to it.
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,10 @@ inline constexpr wchar_t kNoProgramsText[] = L"(no programs)";
 inline constexpr wchar_t kResetQuestion[] =
     L"Reset the plug-in to the sound it had when it was opened?\r\nThe current sound is lost unless you saved it.";
 inline constexpr wchar_t kRenameRefusedText[] = L"The plug-in keeps its own program names.";
+
+// What a file dropped on the window is for: a .fxp / .fxb loads (isPresetFileName), a WAV or
+// AIFF (".wav", ".aif", ".aiff", any case) opens in the Audio Player as its input.
+bool isAudioFileName(const std::filesystem::path& path);
 
 // Command ids of the programs: kFirstProgramCommand + program index, far above the fixed
 // menu commands. Programs beyond kMaxProgramCommands are not listed.

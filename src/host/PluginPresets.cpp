@@ -286,6 +286,11 @@ std::vector<std::string> programNames(PluginSlot& slot, const BetweenBlocks& bet
     return names;
 }
 
+bool namesAreIndexed(PluginSlot& slot) {
+    char buffer[kNameBuffer] = {};
+    return programCount(slot) > 0 && slot.dispatch(vst::effGetProgramNameIndexed, 0, -1, buffer) != 0;
+}
+
 bool selectProgram(PluginSlot& slot, int32_t index, const BetweenBlocks& between) {
     if (index < 0 || index >= programCount(slot)) return false;
     return between([&] {

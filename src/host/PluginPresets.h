@@ -73,6 +73,8 @@ std::string currentProgramName(PluginSlot& slot);
 // effGetProgramNameIndexed, else effSetProgram + effGetProgramName for each through the
 // runner, with the current program put back.
 std::vector<std::string> programNames(PluginSlot& slot, const BetweenBlocks& between);
+// Whether the names come without visiting the programs (a menu may then ask at every opening).
+bool namesAreIndexed(PluginSlot& slot);
 // effBeginSetProgram, effSetProgram, effEndSetProgram; false for an index out of range.
 bool selectProgram(PluginSlot& slot, int32_t index, const BetweenBlocks& between);
 // effSetProgramName for the current program; false when the plug-in keeps its own name (it

@@ -14,6 +14,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "JackTestClient.h"
 #include "JackTestServer.h"
@@ -101,10 +102,12 @@ protected:
     }
 
     // The host copied beside the module as a user installs it; started with its settings.
-    void startHost(const std::string& name, const fs::path& module) {
+    void startHost(const std::string& name, const fs::path& module, const std::vector<std::string>& arguments = {}) {
         fs::copy_file(module, dir.path() / (name + ".so"), fs::copy_options::overwrite_existing);
         fs::copy_file(VL_HOST_BINARY, dir.path() / name, fs::copy_options::overwrite_existing);
-        ASSERT_TRUE(host.start({(dir.path() / name).string()},
+        std::vector<std::string> command = {(dir.path() / name).string()};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        ASSERT_TRUE(host.start(command,
                                {{"VORLANE_SETTINGS_FILE", settingsFile().string()},
                                 {"VORLANE_MESSAGE_LOG", messageLog().string()},
                                 {"HOME", dir.path().string()}},
@@ -404,6 +407,88 @@ TEST_F(LinuxAppTest, ASignalDuringATakeKeepsTheTakeAndTheState) {
     EXPECT_EQ(takes[0].filename().string().size(), std::string("Recording 2026-01-01 00-00-00.wav").size())
         << takes[0];
     EXPECT_GT(readText(dir.path() / "saved.chunk").size(), 8u) << "no state saved";
+}
+
+// The Preset menu as a user works it, with MVerb: a sound saved, a knob turned in the editor,
+// the file loaded back and the sound is the saved one again; a file on the command line; the
+// window where it was left, unless that place is on no screen.
+TEST_F(LinuxAppTest, PresetsBringASoundBackAndTheWindowReturnsWhereItWas) {
+    const fs::path module = "/usr/lib/vst/MVerb-vst.so";
+    if (!fs::exists(module)) GTEST_SKIP() << "dpf-plugins-vst is not installed";
+    writeSettings(settingsFile(), L"MVerb", dir.path());
+    const auto waitForHost = [] {
+        return waitUntil([] { return windowTree().find("\"MVerb") != std::string::npos &&
+                                     windowTree().find("| Tempo: 90.00 | CPU: ") != std::string::npos; }, 20s);
+    };
+    // Preset > <item>, then the file's name typed into Qt's dialog.
+    const auto presetCommand = [&](char item, const fs::path& file) {
+        const std::string open = std::string("xdotool search --name '^MVerb' windowfocus --sync key alt+p sleep 0.5 key ") + item;
+        ASSERT_EQ(std::system(open.c_str()), 0);
+        ASSERT_TRUE(waitUntil([] { return windowTree().find("\"Save Preset\"") != std::string::npos ||
+                                          windowTree().find("\"Load Preset / Bank\"") != std::string::npos; }, 10s))
+            << windowTree();
+        const std::string type = "xdotool sleep 0.3 type --delay 10 '" + file.string() + "'";
+        ASSERT_EQ(std::system(type.c_str()), 0);
+        ASSERT_EQ(std::system("xdotool key Return"), 0);
+        ASSERT_TRUE(waitUntil([] { return windowTree().find("\"Save Preset\"") == std::string::npos &&
+                                          windowTree().find("\"Load Preset / Bank\"") == std::string::npos; }, 10s));
+    };
+    const fs::path saved = dir.path() / "Saved Sound.fxp";
+    const fs::path turned = dir.path() / "turned.fxp";
+    const fs::path loaded = dir.path() / "loaded.fxp";
+
+    startHost("MVerb", module);
+    ASSERT_TRUE(waitForHost()) << windowTree();
+    presetCommand('s', saved);
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(saved); }, 10s));
+    // The DENSITY knob, dragged up.
+    ASSERT_EQ(std::system("xdotool search --name '^MVerb' mousemove --window %1 232 82 mousedown 1 "
+                          "mousemove_relative --sync 0 -40 sleep 0.2 mousemove_relative --sync 0 -40 mouseup 1"),
+              0);
+    presetCommand('s', turned);
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(turned); }, 10s));
+    ASSERT_NE(readText(turned), readText(saved)) << "the knob did not turn";
+    presetCommand('l', saved);
+    // The loaded program's name is in the caption.
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("\"MVerb - Default | Tempo: ") != std::string::npos; }, 10s))
+        << windowTree();
+    presetCommand('s', loaded);
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(loaded); }, 10s));
+    EXPECT_EQ(readText(loaded), readText(saved)) << "the loaded file's sound is not the plug-in's";
+    const fs::path shot = fs::path(VL_SHOT_DIR) / "preset-loaded.png";
+    fs::create_directories(shot.parent_path());
+    std::system(("import -window root " + shot.string()).c_str());
+    ASSERT_EQ(std::system("xdotool search --name '^MVerb' windowmove %1 300 200"), 0);
+    ASSERT_TRUE(waitUntil([] { return commandOutput("xdotool search --name '^MVerb' getwindowgeometry").find("300,200") != std::string::npos; }, 10s));
+    host.stop(SIGTERM, 10000);
+    ASSERT_TRUE(WIFEXITED(host.exitStatus()));
+    EXPECT_NE(readText(settingsFile()).find("\"PresetFolder\"=\"" + dir.path().string() + "\""), std::string::npos)
+        << readText(settingsFile());
+
+    // The next start: the window where it was; the turned sound given on the command line.
+    fs::remove(loaded);
+    startHost("MVerb", module, {turned.string()});
+    ASSERT_TRUE(waitForHost()) << windowTree();
+    EXPECT_TRUE(waitUntil([] { return commandOutput("xdotool search --name '^MVerb' getwindowgeometry").find("300,200") != std::string::npos; }, 10s))
+        << commandOutput("xdotool search --name '^MVerb' getwindowgeometry");
+    presetCommand('s', loaded);
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(loaded); }, 10s));
+    EXPECT_EQ(readText(loaded), readText(turned)) << "the file given on the command line was not loaded";
+    host.stop(SIGTERM, 10000);
+    ASSERT_TRUE(WIFEXITED(host.exitStatus()));
+
+    // A place on a screen that is gone: the primary screen's corner.
+    {
+        vl::FileStore store(settingsFile());
+        auto key = store.createKey(L"Software\\Vorlane\\MVerb");
+        store.writeDword(key, L"WindowLeft", 5000);
+        store.closeKey(key);
+    }
+    startHost("MVerb", module);
+    ASSERT_TRUE(waitForHost()) << windowTree();
+    EXPECT_TRUE(waitUntil([] { return commandOutput("xdotool search --name '^MVerb' getwindowgeometry").find("Position: 0,0") != std::string::npos; }, 10s))
+        << commandOutput("xdotool search --name '^MVerb' getwindowgeometry");
+    host.stop(SIGTERM, 10000);
 }
 
 }  // namespace

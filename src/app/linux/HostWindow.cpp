@@ -2,6 +2,10 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QScreen>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -14,6 +18,7 @@
 #include "app/AppRules.h"
 #include "app/EngineWatch.h"
 #include "app/MainWindowIds.h"
+#include "app/PresetRules.h"
 #include "app/linux/AudioSettingsWindow.h"
 #include "app/linux/KeyCodes.h"
 #include "app/linux/LinuxOptions.h"
@@ -158,8 +163,10 @@ bool HostWindow::start(const std::filesystem::path& executable) {
     follow.setEnabled(readFollowTransport(settings->keyPath));
     if (!takesNoAudioInput(slot)) coordinator.inputMuted = readInputMuted(settings->keyPath);
 
-    // 4. The window; the editor follows the engine.
+    // 4. The window; the editor follows the engine. The plug-in's state of its opening is
+    // kept for Reset to Default before any saved state reaches it.
     buildMenu();
+    presets->keepDefault();
     showCaptionName();
     editorHost = new QWidget(this);
     editorHost->setAttribute(Qt::WA_NativeWindow);
@@ -168,6 +175,8 @@ bool HostWindow::start(const std::filesystem::path& executable) {
     editorHeight = size.height;
     editorHost->setFixedSize(editorWidth, editorHeight);
     setCentralWidget(editorHost);
+    setAcceptDrops(true);
+    restorePosition();
     show();
 
     // 5. Engines first: the first sound does not wait for an editor that takes seconds to
@@ -185,6 +194,10 @@ bool HostWindow::start(const std::filesystem::path& executable) {
         showMessage(app::keptFilesText(files).c_str(), kWarningCaption);
     }
     if (shutDown) return false;
+    for (const std::filesystem::path& file : startupPresets) {
+        presets->loadFile(file);
+        if (shutDown) return false;
+    }
     applyStartupTransport();
     setEngineItem(coordinator.engineRunning.load(std::memory_order_acquire));
     {
@@ -212,7 +225,8 @@ void HostWindow::setEngineItem(bool running) {
 }
 
 void HostWindow::showCaptionName() {
-    caption = secondCopy ? app::secondCopyCaption(effectName) : effectName;
+    const std::wstring name = app::presetCaptionName(effectName, programShown);
+    caption = secondCopy ? app::secondCopyCaption(name) : name;
     if (coordinator.inputMuted && !takesNoAudioInput(slot)) caption = app::mutedInputCaption(caption);
     if (!coordinator.engineRunning.load(std::memory_order_acquire)) setWindowTitle(qtText(caption));
 }
@@ -317,6 +331,18 @@ void HostWindow::buildMenu() {
     }
     file->addSeparator();
     add(file, "Exit\tAlt+F4", ID_FILE_EXIT);
+    PresetMenu::Links links;
+    links.owner = this;
+    links.slot = &slot;
+    links.coordinator = &coordinator;
+    links.settings = settings.get();
+    links.messages = &messages;
+    links.writableStore = [this] { return mayWriteState() ? makeUserSettingsStore() : nullptr; };
+    links.soundChanged = [this](const std::wstring& program) {
+        programShown = program;
+        showCaptionName();
+    };
+    presets = new PresetMenu(menuBar()->addMenu("&Preset"), std::move(links));
     QMenu* help = menuBar()->addMenu("&Help");
     if (variant != app::MenuVariant::Foreign) {
         add(help, "Help", ID_HELP_HELP);
@@ -381,14 +407,14 @@ void HostWindow::runCommand(int command) {
     }
 }
 
-void HostWindow::openWindow(Modeless which) {
+QDialog* HostWindow::openWindow(Modeless which) {
     QPointer<QDialog>& open = windows[static_cast<int>(which)];
     if (open) {
         open->raise();
         open->activateWindow();
-        return;
+        return open;
     }
-    if (!settings || !midi) return;
+    if (!settings || !midi) return nullptr;
     switch (which) {
         case Modeless::Audio:
             open = new AudioSettingsWindow(this, backends, *settings, coordinator, takesNoAudioInput(slot),
@@ -401,6 +427,47 @@ void HostWindow::openWindow(Modeless which) {
         case Modeless::Player: open = new PlayerWindow(this, coordinator, *settings, slot.isSynth(), &messages); break;
     }
     open->show();
+    return open;
+}
+
+void HostWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void HostWindow::dropEvent(QDropEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (!url.isLocalFile()) continue;
+        const std::filesystem::path file = platform::pathFromWide(url.toLocalFile().toStdWString());
+        if (isPresetFileName(file)) {
+            presets->loadFile(file);
+        } else if (app::isAudioFileName(file)) {
+            if (auto* player = dynamic_cast<PlayerWindow*>(openWindow(Modeless::Player))) player->loadFile(file);
+        } else {
+            continue;
+        }
+        event->acceptProposedAction();
+        return;  // one file per drop
+    }
+}
+
+void HostWindow::restorePosition() {
+    const auto stored = app::readWindowPosition(settings->valueStore(), settings->keyPath);
+    if (!stored) return;
+    std::vector<app::Rect> areas;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect a = screen->availableGeometry();
+        areas.push_back({a.left(), a.top(), a.left() + a.width(), a.top() + a.height()});
+    }
+    const QRect p = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry() : QRect();
+    const app::Rect primary{p.left(), p.top(), p.left() + p.width(), p.top() + p.height()};
+    const app::WindowPosition at = app::placeOnScreens(*stored, {width(), height()}, areas, primary);
+    move(at.left, at.top);
+}
+
+void HostWindow::keepPosition() {
+    if (!settings || !isVisible() || isMinimized() || isMaximized() || !mayWriteState()) return;
+    const QPoint at = pos();
+    app::writeWindowPosition(*makeUserSettingsStore(), settings->keyPath, {at.x(), at.y()});
 }
 
 void HostWindow::closeWindows() {
@@ -557,6 +624,7 @@ void HostWindow::saveWithoutAsking() {
 
 void HostWindow::shutdown() {
     if (shutDown) return;
+    keepPosition();
     shutDown = true;
     idleTimer.stop();
     releaseTimer.stop();

@@ -11,8 +11,10 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/linux/KeyRepeat.h"
+#include "app/linux/PresetMenu.h"
 #include "app/linux/Process.h"
 #include "audio/AudioDevice.h"
 #include "audio/jack/VLJack.h"
@@ -24,6 +26,8 @@
 #include "settings/HostSettings.h"
 
 class QAction;
+class QDragEnterEvent;
+class QDropEvent;
 class QWidget;
 
 namespace vl::linuxapp {
@@ -51,6 +55,8 @@ public:
     // The start-up sequence for the program invoked as `executable` (its plug-in is beside
     // it); false when there is no plug-in (the message has been shown).
     bool start(const std::filesystem::path& executable);
+    // Preset files given on the command line: loaded after the state at start-up.
+    void setStartupPresets(std::vector<std::filesystem::path> files) { startupPresets = std::move(files); }
     // A signal or the end of the X session: nobody is asked anything. A running take is kept
     // in the state folder, then the state is saved (the engines stop). Runs once.
     void saveWithoutAsking();
@@ -62,11 +68,17 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // A .fxp / .fxb dropped on the window loads; a WAV or AIFF opens in the Audio Player.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     enum class Modeless { Audio, Midi, Tempo, Player };
     // Each window exists at most once; its command again brings it to the front.
-    void openWindow(Modeless which);
+    QDialog* openWindow(Modeless which);
+    // Where the window was last, if that is still on a screen.
+    void restorePosition();
+    void keepPosition();
     void closeWindows();
     void buildMenu();
     void runCommand(int command);
@@ -108,6 +120,9 @@ private:
     QAction* engineAction = nullptr;
     QAction* followAction = nullptr;
     QAction* muteAction = nullptr;
+    PresetMenu* presets = nullptr;
+    std::vector<std::filesystem::path> startupPresets;
+    std::wstring programShown;  // the program chosen or loaded this session, for the caption
     RunningCopyLock copyLock;
     std::filesystem::path copyLockFile;
     std::wstring caption;

@@ -92,6 +92,10 @@ void PlayerWindow::done(int result) {
     QDialog::done(result);
 }
 
+void PlayerWindow::loadFile(const std::filesystem::path& path) {
+    run([&] { model.loadFile(path); });
+}
+
 template <class Operation>
 void PlayerWindow::run(Operation operation) {
     if (showing || closed) return;

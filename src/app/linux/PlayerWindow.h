@@ -22,6 +22,9 @@ public:
     PlayerWindow(QWidget* parent, VLVSTHostInterface& host, HostSettings& settings, bool playerDisabled,
                  platform::MessageSink* messages);
 
+    // A file dropped on the main window: as Load File with it chosen.
+    void loadFile(const std::filesystem::path& path);
+
 protected:
     void done(int result) override;
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+#include <vector>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -38,14 +39,16 @@ std::filesystem::path executableOf(const char* argv0) {
 }
 
 constexpr char kUsage[] =
-    "Usage: Foo [--help] [--version]\n"
+    "Usage: Foo [--help] [--version] [preset.fxp | bank.fxb ...]\n"
     "A standalone host for one VST 2.x plug-in on the JACK server. Copy or link the host beside\n"
     "the plug-in under the plug-in's name: \"Foo\" (or a link named Foo) plays \"Foo.so\" beside it.\n"
+    "Program (.fxp) and bank (.fxb) files given are loaded after the plug-in's saved state.\n"
     "SIGTERM, SIGINT and SIGHUP save a running take and the plug-in's state, then end the host.\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::vector<std::filesystem::path> presets;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument(argv[i]);
         if (argument == "--help" || argument == "-h") {
@@ -56,12 +59,16 @@ int main(int argc, char** argv) {
             std::printf("VorlaneHost %s\n", VL_HOST_VERSION);
             return 0;
         }
+        if (vl::isPresetFileName(argv[i])) presets.emplace_back(argv[i]);
+        else if (!argument.empty() && argument[0] != '-')
+            std::fprintf(stderr, "VorlaneHost: %s is not a .fxp or .fxb file; ignored\n", argv[i]);
     }
     const std::filesystem::path executable = executableOf(argc > 0 ? argv[0] : nullptr);
     QApplication application(argc, argv);
     application.setApplicationName("VorlaneHost");
 
     vl::linuxapp::HostWindow window;
+    window.setStartupPresets(std::move(presets));
     // SIGTERM, SIGINT and SIGHUP (logout, shutdown, a session manager, a timeout) ask
     // nothing: a running take and the state are saved, then the window closes as its close
     // box does, also while a message of the start-up is open.

@@ -17,6 +17,11 @@ TEST(PresetRules, ProgramCommandsCaptionAndTexts) {
     EXPECT_FALSE(programOfCommand(kFirstProgramCommand + kMaxProgramCommands, 1 << 20));
     EXPECT_EQ(presetCaptionName(L"MVerb", L"Hall"), L"MVerb - Hall");
     EXPECT_EQ(presetCaptionName(L"MVerb", L""), L"MVerb");
+    EXPECT_TRUE(isAudioFileName("/loops/Take 1.WAV"));
+    EXPECT_TRUE(isAudioFileName("drums.aiff"));
+    EXPECT_TRUE(isAudioFileName("drums.Aif"));
+    EXPECT_FALSE(isAudioFileName("song.mp3"));
+    EXPECT_FALSE(isAudioFileName("wav"));
     EXPECT_EQ(presetLoadFailedText(L"a.fxp", "The file is truncated."), L"Couldn't load \"a.fxp\".\r\nThe file is truncated.");
 }
 
