@@ -44,6 +44,21 @@ std::optional<int> programOfCommand(int command, int programs) {
     return index;
 }
 
+std::wstring menuItemText(std::wstring_view text, wchar_t mnemonic) {
+    std::wstring out;
+    out.reserve(text.size() + 2);
+    bool marked = mnemonic == 0;
+    for (wchar_t c : text) {
+        if (!marked && c == mnemonic) {
+            out += L'&';
+            marked = true;
+        }
+        out += c;
+        if (c == L'&') out += L'&';
+    }
+    return out;
+}
+
 std::wstring presetCaptionName(const std::wstring& effectName, const std::wstring& programName) {
     if (programName.empty()) return effectName;
     return effectName + L" - " + programName;
@@ -55,6 +70,10 @@ std::wstring presetLoadFailedText(const std::wstring& file, const std::string& r
 
 std::wstring presetSaveFailedText(const std::wstring& file, const std::string& reason) {
     return L"Couldn't save \"" + file + L"\".\r\n" + platform::utf8ToWide(reason);
+}
+
+std::wstring presetResetFailedText(const std::string& reason) {
+    return L"Couldn't reset the plug-in to its default.\r\n" + platform::utf8ToWide(reason);
 }
 
 std::wstring readPresetFolder(KeyValueStore& store, const std::wstring& settingsKeyPath) {

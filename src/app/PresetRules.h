@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/AppRules.h"
@@ -30,6 +31,16 @@ inline constexpr wchar_t kRenameRefusedText[] = L"The plug-in keeps its own prog
 // AIFF (".wav", ".aif", ".aiff", any case) opens in the Audio Player as its input.
 bool isAudioFileName(const std::filesystem::path& path);
 
+inline constexpr wchar_t kProgramBusyText[] =
+    L"The plug-in was busy in its audio processing for more than a second; the program was not changed. Please try "
+    L"again.";
+inline constexpr wchar_t kDroppedFileRefusedText[] =
+    L"Only preset files (.fxp, .fxb) and audio files (.wav, .aif, .aiff) can be opened here.";
+
+// A menu item's text: "&" marks the mnemonic in the Windows menus, so a program name's own "&"
+// is doubled. With a letter, the first occurrence of it becomes the mnemonic.
+std::wstring menuItemText(std::wstring_view text, wchar_t mnemonic = 0);
+
 // Command ids of the programs: kFirstProgramCommand + program index, far above the fixed
 // menu commands. Programs beyond kMaxProgramCommands are not listed.
 constexpr int kFirstProgramCommand = 0x4000;
@@ -44,6 +55,7 @@ std::wstring presetCaptionName(const std::wstring& effectName, const std::wstrin
 // The box after a refused file: the file's name, then the reason.
 std::wstring presetLoadFailedText(const std::wstring& file, const std::string& reason);
 std::wstring presetSaveFailedText(const std::wstring& file, const std::string& reason);
+std::wstring presetResetFailedText(const std::string& reason);
 
 // Where the Preset dialogs start and the main window's place, kept per effect beside the
 // other settings ("PresetFolder", "WindowLeft", "WindowTop"): pass the settings' own store

@@ -1,10 +1,12 @@
 #include "app/win/CVLVSTHostDlg.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/AppRules.h"
+#include "app/PresetRules.h"
 #include "app/ReadOnlyStore.h"
 #include "app/win/CHostAbout.h"
 #include "app/win/EngineWaitPump.h"
@@ -16,6 +18,7 @@
 #include "host/HostCallback.h"
 #include "platform/Module.h"
 #include "platform/StartupTrace.h"
+#include "platform/Text.h"
 #include "settings/EffectName.h"
 
 namespace vl::app {
@@ -30,6 +33,15 @@ constexpr UINT_PTR kDeferredCloseTimer = 7;
 constexpr UINT kDeferredCloseMs = 20;
 
 bool keyHeld(int key) { return GetKeyState(key) < 0; }
+
+RECT workAreaOf(HWND window) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info)) return info.rcWork;
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    return work;
+}
 
 bool testHooksEnabled() {
     wchar_t value[8] = {};
@@ -133,6 +145,10 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
     settings->loadSettings(backends.set());
     settings->mergeMidiDevices(midi.devices);
     platform::startupTrace().stamp("settings-read");
+    // Files named on the command line ("Foo.exe some.fxp"), opened once the state is restored.
+    for (int i = 1; i < __argc && __wargv; ++i) {
+        if (__wargv[i] && __wargv[i][0]) givenFiles.emplace_back(__wargv[i]);
+    }
 
     // 5. Window size from the editor and the window's real frame (caption, menu and border
     // differ between systems), centred on the screen.
@@ -161,6 +177,8 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
         editorSizes.placed(early->width, early->height);
     }
     platform::startupTrace().stamp("editor-open");
+    // Where the window was at the end of the last run, now that its size is known.
+    RestoreWindowPosition();
 
     // 7. Coordinator links.
     coordinator.link(&slot, &backends.set(), &midi, settings.get());
@@ -168,8 +186,14 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
     // 8. The plug-in's saved state, before any block is processed: a plug-in need not be
     // ready for its state to change while it processes. What the end of the last session had to
     // keep elsewhere is handed back, and the user told where it was.
+    // Reset to Default hands back what the plug-in had before it: kept now.
+    defaultState.capture(slot);
     const auto kept = coordinator.LoadChunk();
     if (!kept.empty()) TellKeptFiles(kept);
+    // A preset on the command line comes over the restored state.
+    for (const std::wstring& file : givenFiles) {
+        if (isPresetFileName(platform::pathFromWide(file))) OpenGivenFile(file);
+    }
 
     // 9. Audio engine.
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
@@ -198,6 +222,11 @@ BOOL CVLVSTHostDlg::OnInitDialog() {
 
     // 16. The player window, if the user asked for it at start.
     if (settings->openPlayerOnStartup) OnCommand(ID_FILE_AUDIOPLAYER, 0, nullptr);
+    // An audio file on the command line is the player's input (the engine runs by now).
+    for (const std::wstring& file : givenFiles) {
+        if (!isPresetFileName(platform::pathFromWide(file))) OpenGivenFile(file);
+    }
+    givenFiles.clear();
     // From here on the window keeps answering while an engine start or stop is waited for.
     coordinator.setWaitHook(&pumpMessagesWhileEngineWaits, nullptr);
 
@@ -272,7 +301,8 @@ void CVLVSTHostDlg::AddMuteInputItem(HMENU menu) {
 }
 
 void CVLVSTHostDlg::ShowCaptionName() {
-    effectCaption = secondCopy ? secondCopyCaption(effectName) : effectName;
+    const std::wstring name = presetCaptionName(effectName, captionProgram);
+    effectCaption = secondCopy ? secondCopyCaption(name) : name;
     if (coordinator.inputMuted && !takesNoAudioInput(slot)) effectCaption = mutedInputCaption(effectCaption);
     pluginWindow.SetCaptionName(effectCaption);
     if (!coordinator.engineRunning.load(std::memory_order_acquire)) SetWindowTextW(hwnd(), effectCaption.c_str());
@@ -415,10 +445,11 @@ void CVLVSTHostDlg::TakeEditorSize() {
 void CVLVSTHostDlg::FitEditor(int width, int height) {
     if (width <= 0 || height <= 0) return;
     if (HWND editor = pluginWindow.hwnd()) SetWindowPos(editor, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    RECT frame{}, client{}, work{};
+    RECT frame{}, client{};
     GetWindowRect(hwnd(), &frame);
     GetClientRect(hwnd(), &client);
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    // The screen the window is on: a window restored to a second screen stays there.
+    const RECT work = workAreaOf(hwnd());
     const Size size = mainWindowForEditor(
         Size{width, height},
         Size{(frame.right - frame.left) - (client.right - client.left), (frame.bottom - frame.top) - (client.bottom - client.top)},
@@ -452,6 +483,11 @@ bool CVLVSTHostDlg::OnCommand(WORD id, WORD, HWND) {
         case ID_FILE_AUDIOPLAYER: OpenModeless(ModelessWindow::Player, false); return true;
         case ID_FILE_PANIC: coordinator.Panic(); return true;
         case ID_FILE_MUTEINPUT: SetInputMuted(!coordinator.inputMuted); return true;
+        case ID_PRESET_LOAD: AskAndLoadPreset(); return true;
+        case ID_PRESET_SAVE: AskAndSavePreset(PresetKind::Program); return true;
+        case ID_PRESET_SAVEBANK: AskAndSavePreset(PresetKind::Bank); return true;
+        case ID_PRESET_RENAME: RenameCurrentProgram(); return true;
+        case ID_PRESET_RESET: ResetToDefault(); return true;
         case ID_FILE_EXIT:
             // The shut-down saves the state, once the engine has stopped.
             if (MainWindow()) SendMessageW(MainWindow()->hwnd(), WM_CLOSE, 0, 0);
@@ -472,7 +508,12 @@ bool CVLVSTHostDlg::OnCommand(WORD id, WORD, HWND) {
                 about.RunSystemModal(hwnd());
             }
             return true;
-        default: return false;
+        default:
+            if (const std::optional<int> program = programOfCommand(id, programCount(slot))) {
+                ChooseProgram(*program);
+                return true;
+            }
+            return false;
     }
 }
 
@@ -585,6 +626,7 @@ void CVLVSTHostDlg::Shutdown() {
     askingAtExit = true;
     if (auto* player = dynamic_cast<dialogs::AudioFileDlg*>(playerDialog)) player->OfferRecording();
     askingAtExit = false;
+    StoreWindowPosition();
     shutDown = true;
     // No engine starts from here on, whatever a closing window does; the windows go first,
     // as they work on the engine and the settings.
@@ -621,6 +663,12 @@ INT_PTR CVLVSTHostDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
             if (endsKeyboardNotes(message, wParam)) coordinator.ReleaseKeyboardNotes();
             break;
         case kEditorSizeMessage: TakeEditorSize(); return 0;
+        case WM_INITMENUPOPUP:
+            if (HMENU menu = GetMenu(hwnd()); menu && reinterpret_cast<HMENU>(wParam) == GetSubMenu(menu, MENU_POS_PRESET))
+                FillPresetMenu(reinterpret_cast<HMENU>(wParam));
+            handled = false;
+            return 0;
+        case WM_DROPFILES: OnDropFiles(reinterpret_cast<HDROP>(wParam)); return 0;
         case WM_TIMER:
             if (wParam != kDeferredCloseTimer) break;
             // The engine call that held the close has returned.
@@ -636,6 +684,7 @@ INT_PTR CVLVSTHostDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, boo
             // plug-in's state is saved now, as the shut-down would.
             if (wParam && !shutDown && !stateSavedForSessionEnd) {
                 stateSavedForSessionEnd = true;
+                StoreWindowPosition();
                 coordinator.SaveRecordingForSessionEnd();  // no one to ask: kept beside the state
                 // The state first: a driver that hangs in its stop must not take it along.
                 coordinator.SavePendingTempo();
@@ -667,11 +716,39 @@ void CVLVSTHostDlg::PaintMinimised() {
     EndPaint(hwnd(), &paint);
 }
 
+namespace {
+
+// One line per entry of a popup and its submenus (see kQueryPresetMenu).
+void describeMenu(HMENU popup, const std::wstring& prefix, std::wstring& answer) {
+    const int items = popup ? GetMenuItemCount(popup) : 0;
+    for (int i = 0; i < items; ++i) {
+        wchar_t text[256] = {};
+        MENUITEMINFOW item{};
+        item.cbSize = sizeof item;
+        item.fMask = MIIM_ID | MIIM_FTYPE | MIIM_STRING | MIIM_STATE | MIIM_SUBMENU;
+        item.dwTypeData = text;
+        item.cch = 255;
+        GetMenuItemInfoW(popup, static_cast<UINT>(i), TRUE, &item);
+        const bool separator = (item.fType & MFT_SEPARATOR) != 0;
+        std::wstring flags;
+        if (item.fState & MFS_CHECKED) flags += L'c';
+        if (item.fState & MFS_GRAYED) flags += L'g';
+        if (item.hSubMenu) flags += L's';
+        const std::wstring position = prefix + std::to_wstring(i);
+        answer += position + L":" + std::to_wstring(separator || item.hSubMenu ? 0 : item.wID) + L":" +
+                  (flags.empty() ? L"-" : flags) + L":" + (separator ? L"" : text) + L"\n";
+        if (item.hSubMenu) describeMenu(item.hSubMenu, position + L".", answer);
+    }
+}
+
+}  // namespace
+
 void CVLVSTHostDlg::AnswerTestQuery(HWND replyTo, LPARAM query) {
-    if (!replyTo || query != kQueryMenu) return;
+    if (!replyTo || (query != kQueryMenu && query != kQueryPresetMenu)) return;
     std::wstring answer;
     HMENU menu = GetMenu(hwnd());
-    const int menus = menu ? GetMenuItemCount(menu) : 0;
+    const int menus = menu && query == kQueryMenu ? GetMenuItemCount(menu) : 0;
+    if (menu && query == kQueryPresetMenu) describeMenu(GetSubMenu(menu, MENU_POS_PRESET), L"", answer);
     for (int m = 0; m < menus; ++m) {
         HMENU popup = GetSubMenu(menu, m);
         const int items = popup ? GetMenuItemCount(popup) : 0;

@@ -5,6 +5,7 @@
 // and the shut-down.
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "app/MainWindowIds.h"
 #include "app/win/PluginWindow.h"
 #include "audio/WindowsAudioBackends.h"
+#include "host/PluginPresets.h"
 #include "host/PluginSlot.h"
 #include "host/VLVSTHostInterface.h"
 #include "midi/VLMMMidi.h"
@@ -30,6 +32,10 @@ constexpr wchar_t kTestHooksVariable[] = L"VORLANE_HOST_TEST_HOOKS";
 constexpr wchar_t kTestQueryMessage[] = L"VorlaneHost.TestQuery";
 enum TestQuery : LPARAM {
     kQueryMenu = 1,  // one line per menu entry: "<menu>:<position>:<id>:<text>", separators id 0
+    // The Preset menu as it stands (it is filled when it opens), submenus included: one line per
+    // entry, "<position>[.<position>]:<id>:<flags>:<text>", flags "c" checked, "g" greyed, "s"
+    // a submenu, "-" none; separators id 0.
+    kQueryPresetMenu = 2,
 };
 
 // Message boxes of the engine, owned by the main window.
@@ -113,6 +119,32 @@ private:
     void SaveStateOrAsk();
     void TellKeptFiles(const std::vector<VLVSTHostInterface::KeptFile>& kept);
     void AnswerTestQuery(HWND replyTo, LPARAM query);
+
+    // --- presets ------------------------------------------------------------------------
+    // The Preset menu's entries, made when it opens: the file commands, the plug-in's programs
+    // (the current one checked; groups of 32 in submenus), Rename Program and Reset to Default.
+    void FillPresetMenu(HMENU preset);
+    // The program names, asked once and again after whatever may have changed them (a load, a
+    // rename, a reset); a plug-in that answers them by index is asked each time.
+    const std::vector<std::string>& ProgramNames();
+    bool LoadPresetFile(const std::wstring& path);  // false: refused, and the user told why
+    void AskAndLoadPreset();
+    void AskAndSavePreset(PresetKind kind);
+    void ChooseProgram(int index);
+    void RenameCurrentProgram();
+    void ResetToDefault();
+    // The caption names the current program from now on (a program chosen or a file loaded).
+    void ShowCurrentProgram();
+    // A file given on the command line or dropped on the window: a preset loads, an audio file
+    // becomes the player's input.
+    void OpenGivenFile(const std::wstring& path);
+    void OpenInPlayer(const std::wstring& path);
+    void OnDropFiles(HDROP drop);
+    // The place of the main window: restored where it is visible on the screens of this run,
+    // stored at the end.
+    void RestoreWindowPosition();
+    void StoreWindowPosition();
+    void RememberPresetFolder(const std::wstring& file);
     void PaintMinimised();
 
     // --- members in construction order ------------------------------------------------
@@ -144,6 +176,12 @@ private:
     EditorSizeMailbox editorSizes;
     bool stateSavedForSessionEnd = false;
     UINT testQueryMessage = 0;
+    DefaultState defaultState;  // right after the plug-in was opened, before its saved state
+    std::vector<std::string> programNameCache;
+    bool programNamesKnown = false;
+    std::wstring captionProgram;  // the program the caption names; empty = none this session
+    std::vector<std::wstring> givenFiles;  // on the command line, opened once the window runs
+    bool positionRestored = false;         // the start-up placed the window: its place is stored at the end
 };
 
 }  // namespace vl::app

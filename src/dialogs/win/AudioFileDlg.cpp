@@ -116,6 +116,13 @@ void AudioFileDlg::LoadFile() {
     if (path) model.loadFile(*path);
 }
 
+bool AudioFileDlg::OpenFile(const std::filesystem::path& path) {
+    if (!connected) return false;
+    const bool loaded = model.loadFile(path);
+    ShowControls();
+    return loaded;
+}
+
 std::optional<std::filesystem::path> AudioFileDlg::chooseSavePath() {
     host.ReleaseKeyboardNotes();
     return askSavePath(hwnd(), kSaveFileTitle, kSaveFileFilter, kSaveFileExtension, kSaveFileName);

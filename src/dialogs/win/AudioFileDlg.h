@@ -25,6 +25,9 @@ public:
                  platform::MessageSink* messages);
     // The host is closing: a running recording is stopped and offered for saving.
     void OfferRecording();
+    // A file given from outside (dropped on the main window) becomes the player's input, as
+    // Load File would make it; false when it could not be loaded (the window has said why).
+    bool OpenFile(const std::filesystem::path& path);
 
 protected:
     BOOL OnInitDialog() override;
