@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -272,12 +273,13 @@ void createReplyWindow() {
                                 GetModuleHandleW(nullptr), nullptr);
 }
 
-// Menu entries as "<menu>:<position>:<id>:<text>" lines.
-std::vector<std::wstring> queryMenu(HWND host) {
+// Menu entries as "<menu>:<position>:<id>:<text>" lines; kind 2: the Preset menu as it stands,
+// "<position>[.<position>]:<id>:<flags>:<text>".
+std::vector<std::wstring> queryMenu(HWND host, LPARAM kind = 1) {
     static const UINT query = RegisterWindowMessageW(L"VorlaneHost.TestQuery");
     lastAnswer.clear();
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(host, query, reinterpret_cast<WPARAM>(replyWindow), 1, SMTO_NORMAL, 5000, &result);
+    SendMessageTimeoutW(host, query, reinterpret_cast<WPARAM>(replyWindow), kind, SMTO_NORMAL, 5000, &result);
     std::vector<std::wstring> lines;
     std::wstringstream in(lastAnswer);
     std::wstring line;
@@ -336,6 +338,7 @@ struct HostRun {
     PROCESS_INFORMATION process{};
     Clock::time_point started;
     HWND main = nullptr;
+    std::wstring arguments;  // after the program's name on its command line
 
     fs::path logPath() const { return dir / "probe.log"; }
     std::vector<LogLine> log() const { return readLog(logPath()); }
@@ -355,6 +358,7 @@ struct HostRun {
         SetEnvironmentVariableW(L"VORLANE_PROBE_LOG", logPath().wstring().c_str());
         SetEnvironmentVariableW(L"VORLANE_HOST_TEST_HOOKS", L"1");
         std::wstring commandLine = L"\"" + (dir / (baseName + L".exe")).wstring() + L"\"";
+        if (!arguments.empty()) commandLine += L" " + arguments;
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         started = Clock::now();
@@ -2031,8 +2035,12 @@ void secondCopy() {
         SendMessageW(GetDlgItem(tempo, IDOK), BM_CLICK, 0, 0);
         waitUntil([&] { return !IsWindow(tempo); }, 5000);
     }
+    SetWindowPos(second.main, nullptr, 211, 97, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     PostMessageW(second.main, WM_COMMAND, ID_FILE_EXIT, 0);
     check(second.waitExit(15000), "second copy: Exit ends it");
+    DWORD secondLeft = 0;
+    check(!readDword(effectKey(effect), L"WindowLeft", secondLeft) || secondLeft != 211,
+          "second copy: its window's place is not stored", std::to_string(secondLeft));
     check(tempo && hostValue(effect, L"Tempo") == tempoBefore && hostValue(effect, L"AudioDeviceOut Name") == outputBefore,
           "second copy: the stored settings are the first copy's",
           narrow(hostValue(effect, L"Tempo")) + " / " + narrow(tempoBefore));
@@ -2350,6 +2358,402 @@ void secondCopySavesLast() {
 // The demonstration: the wrapped instrument is started as a user would, a short phrase is
 // played on the computer keyboard (the keys go through the host's message loop), a screenshot
 // is taken and the host is left through File > Exit.
+// ---- presets ------------------------------------------------------------------------------------
+
+constexpr int kFirstProgramCommand = 0x4000;  // the host's command of program 0
+
+// The Preset menu as the host made it when it last opened.
+std::vector<std::wstring> presetMenu(const HostRun& run) { return queryMenu(run.main, 2); }
+
+std::string presetMenuText(const std::vector<std::wstring>& lines) {
+    std::string out;
+    for (const auto& line : lines) out += (out.empty() ? "" : " | ") + narrow(line);
+    return out;
+}
+
+bool hasEntry(const std::vector<std::wstring>& lines, const std::wstring& entry) {
+    return std::find(lines.begin(), lines.end(), entry) != lines.end();
+}
+
+// Opens the Preset menu as a user does from the keyboard (Alt, then P) and waits until the host
+// has filled it so that it holds `entry`.
+bool openPresetMenuByKeys(const HostRun& run, const std::wstring& entry) {
+    SetForegroundWindow(run.main);
+    sleepMs(200);
+    sendInputKey(VK_MENU, true);
+    sendInputKey(VK_MENU, false);
+    sleepMs(200);
+    sendInputKey('P', true);
+    sendInputKey('P', false);
+    return waitUntil([&] { return hasEntry(presetMenu(run), entry); }, 10000, 100);
+}
+
+void closeMenuByKeys() {
+    for (int i = 0; i < 2; ++i) {
+        sendInputKey(VK_ESCAPE, true);
+        sendInputKey(VK_ESCAPE, false);
+        sleepMs(100);
+    }
+}
+
+// Hands files to the host's window as the system does after a drop: a DROPFILES block (wide
+// names) in the host's memory, whose address comes as the WM_DROPFILES handle. The host takes
+// it through DragQueryFileW and DragFinish as for a drop from a file manager.
+bool dropFiles(const HostRun& run, const std::vector<fs::path>& files) {
+    struct DropFilesBlock {
+        DWORD pFiles;
+        POINT pt;
+        BOOL fNC;
+        BOOL fWide;
+    };
+    std::vector<wchar_t> names;
+    for (const fs::path& file : files) {
+        const std::wstring name = fs::path(file).make_preferred().wstring();
+        names.insert(names.end(), name.begin(), name.end());
+        names.push_back(L'\0');
+    }
+    names.push_back(L'\0');
+    std::vector<char> block(sizeof(DropFilesBlock) + names.size() * sizeof(wchar_t));
+    const DropFilesBlock header{sizeof(DropFilesBlock), POINT{20, 20}, FALSE, TRUE};
+    std::memcpy(block.data(), &header, sizeof header);
+    std::memcpy(block.data() + sizeof header, names.data(), names.size() * sizeof(wchar_t));
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, run.pid());
+    if (!process) return false;
+    void* remote = VirtualAllocEx(process, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    SIZE_T written = 0;
+    const bool ok = remote && WriteProcessMemory(process, remote, block.data(), block.size(), &written) &&
+                    written == block.size() && PostMessageW(run.main, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0);
+    CloseHandle(process);
+    return ok;
+}
+
+// Confirms a Yes/No question of the host with Yes; answers its text.
+std::wstring answerYes(const HostRun& run, const std::wstring& caption) {
+    HWND box = nullptr;
+    waitUntil([&] { return (box = findWindow(run.pid(), caption)) != nullptr && box != run.main; }, 10000, 20);
+    if (!box || box == run.main) return {};
+    const std::wstring text = itemText(box, 0xFFFF);
+    PostMessageW(box, WM_COMMAND, IDYES, 0);
+    waitUntil([&] { return !IsWindow(box); }, 5000);
+    return text;
+}
+
+// The index of the last line from `from` on that matches; -1 when none.
+int lineFrom(const std::vector<LogLine>& log, int from, const std::string& text) {
+    return findLine(log, [&](const LogLine& l) { return l.text.rfind(text, 0) == 0; }, std::max(from, 0));
+}
+
+bool captionStartsWith(const HostRun& run, const std::wstring& start, int timeoutMs = 5000) {
+    return waitUntil([&] { return windowText(run.main).rfind(start, 0) == 0; }, timeoutMs);
+}
+
+RECT windowRect(HWND window) {
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    return frame;
+}
+
+// Save Preset, another program, Load Preset (the saved chunk reaches the plug-in), a program
+// chosen from the menu opened by keys, Save Bank, Rename Program, Reset to Default, files
+// dropped on the window (a refused preset, a good one, a sample), the window's place kept for
+// the next start, a preset on the command line, and a place off every screen.
+void presets() {
+    const std::wstring effect = L"Probe Presets";
+    forgetSettings(effect);
+    const std::string config =
+        "effectName=Probe Presets\nflags=0x31\neditorRect=300x200\nchunk=bank-state\nprogramChunk=program-gamma\n"
+        "numPrograms=3\nprogramNames=Alpha,Beta,Gamma\nnamesIndexed=1\nrenamable=1\n";
+    HostRun run("presets", L"PresetHost", "vorlane_probe.dll", config);
+    setContentPath(effect, run.dir);
+    run.start();
+    if (!windowAndBlocks(run)) {
+        check(false, "presets: window and engine");
+        return;
+    }
+    const fs::path presetFile = run.dir / L"Gamma sound.fxp";
+    const fs::path bankFile = run.dir / L"whole bank.fxb";
+
+    // The menu, opened from the keyboard: the file commands, the programs with the current one
+    // checked, Rename and Reset. Then Gamma chosen with the arrow keys and Enter.
+    const bool opened = openPresetMenuByKeys(run, L"4:16384:c:Alpha");
+    const auto menu = presetMenu(run);
+    check(opened && presetMenuText(menu) ==
+                        "0:32790:-:&Load Preset / Bank... | 1:32791:-:&Save Preset... | 2:32792:-:Save &Bank... | 3:0:-: | "
+                        "4:16384:c:Alpha | 5:16385:-:Beta | 6:16386:-:Gamma | 7:0:-: | 8:32793:-:Re&name Program... | "
+                        "9:32794:-:Reset to &Default",
+          "presets: Preset menu opened by Alt, P lists the programs, the current one checked", presetMenuText(menu));
+    screenshot("presets-menu-open");
+    const int beforeChoice = static_cast<int>(run.log().size());
+    for (int i = 0; i < 5; ++i) {  // Load is selected: Save, Bank, Alpha, Beta, Gamma
+        sendInputKey(VK_DOWN, true);
+        sendInputKey(VK_DOWN, false);
+        sleepMs(50);
+    }
+    sendInputKey(VK_RETURN, true);
+    sendInputKey(VK_RETURN, false);
+    const bool chosen = waitUntil([&] { return lineFrom(run.log(), beforeChoice, "call 2 0 2 ") >= 0; }, 5000);
+    if (!chosen) closeMenuByKeys();
+    const auto choice = run.log();
+    const int begin = lineFrom(choice, beforeChoice, "call 67 ");
+    const int set = lineFrom(choice, begin, "call 2 0 2 ");
+    const int end = lineFrom(choice, set, "call 68 ");
+    check(chosen && begin >= 0 && set > begin && end > set,
+          "presets: the program chosen in the menu reaches the plug-in (effBeginSetProgram, effSetProgram 2, effEndSetProgram)");
+    {
+        const bool shown = captionStartsWith(run, L"Probe Presets - Gamma");
+        check(shown, "presets: the caption names the chosen program", narrow(windowText(run.main)));
+    }
+
+    // Save Preset: the program's chunk in a program file, in the folder remembered afterwards.
+    PostMessageW(run.main, WM_COMMAND, ID_PRESET_SAVE, 0);
+    const bool saved = answerFileDialog(run, L"Save Preset", presetFile, "presets-save-dialog") &&
+                       waitUntil([&] { return fs::exists(presetFile); }, 5000);
+    const std::string program = fileText(presetFile);
+    check(saved && program.rfind("CcnK", 0) == 0 && program.find("FPCh") == 8 &&
+              program.find("Gamma") != std::string::npos && program.size() >= 13 &&
+              program.compare(program.size() - 13, 13, "program-gamma") == 0,
+          "presets: Save Preset writes the program chunk as a .fxp", std::to_string(program.size()) + " bytes");
+    std::wstring folder;
+    check(readString(effectKey(effect), L"PresetFolder", folder) && fs::equivalent(fs::path(folder), run.dir),
+          "presets: the folder of the saved file is remembered", narrow(folder));
+
+    // Another sound (program Alpha), then Load Preset brings the saved one back.
+    PostMessageW(run.main, WM_COMMAND, kFirstProgramCommand + 0, 0);
+    waitUntil([&] { return lineFrom(run.log(), end, "call 2 0 0 ") >= 0; }, 5000);
+    const int beforeLoad = static_cast<int>(run.log().size());
+    PostMessageW(run.main, WM_COMMAND, ID_PRESET_LOAD, 0);
+    const bool answered = answerFileDialog(run, L"Load Preset / Bank", presetFile, "presets-load-dialog");
+    const bool loaded = answered && waitUntil([&] { return lineFrom(run.log(), beforeLoad, "chunk program-gamma") >= 0; }, 5000);
+    const auto afterLoad = run.log();
+    const int beginLoad = lineFrom(afterLoad, beforeLoad, "call 76 ");
+    const int setChunk = lineFrom(afterLoad, beginLoad, "call 24 1 13 ");
+    check(loaded && beginLoad >= 0 && setChunk > beginLoad,
+          "presets: Load Preset hands the saved chunk back (effBeginLoadProgram, effSetChunk 1 with its 13 bytes)");
+    {
+        const bool shown = captionStartsWith(run, L"Probe Presets - Gamma");
+        check(shown, "presets: after the load the caption names the file's program", narrow(windowText(run.main)));
+    }
+
+    // Save Bank: the bank's chunk.
+    PostMessageW(run.main, WM_COMMAND, ID_PRESET_SAVEBANK, 0);
+    const bool bankSaved = answerFileDialog(run, L"Save Bank", bankFile) && waitUntil([&] { return fs::exists(bankFile); }, 5000);
+    const std::string bank = fileText(bankFile);
+    check(bankSaved && bank.rfind("CcnK", 0) == 0 && bank.find("FBCh") == 8 && bank.size() >= 10 &&
+              bank.compare(bank.size() - 10, 10, "bank-state") == 0,
+          "presets: Save Bank writes the bank chunk as a .fxb", std::to_string(bank.size()) + " bytes");
+
+    // Rename Program: the plug-in takes the name, and the menu shows it when it opens again.
+    PostMessageW(run.main, WM_COMMAND, ID_PRESET_RENAME, 0);
+    HWND rename = nullptr;
+    waitUntil([&] { return (rename = findWindow(run.pid(), L"Rename Program")) != nullptr; }, 10000);
+    const std::wstring offered = rename ? itemText(rename, IDC_RENAME_NAME) : L"";
+    if (rename) {
+        SetDlgItemTextW(rename, IDC_RENAME_NAME, L"Warm & Round");
+        screenshot("presets-rename", rename);
+        PostMessageW(GetDlgItem(rename, IDOK), BM_CLICK, 0, 0);
+        waitUntil([&] { return !IsWindow(rename); }, 5000);
+    }
+    const bool renamed = rename && waitUntil([&] { return hasLine(run.log(), "programname Warm & Round"); }, 5000);
+    check(renamed && offered == L"Gamma",
+          "presets: Rename Program offers the current name and sets the new one", narrow(offered));
+    const bool reopened = openPresetMenuByKeys(run, L"4:16384:c:Warm && Round");
+    check(reopened, "presets: the menu shows the new name (its & kept as text)", presetMenuText(presetMenu(run)));
+    closeMenuByKeys();
+
+    // Reset to Default: after the question, the state the plug-in had when it was opened.
+    const int beforeReset = static_cast<int>(run.log().size());
+    PostMessageW(run.main, WM_COMMAND, ID_PRESET_RESET, 0);
+    const std::wstring question = answerYes(run, L"Reset to Default");
+    const bool reset = waitUntil([&] { return lineFrom(run.log(), beforeReset, "chunk bank-state") >= 0; }, 5000);
+    const int beginBank = lineFrom(run.log(), beforeReset, "call 75 ");
+    check(question.find(L"Reset the plug-in") == 0 && reset && beginBank >= 0,
+          "presets: Reset to Default asks, then hands back the state of the start (effBeginLoadBank, the bank chunk)",
+          narrow(question));
+
+    // Dropped files: a preset that is not one is refused by name, the plug-in untouched; a good
+    // one loads; a sample opens in the player.
+    const fs::path junk = run.dir / L"broken.fxp";
+    { std::ofstream(junk, std::ios::binary) << "this is no preset file at all"; }
+    const int beforeDrop = static_cast<int>(run.log().size());
+    const bool dropped = dropFiles(run, {junk});
+    const std::wstring refusal = messageBox(run, L"Error", "presets-drop-refused");
+    check(dropped && refusal.find(L"Couldn't load \"") == 0 && refusal.find(L"broken.fxp") != std::wstring::npos &&
+              lineFrom(run.log(), beforeDrop, "call 24 ") < 0 && lineFrom(run.log(), beforeDrop, "call 76 ") < 0,
+          "presets: a dropped file that is no preset is refused with its name and reason, nothing sent",
+          narrow(refusal));
+    const int beforeGood = static_cast<int>(run.log().size());
+    dropFiles(run, {presetFile});
+    check(waitUntil([&] { return lineFrom(run.log(), beforeGood, "chunk program-gamma") >= 0; }, 5000) &&
+              lineFrom(run.log(), beforeGood, "call 76 ") >= 0,
+          "presets: a dropped .fxp loads");
+    const fs::path sample = run.dir / L"dropped loop.wav";
+    writeConstantWav(sample, 4410, 44100, 4096);
+    dropFiles(run, {sample});
+    HWND player = nullptr;
+    waitUntil([&] { return (player = findWindow(run.pid(), L"Audio Player / Recorder")) != nullptr; }, 10000);
+    const bool playerHasFile = player && waitItemText(player, IDC_PLAYER_FILENAME, L"dropped loop.wav");
+    check(playerHasFile,
+          "presets: a dropped WAV opens in the Audio Player as its input",
+          player ? narrow(itemText(player, IDC_PLAYER_FILENAME)) : "no player window");
+    if (player) {
+        PostMessageW(player, WM_CLOSE, 0, 0);
+        waitUntil([&] { return !IsWindow(player); }, 5000);
+    }
+
+    // The window's place, moved by the user, is kept at Exit.
+    SetWindowPos(run.main, nullptr, 123, 77, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    waitUntil([&] { return windowRect(run.main).left == 123; }, 5000);
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(run.waitExit(15000), "presets: Exit ends the first run");
+    DWORD left = 0, top = 0;
+    const bool stored = readDword(effectKey(effect), L"WindowLeft", left) && readDword(effectKey(effect), L"WindowTop", top);
+    check(stored && left == 123 && top == 77,
+          "presets: the window's place is stored at Exit", std::to_string(left) + "," + std::to_string(top));
+
+    // Next start with the program file on the command line: the saved state first, then the file;
+    // the window where it was.
+    HostRun again("presets-again", L"PresetHost", "vorlane_probe.dll", config);
+    again.arguments = L"\"" + presetFile.wstring() + L"\"";
+    again.start();
+    if (!windowAndBlocks(again)) {
+        check(false, "presets: the second run starts");
+        return;
+    }
+    const auto startLog = again.log();
+    const int state = lineFrom(startLog, 0, "call 24 0 ");
+    const int fileChunk = lineFrom(startLog, state, "call 24 1 13 ");
+    check(state >= 0 && fileChunk > state && lineFrom(startLog, fileChunk, "chunk program-gamma") > fileChunk,
+          "presets: a .fxp on the command line loads after the saved state");
+    {
+        const bool shown = captionStartsWith(again, L"Probe Presets - Gamma");
+        check(shown, "presets: the caption names the command line's program", narrow(windowText(again.main)));
+    }
+    const RECT restored = windowRect(again.main);
+    check(restored.left == 123 && restored.top == 77, "presets: the window comes back to its place",
+          std::to_string(restored.left) + "," + std::to_string(restored.top));
+    screenshot("presets-restored");
+    PostMessageW(again.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(again.waitExit(15000), "presets: Exit ends the second run");
+
+    // A place on a screen that is gone: the window goes to the primary screen. A missing file
+    // on the command line is told, and the start goes on.
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, effectKey(effect).c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        const DWORD offScreen = 5000;
+        RegSetValueExW(key, L"WindowLeft", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&offScreen), sizeof offScreen);
+        RegSetValueExW(key, L"WindowTop", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&offScreen), sizeof offScreen);
+        RegCloseKey(key);
+    }
+    HostRun gone("presets-gone", L"PresetHost", "vorlane_probe.dll", config);
+    gone.arguments = L"\"" + (run.dir / L"missing.fxb").wstring() + L"\"";
+    gone.start();
+    HWND startBox = nullptr;
+    waitUntil([&] { return (startBox = findWindow(gone.pid(), L"Error")) != nullptr; }, 30000);
+    const std::wstring missing = startBox ? itemText(startBox, 0xFFFF) : L"";
+    if (startBox) PostMessageW(startBox, WM_COMMAND, IDOK, 0);
+    check(missing.find(L"Couldn't load \"") == 0 && missing.find(L"missing.fxb") != std::wstring::npos,
+          "presets: a missing file on the command line is told at start-up", narrow(missing));
+    if (!windowAndBlocks(gone)) {
+        check(false, "presets: the third run starts");
+        return;
+    }
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const RECT placed = windowRect(gone.main);
+    check(placed.left == work.left && placed.top == work.top, "presets: a place off every screen goes to the primary screen",
+          std::to_string(placed.left) + "," + std::to_string(placed.top));
+    PostMessageW(gone.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    gone.waitExit(15000);
+}
+
+// A plug-in with 40 programs that names them only through effSetProgram + effGetProgramName:
+// submenus of at most 32, the current program's group checked, and the names asked once.
+void manyPrograms() {
+    const std::wstring effect = L"Probe Many Programs";
+    forgetSettings(effect);
+    HostRun run("many-programs", L"ManyPrograms", "vorlane_probe.dll",
+                "effectName=Probe Many Programs\nflags=0x11\neditorRect=300x200\nnumParams=2\nnumPrograms=40\nprogram=34\nnamesIndexed=0\nrenamable=0\n");
+    setContentPath(effect, run.dir);
+    run.start();
+    if (!windowAndBlocks(run)) {
+        check(false, "many programs: window and engine");
+        return;
+    }
+    const int setsBefore = countCalls(run.log(), 2);
+    const bool opened = openPresetMenuByKeys(run, L"5.2:16418:c:Program 35");
+    const auto menu = presetMenu(run);
+    screenshot("many-programs-menu");
+    for (WORD key : {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RIGHT}) {  // to "33-40", then into it
+        sendInputKey(key, true);
+        sendInputKey(key, false);
+        sleepMs(100);
+    }
+    screenshot("many-programs-submenu");
+    closeMenuByKeys();
+    closeMenuByKeys();
+    check(opened && hasEntry(menu, L"4:0:s:1-32") && hasEntry(menu, L"5:0:cs:33-40") && hasEntry(menu, L"4.31:16415:-:Program 32") &&
+              hasEntry(menu, L"5.7:16423:-:Program 40") && !hasEntry(menu, L"4:16384:-:Program 1"),
+          "many programs: 40 programs in the submenus 1-32 and 33-40, the current one's group checked",
+          presetMenuText(menu));
+    const auto afterFirst = run.log();
+    const int setsFirst = countCalls(afterFirst, 2) - setsBefore;
+    int lastSet = -1;
+    for (size_t i = 0; i < afterFirst.size(); ++i)
+        if (opcodeOf(afterFirst[i]) == 2) lastSet = static_cast<int>(i);
+    check(setsFirst == 41 && lastSet >= 0 && afterFirst[lastSet].fields.size() > 2 && afterFirst[lastSet].fields[2] == "34",
+          "many programs: the names are read through every program and the current one put back",
+          std::to_string(setsFirst) + " effSetProgram calls");
+    // Opened again: the names come from what was read, no program changes.
+    // (each opening asks whether the names come by index: that call shows the menu was filled)
+    const int asksBefore = countCalls(run.log(), 29);
+    sleepMs(300);
+    SetForegroundWindow(run.main);
+    sendInputKey(VK_MENU, true);
+    sendInputKey(VK_MENU, false);
+    sleepMs(200);
+    sendInputKey('P', true);
+    sendInputKey('P', false);
+    const bool filledAgain = waitUntil([&] { return countCalls(run.log(), 29) > asksBefore; }, 10000, 100);
+    closeMenuByKeys();
+    check(filledAgain && countCalls(run.log(), 2) - setsBefore == 41, "many programs: a second opening changes no program",
+          std::to_string(countCalls(run.log(), 2) - setsBefore - 41) + " more effSetProgram calls");
+    // A plug-in that keeps its own names: Rename Program says so.
+    PostMessageW(run.main, WM_COMMAND, ID_PRESET_RENAME, 0);
+    HWND rename = nullptr;
+    waitUntil([&] { return (rename = findWindow(run.pid(), L"Rename Program")) != nullptr; }, 10000);
+    if (rename) {
+        SetDlgItemTextW(rename, IDC_RENAME_NAME, L"Mine");
+        PostMessageW(GetDlgItem(rename, IDOK), BM_CLICK, 0, 0);
+    }
+    const std::wstring refused = messageBox(run, L"Warning");
+    check(rename && refused == L"The plug-in keeps its own program names." && !hasLine(run.log(), "programname Mine"),
+          "many programs: a rename the plug-in does not take is told", narrow(refused));
+    // Choosing one from the second group.
+    PostMessageW(run.main, WM_COMMAND, kFirstProgramCommand + 39, 0);
+    const bool chosen = waitUntil([&] { return hasLine(run.log(), "call 2 0 39 0 "); }, 5000) &&
+                        captionStartsWith(run, L"Probe Many Programs - Program 40");
+    check(chosen,
+          "many programs: program 40 chosen", narrow(windowText(run.main)));
+    PostMessageW(run.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    check(run.waitExit(15000), "many programs: Exit ends the process");
+
+    // A plug-in without programs: nothing to choose or rename.
+    HostRun none("no-programs", L"NoPrograms", "vorlane_probe.dll", "effectName=Probe No Programs\nflags=0x11\nnumPrograms=0\n");
+    setContentPath(L"Probe No Programs", none.dir);
+    none.start();
+    if (!windowAndBlocks(none)) {
+        check(false, "no programs: window and engine");
+        return;
+    }
+    const bool shown = openPresetMenuByKeys(none, L"4:32795:g:(no programs)");
+    const auto noneMenu = presetMenu(none);
+    closeMenuByKeys();
+    check(shown && hasEntry(noneMenu, L"6:32793:g:Re&name Program...") && hasEntry(noneMenu, L"7:32794:-:Reset to &Default"),
+          "no programs: a greyed \"(no programs)\" and Rename greyed", presetMenuText(noneMenu));
+    PostMessageW(none.main, WM_COMMAND, ID_FILE_EXIT, 0);
+    none.waitExit(15000);
+}
+
 int demo(const fs::path& exe) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -2432,6 +2836,7 @@ int main(int argc, char** argv) {
         {"busy-exit", busyExit},
         {"first-start", firstStartMuted},
         {"own-state", ownStateApart}, {"blocked-save", blockedSave}, {"late-save", secondCopySavesLast},
+        {"presets", presets},       {"many-programs", manyPrograms},
     };
     for (const auto& [name, run] : cases) {
         // The default output's name comes from the first case.

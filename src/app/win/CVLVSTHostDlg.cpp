@@ -730,9 +730,9 @@ void describeMenu(HMENU popup, const std::wstring& prefix, std::wstring& answer)
         item.cch = 255;
         GetMenuItemInfoW(popup, static_cast<UINT>(i), TRUE, &item);
         const bool separator = (item.fType & MFT_SEPARATOR) != 0;
-        std::wstring flags;
-        if (item.fState & MFS_CHECKED) flags += L'c';
-        if (item.fState & MFS_GRAYED) flags += L'g';
+        std::wstring flags;  // a separator's state says nothing (Wine reports it greyed)
+        if (!separator && (item.fState & MFS_CHECKED)) flags += L'c';
+        if (!separator && (item.fState & MFS_GRAYED)) flags += L'g';
         if (item.hSubMenu) flags += L's';
         const std::wstring position = prefix + std::to_wstring(i);
         answer += position + L":" + std::to_wstring(separator || item.hSubMenu ? 0 : item.wID) + L":" +
