@@ -2459,17 +2459,11 @@ RECT windowRect(HWND window) {
 // the next start, a preset on the command line, and a place off every screen.
 void presets() {
     const std::wstring effect = L"Probe Presets";
-    forgetSettings(effect);
     const std::string config =
         "effectName=Probe Presets\nflags=0x31\neditorRect=300x200\nchunk=bank-state\nprogramChunk=program-gamma\n"
         "numPrograms=3\nprogramNames=Alpha,Beta,Gamma\nnamesIndexed=1\nrenamable=1\n";
     HostRun run("presets", L"PresetHost", "vorlane_probe.dll", config);
-    setContentPath(effect, run.dir);
-    run.start();
-    if (!windowAndBlocks(run)) {
-        check(false, "presets: window and engine");
-        return;
-    }
+    if (!startFresh(run, effect, "presets")) return;
     const fs::path presetFile = run.dir / L"Gamma sound.fxp";
     const fs::path bankFile = run.dir / L"whole bank.fxb";
 
@@ -2669,16 +2663,10 @@ void presets() {
 // A plug-in with 40 programs that names them only through effSetProgram + effGetProgramName:
 // submenus of at most 32, the current program's group checked, and the names asked once.
 void manyPrograms() {
-    const std::wstring effect = L"Probe Many Programs";
-    forgetSettings(effect);
     HostRun run("many-programs", L"ManyPrograms", "vorlane_probe.dll",
-                "effectName=Probe Many Programs\nflags=0x11\neditorRect=300x200\nnumParams=2\nnumPrograms=40\nprogram=34\nnamesIndexed=0\nrenamable=0\n");
-    setContentPath(effect, run.dir);
-    run.start();
-    if (!windowAndBlocks(run)) {
-        check(false, "many programs: window and engine");
-        return;
-    }
+                "effectName=Probe Many Programs\nflags=0x11\neditorRect=300x200\nnumParams=2\nnumPrograms=40\nprogram=34\n"
+                "namesIndexed=0\nrenamable=0\n");
+    if (!startFresh(run, L"Probe Many Programs", "many programs")) return;
     const int setsBefore = countCalls(run.log(), 2);
     const bool opened = openPresetMenuByKeys(run, L"5.2:16418:c:Program 35");
     const auto menu = presetMenu(run);
@@ -2739,12 +2727,7 @@ void manyPrograms() {
 
     // A plug-in without programs: nothing to choose or rename.
     HostRun none("no-programs", L"NoPrograms", "vorlane_probe.dll", "effectName=Probe No Programs\nflags=0x11\nnumPrograms=0\n");
-    setContentPath(L"Probe No Programs", none.dir);
-    none.start();
-    if (!windowAndBlocks(none)) {
-        check(false, "no programs: window and engine");
-        return;
-    }
+    if (!startFresh(none, L"Probe No Programs", "no programs")) return;
     const bool shown = openPresetMenuByKeys(none, L"4:32795:g:(no programs)");
     const auto noneMenu = presetMenu(none);
     closeMenuByKeys();
