@@ -34,6 +34,9 @@ bool isAudioFileName(const std::filesystem::path& path);
 inline constexpr wchar_t kProgramBusyText[] =
     L"The plug-in was busy in its audio processing for more than a second; the program was not changed. Please try "
     L"again.";
+inline constexpr wchar_t kPlayerTakesNoFileText[] =
+    L"The Audio Player cannot open the file now: stop its playback first. It plays into effects only, and only "
+    L"while an audio device runs.";
 inline constexpr wchar_t kDroppedFileRefusedText[] =
     L"Only preset files (.fxp, .fxb) and audio files (.wav, .aif, .aiff) can be opened here.";
 

@@ -2590,9 +2590,24 @@ void presets() {
           "presets: a dropped WAV opens in the Audio Player as its input",
           player ? narrow(itemText(player, IDC_PLAYER_FILENAME)) : "no player window");
     if (player) {
+        // While it plays its Load File is off: a dropped sample is refused, the file kept.
+        SendMessageW(GetDlgItem(player, IDC_PLAYER_PLAY), BM_CLICK, 0, 0);
+        const bool playing = waitItemText(player, IDC_PLAYER_PLAY, L"Stop");
+        dropFiles(run, {sample});
+        const std::wstring busy = messageBox(run, L"Error");
+        check(playing && busy.find(L"stop its playback first") != std::wstring::npos &&
+                  itemText(player, IDC_PLAYER_FILENAME) == L"dropped loop.wav",
+              "presets: a sample dropped while the player plays is refused", narrow(busy));
+        SendMessageW(GetDlgItem(player, IDC_PLAYER_PLAY), BM_CLICK, 0, 0);
         PostMessageW(player, WM_CLOSE, 0, 0);
         waitUntil([&] { return !IsWindow(player); }, 5000);
     }
+    // A file that is neither preset nor sample.
+    const fs::path text = run.dir / L"notes.txt";
+    { std::ofstream(text) << "not for the host"; }
+    dropFiles(run, {text});
+    const std::wstring other = messageBox(run, L"Error");
+    check(other.find(L"Only preset files") == 0, "presets: another kind of file dropped is refused", narrow(other));
 
     // The window's place, moved by the user, is kept at Exit.
     SetWindowPos(run.main, nullptr, 123, 77, 0, 0, SWP_NOSIZE | SWP_NOZORDER);

@@ -255,7 +255,14 @@ void CVLVSTHostDlg::OpenGivenFile(const std::wstring& path) {
 
 void CVLVSTHostDlg::OpenInPlayer(const std::wstring& path) {
     OpenModeless(ModelessWindow::Player, false);
-    if (auto* player = dynamic_cast<dialogs::AudioFileDlg*>(playerDialog)) player->OpenFile(platform::pathFromWide(path));
+    auto* player = dynamic_cast<dialogs::AudioFileDlg*>(playerDialog);
+    if (!player) return;
+    // What its Load File would refuse (greyed while it plays) is refused here too.
+    if (!player->TakesFiles()) {
+        ShowMessage(kPlayerTakesNoFileText, kErrorCaption);
+        return;
+    }
+    player->OpenFile(platform::pathFromWide(path));
 }
 
 void CVLVSTHostDlg::OnDropFiles(HDROP drop) {

@@ -116,8 +116,10 @@ void AudioFileDlg::LoadFile() {
     if (path) model.loadFile(*path);
 }
 
+bool AudioFileDlg::TakesFiles() const { return connected && model.controls().fileOptionsEnabled; }
+
 bool AudioFileDlg::OpenFile(const std::filesystem::path& path) {
-    if (!connected) return false;
+    if (!TakesFiles()) return false;
     const bool loaded = model.loadFile(path);
     ShowControls();
     return loaded;

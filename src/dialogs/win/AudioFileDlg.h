@@ -26,8 +26,10 @@ public:
     // The host is closing: a running recording is stopped and offered for saving.
     void OfferRecording();
     // A file given from outside (dropped on the main window) becomes the player's input, as
-    // Load File would make it; false when it could not be loaded (the window has said why).
+    // Load File would make it; false when it could not be loaded (the window has said why) or
+    // Load File is off (TakesFiles: while playing, for an instrument, without an output device).
     bool OpenFile(const std::filesystem::path& path);
+    bool TakesFiles() const;
 
 protected:
     BOOL OnInitDialog() override;
