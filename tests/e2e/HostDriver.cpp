@@ -2464,7 +2464,8 @@ void presets() {
         "numPrograms=3\nprogramNames=Alpha,Beta,Gamma\nnamesIndexed=1\nrenamable=1\n";
     HostRun run("presets", L"PresetHost", "vorlane_probe.dll", config);
     if (!startFresh(run, effect, "presets")) return;
-    const fs::path presetFile = run.dir / L"Gamma sound.fxp";
+    const fs::path presetFile = run.dir / L"my presets" / L"Gamma sound.fxp";
+    fs::create_directories(presetFile.parent_path());
     const fs::path bankFile = run.dir / L"whole bank.fxb";
 
     // The menu, opened from the keyboard: the file commands, the programs with the current one
@@ -2508,15 +2509,16 @@ void presets() {
               program.compare(program.size() - 13, 13, "program-gamma") == 0,
           "presets: Save Preset writes the program chunk as a .fxp", std::to_string(program.size()) + " bytes");
     std::wstring folder;
-    check(readString(effectKey(effect), L"PresetFolder", folder) && fs::equivalent(fs::path(folder), run.dir),
+    check(readString(effectKey(effect), L"PresetFolder", folder) && fs::equivalent(fs::path(folder), presetFile.parent_path()),
           "presets: the folder of the saved file is remembered", narrow(folder));
 
-    // Another sound (program Alpha), then Load Preset brings the saved one back.
+    // Another sound (program Alpha), then Load Preset brings the saved one back. Its dialog
+    // starts in the remembered folder: the bare file name is found there.
     PostMessageW(run.main, WM_COMMAND, kFirstProgramCommand + 0, 0);
     waitUntil([&] { return lineFrom(run.log(), end, "call 2 0 0 ") >= 0; }, 5000);
     const int beforeLoad = static_cast<int>(run.log().size());
     PostMessageW(run.main, WM_COMMAND, ID_PRESET_LOAD, 0);
-    const bool answered = answerFileDialog(run, L"Load Preset / Bank", presetFile, "presets-load-dialog");
+    const bool answered = answerFileDialog(run, L"Load Preset / Bank", presetFile.filename(), "presets-load-dialog");
     const bool loaded = answered && waitUntil([&] { return lineFrom(run.log(), beforeLoad, "chunk program-gamma") >= 0; }, 5000);
     const auto afterLoad = run.log();
     const int beginLoad = lineFrom(afterLoad, beforeLoad, "call 76 ");
