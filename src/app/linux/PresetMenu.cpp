@@ -55,7 +55,8 @@ void PresetMenu::rebuild() {
         for (const ProgramGroup& part : programGroups(std::min(programs, int32_t(app::kMaxProgramCommands)))) {
             QMenu* into = part.title.empty() ? menu : menu->addMenu(QString::fromStdString(part.title));
             for (int32_t i = part.first; i < part.first + part.count; ++i) {
-                QAction* item = into->addAction(QString::fromStdString(names[size_t(i)]));
+                // Qt takes "&" as a mnemonic as Windows does: a name's own is doubled.
+                QAction* item = into->addAction(qs(app::menuItemText(platform::utf8ToWide(names[size_t(i)]))));
                 item->setCheckable(true);
                 item->setChecked(i == current);
                 item->setActionGroup(group);

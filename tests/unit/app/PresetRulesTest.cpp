@@ -17,6 +17,10 @@ TEST(PresetRules, ProgramCommandsCaptionAndTexts) {
     EXPECT_FALSE(programOfCommand(kFirstProgramCommand + kMaxProgramCommands, 1 << 20));
     EXPECT_EQ(presetCaptionName(L"MVerb", L"Hall"), L"MVerb - Hall");
     EXPECT_EQ(presetCaptionName(L"MVerb", L""), L"MVerb");
+    EXPECT_EQ(menuItemText(L"Load Preset / Bank...", L'L'), L"&Load Preset / Bank...");
+    EXPECT_EQ(menuItemText(L"Rename Program...", L'n'), L"Re&name Program...");
+    EXPECT_EQ(menuItemText(L"Warm & Round"), L"Warm && Round") << "a program's own ampersand is text";
+    EXPECT_EQ(presetResetFailedText("busy").rfind(L"Couldn't reset", 0), 0u);
     EXPECT_TRUE(isAudioFileName("/loops/Take 1.WAV"));
     EXPECT_TRUE(isAudioFileName("drums.aiff"));
     EXPECT_TRUE(isAudioFileName("drums.Aif"));
