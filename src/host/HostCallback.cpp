@@ -149,11 +149,16 @@ vst::intptr VLHostCallback(vst::AEffect* /*effect: answers never depend on it*/,
             hook(static_cast<double>(opt), slot->tempoUser.load(std::memory_order_acquire));
             return 1;
         }
+        case vst::audioMasterUpdateDisplay:
+            // Programs or their names changed: the menus read them again when they next open.
+            // Any thread, the audio thread included: one atomic store.
+            slot->displayChanged.store(true, std::memory_order_release);
+            return 1;
         // Deliberately unanswered, among others: audioMasterIdle (no idle service),
         // audioMasterIOChanged (the host keeps its channel layout),
         // audioMasterGetInputLatency / GetOutputLatency (not known to the engine),
         // audioMasterGetVendorVersion,
-        // audioMasterGetDirectory, audioMasterUpdateDisplay, audioMasterBeginEdit / EndEdit.
+        // audioMasterGetDirectory, audioMasterBeginEdit / EndEdit.
         default:
             (void)index;
             (void)value;

@@ -65,6 +65,12 @@ public:
     std::atomic<SizeWindowHook> sizeWindowHook{nullptr};
     std::atomic<void*> sizeWindowUser{nullptr};
 
+    // Set by audioMasterUpdateDisplay (any thread): the programs or their names changed.
+    std::atomic<bool> displayChanged{false};
+    bool takeDisplayChange() {
+        return displayChanged.load(std::memory_order_acquire) && displayChanged.exchange(false, std::memory_order_acq_rel);
+    }
+
     void installMidiOutHook(MidiOutHook hook, void* user);
     void installTempoHook(TempoHook hook, void* user);
     void installSizeWindowHook(SizeWindowHook hook, void* user);

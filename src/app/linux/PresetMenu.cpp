@@ -43,6 +43,7 @@ void PresetMenu::rebuild() {
     const int32_t programs = programCount(slot);
     // Names read without visiting the programs are asked every time; the others only after
     // something may have changed them (a visit changes programs).
+    if (slot.takeDisplayChange()) namesStale = true;
     if (namesStale || namesAreIndexed(slot) || names.size() != size_t(programs)) {
         names = programNames(slot, links.coordinator->betweenBlocks());
         namesStale = names.size() != size_t(programs);

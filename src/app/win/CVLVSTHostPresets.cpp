@@ -113,6 +113,7 @@ MONITORINFO primaryMonitor() {
 const std::vector<std::string>& CVLVSTHostDlg::ProgramNames() {
     // A plug-in that names its programs by index is asked each time (cheap, and it may rename
     // them itself); the other way goes through every program and is asked only when needed.
+    if (slot.takeDisplayChange()) programNamesKnown = false;  // the plug-in said its programs changed
     if (!programNamesKnown || namesAreIndexed(slot)) {
         programNameCache = programNames(slot, coordinator.betweenBlocks());
         // A plug-in that stayed busy gives no names: asked again at the next opening.

@@ -222,13 +222,20 @@ TEST_F(CallbackTest, OtherOpcodesAnswerZeroAndAreCounted) {
     for (vst::int32 opcode : std::initializer_list<vst::int32>{vst::audioMasterIdle, vst::audioMasterIOChanged,
                               vst::audioMasterGetInputLatency, vst::audioMasterGetOutputLatency,
                               vst::audioMasterGetVendorVersion,
-                              vst::audioMasterGetDirectory, vst::audioMasterUpdateDisplay,
+                              vst::audioMasterGetDirectory,
                               vst::audioMasterBeginEdit, vst::audioMasterEndEdit, 49, 51, 4000, -1}) {
         EXPECT_EQ(probe.callHost(opcode, 1, 1, nullptr, 1.0f), 0) << opcode;
     }
     EXPECT_EQ(vl::unansweredOpcodeCount(vst::audioMasterIdle), 1u);
     EXPECT_EQ(vl::unansweredOpcodeCount(127), 2u);  // 4000 and -1
     EXPECT_EQ(vl::unansweredOpcodeCount(vst::audioMasterVersion), 0u);
+
+    // A display update is taken once, by whoever shows the programs next.
+    EXPECT_FALSE(slot.takeDisplayChange());
+    EXPECT_EQ(probe.callHost(vst::audioMasterUpdateDisplay), 1);
+    EXPECT_TRUE(slot.takeDisplayChange());
+    EXPECT_FALSE(slot.takeDisplayChange());
+    EXPECT_EQ(vl::unansweredOpcodeCount(vst::audioMasterUpdateDisplay), 0u);
 }
 
 namespace {
