@@ -154,6 +154,15 @@ void applyConfigLine(Config& c, const std::string& key, const std::string& value
             copyText(c.programNames[i], kProgramNameBytes, value.substr(start, end - start));
             start = end + 1;
         }
+    } else if (key == "hasEditor") c.hasEditor = number();
+    else if (key == "paramNames") {  // comma-separated from parameter 0 on
+        size_t start = 0;
+        for (int i = 0; i < kMaxParams && start <= value.size(); ++i) {
+            size_t end = value.find(',', start);
+            if (end == std::string::npos) end = value.size();
+            copyText(c.paramNames[i], kParamNameBytes, value.substr(start, end - start));
+            start = end + 1;
+        }
     } else if (key == "params") {  // comma-separated values from parameter 0 on
         const char* p = value.c_str();
         for (int i = 0; i < kMaxParams && *p; ++i) {
@@ -369,6 +378,18 @@ vst::intptr dispatcher(vst::AEffect* effect, vst::int32 opcode, vst::int32 index
                 c.log.beginLoadElements = fields[3];
             }
             return cfg.beginLoadAnswer;
+        case vst::effGetParamName:
+            if (!ptr || index < 0 || index >= kMaxParams) return 0;
+            if (cfg.paramNames[index][0]) std::strcpy(static_cast<char*>(ptr), cfg.paramNames[index]);
+            else std::snprintf(static_cast<char*>(ptr), 9, "Param %d", index + 1);
+            return 0;
+        case vst::effGetParamDisplay:
+            if (ptr && index >= 0 && index < kMaxParams)
+                std::snprintf(static_cast<char*>(ptr), 9, "%.2f", static_cast<double>(cfg.params[index]) * 100.0);
+            return 0;
+        case vst::effGetParamLabel:
+            if (ptr) std::strcpy(static_cast<char*>(ptr), "%");
+            return 0;
         case vst::effEditKeyDown:
             return cfg.keyDownAnswer;
         case vst::effEditKeyUp:
@@ -507,7 +528,7 @@ extern "C" vst::AEffect* vl_probe_entry(vst::audioMasterCallback host, int viaMa
     e.numPrograms = c.config.numPrograms;
     e.numInputs = c.config.numInputs;
     e.numOutputs = c.config.numOutputs;
-    e.flags = c.config.flags;
+    e.flags = c.config.hasEditor ? (c.config.flags | vst::effFlagsHasEditor) : (c.config.flags & ~vst::effFlagsHasEditor);
     e.uniqueID = 0x50726F62;  // 'Prob'
     e.version = 1;
 #if VL_PROBE_VENDOR

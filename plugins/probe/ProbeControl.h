@@ -30,6 +30,7 @@ constexpr int kMaxChannels = 8;
 constexpr int kMaxParams = 64;
 constexpr int kMaxPrograms = 128;
 constexpr int kProgramNameBytes = 32;
+constexpr int kParamNameBytes = 128;
 
 struct Config {
     int32_t entryMode = EntryNormal;
@@ -89,6 +90,13 @@ struct Config {
     // block, alternating between the two sizes (the second 0 x 0 = always the first).
     int32_t sizeFloodPerBlock = 0;
     vst::int16 sizeFloodWidth[2] = {0, 0}, sizeFloodHeight[2] = {0, 0};
+    // effFlagsHasEditor is set in the record's flags while hasEditor is (whatever flags says);
+    // without it the probe is a plug-in without an editor of its own.
+    int32_t hasEditor = 1;
+    // Parameter names (empty = "Param N"); texts longer than the published 8 bytes are written
+    // whole, as many plug-ins do. The display is the value in percent with two decimals, the
+    // label "%".
+    char paramNames[kMaxParams][kParamNameBytes] = {};
 };
 
 struct Call {
