@@ -492,3 +492,73 @@ TEST_F(LinuxAppTest, PresetsBringASoundBackAndTheWindowReturnsWhereItWas) {
 }
 
 }  // namespace
+
+namespace {
+
+// Parameter i of a saved.parameters file (see host/ParameterState.h), or -1.
+float savedParameter(const std::string& file, size_t i) {
+    uint32_t count = 0;
+    if (file.size() < 20 || file.compare(0, 4, "VLPS") != 0) return -1.0f;
+    std::memcpy(&count, file.data() + 16, 4);
+    if (i >= count || file.size() < 20 + 4 * (i + 1)) return -1.0f;
+    float value = 0.0f;
+    std::memcpy(&value, file.data() + 20 + 4 * i, 4);
+    return value;
+}
+
+// The pixel spread of a window's area below its menu, from a screenshot of the screen.
+double drawnSpread(const std::string& title, const fs::path& shot, int fromY) {
+    const std::string geometry = commandOutput("xdotool search --name '" + title + "' getwindowgeometry --shell");
+    int x = 0, y = 0, width = 0, height = 0;
+    for (const auto& [name, out] : {std::pair<const char*, int*>{"X=", &x}, {"Y=", &y}, {"WIDTH=", &width}, {"HEIGHT=", &height}}) {
+        const size_t at = geometry.find(std::string("\n") + name);
+        if (at == std::string::npos) return -1.0;
+        *out = std::atoi(geometry.c_str() + at + 1 + std::strlen(name));
+    }
+    if (width <= 0 || height <= fromY) return -1.0;
+    const std::string crop = std::to_string(width) + "x" + std::to_string(height - fromY) + "+" + std::to_string(x) +
+                             "+" + std::to_string(y + fromY);
+    return std::atof(
+        commandOutput("convert " + shot.string() + " -crop " + crop + " -format '%[fx:standard_deviation]' info:").c_str());
+}
+
+// Debian's Kars brings no editor: the host's own rows of parameters stand in its place, and
+// the keys a user presses move the first one's slider; the new value is the plug-in's and is
+// what the state saved at the end holds.
+TEST_F(LinuxAppTest, KarsWithoutAnEditorGetsTheGenericEditorWhoseSliderSetsItsParameter) {
+    const fs::path module = "/usr/lib/vst/Kars-vst.so";
+    if (!fs::exists(module)) GTEST_SKIP() << "dpf-plugins-vst is not installed";
+    writeSettings(settingsFile(), L"Kars", dir.path());
+    startHost("Kars", module);
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("\"Kars | Tempo: 90.00 | CPU: ") != std::string::npos; }, 20s))
+        << windowTree();
+    // No editor of the plug-in's was opened (DPF names its editor windows DISTRHO-...).
+    EXPECT_EQ(windowTree().find("DISTRHO-"), std::string::npos) << windowTree();
+
+    const fs::path shots = fs::path(VL_SHOT_DIR);
+    fs::create_directories(shots);
+    std::this_thread::sleep_for(500ms);
+    const fs::path before = shots / "kars-generic-editor.png";
+    ASSERT_EQ(std::system(("import -window root " + before.string()).c_str()), 0);
+    // Names, sliders and texts drawn, not the empty grey box of old (the menu bar left out).
+    EXPECT_GT(drawnSpread("^Kars [|]", before, 40), 0.04) << "the editor's area is flat";
+
+    // The first row's slider has the keyboard: End moves it to its end (Sustain on).
+    ASSERT_EQ(std::system("xdotool search --name '^Kars [|]' windowfocus --sync key End"), 0);
+    std::this_thread::sleep_for(500ms);
+    const fs::path after = shots / "kars-generic-editor-moved.png";
+    std::system(("import -window root " + after.string()).c_str());
+    host.stop(SIGTERM, 10000);
+    ASSERT_TRUE(WIFEXITED(host.exitStatus())) << "the host had to be killed";
+    const std::string saved = readText(dir.path() / "saved.parameters");
+    EXPECT_FLOAT_EQ(savedParameter(saved, 0), 1.0f) << "the slider's value did not reach the plug-in";
+    // The other parameters kept theirs: a generic editor sets nothing by itself.
+    const std::string first = saved;
+    startHost("Kars", module);
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("\"Kars | Tempo: 90.00 | CPU: ") != std::string::npos; }, 20s));
+    host.stop(SIGTERM, 10000);
+    ASSERT_TRUE(WIFEXITED(host.exitStatus()));
+    EXPECT_EQ(readText(dir.path() / "saved.parameters"), first) << "a run without a touch changed the state";
+}
+
+}  // namespace

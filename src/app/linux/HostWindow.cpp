@@ -20,6 +20,7 @@
 #include "app/MainWindowIds.h"
 #include "app/PresetRules.h"
 #include "app/linux/AudioSettingsWindow.h"
+#include "app/linux/GenericEditor.h"
 #include "app/linux/KeyCodes.h"
 #include "app/linux/LinuxOptions.h"
 #include "app/ReadOnlyStore.h"
@@ -27,6 +28,7 @@
 #include "app/linux/PlayerWindow.h"
 #include "app/linux/TempoWindow.h"
 #include "dialogs/models/AudioSettingsModel.h"
+#include "dialogs/models/GenericEditorModel.h"
 #include "dialogs/models/MidiSettingsModel.h"
 #include "host/HostCallback.h"
 #include "platform/Module.h"
@@ -168,13 +170,19 @@ bool HostWindow::start(const std::filesystem::path& executable) {
     buildMenu();
     presets->keepDefault();
     showCaptionName();
-    editorHost = new QWidget(this);
-    editorHost->setAttribute(Qt::WA_NativeWindow);
-    const EditorSize size = slot.editorSize();
-    editorWidth = size.width;
-    editorHeight = size.height;
-    editorHost->setFixedSize(editorWidth, editorHeight);
-    setCentralWidget(editorHost);
+    if (needsGenericEditor(slot)) {
+        // A plug-in without an editor of its own: the host's rows of parameters instead.
+        genericEditor = new GenericEditor(slot, coordinator.betweenBlocks(), this);
+        setCentralWidget(genericEditor);
+    } else {
+        editorHost = new QWidget(this);
+        editorHost->setAttribute(Qt::WA_NativeWindow);
+        const EditorSize size = slot.editorSize();
+        editorWidth = size.width;
+        editorHeight = size.height;
+        editorHost->setFixedSize(editorWidth, editorHeight);
+        setCentralWidget(editorHost);
+    }
     setAcceptDrops(true);
     restorePosition();
     show();
@@ -208,8 +216,10 @@ bool HostWindow::start(const std::filesystem::path& executable) {
 
     // 6. The editor inside the window. Some plug-ins answer 0 to a successful open: the editor
     // counts as open either way, as the Windows window counts it.
-    slot.editOpen(reinterpret_cast<void*>(editorHost->winId()));
-    editorOpen = true;
+    if (editorHost) {
+        slot.editOpen(reinterpret_cast<void*>(editorHost->winId()));
+        editorOpen = true;
+    }
     slot.installSizeWindowHook(&onSizeWindow, this);
     // A size the plug-in asked for before the window could follow (the host said yes to it).
     if (const auto early = takeEarlyEditorSize()) resizeEditor(early->width, early->height);
@@ -531,6 +541,7 @@ bool HostWindow::generalKeyHandling(int key, bool keyDown, Qt::KeyboardModifiers
 void HostWindow::onIdle() {
     if (shutDown) return;
     if (editorOpen) slot.editIdle();
+    if (genericEditor) genericEditor->refresh();
     const bool running = coordinator.engineRunning.load(std::memory_order_acquire);
     setWindowTitle(running ? qtText(app::statusCaption(caption, coordinator.tempo.load(std::memory_order_acquire),
                                                        coordinator.cpuPercent))

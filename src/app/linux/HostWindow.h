@@ -32,6 +32,8 @@ class QWidget;
 
 namespace vl::linuxapp {
 
+class GenericEditor;
+
 // Texts of the Linux back end's failures.
 inline constexpr wchar_t kJackNotRunningText[] =
     L"The JACK server is not running.\r\nStart it (or PipeWire's JACK service), then switch the Audio Engine on (Ctrl+R).";
@@ -116,7 +118,8 @@ private:
     MessageBoxSink messages{this};
 
     QPointer<QDialog> windows[4];
-    QWidget* editorHost = nullptr;
+    QWidget* editorHost = nullptr;           // the plug-in's editor, or
+    GenericEditor* genericEditor = nullptr;  // the host's own for a plug-in without one
     QAction* engineAction = nullptr;
     QAction* followAction = nullptr;
     QAction* muteAction = nullptr;
