@@ -8,6 +8,7 @@
 // wrapper script takes them and answers with "<name>.done".
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cmath>
@@ -26,6 +27,7 @@
 
 #include "app/MainWindowIds.h"
 #include "app/win/AboutIds.h"
+#include "app/win/GenericEditorWindow.h"
 #include "dialogs/win/AudioSettingsDlgIds.h"
 #include "dialogs/win/MidiSettingsDlgIds.h"
 #include "dialogs/win/PlayerDlgIds.h"
@@ -2811,6 +2813,104 @@ int demo(const fs::path& exe) {
     return ended ? 0 : 1;
 }
 
+// ---- the generic editor ------------------------------------------------------------------------
+
+struct ChildSearch {
+    std::wstring className;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK collectChild(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<ChildSearch*>(data);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (search->className == name) search->found.push_back(window);
+    return TRUE;
+}
+
+// Every window of this class inside parent, at any depth.
+std::vector<HWND> childrenOfClass(HWND parent, const std::wstring& className) {
+    ChildSearch search{className, {}};
+    EnumChildWindows(parent, &collectChild, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool logHasLine(const HostRun& run, const std::string& prefix) {
+    for (const auto& line : run.log())
+        if (line.text.rfind(prefix, 0) == 0) return true;
+    return false;
+}
+
+// The probe without an editor of its own: the host shows its rows of parameters in the
+// editor's place, a trackbar moved as the user moves it reaches the probe's setParameter, the
+// program list chooses a program, and the 24 rows scroll through the 16 that fit.
+void genericEditor() {
+    const std::wstring effect = L"Probe Generic";
+    forgetSettings(effect);
+    HostRun run("generic", L"GenericHost", "vorlane_probe.dll",
+                "effectName=Probe Generic\nflags=0x110\nhasEditor=0\nnumParams=24\nnumPrograms=3\n"
+                "programNames=Warm,Cold,Bright\nparams=0.5,0.25\nblockLogInterval=1000\n");
+    setContentPath(effect, run.dir);
+    run.start();
+    if (!run.waitMainWindow(L"")) {
+        check(false, "generic: main window");
+        return;
+    }
+    HWND generic = nullptr;
+    waitUntil([&] {
+        const auto found = childrenOfClass(run.main, vl::app::kGenericEditorClass);
+        generic = found.empty() ? nullptr : found.front();
+        return generic != nullptr;
+    }, 10000);
+    check(generic != nullptr, "generic: the editor's place holds the generic editor");
+    if (!generic) return;
+    const auto sliders = childrenOfClass(generic, L"msctls_trackbar32");
+    check(sliders.size() == 16, "generic: a trackbar for each of the 16 rows that fit", std::to_string(sliders.size()));
+    check(itemText(generic, vl::app::genericNameId(1)) == L"Param 2" &&
+              itemText(generic, vl::app::genericValueId(0)) == L"50.00 %" &&
+              itemText(generic, vl::app::genericValueId(1)) == L"25.00 %",
+          "generic: rows show the probe's names and texts",
+          narrow(itemText(generic, vl::app::genericNameId(1)) + L" / " + itemText(generic, vl::app::genericValueId(0)) +
+                 L" / " + itemText(generic, vl::app::genericValueId(1))));
+    check(countCalls(run.log(), 14) == 0, "generic: no effEditOpen for a plug-in without an editor");
+    RECT client{};
+    GetClientRect(generic, &client);
+    check(client.right >= 470 && client.right <= 520 && client.bottom >= 16 * 20,
+          "generic: 480 wide and as high as its rows", std::to_string(client.right) + "x" + std::to_string(client.bottom));
+
+    // The second row's trackbar moved to 800 of 1000, with the notification a drag ends with.
+    HWND second = GetDlgItem(generic, vl::app::genericSliderId(1));
+    SendMessageW(second, TBM_SETPOS, TRUE, 800);
+    SendMessageW(generic, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 800), reinterpret_cast<LPARAM>(second));
+    check(waitUntil([&] { return logHasLine(run, "param 1 0.8"); }, 5000), "generic: the trackbar sets parameter 2 to 0.8");
+    check(waitUntil([&] { return itemText(generic, vl::app::genericValueId(1)) == L"80.00 %"; }, 5000),
+          "generic: the row shows the probe's new text", narrow(itemText(generic, vl::app::genericValueId(1))));
+    screenshot("generic-editor", run.main);
+
+    // The programs, read once the engine is linked; the third chosen.
+    HWND programs = GetDlgItem(generic, vl::app::kGenericProgramsId);
+    check(waitUntil([&] { return SendMessageW(programs, CB_GETCOUNT, 0, 0) == 3 && IsWindowEnabled(programs); }, 5000),
+          "generic: the program list holds the probe's three programs");
+    const int before = static_cast<int>(run.log().size());
+    SendMessageW(programs, CB_SETCURSEL, 2, 0);
+    SendMessageW(generic, WM_COMMAND, MAKEWPARAM(vl::app::kGenericProgramsId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(programs));
+    // The host visits the programs at start for the default state: only calls after the choice count.
+    check(waitUntil([&] {
+              return findLine(run.log(), [](const LogLine& l) { return l.text.rfind("call 2 0 2 ", 0) == 0; }, before) >= 0;
+          }, 5000),
+          "generic: choosing Bright sets program 3");
+    check(SendMessageW(programs, CB_GETCURSEL, 0, 0) == 2, "generic: the list shows the chosen program");
+
+    // Scrolled to the end: the top row is the ninth parameter.
+    SendMessageW(generic, WM_VSCROLL, SB_BOTTOM, 0);
+    check(itemText(generic, vl::app::genericNameId(0)) == L"Param 9" && itemText(generic, vl::app::genericNameId(15)) == L"Param 24",
+          "generic: scrolling shows the last rows", narrow(itemText(generic, vl::app::genericNameId(0))));
+    screenshot("generic-editor-scrolled", run.main);
+
+    PostMessageW(run.main, WM_CLOSE, 0, 0);
+    check(run.waitExit(15000), "generic: close box ends the process");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -2841,6 +2941,7 @@ int main(int argc, char** argv) {
         {"first-start", firstStartMuted},
         {"own-state", ownStateApart}, {"blocked-save", blockedSave}, {"late-save", secondCopySavesLast},
         {"presets", presets},       {"many-programs", manyPrograms},
+        {"generic", genericEditor},
     };
     for (const auto& [name, run] : cases) {
         // The default output's name comes from the first case.

@@ -2,12 +2,15 @@
 
 #include <stdexcept>
 
+#include "app/win/GenericEditorWindow.h"
+#include "dialogs/models/GenericEditorModel.h"
 #include "host/PluginSlot.h"
 #include "host/VLVSTHostInterface.h"
 
 namespace vl::app {
 
 EditorExtent editorExtentOf(PluginSlot& slot) {
+    if (needsGenericEditor(slot)) return genericEditorExtent(slot);
     if (auto rect = slot.editGetRect()) return {rect->right, rect->bottom};
     return {static_cast<int16_t>(kDefaultEditorWidth), static_cast<int16_t>(kDefaultEditorHeight)};
 }
@@ -51,6 +54,7 @@ LRESULT CALLBACK PluginWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam
         return 0;
     }
     if (message == WM_NCDESTROY) {
+        self->generic_.reset();
         KillTimer(hwnd, kEditorTimerId);
         SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
@@ -75,12 +79,19 @@ bool PluginWindow::SetupEditor(PluginSlot* slot, VLVSTHostInterface* host, HWND 
         editorWindowPlacement(Rect{client.left, client.top, client.right, client.bottom}, editor);
     MoveWindow(hwnd_, placed.x, placed.y, placed.width, placed.height, TRUE);
 
+    if (needsGenericEditor(*slot)) {
+        // The host's own rows of parameters; Tab moves between its controls.
+        SetWindowLongPtrW(hwnd_, GWL_EXSTYLE, GetWindowLongPtrW(hwnd_, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
+        generic_ = std::make_unique<GenericEditorWindow>(*slot, host->betweenBlocks(), hwnd_);
+        return true;
+    }
     return slot->editOpen(hwnd_);
 }
 
 void PluginWindow::OnTimer(UINT_PTR id) {
     if (id != kEditorTimerId || editorClosing || !slot_) return;
-    slot_->editIdle();
+    if (generic_) generic_->refresh();
+    else slot_->editIdle();
     ++idleCalls_;
     // A tempo the plug-in set is written to the settings here, on the user-interface thread.
     host_->SavePendingTempo();

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/AppRules.h"
@@ -21,7 +22,10 @@ constexpr wchar_t kPluginWindowClass[] = L"PluginWndCtrl";
 constexpr UINT_PTR kEditorTimerId = 1;
 constexpr UINT kEditorTimerMs = 40;
 
-// The editor extent used by both windows; the slot's default size without a rectangle.
+class GenericEditorWindow;
+
+// The editor extent used by both windows; the slot's default size without a rectangle, and
+// the generic editor's for a plug-in without an editor of its own.
 EditorExtent editorExtentOf(PluginSlot& slot);
 
 class PluginWindow {
@@ -36,7 +40,8 @@ public:
     void Attach(HWND control);
     HWND hwnd() const { return hwnd_; }
 
-    // Timer, size and effEditOpen; false when an argument is missing or the editor refused.
+    // Timer, size and effEditOpen (for a plug-in without an editor the generic one instead);
+    // false when an argument is missing or the editor refused.
     bool SetupEditor(PluginSlot* slot, VLVSTHostInterface* host, HWND mainWindow);
 
     // The name at the head of the status caption (the effect name unless set otherwise).
@@ -49,6 +54,7 @@ public:
 
     // Calls that the timer made (for the tests' idle-rate check).
     unsigned long idleCalls() const { return idleCalls_; }
+    bool showsGenericEditor() const { return generic_ != nullptr; }
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -61,6 +67,7 @@ private:
     HWND mainWindow_ = nullptr;
     std::wstring effectName_;
     unsigned long idleCalls_ = 0;
+    std::unique_ptr<GenericEditorWindow> generic_;
 };
 
 }  // namespace vl::app
