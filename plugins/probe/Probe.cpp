@@ -81,6 +81,17 @@ void copyText(char* dest, size_t size, const std::string& text) {
     dest[size - 1] = '\0';
 }
 
+// The comma-separated texts of value into rows of a text table, from row 0 on.
+void copyList(char* table, int rows, size_t rowBytes, const std::string& value) {
+    size_t start = 0;
+    for (int i = 0; i < rows && start <= value.size(); ++i) {
+        size_t end = value.find(',', start);
+        if (end == std::string::npos) end = value.size();
+        copyText(table + static_cast<size_t>(i) * rowBytes, rowBytes, value.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
 void applyConfigLine(Config& c, const std::string& key, const std::string& value) {
     auto number = [&] { return static_cast<int32_t>(std::strtol(value.c_str(), nullptr, 0)); };
     if (key == "entryMode") c.entryMode = number();
@@ -147,22 +158,10 @@ void applyConfigLine(Config& c, const std::string& key, const std::string& value
         c.programChunkSize = static_cast<int32_t>(value.size() < kMaxChunk ? value.size() : kMaxChunk);
         std::memcpy(c.programChunk, value.data(), static_cast<size_t>(c.programChunkSize));
     } else if (key == "programNames") {  // comma-separated from program 0 on
-        size_t start = 0;
-        for (int i = 0; i < kMaxPrograms && start <= value.size(); ++i) {
-            size_t end = value.find(',', start);
-            if (end == std::string::npos) end = value.size();
-            copyText(c.programNames[i], kProgramNameBytes, value.substr(start, end - start));
-            start = end + 1;
-        }
+        copyList(&c.programNames[0][0], kMaxPrograms, kProgramNameBytes, value);
     } else if (key == "hasEditor") c.hasEditor = number();
     else if (key == "paramNames") {  // comma-separated from parameter 0 on
-        size_t start = 0;
-        for (int i = 0; i < kMaxParams && start <= value.size(); ++i) {
-            size_t end = value.find(',', start);
-            if (end == std::string::npos) end = value.size();
-            copyText(c.paramNames[i], kParamNameBytes, value.substr(start, end - start));
-            start = end + 1;
-        }
+        copyList(&c.paramNames[0][0], kMaxParams, kParamNameBytes, value);
     } else if (key == "params") {  // comma-separated values from parameter 0 on
         const char* p = value.c_str();
         for (int i = 0; i < kMaxParams && *p; ++i) {

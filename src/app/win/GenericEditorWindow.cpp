@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "app/win/PluginWindow.h"
 #include "dialogs/models/GenericEditorModel.h"
 #include "host/PluginSlot.h"
 #include "platform/Text.h"
@@ -23,20 +24,6 @@ constexpr int kDropDownHeight = 300;
 
 std::wstring pluginText(const std::string& text) { return platform::ansiToWide(text); }
 
-void registerClass() {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSW existing{};
-    if (GetClassInfoW(instance, kGenericEditorClass, &existing)) return;
-    WNDCLASSW windowClass{};
-    windowClass.style = CS_VREDRAW | CS_HREDRAW;
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kGenericEditorClass;
-    if (!RegisterClassW(&windowClass)) throw std::runtime_error("the generic editor's window class could not be registered");
-}
-
 int shownRowsFor(size_t rows) { return static_cast<int>(std::min<size_t>(rows, kGenericVisibleRows)); }
 
 }  // namespace
@@ -51,7 +38,7 @@ EditorExtent genericEditorExtent(PluginSlot& slot) {
 
 GenericEditorWindow::GenericEditorWindow(PluginSlot& slot, BetweenBlocks between, HWND parent)
     : model_(std::make_unique<GenericEditorModel>(slot)), between_(std::move(between)) {
-    registerClass();
+    registerChildClass(kGenericEditorClass, CS_VREDRAW | CS_HREDRAW);
     // Its own extent at the top left: the editor window may be larger than the editor it holds.
     const EditorExtent extent = genericEditorExtent(slot);
     const bool scrolls = model_->rows().size() > static_cast<size_t>(kGenericVisibleRows);

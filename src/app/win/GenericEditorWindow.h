@@ -10,12 +10,7 @@
 #include <memory>
 
 #include "app/AppRules.h"
-#include "host/PluginPresets.h"
-
-namespace vl {
-class GenericEditorModel;
-class PluginSlot;
-}  // namespace vl
+#include "dialogs/models/GenericEditorModel.h"
 
 namespace vl::app {
 

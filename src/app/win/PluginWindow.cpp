@@ -15,19 +15,21 @@ EditorExtent editorExtentOf(PluginSlot& slot) {
     return {static_cast<int16_t>(kDefaultEditorWidth), static_cast<int16_t>(kDefaultEditorHeight)};
 }
 
-PluginWindow::PluginWindow() {
+void registerChildClass(const wchar_t* name, UINT style) {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW existing{};
-    if (GetClassInfoW(instance, kPluginWindowClass, &existing)) return;
+    if (GetClassInfoW(instance, name, &existing)) return;
     WNDCLASSW windowClass{};
-    windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+    windowClass.style = style;
     windowClass.lpfnWndProc = DefWindowProcW;
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kPluginWindowClass;
+    windowClass.lpszClassName = name;
     if (!RegisterClassW(&windowClass)) throw std::runtime_error("the editor window class could not be registered");
 }
+
+PluginWindow::PluginWindow() { registerChildClass(kPluginWindowClass, CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS); }
 
 PluginWindow::~PluginWindow() {
     if (hwnd_ && IsWindow(hwnd_)) {

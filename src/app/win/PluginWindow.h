@@ -24,6 +24,10 @@ constexpr UINT kEditorTimerMs = 40;
 
 class GenericEditorWindow;
 
+// Registers a child window class of the editor's kind (arrow cursor, dialog background, the
+// default window procedure) unless it exists; throws std::runtime_error when it cannot.
+void registerChildClass(const wchar_t* name, UINT style);
+
 // The editor extent used by both windows; the slot's default size without a rectangle, and
 // the generic editor's for a plug-in without an editor of its own.
 EditorExtent editorExtentOf(PluginSlot& slot);
