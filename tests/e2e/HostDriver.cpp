@@ -2909,6 +2909,36 @@ void genericEditor() {
 
     PostMessageW(run.main, WM_CLOSE, 0, 0);
     check(run.waitExit(15000), "generic: close box ends the process");
+
+    // The next start: the state reaches the probe after the rows were made; the idle refresh
+    // shows the values it brought.
+    HostRun again("generic-again", L"GenericHost", "vorlane_probe.dll",
+                  "effectName=Probe Generic\nflags=0x110\nhasEditor=0\nnumParams=24\nnumPrograms=3\n"
+                  "programNames=Warm,Cold,Bright\nblockLogInterval=1000\n");
+    std::error_code copied;
+    fs::copy_file(run.dir / "saved.parameters", again.dir / "saved.parameters", copied);
+    check(!copied, "generic: the first run saved the parameters", copied.message());
+    setContentPath(effect, again.dir);
+    again.start();
+    if (!again.waitMainWindow(L"")) {
+        check(false, "generic: main window of the second run");
+        return;
+    }
+    HWND shown = nullptr;
+    waitUntil([&] {
+        const auto found = childrenOfClass(again.main, vl::app::kGenericEditorClass);
+        shown = found.empty() ? nullptr : found.front();
+        return shown && itemText(shown, vl::app::genericValueId(1)) == L"80.00 %";
+    }, 10000);
+    check(shown && itemText(shown, vl::app::genericValueId(1)) == L"80.00 %" &&
+              SendMessageW(GetDlgItem(shown, vl::app::genericSliderId(1)), TBM_GETPOS, 0, 0) == 800 &&
+              itemText(shown, vl::app::genericValueId(0)) == L"50.00 %",
+          "generic: the saved values show after the next start",
+          shown ? narrow(itemText(shown, vl::app::genericValueId(1))) : "no generic editor");
+    check(shown && SendMessageW(GetDlgItem(shown, vl::app::kGenericProgramsId), CB_GETCURSEL, 0, 0) == 2,
+          "generic: and the saved program");
+    PostMessageW(again.main, WM_CLOSE, 0, 0);
+    check(again.waitExit(15000), "generic: the second run ends");
 }
 
 }  // namespace
