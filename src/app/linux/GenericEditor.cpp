@@ -11,6 +11,8 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include <functional>
+
 #include "platform/Text.h"
 
 namespace vl::linuxapp {
@@ -19,6 +21,19 @@ namespace {
 
 // Plug-in texts are 8-bit, read as the effect name is.
 QString pluginText(const std::string& text) { return QString::fromStdWString(platform::ansiToWide(text)); }
+
+// The program list, whose names are read again before it opens.
+class ProgramBox : public QComboBox {
+public:
+    ProgramBox(QWidget* parent, std::function<void()> opening) : QComboBox(parent), opening(std::move(opening)) {}
+    void showPopup() override {
+        opening();
+        QComboBox::showPopup();
+    }
+
+private:
+    std::function<void()> opening;
+};
 
 constexpr int kNameWidth = 150;
 constexpr int kValueWidth = 100;
@@ -39,7 +54,9 @@ GenericEditor::GenericEditor(PluginSlot& slot, BetweenBlocks between, QWidget* p
 
     auto* top = new QHBoxLayout;
     auto* programLabel = new QLabel("Program:", this);
-    programs = new QComboBox(this);
+    programs = new ProgramBox(this, [this] {
+        if (model.rereadProgramNames(this->between)) fillPrograms();
+    });
     programs->setObjectName("genericPrograms");
     programs->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     programs->setMinimumContentsLength(24);

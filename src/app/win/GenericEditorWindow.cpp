@@ -211,6 +211,10 @@ LRESULT GenericEditorWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lPara
                 scrollTo(first_ - 3 * GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA);
             return 0;
         case WM_COMMAND:
+            if (LOWORD(wParam) == kGenericProgramsId && HIWORD(wParam) == CBN_DROPDOWN) {
+                if (model_->rereadProgramNames(between_)) fillPrograms();
+                return 0;
+            }
             if (LOWORD(wParam) == kGenericProgramsId && HIWORD(wParam) == CBN_SELCHANGE) {
                 const int index = static_cast<int>(SendMessageW(programs_, CB_GETCURSEL, 0, 0));
                 if (index >= 0 && model_->chooseProgram(index, between_)) showRows();

@@ -145,6 +145,15 @@ void GenericEditorModel::loadPrograms(const BetweenBlocks& between) {
     programsLoaded_ = true;
 }
 
+bool GenericEditorModel::rereadProgramNames(const BetweenBlocks& between) {
+    if (!slot_.effect || !namesAreIndexed(slot_)) return false;
+    std::vector<std::string> names = programNames(slot_, between);
+    if (names == programs_) return false;
+    programs_ = std::move(names);
+    programsLoaded_ = true;
+    return true;
+}
+
 bool GenericEditorModel::chooseProgram(int32_t index, const BetweenBlocks& between) {
     if (!selectProgram(slot_, index, between)) return false;
     current_ = vl::currentProgram(slot_);

@@ -89,6 +89,10 @@ public:
     bool programsLoaded() const { return programsLoaded_; }
     const std::vector<std::string>& programs() const { return programs_; }
     int32_t currentProgram() const { return current_; }
+    // Before the list opens: the names read again where that visits no program (the plug-in
+    // names them by index; it may have renamed them, a bank may have come). True when they
+    // changed.
+    bool rereadProgramNames(const BetweenBlocks& between);
     // Selects a program through the runner, then reads every row again; false when the index
     // is out of range or the runner gave up.
     bool chooseProgram(int32_t index, const BetweenBlocks& between);

@@ -225,13 +225,26 @@ TEST_F(GenericEditorRig, ProgramsAreListedChosenAndFollowed) {
     EXPECT_EQ(model.programs()[0], "Warmer");
     EXPECT_FALSE(model.refresh().any());
 
-    // Names of a plug-in without effGetProgramNameIndexed come through the runner.
+    // A bank renamed programs other than the current one: read again before the list opens.
+    std::strcpy(probe.config().programNames[2], "Brighter");
+    EXPECT_FALSE(model.refresh().any()) << "only the current program's name is followed at every call";
+    EXPECT_TRUE(model.rereadProgramNames(counting));
+    EXPECT_EQ(model.programs()[2], "Brighter");
+    EXPECT_FALSE(model.rereadProgramNames(counting)) << "nothing changed since";
+    EXPECT_EQ(runs, 1) << "names by index visit no program";
+
+    // Names of a plug-in without effGetProgramNameIndexed come through the runner, and are not
+    // read again before each opening (that would visit every program).
+    std::strcpy(probe.config().programNames[2], "Bright");
     probe.config().namesIndexed = 0;
     model.loadPrograms(counting);
     EXPECT_EQ(runs, 2);
     ASSERT_EQ(model.programs().size(), 3u);
     EXPECT_EQ(model.programs()[2], "Bright");
     EXPECT_EQ(probe.config().program, 0) << "the current program is put back";
+    std::strcpy(probe.config().programNames[2], "Dark");
+    EXPECT_FALSE(model.rereadProgramNames(counting));
+    EXPECT_EQ(runs, 2);
 }
 
 }  // namespace
