@@ -2841,6 +2841,21 @@ bool logHasLine(const HostRun& run, const std::string& prefix) {
     return false;
 }
 
+// Starts the run and waits for its generic editor, and until ready holds for it; null when
+// no generic editor came.
+HWND startWithGenericEditor(HostRun& run, const std::wstring& effect, const std::function<bool(HWND)>& ready = {}) {
+    setContentPath(effect, run.dir);
+    run.start();
+    if (!run.waitMainWindow(L"")) return nullptr;
+    HWND generic = nullptr;
+    waitUntil([&] {
+        const auto found = childrenOfClass(run.main, vl::app::kGenericEditorClass);
+        generic = found.empty() ? nullptr : found.front();
+        return generic && (!ready || ready(generic));
+    }, 10000);
+    return generic;
+}
+
 // The probe without an editor of its own: the host shows its rows of parameters in the
 // editor's place, a trackbar moved as the user moves it reaches the probe's setParameter, the
 // program list chooses a program, and the 24 rows scroll through the 16 that fit.
@@ -2850,18 +2865,7 @@ void genericEditor() {
     HostRun run("generic", L"GenericHost", "vorlane_probe.dll",
                 "effectName=Probe Generic\nflags=0x110\nhasEditor=0\nnumParams=24\nnumPrograms=3\n"
                 "programNames=Warm,Cold,Bright\nparams=0.5,0.25\nblockLogInterval=1000\n");
-    setContentPath(effect, run.dir);
-    run.start();
-    if (!run.waitMainWindow(L"")) {
-        check(false, "generic: main window");
-        return;
-    }
-    HWND generic = nullptr;
-    waitUntil([&] {
-        const auto found = childrenOfClass(run.main, vl::app::kGenericEditorClass);
-        generic = found.empty() ? nullptr : found.front();
-        return generic != nullptr;
-    }, 10000);
+    HWND generic = startWithGenericEditor(run, effect);
     check(generic != nullptr, "generic: the editor's place holds the generic editor");
     if (!generic) return;
     const auto sliders = childrenOfClass(generic, L"msctls_trackbar32");
@@ -2918,18 +2922,8 @@ void genericEditor() {
     std::error_code copied;
     fs::copy_file(run.dir / "saved.parameters", again.dir / "saved.parameters", copied);
     check(!copied, "generic: the first run saved the parameters", copied.message());
-    setContentPath(effect, again.dir);
-    again.start();
-    if (!again.waitMainWindow(L"")) {
-        check(false, "generic: main window of the second run");
-        return;
-    }
-    HWND shown = nullptr;
-    waitUntil([&] {
-        const auto found = childrenOfClass(again.main, vl::app::kGenericEditorClass);
-        shown = found.empty() ? nullptr : found.front();
-        return shown && itemText(shown, vl::app::genericValueId(1)) == L"80.00 %";
-    }, 10000);
+    HWND shown = startWithGenericEditor(
+        again, effect, [](HWND editor) { return itemText(editor, vl::app::genericValueId(1)) == L"80.00 %"; });
     check(shown && itemText(shown, vl::app::genericValueId(1)) == L"80.00 %" &&
               SendMessageW(GetDlgItem(shown, vl::app::genericSliderId(1)), TBM_GETPOS, 0, 0) == 800 &&
               itemText(shown, vl::app::genericValueId(0)) == L"50.00 %",
