@@ -84,7 +84,11 @@ bool PluginWindow::SetupEditor(PluginSlot* slot, VLVSTHostInterface* host, HWND 
     if (needsGenericEditor(*slot)) {
         // The host's own rows of parameters; Tab moves between its controls.
         SetWindowLongPtrW(hwnd_, GWL_EXSTYLE, GetWindowLongPtrW(hwnd_, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
-        generic_ = std::make_unique<GenericEditorWindow>(*slot, host->betweenBlocks(), hwnd_);
+        try {
+            generic_ = std::make_unique<GenericEditorWindow>(*slot, host->betweenBlocks(), hwnd_);
+        } catch (const std::exception&) {
+            return false;  // no windows left to make: the host plays on without the rows
+        }
         return true;
     }
     return slot->editOpen(hwnd_);
