@@ -2913,6 +2913,8 @@ void genericEditor() {
 
     PostMessageW(run.main, WM_CLOSE, 0, 0);
     check(run.waitExit(15000), "generic: close box ends the process");
+    check(opcodesFrom(run.log(), 15).empty() && opcodesFrom(run.log(), 1) == std::vector<int>{1},
+          "generic: the plug-in without an editor is closed without effEditClose", listed(opcodesFrom(run.log(), 1)));
 
     // The next start: the state reaches the probe after the rows were made; the idle refresh
     // shows the values it brought.

@@ -635,7 +635,8 @@ void CVLVSTHostDlg::Shutdown() {
     StopEnginesAndSaveState();
     pluginWindow.editorClosing = true;
     slot.installSizeWindowHook(nullptr, nullptr);
-    slot.editClose();
+    // A plug-in without an editor was never sent effEditOpen: nothing to close.
+    if (!pluginWindow.showsGenericEditor()) slot.editClose();
     slot.close();
 }
 
