@@ -146,9 +146,9 @@ TEST_F(LinuxAppTest, NekobiPlaysWithItsEditorFollowsTheClockAndReportsTheServerQ
     // A note from a JACK MIDI client, heard by a JACK client of ours.
     vltest::JackTestClient tester("tester");
     ASSERT_TRUE(tester.ok());
-    ASSERT_EQ(jack_connect(tester.handle(), tester.port("midi_out").c_str(), "Nekobi:midi_in"), 0);
-    ASSERT_EQ(jack_connect(tester.handle(), "Nekobi:out_left", tester.port("in_left").c_str()), 0);
-    ASSERT_EQ(jack_connect(tester.handle(), "Nekobi:out_right", tester.port("in_right").c_str()), 0);
+    ASSERT_EQ(vltest::connectWhenKnown(tester.handle(), tester.port("midi_out").c_str(), "Nekobi:midi_in"), 0);
+    ASSERT_EQ(vltest::connectWhenKnown(tester.handle(), "Nekobi:out_left", tester.port("in_left").c_str()), 0);
+    ASSERT_EQ(vltest::connectWhenKnown(tester.handle(), "Nekobi:out_right", tester.port("in_right").c_str()), 0);
     const uint64_t connectedAt = tester.cycles();  // the connections count from the next cycles
     ASSERT_TRUE(waitUntil([&] { return tester.cycles() >= connectedAt + 3; }, 5s));
     tester.schedule({{0, {0x90, 57, 100}, 3}, {48000 * 2, {0x80, 57, 0}, 3}});  // A3, 220 Hz, two seconds

@@ -126,8 +126,13 @@ protected:
         jack->setBlockSizeHook(&vl::VLVSTHostInterface::OnBlockSizeChange, &host);
         ASSERT_TRUE(host.StartAudioEngine());
         ASSERT_TRUE(host.StartMidiEngine());
-        ASSERT_EQ(jack_connect(sender->handle(), "sender:midi_out", "Host:midi_in"), 0);
-        ASSERT_EQ(jack_connect(listener->handle(), "Host:midi_out", "listener:midi_in"), 0);
+        ASSERT_EQ(vltest::connectWhenKnown(sender->handle(), "sender:midi_out", "Host:midi_in"), 0);
+        ASSERT_EQ(vltest::connectWhenKnown(listener->handle(), "Host:midi_out", "listener:midi_in"), 0);
+        // Seen by the sender's side too (PipeWire tells the other clients a little later).
+        ASSERT_TRUE(waitUntil([&] {
+            jack_port_t* out = jack_port_by_name(sender->handle(), "Host:midi_out");
+            return out && jack_port_connected_to(out, "listener:midi_in");
+        }, 3s));
         ASSERT_TRUE(cyclesPass());
     }
     void TearDown() override {

@@ -87,20 +87,29 @@ TEST_F(VLJackTest, RecordsTakeTheServersRateBlockSizeAndPhysicalPorts) {
 }
 
 TEST_F(VLJackTest, AudioFlowsThroughTheProcessCycleWithoutGaps) {
+    // The sine comes from a client of its own: a loop through one client is scheduled by
+    // PipeWire in an order that may change while it runs, and what comes back then jumps.
+    vltest::JackTestClient source("source");
     vltest::JackTestClient tester("tester");
-    ASSERT_TRUE(tester.ok());
-    tester.setSine(441.0, 0.5f);
+    ASSERT_TRUE(source.ok() && tester.ok());
+    source.setSine(441.0, 0.5f);
     vl::VLJack jack("Through");
     Halver halver;
     ASSERT_TRUE(jack.queryDetails(jack.input(), false));
     ASSERT_TRUE(jack.queryDetails(jack.output(), false));
-    jack.input()->leftChannel = jack.input()->rightChannel = indexOf(*jack.input(), tester.port("out"));
+    jack.input()->leftChannel = jack.input()->rightChannel = indexOf(*jack.input(), source.port("out"));
     jack.output()->leftChannel = indexOf(*jack.output(), tester.port("in_left"));
     jack.output()->rightChannel = indexOf(*jack.output(), tester.port("in_right"));
     ASSERT_GE(jack.input()->leftChannel, 0);
     ASSERT_GE(jack.output()->rightChannel, 0);
     ASSERT_TRUE(jack.openAndStart(jack.input(), jack.output(), &Halver::render, &halver));
     ASSERT_TRUE(waitUntil([&] { return halver.blocks.load() > 10; }, 3s));
+    // jackd links the ports for the next cycle, PipeWire some cycles later: captured from the
+    // first 10 ms piece in which the host is heard on.
+    ASSERT_TRUE(waitUntil([&] {
+        tester.capture();
+        return waitUntil([&] { return tester.captured() >= 480; }, 3s) && demotest::peakLevel(tester.left(), 0, 480) > 0.2f;
+    }, 5s));
     tester.capture();
     ASSERT_TRUE(waitUntil([&] { return tester.captured() >= 48000; }, 5s));
     jack.stop();
@@ -222,9 +231,13 @@ TEST_F(VLJackTest, ARestartKeepsTheUsersConnectionsAndMovesOnlyItsOwn) {
     ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Halver::render, &halver));
     jack_client_t* c = tester.handle();
     const std::string first = server.physicalPort(true, 0), second = server.physicalPort(true, 1);
-    EXPECT_TRUE(joined(c, "Keeper:out_left", first));
+    // jackd shows a connection to every client at once; PipeWire to the others a little later.
+    const auto seen = [&](const std::string& port, bool connected) {
+        return waitUntil([&] { return joined(c, "Keeper:out_left", port) == connected; }, 3s);
+    };
+    EXPECT_TRUE(seen(first, true));
     // The user's own connection, made with a patchbay.
-    ASSERT_EQ(jack_connect(c, "Keeper:out_left", tester.port("in_left").c_str()), 0);
+    ASSERT_EQ(vltest::connectWhenKnown(c, "Keeper:out_left", tester.port("in_left").c_str()), 0);
     jack.stop();
     const uint32_t stoppedAt = halver.blocks.load();
     std::this_thread::sleep_for(50ms);
@@ -233,9 +246,9 @@ TEST_F(VLJackTest, ARestartKeepsTheUsersConnectionsAndMovesOnlyItsOwn) {
     ASSERT_TRUE(jack.queryDetails(jack.output(), false));
     jack.output()->leftChannel = indexOf(*jack.output(), second);
     ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Halver::render, &halver));
+    EXPECT_TRUE(seen(second, true));
+    EXPECT_TRUE(seen(first, false));
     EXPECT_TRUE(joined(c, "Keeper:out_left", tester.port("in_left")));
-    EXPECT_TRUE(joined(c, "Keeper:out_left", second));
-    EXPECT_FALSE(joined(c, "Keeper:out_left", first));
     EXPECT_TRUE(waitUntil([&] { return halver.blocks.load() > stoppedAt + 4; }, 3s));
     jack.stop();
 }
