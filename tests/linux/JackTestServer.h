@@ -7,8 +7,8 @@
 // With VL_JACK_EXTERNAL=1 the tests use the JACK server that already runs instead (PipeWire's
 // under pw-jack, or a jackd of the user's on the default name): nothing is started or stopped,
 // the server is only asked to answer and to take the block size the test wants, which it keeps
-// afterwards (given back after each test, PipeWire's late change would reach the next test's
-// cycles). Tests that stop the server skip there.
+// afterwards: PipeWire takes a size over some cycles later, so one given back at a test's end
+// would reach the next test's cycles. Tests that stop the server skip there.
 
 #include <jack/jack.h>
 #include <signal.h>
@@ -159,7 +159,7 @@ public:
         if (!probe) return name;
         if (const char** ports = jack_get_ports(probe, nullptr, JACK_DEFAULT_AUDIO_TYPE,
                                                 JackPortIsPhysical | (playback ? JackPortIsInput : JackPortIsOutput))) {
-            for (size_t i = 0; ports[i]; ++i)
+            for (size_t i = 0; ports[i] && name.empty(); ++i)
                 if (i == index) name = ports[i];
             jack_free(ports);
         }
