@@ -66,7 +66,7 @@ TEST(JackRealtime, TheProcessThreadAllocatesNothingAndTakesNoLock) {
     ASSERT_TRUE(host.StartMidiEngine());
     vltest::JackTestClient sender("sender");
     ASSERT_TRUE(sender.ok());
-    ASSERT_EQ(jack_connect(sender.handle(), "sender:midi_out", "Realtime:midi_in"), 0);
+    ASSERT_EQ(vltest::connectWhenKnown(sender.handle(), "sender:midi_out", "Realtime:midi_in"), 0);
     host.requestTransport(true);
 
     // Notes from the JACK input at frames across the blocks, a controller and clock ticks.

@@ -25,6 +25,14 @@ struct ScheduledMidi {
     uint8_t size;
 };
 
+// Connects two ports once this client knows both: jackd tells every client of a new port at
+// once, PipeWire a little later (bounded). Answers jack_connect's result.
+inline int connectWhenKnown(jack_client_t* client, const std::string& from, const std::string& to) {
+    for (int i = 0; i < 300 && !(jack_port_by_name(client, from.c_str()) && jack_port_by_name(client, to.c_str())); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return jack_connect(client, from.c_str(), to.c_str());
+}
+
 class JackTestClient {
 public:
     explicit JackTestClient(const char* name, size_t captureFrames = 48000 * 8) : left_(captureFrames), right_(captureFrames) {

@@ -3,6 +3,12 @@
 // name of its own, and a child process with a bounded end. The server name is exported in
 // JACK_DEFAULT_SERVER, which libjack reads, so every client of the test and its children
 // reach this server and no other.
+//
+// With VL_JACK_EXTERNAL=1 the tests use the JACK server that already runs instead (PipeWire's
+// under pw-jack, or a jackd of the user's on the default name): nothing is started or stopped,
+// the server is only asked to answer and to take the block size the test wants, which it keeps
+// afterwards: PipeWire takes a size over some cycles later, so one given back at a test's end
+// would reach the next test's cycles. Tests that stop the server skip there.
 
 #include <jack/jack.h>
 #include <signal.h>
@@ -12,6 +18,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -90,6 +97,12 @@ private:
     int exitStatus_ = -1;
 };
 
+// True when the tests run on a server they did not start (VL_JACK_EXTERNAL set, not "0").
+inline bool externalServer() {
+    const char* value = std::getenv("VL_JACK_EXTERNAL");
+    return value && *value && std::strcmp(value, "0") != 0;
+}
+
 class JackTestServer {
 public:
     static constexpr int kRate = 48000;
@@ -99,12 +112,14 @@ public:
     ~JackTestServer() { stop(); }
 
     const std::string& name() const { return name_; }
+    bool external() const { return external_; }
 
     // Starts jackd and waits, bounded, until a client can join it. A server that ends at once
     // is started again within the bound: the server registry is shared by the machine, and
     // while other programs' servers fill it ("Too many servers already active") a new one
     // gives up until one of them ends.
     bool start(int timeoutMs = 60000) {
+        if (external_) return joinExternal(timeoutMs);
         setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
         setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -129,15 +144,64 @@ public:
 
     // A server killed before it could unregister leaves its entry in the machine's registry
     // for good: it is given time to end by itself.
-    void stop() { server_.stop(SIGTERM, 20000); }
+    void stop() {
+        if (!external_) server_.stop(SIGTERM, 20000);
+    }
+
+    // The server's index-th physical playback (or capture) port: "system:playback_1" ... on the
+    // test's own dummy jackd; on an external server whatever it lists (PipeWire's null sink:
+    // "<sink>:playback_FL"), "" when it has fewer.
+    std::string physicalPort(bool playback, size_t index) const {
+        if (!external_) return std::string("system:") + (playback ? "playback_" : "capture_") + std::to_string(index + 1);
+        std::string name;
+        jack_status_t status{};
+        jack_client_t* probe = jack_client_open("probe", JackNoStartServer, &status);
+        if (!probe) return name;
+        if (const char** ports = jack_get_ports(probe, nullptr, JACK_DEFAULT_AUDIO_TYPE,
+                                                JackPortIsPhysical | (playback ? JackPortIsInput : JackPortIsOutput))) {
+            for (size_t i = 0; ports[i] && name.empty(); ++i)
+                if (i == index) name = ports[i];
+            jack_free(ports);
+        }
+        jack_client_close(probe);
+        return name;
+    }
 
 private:
+    // The running server answers within the bound and runs at the test's block size (asked
+    // for and seen by a new client: PipeWire takes a forced quantum over at its next cycles).
+    bool joinExternal(int timeoutMs) {
+        unsetenv("JACK_DEFAULT_SERVER");  // a test may have pointed it elsewhere: the default server
+        // PipeWire's libjack applies jack_set_buffer_size to the asking client's node only (a
+        // quantum forced while it runs), and not at all while the server's size is forced; the
+        // tests change the server's size as jackd does, for every client (ignored by jackd's).
+        setenv("PIPEWIRE_PROPS", "{ jack.global-buffer-size = true }", 0);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto wanted = static_cast<jack_nframes_t>(frames_);
+        while (std::chrono::steady_clock::now() < until) {
+            jack_status_t status{};
+            if (jack_client_t* probe = jack_client_open("probe", JackNoStartServer, &status)) {
+                const jack_nframes_t size = jack_get_buffer_size(probe);
+                // PipeWire's request is a message of the client's: it is given time to leave.
+                if (size != wanted) {
+                    jack_set_buffer_size(probe, wanted);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                }
+                jack_client_close(probe);
+                if (size == wanted) return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
     static int& counter() {
         static int n = 0;
         return n;
     }
     std::string name_;
     int frames_;
+    bool external_ = externalServer();
     Child server_;
 };
 
@@ -156,7 +220,8 @@ inline constexpr bool kUnderThreadSanitizer = false;
 inline constexpr bool kUnderThreadSanitizer = false;
 #endif
 
-// True when jackd can be run here; tests that need a server skip cleanly without it.
-inline bool jackdInstalled() { return std::system("command -v jackd >/dev/null 2>&1") == 0; }
+// True when jackd can be run here, or an external server is to be used; tests that need a
+// server skip cleanly without either.
+inline bool jackdInstalled() { return externalServer() || std::system("command -v jackd >/dev/null 2>&1") == 0; }
 
 }  // namespace vltest

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <string>
 #include <thread>
 
 #include "JackTestServer.h"
@@ -119,7 +120,11 @@ TEST(JackTransportFollow, FollowsTheServersTimebaseMasterThroughTheBackEnd) {
     jack_client_t* timebase = jack_client_open("timebase", JackNoStartServer, &status);
     ASSERT_TRUE(timebase);
     ASSERT_EQ(jack_set_timebase_callback(timebase, 0, &master, nullptr), 0);
+    // PipeWire keeps a transport per driver: the master plays into the sound card as the host
+    // does, so both are in one graph (on jackd there is only one anyway).
+    ASSERT_TRUE(jack_port_register(timebase, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0));
     ASSERT_EQ(jack_activate(timebase), 0);
+    ASSERT_EQ(jack_connect(timebase, "timebase:out", server.physicalPort(true, 0).c_str()), 0);
 
     vl::VLVSTHostInterfaceBase host;
     vl::JackTransportFollow follow(host);
@@ -131,7 +136,13 @@ TEST(JackTransportFollow, FollowsTheServersTimebaseMasterThroughTheBackEnd) {
     jack_transport_locate(timebase, 0);
     jack_transport_start(timebase);
     // Two beats at 100 BPM take 1.2 s of the server's cycles.
-    EXPECT_TRUE(vltest::waitUntil([&] { return host.clockPpq.load() >= 2.0; }, 5s, 10ms));
+    EXPECT_TRUE(vltest::waitUntil([&] { return host.clockPpq.load() >= 2.0; }, 5s, 10ms)) << [&] {
+        jack_position_t p{};
+        const jack_transport_state_t state = jack_transport_query(timebase, &p);
+        return "transport state " + std::to_string(state) + ", frame " + std::to_string(p.frame) + " at " +
+               std::to_string(p.frame_rate) + " Hz, valid " + std::to_string(p.valid) + ", bar " + std::to_string(p.bar) +
+               " beat " + std::to_string(p.beat) + " tick " + std::to_string(p.tick);
+    }();
     EXPECT_TRUE(host.requestedPlaying.load());
     EXPECT_EQ(host.tempo.load(), 100.0);
     EXPECT_TRUE(host.syncActive.load());

@@ -50,6 +50,10 @@ protected:
 
 TEST(VLJackNoServer, EveryEntryFailsAtOnceWithoutAServer) {
     setenv("JACK_DEFAULT_SERVER", "vltest_nobody_here", 1);
+    // PipeWire's libjack picks its server by PIPEWIRE_REMOTE and not by the JACK name.
+    const char* remote = std::getenv("PIPEWIRE_REMOTE");
+    const std::string remoteBefore = remote ? remote : "";
+    setenv("PIPEWIRE_REMOTE", "vltest_nobody_here", 1);
     vl::VLJack jack("NoServer");
     Halver halver;
     const auto start = std::chrono::steady_clock::now();
@@ -58,6 +62,8 @@ TEST(VLJackNoServer, EveryEntryFailsAtOnceWithoutAServer) {
     EXPECT_FALSE(jack.openAndStart(jack.input(), jack.output(), &Halver::render, &halver));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
     EXPECT_FALSE(jack.running.load());
+    if (remote) setenv("PIPEWIRE_REMOTE", remoteBefore.c_str(), 1);
+    else unsetenv("PIPEWIRE_REMOTE");
 }
 
 TEST_F(VLJackTest, RecordsTakeTheServersRateBlockSizeAndPhysicalPorts) {
@@ -70,28 +76,40 @@ TEST_F(VLJackTest, RecordsTakeTheServersRateBlockSizeAndPhysicalPorts) {
         EXPECT_EQ(record->type, vl::kDeviceTypeJack);
         EXPECT_TRUE(record->detailsKnown);
     }
-    EXPECT_EQ(indexOf(*jack.input(), "system:capture_1"), 0);
-    EXPECT_EQ(indexOf(*jack.input(), "system:capture_2"), 1);
-    EXPECT_EQ(indexOf(*jack.output(), "system:playback_1"), 0);
-    EXPECT_EQ(indexOf(*jack.output(), "system:playback_2"), 1);
+    // The server's physical ports first, in its order (PipeWire's null sink has no capture side).
+    for (bool playback : {false, true})
+        for (size_t i = 0; i < 2; ++i) {
+            const std::string port = server.physicalPort(playback, i);
+            if (port.empty() && server.external()) continue;
+            EXPECT_EQ(indexOf(playback ? *jack.output() : *jack.input(), port), static_cast<int>(i)) << port;
+        }
     EXPECT_EQ(jack.portName(false, 0), "Details:out_left");
 }
 
 TEST_F(VLJackTest, AudioFlowsThroughTheProcessCycleWithoutGaps) {
+    // The sine comes from a client of its own: a loop through one client is scheduled by
+    // PipeWire in an order that may change while it runs, and what comes back then jumps.
+    vltest::JackTestClient source("source");
     vltest::JackTestClient tester("tester");
-    ASSERT_TRUE(tester.ok());
-    tester.setSine(441.0, 0.5f);
+    ASSERT_TRUE(source.ok() && tester.ok());
+    source.setSine(441.0, 0.5f);
     vl::VLJack jack("Through");
     Halver halver;
     ASSERT_TRUE(jack.queryDetails(jack.input(), false));
     ASSERT_TRUE(jack.queryDetails(jack.output(), false));
-    jack.input()->leftChannel = jack.input()->rightChannel = indexOf(*jack.input(), tester.port("out"));
+    jack.input()->leftChannel = jack.input()->rightChannel = indexOf(*jack.input(), source.port("out"));
     jack.output()->leftChannel = indexOf(*jack.output(), tester.port("in_left"));
     jack.output()->rightChannel = indexOf(*jack.output(), tester.port("in_right"));
     ASSERT_GE(jack.input()->leftChannel, 0);
     ASSERT_GE(jack.output()->rightChannel, 0);
     ASSERT_TRUE(jack.openAndStart(jack.input(), jack.output(), &Halver::render, &halver));
     ASSERT_TRUE(waitUntil([&] { return halver.blocks.load() > 10; }, 3s));
+    // jackd links the ports for the next cycle, PipeWire some cycles later: captured from the
+    // first 10 ms piece in which the host is heard on.
+    ASSERT_TRUE(waitUntil([&] {
+        tester.capture();
+        return waitUntil([&] { return tester.captured() >= 480; }, 3s) && demotest::peakLevel(tester.left(), 0, 480) > 0.2f;
+    }, 5s));
     tester.capture();
     ASSERT_TRUE(waitUntil([&] { return tester.captured() >= 48000; }, 5s));
     jack.stop();
@@ -148,7 +166,8 @@ TEST_F(VLJackTest, ANewServerBlockSizeIsTakenOverBetweenCyclesOrAsksForARestart)
     EXPECT_EQ(jack.neighbourBlockSize(false), 512u);
     EXPECT_EQ(jack.neighbourBlockSize(true), 2048u);
     ASSERT_TRUE(jack.requestBlockSize(jack.neighbourBlockSize(false)));
-    EXPECT_EQ(jack.serverBlockSize(), 512u);
+    // jackd has changed it when the request returns; PipeWire at one of its next cycles.
+    EXPECT_TRUE(waitUntil([&] { return jack.serverBlockSize() == 512u; }, 3s));
     EXPECT_EQ(sizes.told.load(), 512u);
     const uint32_t before = halver.blocks.load();
     ASSERT_TRUE(waitUntil([&] { return halver.blocks.load() > before + 8; }, 3s));
@@ -211,25 +230,31 @@ TEST_F(VLJackTest, ARestartKeepsTheUsersConnectionsAndMovesOnlyItsOwn) {
     ASSERT_TRUE(jack.queryDetails(jack.output(), false));
     ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Halver::render, &halver));
     jack_client_t* c = tester.handle();
-    EXPECT_TRUE(joined(c, "Keeper:out_left", "system:playback_1"));
+    const std::string first = server.physicalPort(true, 0), second = server.physicalPort(true, 1);
+    // jackd shows a connection to every client at once; PipeWire to the others a little later.
+    const auto seen = [&](const std::string& port, bool connected) {
+        return waitUntil([&] { return joined(c, "Keeper:out_left", port) == connected; }, 3s);
+    };
+    EXPECT_TRUE(seen(first, true));
     // The user's own connection, made with a patchbay.
-    ASSERT_EQ(jack_connect(c, "Keeper:out_left", tester.port("in_left").c_str()), 0);
+    ASSERT_EQ(vltest::connectWhenKnown(c, "Keeper:out_left", tester.port("in_left").c_str()), 0);
     jack.stop();
     const uint32_t stoppedAt = halver.blocks.load();
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(halver.blocks.load(), stoppedAt);  // no process cycle once stopped
     // The user chooses other ports for the left side.
     ASSERT_TRUE(jack.queryDetails(jack.output(), false));
-    jack.output()->leftChannel = indexOf(*jack.output(), "system:playback_2");
+    jack.output()->leftChannel = indexOf(*jack.output(), second);
     ASSERT_TRUE(jack.openAndStart(nullptr, jack.output(), &Halver::render, &halver));
+    EXPECT_TRUE(seen(second, true));
+    EXPECT_TRUE(seen(first, false));
     EXPECT_TRUE(joined(c, "Keeper:out_left", tester.port("in_left")));
-    EXPECT_TRUE(joined(c, "Keeper:out_left", "system:playback_2"));
-    EXPECT_FALSE(joined(c, "Keeper:out_left", "system:playback_1"));
     EXPECT_TRUE(waitUntil([&] { return halver.blocks.load() > stoppedAt + 4; }, 3s));
     jack.stop();
 }
 
 TEST_F(VLJackTest, AServerThatQuitsIsNoticedAndNothingHangs) {
+    if (server.external()) GTEST_SKIP() << "the server is not the test's to stop";
     vl::VLJack jack("Quitter");
     Halver halver;
     ASSERT_TRUE(jack.queryDetails(jack.output(), false));
