@@ -84,3 +84,32 @@ TEST(LinuxOptions, PortsAreKeptByNameWhereverTheServerListsThemNow) {
 }
 
 }  // namespace
+
+namespace {
+
+// The removed MIDI connections survive the host settings' save; an empty list leaves no value.
+// A session's folder becomes the state folder, with the separator the state files need.
+TEST(LinuxOptions, RemovedMidiConnectionsAndTheSessionsStateFolderAreKept) {
+    vltest::ScratchDir dir("linux-midi-removed");
+    const std::string file = (dir.path() / "settings.reg").string();
+    setenv("VORLANE_SETTINGS_FILE", file.c_str(), 1);
+    {
+        vl::HostSettings settings(L"Removed");
+        EXPECT_TRUE(vl::linuxapp::readRemovedMidiConnections(settings.keyPath).empty());
+        vl::linuxapp::writeRemovedMidiConnections(settings.keyPath, {"a2j:Keystation [20] (capture): MIDI 1", "x:y"});
+        settings.saveSettings();
+        EXPECT_EQ(vl::linuxapp::readRemovedMidiConnections(settings.keyPath),
+                  (std::vector<std::string>{"a2j:Keystation [20] (capture): MIDI 1", "x:y"}));
+        vl::linuxapp::writeRemovedMidiConnections(settings.keyPath, {});
+        EXPECT_TRUE(vl::linuxapp::readRemovedMidiConnections(settings.keyPath).empty());
+
+        vl::linuxapp::writeStateFolder(settings.keyPath, dir.path() / "session");
+    }
+    vl::HostSettings again(L"Removed");
+    std::wstring folder;
+    ASSERT_TRUE(again.readRootString(L"contentpath", folder));
+    EXPECT_EQ(folder, (dir.path() / "session").wstring() + L"/");
+    unsetenv("VORLANE_SETTINGS_FILE");
+}
+
+}  // namespace

@@ -160,6 +160,7 @@ bool HostWindow::start(const std::filesystem::path& executable) {
                           : std::make_unique<HostSettings>(identity);
     settings->loadSettings(backends);
     settings->mergeMidiDevices(midi->devices);
+    midi->keepRemoved(readRemovedMidiConnections(settings->keyPath));
     follow.setEnabled(readFollowTransport(settings->keyPath));
     if (!takesNoAudioInput(slot)) coordinator.inputMuted = readInputMuted(settings->keyPath);
 
@@ -376,6 +377,27 @@ void HostWindow::reconnectMidi() {
     if (!coordinator.StartMidiEngine()) showMessage(kMidiEngineErrorText, kErrorCaption);
 }
 
+void HostWindow::followMidiPorts() {
+    if (!midi || !settings || !midi->devicesChanged()) return;
+    const size_t known = midi->devices.size();
+    if (!midi->refreshDevices()) return;
+    settings->mergeMidiDevices(midi->devices);
+    bool activeArrived = false;
+    for (size_t i = known; i < midi->devices.size(); ++i)
+        if (midi->devices[i]->isInput && midi->devices[i]->active.get()) activeArrived = true;
+    if (activeArrived && coordinator.linked()) {
+        coordinator.StopMidiEngine();
+        if (!coordinator.StartMidiEngine()) showMessage(kMidiEngineErrorText, kErrorCaption);
+    }
+    if (auto* window = dynamic_cast<MidiSettingsWindow*>(windows[static_cast<int>(Modeless::Midi)].data()))
+        window->devicesChanged();
+}
+
+void HostWindow::keepRemovedMidiConnections() {
+    if (midi && settings && midi->connected() && mayWriteState())
+        writeRemovedMidiConnections(settings->keyPath, midi->removedConnections());
+}
+
 void HostWindow::runCommand(int command) {
     switch (command) {
         case ID_FILE_AUDIOSETTINGS: openWindow(Modeless::Audio); break;
@@ -418,7 +440,7 @@ QDialog* HostWindow::openWindow(Modeless which) {
     switch (which) {
         case Modeless::Audio:
             open = new AudioSettingsWindow(this, backends, *settings, coordinator, takesNoAudioInput(slot),
-                                           &messages, [this] { keepPortChoice(); });
+                                           &messages, [this] { keepPortChoice(); }, jack.get());
             break;
         case Modeless::Midi:
             open = new MidiSettingsWindow(this, coordinator, *midi, *settings, midiCapabilitiesOf(slot), &messages);
@@ -538,6 +560,7 @@ void HostWindow::onIdle() {
     coordinator.SavePendingTempo();
     fitEditor();
     watchServer();
+    followMidiPorts();
 }
 
 void HostWindow::watchServer() {
@@ -604,6 +627,7 @@ void HostWindow::resizeEditor(int width, int height) {
 void HostWindow::stopEnginesAndSaveState() {
     if (stateSaved) return;
     stateSaved = true;
+    keepRemovedMidiConnections();
     coordinator.StopAudioEngine();
     if (coordinator.linked()) coordinator.StopMidiEngine();
     coordinator.SavePendingTempo();

@@ -88,6 +88,11 @@ private:
     void keepPortChoice();
     void toggleEngine();
     void reconnectMidi();
+    // Ports that came on the server (a keyboard plugged in, a2jmidid) join the settings and
+    // an open Midi Settings window; a source the settings have active plays at once.
+    void followMidiPorts();
+    // The connections the user removed from open MIDI devices, into the settings.
+    void keepRemovedMidiConnections();
     void applyStartupTransport();
     void toggleTransport();
     bool routeKey(int key, bool keyDown, Qt::KeyboardModifiers modifiers);
