@@ -492,3 +492,101 @@ TEST_F(LinuxAppTest, PresetsBringASoundBackAndTheWindowReturnsWhereItWas) {
 }
 
 }  // namespace
+
+namespace {
+
+bool portsJoined(jack_client_t* client, const std::string& a, const std::string& b) {
+    jack_port_t* port = jack_port_by_name(client, a.c_str());
+    return port && jack_port_connected_to(port, b.c_str());
+}
+
+// Hears `note` on the host's outputs, sent from `from`'s MIDI output (already connected).
+testing::AssertionResult noteHeard(vltest::JackTestClient& tester, vltest::JackTestClient& from, uint8_t note) {
+    const uint64_t connectedAt = tester.cycles();
+    if (auto passed = waitUntil([&] { return tester.cycles() >= connectedAt + 3; }, 5s); !passed) return passed;
+    from.schedule({{0, {0x90, note, 100}, 3}, {48000, {0x80, note, 0}, 3}});
+    if (auto heard = captureOnceHeard(tester, 12000); !heard) return heard;
+    const float peak = demotest::peakLevel(demotest::slice(tester.left(), 0, 12000));
+    if (peak <= 0.05f) return testing::AssertionFailure() << "peak " << peak;
+    // The note ends before the next is sent.
+    return waitUntil([&] { return from.scheduleDone(); }, 5s);
+}
+
+// A keyboard plugged in while the host runs, which the settings have active, plays without a
+// restart; the buffer steps of Audio Settings ask the server for the next power of two; after
+// the server quit and came back, Ctrl+R starts the engine and the MIDI input plays again.
+TEST_F(LinuxAppTest, AKeyboardPluggedInLaterPlaysTheBufferStepAsksTheServerAndNotesPlayAfterTheServerCameBack) {
+    writeSettings(settingsFile(), L"Vorlane Demo Synth", dir.path());
+    {
+        vl::FileStore store(settingsFile());
+        auto key = store.createKey(L"Software\\Vorlane\\Vorlane Demo Synth\\Host\\Midi Device 1");
+        store.writeString(key, L"name", L"keys:midi_out");
+        store.writeDword(key, L"in", 1);
+        store.writeDword(key, L"active", 1);
+        store.closeKey(key);
+    }
+    startHost("VorlaneDemo", VL_DEMO_MODULE);
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("| Tempo: 90.00 | CPU: ") != std::string::npos; }, 20s))
+        << windowTree();
+    const std::string client = "Vorlane Demo Synth";
+    auto tester = std::make_unique<vltest::JackTestClient>("tester");
+    ASSERT_TRUE(tester->ok());
+    const auto listen = [&] {
+        for (const char* side : {"left", "right"})
+            if (jack_connect(tester->handle(), (client + ":out_" + side).c_str(), tester->port(side[0] == 'l' ? "in_left" : "in_right").c_str()) != 0)
+                return false;
+        return true;
+    };
+    ASSERT_TRUE(listen());
+
+    // The keyboard comes: the host gives it a port named after it, connects it and plays it.
+    auto keys = std::make_unique<vltest::JackTestClient>("keys");
+    ASSERT_TRUE(keys->ok());
+    ASSERT_TRUE(waitUntil([&] { return portsJoined(tester->handle(), "keys:midi_out", client + ":in keys:midi_out"); }, 10s))
+        << readText(messageLog());
+    EXPECT_TRUE(noteHeard(*tester, *keys, 60));
+
+    // Audio Settings: "+" (reached with the keys) asks the server for 512 frames, and the
+    // window shows them.
+    std::system(("xdotool search --name '^" + client + " [|]' windowfocus --sync keydown ctrl keydown a keyup a keyup ctrl").c_str());
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("\"Audio Settings\"") != std::string::npos; }, 5s));
+    ASSERT_EQ(jack_get_buffer_size(tester->handle()), 256u);
+    std::system("xdotool search --name '^Audio Settings$' windowfocus --sync key Tab Tab Tab Tab Tab space");
+    EXPECT_TRUE(waitUntil([&] { return jack_get_buffer_size(tester->handle()) == 512u; }, 5s))
+        << jack_get_buffer_size(tester->handle());
+    std::this_thread::sleep_for(500ms);  // the window's next look at the server
+    const fs::path shot = fs::path(VL_SHOT_DIR) / "audio-settings-server-block.png";
+    fs::create_directories(shot.parent_path());
+    std::system(("import -window root " + shot.string()).c_str());
+    std::system("xdotool search --name '^Audio Settings$' windowfocus --sync key Escape");
+    EXPECT_TRUE(noteHeard(*tester, *keys, 62));
+
+    // The server quits and comes back (without the keyboard at first).
+    keys.reset();
+    tester.reset();
+    server.stop();
+    ASSERT_TRUE(waitUntil([&] { return readText(messageLog()).find("Error: The JACK server has shut down.") !=
+                                       std::string::npos; }, 10s))
+        << readText(messageLog());
+    std::system("xdotool search --name '^Error$' windowfocus --sync key Return");
+    ASSERT_TRUE(server.start());
+    tester = std::make_unique<vltest::JackTestClient>("tester");
+    ASSERT_TRUE(tester->ok());
+    std::system(("xdotool search --name '^" + client + "$' windowfocus --sync keydown ctrl keydown r keyup r keyup ctrl").c_str());
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("| Tempo: 90.00 | CPU: ") != std::string::npos; }, 20s))
+        << windowTree() << readText(messageLog());
+    ASSERT_TRUE(listen());
+    ASSERT_EQ(jack_connect(tester->handle(), tester->port("midi_out").c_str(), (client + ":midi_in").c_str()), 0);
+    EXPECT_TRUE(noteHeard(*tester, *tester, 64)) << "the MIDI input is not heard after the server came back";
+    // The keyboard comes back too: connected again and heard.
+    keys = std::make_unique<vltest::JackTestClient>("keys");
+    ASSERT_TRUE(keys->ok());
+    ASSERT_TRUE(waitUntil([&] { return portsJoined(tester->handle(), "keys:midi_out", client + ":in keys:midi_out"); }, 10s));
+    EXPECT_TRUE(noteHeard(*tester, *keys, 65));
+    EXPECT_EQ(readText(messageLog()).find("Couldn't start Midi-Engine"), std::string::npos) << readText(messageLog());
+
+    host.stop(SIGTERM, 10000);
+    EXPECT_TRUE(WIFEXITED(host.exitStatus())) << "the host had to be killed";
+}
+
+}  // namespace
