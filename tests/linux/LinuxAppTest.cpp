@@ -18,6 +18,9 @@
 
 #include "JackTestClient.h"
 #include "JackTestServer.h"
+#if defined(VL_TEST_NSM)
+#include "NsmTestManager.h"
+#endif
 #include "settings/FileStore.h"
 #include "support/ScratchDir.h"
 #include "support/SignalAnalysis.h"
@@ -102,16 +105,18 @@ protected:
     }
 
     // The host copied beside the module as a user installs it; started with its settings.
-    void startHost(const std::string& name, const fs::path& module, const std::vector<std::string>& arguments = {}) {
+    void startHost(const std::string& name, const fs::path& module, const std::vector<std::string>& arguments = {},
+                   const std::vector<std::pair<std::string, std::string>>& moreEnvironment = {}) {
         fs::copy_file(module, dir.path() / (name + ".so"), fs::copy_options::overwrite_existing);
         fs::copy_file(VL_HOST_BINARY, dir.path() / name, fs::copy_options::overwrite_existing);
-        std::vector<std::string> command = {(dir.path() / name).string()};
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        ASSERT_TRUE(host.start(command,
-                               {{"VORLANE_SETTINGS_FILE", settingsFile().string()},
-                                {"VORLANE_MESSAGE_LOG", messageLog().string()},
-                                {"HOME", dir.path().string()}},
-                               dir.path() / (name + ".log")));
+        std::vector<std::string> argv = {(dir.path() / name).string()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        std::vector<std::pair<std::string, std::string>> environment = {
+            {"VORLANE_SETTINGS_FILE", settingsFile().string()},
+            {"VORLANE_MESSAGE_LOG", messageLog().string()},
+            {"HOME", dir.path().string()}};
+        environment.insert(environment.end(), moreEnvironment.begin(), moreEnvironment.end());
+        ASSERT_TRUE(host.start(argv, environment, dir.path() / (name + ".log")));
     }
     fs::path settingsFile() const { return dir.path() / "settings.txt"; }
     fs::path messageLog() const { return dir.path() / "messages.txt"; }
@@ -588,5 +593,85 @@ TEST_F(LinuxAppTest, AKeyboardPluggedInLaterPlaysTheBufferStepAsksTheServerAndNo
     host.stop(SIGTERM, 10000);
     EXPECT_TRUE(WIFEXITED(host.exitStatus())) << "the host had to be killed";
 }
+
+}  // namespace
+
+namespace {
+
+bool portExists(const std::string& name) {
+    vltest::JackTestClient look("look");
+    return look.ok() && jack_port_by_name(look.handle(), name.c_str()) != nullptr;
+}
+
+#if defined(VL_TEST_NSM)
+// Under a session manager: announced before the host is on the server, named by the session's
+// open, the state and the settings saved into the session's folder when the manager says save
+// (and a save that fails is answered with an error), SIGTERM saving and ending it. Without a
+// manager the command line names the client and the server.
+TEST_F(LinuxAppTest, ASessionManagerNamesTheClientKeepsItsFilesInTheSessionAndTheCommandLineNamesItToo) {
+    vltest::NsmTestManager manager;
+    ASSERT_TRUE(manager.ok());
+    const fs::path session = dir.path() / "session" / "VorlaneDemo.nQWER";
+    startHost("VorlaneDemo", VL_DEMO_MODULE, {}, {{"NSM_URL", manager.url()}});
+    const auto announce = manager.waitFor("/nsm/server/announce", 20s);
+    ASSERT_TRUE(announce) << readText(dir.path() / "VorlaneDemo.log");
+    ASSERT_EQ(announce->strings.size(), 3u);
+    EXPECT_EQ(announce->strings[0], "VorlaneDemo");
+    EXPECT_EQ(announce->strings[2], (dir.path() / "VorlaneDemo").string());
+    EXPECT_EQ(announce->ints, (std::vector<int>{1, 2, host.pid()}));
+    // Not on the server before the session names it.
+    EXPECT_FALSE(portExists("Vorlane Demo Synth:out_left"));
+    ASSERT_TRUE(manager.send("/nsm/client/open", "sss", session.c_str(), "My Session", "VorlaneDemo.nQWER"));
+    const auto opened = manager.waitFor("/reply", 20s);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->strings, (std::vector<std::string>{"/nsm/client/open", "OK"}));
+    EXPECT_TRUE(portExists("VorlaneDemo.nQWER:out_left"));
+    EXPECT_FALSE(portExists("Vorlane Demo Synth:out_left"));
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("\"Vorlane Demo Synth | Tempo: 120.00 | CPU: ") != std::string::npos; }, 20s))
+        << windowTree();
+
+    // Save: the state and the settings in the session's folder, none in the user's own.
+    ASSERT_TRUE(manager.send("/nsm/client/save", ""));
+    const auto saved = manager.waitFor("/reply", 10s);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->strings, (std::vector<std::string>{"/nsm/client/save", "OK"}));
+    EXPECT_GT(readText(session / "saved.chunk").size(), 8u);
+    EXPECT_NE(readText(session / "settings.reg").find("contentpath"), std::string::npos);
+    EXPECT_FALSE(fs::exists(settingsFile()));
+    // A save that cannot write the state says why.
+    fs::remove(session / "saved.chunk");
+    fs::create_directory(session / "saved.chunk");
+    ASSERT_TRUE(manager.send("/nsm/client/save", ""));
+    const auto failed = manager.waitFor("/error", 10s);
+    ASSERT_TRUE(failed);
+    ASSERT_EQ(failed->strings.size(), 2u);
+    EXPECT_EQ(failed->strings[0], "/nsm/client/save");
+    EXPECT_NE(failed->strings[1].find("saved.chunk"), std::string::npos) << failed->strings[1];
+    EXPECT_FALSE(manager.waitFor("/reply", 500ms)) << "a failed save answered OK";
+    fs::remove(session / "saved.chunk");
+    // The manager's quit: SIGTERM saves and ends.
+    host.stop(SIGTERM, 10000);
+    ASSERT_TRUE(WIFEXITED(host.exitStatus())) << "the host had to be killed";
+    EXPECT_EQ(WEXITSTATUS(host.exitStatus()), 0);
+    EXPECT_GT(readText(session / "saved.chunk").size(), 8u) << "no state saved at SIGTERM";
+
+    // Without a manager: the command line's names.
+    startHost("VorlaneDemo", VL_DEMO_MODULE, {"--client-name", "Named Synth"});
+    EXPECT_TRUE(waitUntil([] { return portExists("Named Synth:out_left"); }, 20s)) << readText(dir.path() / "VorlaneDemo.log");
+    host.stop(SIGTERM, 10000);
+    EXPECT_TRUE(WIFEXITED(host.exitStatus()));
+    startHost("VorlaneDemo", VL_DEMO_MODULE, {"--server", "nosuchserver"});
+    EXPECT_TRUE(waitUntil([&] { return readText(messageLog()).find("Error: The JACK server is not running.") !=
+                                       std::string::npos; }, 20s))
+        << readText(messageLog());
+    host.stop(SIGTERM, 10000);
+    EXPECT_TRUE(WIFEXITED(host.exitStatus()));
+    // A bad command line ends at once with the usage.
+    const std::string bad = commandOutput(std::string(VL_HOST_BINARY) + " --client-nme X 2>&1; echo \"exit $?\"");
+    EXPECT_NE(bad.find("unknown option --client-nme"), std::string::npos) << bad;
+    EXPECT_NE(bad.find("--client-name NAME"), std::string::npos) << bad;
+    EXPECT_NE(bad.find("exit 2"), std::string::npos) << bad;
+}
+#endif
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "app/linux/CommandLine.h"
 #include "app/linux/LinuxOptions.h"
 #include "settings/HostSettings.h"
 #include "support/ScratchDir.h"
@@ -110,6 +111,36 @@ TEST(LinuxOptions, RemovedMidiConnectionsAndTheSessionsStateFolderAreKept) {
     ASSERT_TRUE(again.readRootString(L"contentpath", folder));
     EXPECT_EQ(folder, (dir.path() / "session").wstring() + L"/");
     unsetenv("VORLANE_SETTINGS_FILE");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CommandLine, NamesOptionsAndBadLines) {
+    using vl::linuxapp::parseCommandLine;
+    const auto plain = parseCommandLine({});
+    EXPECT_TRUE(plain.error.empty());
+    EXPECT_FALSE(plain.help || plain.version);
+    EXPECT_TRUE(plain.clientName.empty() && plain.serverName.empty());
+
+    const auto named = parseCommandLine({"--client-name", "Bass Synth", "--server=studio", "-platform", "xcb"});
+    EXPECT_TRUE(named.error.empty()) << named.error;
+    EXPECT_EQ(named.clientName, "Bass Synth");
+    EXPECT_EQ(named.serverName, "studio");
+    EXPECT_TRUE(parseCommandLine({"-h"}).help);
+    EXPECT_TRUE(parseCommandLine({"--version"}).version);
+
+    struct Bad {
+        std::vector<std::string> arguments;
+        const char* error;
+    };
+    for (const Bad& bad : {Bad{{"--client-name"}, "--client-name needs a name"}, Bad{{"--server="}, "--server needs a name"},
+                           Bad{{"--client-name="}, "--client-name needs a name"}, Bad{{"--sever", "x"}, "unknown option --sever"}}) {
+        const auto line = parseCommandLine(bad.arguments);
+        EXPECT_EQ(line.error, bad.error);
+        EXPECT_TRUE(line.clientName.empty() && line.serverName.empty());
+    }
 }
 
 }  // namespace

@@ -112,7 +112,7 @@ void HostWindow::showMessage(const wchar_t* text, const wchar_t* caption) {
     messages.show(platform::okMessage(text, caption));
 }
 
-bool HostWindow::start(const std::filesystem::path& executable) {
+bool HostWindow::start(const std::filesystem::path& executable, const RunPlace& place) {
     // 1. The plug-in beside the executable ("Foo" loads "Foo.so"). Plug-ins that ask for the
     // rate while they open and ignore a later effSetSampleRate (Nekobi among them) would
     // otherwise play out of tune: the server's rate is in the time information before.
@@ -139,7 +139,8 @@ bool HostWindow::start(const std::filesystem::path& executable) {
 
     // 2. Effect name: caption and the JACK clients' names.
     effectName = slot.effectNameWide();
-    const std::string clientName = platform::wideToUtf8(effectName.empty() ? L"Vorlane Host" : effectName);
+    const std::string clientName = !place.clientName.empty() ? place.clientName
+                                   : platform::wideToUtf8(effectName.empty() ? L"Vorlane Host" : effectName);
     jack = std::make_unique<VLJack>(clientName);
     midi = std::make_unique<VLJackMidi>(*jack);  // its ports on the audio client
     backends.set(kDeviceTypeJack, jack.get());
@@ -156,8 +157,17 @@ bool HostWindow::start(const std::filesystem::path& executable) {
         FileStore::userFilePath(std::getenv("VORLANE_SETTINGS_FILE"), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")),
         identity);
     secondCopy = !copyLock.take(copyLockFile);
-    settings = secondCopy ? std::make_unique<HostSettings>(identity, std::make_shared<app::ReadOnlyStore>(makeUserSettingsStore()))
+    const auto makeSettings = [&] {
+        return secondCopy ? std::make_unique<HostSettings>(identity, std::make_shared<app::ReadOnlyStore>(makeUserSettingsStore()))
                           : std::make_unique<HostSettings>(identity);
+    };
+    settings = makeSettings();
+    if (!place.sessionFolder.empty()) {
+        // The session keeps the plug-in's state beside the settings: read again with it.
+        writeStateFolder(settings->keyPath, place.sessionFolder);
+        settings.reset();
+        settings = makeSettings();
+    }
     settings->loadSettings(backends);
     settings->mergeMidiDevices(midi->devices);
     midi->keepRemoved(readRemovedMidiConnections(settings->keyPath));
@@ -636,6 +646,19 @@ void HostWindow::stopEnginesAndSaveState() {
     // Every way out comes here, signals and the session's end among them, where no box can
     // ask: a state that cannot be written goes to a second place and the next start tells.
     coordinator.SaveChunkForSessionEnd();
+}
+
+std::optional<std::wstring> HostWindow::saveForSession() {
+    if (shutDown || !settings || !coordinator.linked()) return std::wstring(L"The plug-in is not running.");
+    if (!mayWriteState()) return std::wstring(L"Another copy of the host runs in this session's folder and keeps its files.");
+    settings->saveSettings();
+    keepPortChoice();
+    keepRemovedMidiConnections();
+    coordinator.SavePendingTempo();
+    const VLVSTHostInterface::StateSave saved = coordinator.SaveChunk();
+    if (!saved.saved)
+        return L"The plug-in's state could not be saved in " + platform::pathToWide(saved.file) + L": " + saved.reason;
+    return std::nullopt;
 }
 
 void HostWindow::saveWithoutAsking() {

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,12 @@ private:
     QWidget* owner;
 };
 
+// Where this run lives: the command line's or a session manager's choice.
+struct RunPlace {
+    std::string clientName;               // the JACK client's name; empty = the effect's name
+    std::filesystem::path sessionFolder;  // a session's folder for the state; empty = none
+};
+
 class HostWindow : public QMainWindow {
 public:
     HostWindow();
@@ -54,7 +61,10 @@ public:
 
     // The start-up sequence for the program invoked as `executable` (its plug-in is beside
     // it); false when there is no plug-in (the message has been shown).
-    bool start(const std::filesystem::path& executable);
+    bool start(const std::filesystem::path& executable, const RunPlace& place = {});
+    // A session manager's save: the settings and the plug-in's state, asking nothing. Answers
+    // why it failed, none when saved.
+    std::optional<std::wstring> saveForSession();
     // Preset files given on the command line: loaded after the state at start-up.
     void setStartupPresets(std::vector<std::filesystem::path> files) { startupPresets = std::move(files); }
     // A signal or the end of the X session: nobody is asked anything. A running take is kept
