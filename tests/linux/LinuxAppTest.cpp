@@ -675,3 +675,58 @@ TEST_F(LinuxAppTest, ASessionManagerNamesTheClientKeepsItsFilesInTheSessionAndTh
 #endif
 
 }  // namespace
+
+namespace {
+
+size_t linesStartingWith(const std::string& text, const std::string& start) {
+    size_t count = 0;
+    for (size_t at = 0; at < text.size();) {
+        if (text.compare(at, start.size(), start) == 0) ++count;
+        const size_t end = text.find('\n', at);
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    return count;
+}
+
+// An editor that asks for sizes from the audio thread, 40 a block alternating between two
+// sizes (thousands a second): the window takes the sizes asked for, and SIGTERM still ends the
+// host at once with the state saved.
+TEST_F(LinuxAppTest, AnEditorFloodingSizeRequestsFromTheAudioThreadIsFollowedAndTheHostStillEndsAtOnce) {
+    const fs::path config = dir.path() / "flood.txt";
+    { std::ofstream(config) << "effectName=Probe Size Flood\nflags=0x110\neditorRect=300x200\nchunk=flood-state\n"
+                               "sizeFlood=420x330,440x350\nsizeFloodPerBlock=40\nblockLogInterval=50\n"; }
+    const fs::path probeLog = dir.path() / "flood-calls.txt";
+    {
+        vl::FileStore store(settingsFile());
+        auto key = store.createKey(L"Software\\Vorlane\\Probe Size Flood");
+        store.writeString(key, L"contentpath", dir.path().wstring() + L"/");
+        store.closeKey(key);
+    }
+    startHost("ProbeFlood", VL_PROBE_MODULE, {},
+              {{"VORLANE_PROBE_CONFIG", config.string()}, {"VORLANE_PROBE_LOG", probeLog.string()}});
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("\"Probe Size Flood | Tempo: ") != std::string::npos; }, 20s))
+        << windowTree() << readText(dir.path() / "ProbeFlood.log");
+    const size_t blocksBefore = linesStartingWith(readText(probeLog), "block ");
+    const auto floodStart = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(2s);  // the flood goes on meanwhile
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - floodStart).count();
+    // One block in 50 is logged, each block asks 40 times.
+    std::printf("note: the editor asks for %.0f sizes a second\n",
+                (linesStartingWith(readText(probeLog), "block ") - blocksBefore) * 50.0 * 40.0 / seconds);
+    const std::string geometry = commandOutput("xdotool search --name '^Probe Size Flood [|]' getwindowgeometry --shell");
+    const size_t at = geometry.find("WIDTH=");
+    ASSERT_NE(at, std::string::npos) << geometry;
+    const int width = std::atoi(geometry.c_str() + at + 6);
+    EXPECT_TRUE(width == 420 || width == 440) << "the window is " << width << " wide";
+
+    const auto stopAt = std::chrono::steady_clock::now();
+    host.stop(SIGTERM, 20000);
+    const double stopMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stopAt).count();
+    std::printf("note: SIGTERM under the size flood ended the host in %.0f ms\n", stopMs);
+    ASSERT_TRUE(WIFEXITED(host.exitStatus())) << "the host had to be killed";
+    EXPECT_EQ(WEXITSTATUS(host.exitStatus()), 0);
+    EXPECT_EQ(readText(dir.path() / "saved.chunk"), "flood-state");
+}
+
+}  // namespace

@@ -182,8 +182,8 @@ bool HostWindow::start(const std::filesystem::path& executable, const RunPlace& 
     editorHost = new QWidget(this);
     editorHost->setAttribute(Qt::WA_NativeWindow);
     const EditorSize size = slot.editorSize();
-    editorWidth = size.width;
-    editorHeight = size.height;
+    editorWidth = rectWidth = size.width;
+    editorHeight = rectHeight = size.height;
     editorHost->setFixedSize(editorWidth, editorHeight);
     setCentralWidget(editorHost);
     setAcceptDrops(true);
@@ -221,9 +221,13 @@ bool HostWindow::start(const std::filesystem::path& executable, const RunPlace& 
     // counts as open either way, as the Windows window counts it.
     slot.editOpen(reinterpret_cast<void*>(editorHost->winId()));
     editorOpen = true;
+    uiThread = std::this_thread::get_id();
     slot.installSizeWindowHook(&onSizeWindow, this);
     // A size the plug-in asked for before the window could follow (the host said yes to it).
-    if (const auto early = takeEarlyEditorSize()) resizeEditor(early->width, early->height);
+    if (const auto early = takeEarlyEditorSize()) {
+        resizeEditor(early->width, early->height);
+        editorSizes.placed(early->width, early->height);
+    }
     idleTimer.start(kIdleIntervalMs);
     qApp->installEventFilter(this);
     if (settings->openPlayerOnStartup) openWindow(Modeless::Player);
@@ -568,6 +572,7 @@ void HostWindow::onIdle() {
                                                        coordinator.cpuPercent))
                            : qtText(caption));
     coordinator.SavePendingTempo();
+    takeEditorSize();
     fitEditor();
     watchServer();
     followMidiPorts();
@@ -613,17 +618,33 @@ void HostWindow::fitEditor() {
     if (!editorOpen) return;
     const std::optional<vst::ERect> rect = slot.editGetRect();
     if (!rect) return;
-    // Measured as the opening size is: the rectangle's right and bottom.
+    // Measured as the opening size is: the rectangle's right and bottom. Only a change is
+    // news: a rectangle that stays as it was would undo the sizes the plug-in asked for.
+    if (rect->right == rectWidth && rect->bottom == rectHeight) return;
+    rectWidth = rect->right;
+    rectHeight = rect->bottom;
     resizeEditor(rect->right, rect->bottom);
 }
 
 bool HostWindow::onSizeWindow(int width, int height, void* user) {
     auto* self = static_cast<HostWindow*>(user);
     if (!self || width <= 0 || height <= 0) return false;
-    // Handed to the Qt thread without waiting; dropped if the window is gone by then.
-    return QMetaObject::invokeMethod(
-        self, [self, width, height] { if (!self->shutDown) self->resizeEditor(width, height); },
-        Qt::QueuedConnection);
+    if (std::this_thread::get_id() != self->uiThread) {
+        self->editorSizes.offer(width, height);  // the idle tick takes it
+        return true;
+    }
+    if (self->shutDown) return false;
+    self->resizeEditor(width, height);
+    self->editorSizes.placed(width, height);
+    return true;
+}
+
+void HostWindow::takeEditorSize() {
+    const std::optional<app::EditorSizeMailbox::Request> size = editorSizes.take();
+    if (!size) return;
+    resizeEditor(size->width, size->height);
+    // A newer size that came meanwhile is taken at the next tick.
+    editorSizes.applied(size->width, size->height);
 }
 
 void HostWindow::resizeEditor(int width, int height) {

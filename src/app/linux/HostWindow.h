@@ -12,8 +12,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/AppRules.h"
 #include "app/linux/KeyRepeat.h"
 #include "app/linux/PresetMenu.h"
 #include "app/linux/Process.h"
@@ -111,8 +113,11 @@ private:
     void watchServer();
     void fitEditor();
     void resizeEditor(int width, int height);
-    // audioMasterSizeWindow, from whichever thread the plug-in calls on.
+    // audioMasterSizeWindow, from whichever thread the plug-in calls on. From another thread
+    // (the audio thread among them) only the newest size is kept, and the idle tick applies
+    // it: nothing is posted, allocated or waited for there, however often the plug-in asks.
     static bool onSizeWindow(int width, int height, void* user);
+    void takeEditorSize();
     void showMessage(const wchar_t* text, const wchar_t* caption);
     // A second copy for the same effect stores nothing; it becomes the first when the first
     // has ended meanwhile (asked again before anything is written).
@@ -146,8 +151,12 @@ private:
     QTimer releaseTimer;
     KeyRepeatFilter keyRepeat;
     std::wstring effectName;
+    app::EditorSizeMailbox editorSizes;
+    std::thread::id uiThread;
     int editorWidth = 0;
     int editorHeight = 0;
+    int rectWidth = 0;  // the editor's rectangle at the last look
+    int rectHeight = 0;
     bool isVendorPlugin = false;
     bool editorOpen = false;
     bool shutDown = false;
