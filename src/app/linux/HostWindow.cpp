@@ -188,6 +188,7 @@ bool HostWindow::start(const std::filesystem::path& executable, const RunPlace& 
     setCentralWidget(editorHost);
     setAcceptDrops(true);
     restorePosition();
+    editorKeys = std::make_unique<EditorKeyFocus>(this);
     show();
 
     // 5. Engines first: the first sound does not wait for an editor that takes seconds to
@@ -567,6 +568,7 @@ bool HostWindow::generalKeyHandling(int key, bool keyDown, Qt::KeyboardModifiers
 void HostWindow::onIdle() {
     if (shutDown) return;
     if (editorOpen) slot.editIdle();
+    if (editorOpen && editorKeys) editorKeys->keep();
     const bool running = coordinator.engineRunning.load(std::memory_order_acquire);
     setWindowTitle(running ? qtText(app::statusCaption(caption, coordinator.tempo.load(std::memory_order_acquire),
                                                        coordinator.cpuPercent))

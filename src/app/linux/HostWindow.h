@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/AppRules.h"
+#include "app/linux/EditorKeys.h"
 #include "app/linux/KeyRepeat.h"
 #include "app/linux/PresetMenu.h"
 #include "app/linux/Process.h"
@@ -137,6 +138,7 @@ private:
 
     QPointer<QDialog> windows[4];
     QWidget* editorHost = nullptr;
+    std::unique_ptr<EditorKeyFocus> editorKeys;
     QAction* engineAction = nullptr;
     QAction* followAction = nullptr;
     QAction* muteAction = nullptr;
