@@ -444,7 +444,8 @@ TEST_F(LinuxAppTest, PresetsBringASoundBackAndTheWindowReturnsWhereItWas) {
     };
     // Preset > <item>, then the file's name typed into Qt's dialog.
     const auto presetCommand = [&](char item, const fs::path& file) {
-        const std::string open = std::string("xdotool search --name '^MVerb' windowfocus --sync key alt+p sleep 0.5 key ") + item;
+        ASSERT_TRUE(focusOnWindow("^MVerb"));
+        const std::string open = std::string("xdotool key alt+p sleep 0.5 key ") + item;
         ASSERT_EQ(std::system(open.c_str()), 0);
         ASSERT_TRUE(waitUntil([] { return windowTree().find("\"Save Preset\"") != std::string::npos ||
                                           windowTree().find("\"Load Preset / Bank\"") != std::string::npos; }, 10s))
