@@ -18,6 +18,9 @@
 
 #include "JackTestClient.h"
 #include "JackTestServer.h"
+#if defined(VL_TEST_NSM)
+#include "NsmTestManager.h"
+#endif
 #include "settings/FileStore.h"
 #include "support/ScratchDir.h"
 #include "support/SignalAnalysis.h"
@@ -70,6 +73,14 @@ testing::AssertionResult captureOnceHeard(vltest::JackTestClient& tester, size_t
     return vltest::waitUntil([&] { return tester.captured() >= frames; }, 5s);
 }
 
+// Gives the keyboard to the main window whose caption matches, as a click on it does; the host
+// moves it on into its own focus window (beside the editor), where the keys that follow go.
+testing::AssertionResult focusOnWindow(const std::string& caption) {
+    std::system(("xdotool search --name '" + caption + "' windowfocus --sync").c_str());
+    const std::string top = commandOutput("xdotool search --name '" + caption + "' | head -1");
+    return waitUntil([&] { return commandOutput("xdotool getwindowfocus") != top; }, 5s);
+}
+
 // The settings a user would have made: the state folder, a tempo, and the host's MIDI input
 // active with clock sync.
 void writeSettings(const fs::path& file, const std::wstring& effect, const fs::path& stateFolder) {
@@ -102,16 +113,18 @@ protected:
     }
 
     // The host copied beside the module as a user installs it; started with its settings.
-    void startHost(const std::string& name, const fs::path& module, const std::vector<std::string>& arguments = {}) {
+    void startHost(const std::string& name, const fs::path& module, const std::vector<std::string>& arguments = {},
+                   const std::vector<std::pair<std::string, std::string>>& moreEnvironment = {}) {
         fs::copy_file(module, dir.path() / (name + ".so"), fs::copy_options::overwrite_existing);
         fs::copy_file(VL_HOST_BINARY, dir.path() / name, fs::copy_options::overwrite_existing);
-        std::vector<std::string> command = {(dir.path() / name).string()};
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        ASSERT_TRUE(host.start(command,
-                               {{"VORLANE_SETTINGS_FILE", settingsFile().string()},
-                                {"VORLANE_MESSAGE_LOG", messageLog().string()},
-                                {"HOME", dir.path().string()}},
-                               dir.path() / (name + ".log")));
+        std::vector<std::string> argv = {(dir.path() / name).string()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        std::vector<std::pair<std::string, std::string>> environment = {
+            {"VORLANE_SETTINGS_FILE", settingsFile().string()},
+            {"VORLANE_MESSAGE_LOG", messageLog().string()},
+            {"HOME", dir.path().string()}};
+        environment.insert(environment.end(), moreEnvironment.begin(), moreEnvironment.end());
+        ASSERT_TRUE(host.start(argv, environment, dir.path() / (name + ".log")));
     }
     fs::path settingsFile() const { return dir.path() / "settings.txt"; }
     fs::path messageLog() const { return dir.path() / "messages.txt"; }
@@ -174,8 +187,12 @@ TEST_F(LinuxAppTest, NekobiPlaysWithItsEditorFollowsTheClockAndReportsTheServerQ
     EXPECT_TRUE(waitUntil([] { return windowTree().find("\"Nekobi | Tempo: 120.00 | CPU: ") != std::string::npos; }, 10s))
         << windowTree();
 
+    // The keys typed with the pointer over the editor (the plug-in's own X window) come to the
+    // host all the same: it keeps the focus in a window of its own beside the editor.
+    ASSERT_EQ(std::system("xdotool search --name '^Nekobi [|]' mousemove --window %1 200 60"), 0);
+    const auto focusOnHost = [] { return focusOnWindow("^Nekobi [|]"); };
     // The computer keyboard: "D" held plays C3 (the fourth octave's C, 130.8 Hz).
-    ASSERT_EQ(std::system("xdotool search --name '^Nekobi [|]' windowfocus --sync"), 0);
+    ASSERT_TRUE(focusOnHost());
     ASSERT_EQ(std::system("xdotool keydown d"), 0);
     ASSERT_TRUE(captureOnceHeard(tester, 24000));
     std::system("xdotool keyup d");
@@ -185,11 +202,15 @@ TEST_F(LinuxAppTest, NekobiPlaysWithItsEditorFollowsTheClockAndReportsTheServerQ
 
     // The settings windows by their shortcuts; Tempo is refused while a clock is synced.
     // A shortcut's command runs when its letter is released with Ctrl still held.
-    std::system("xdotool search --name '^Nekobi [|]' windowfocus --sync keydown ctrl keydown m keyup m keyup ctrl");
+    ASSERT_TRUE(focusOnHost());
+    std::system("xdotool keydown ctrl keydown m keyup m keyup ctrl");
     EXPECT_TRUE(waitUntil([] { return windowTree().find("\"Midi Settings\"") != std::string::npos; }, 5s));
-    std::system("xdotool search --name '^Nekobi [|]' windowfocus --sync keydown ctrl keydown a keyup a keyup ctrl");
+    // Alt+F opens the File menu; its first item is Audio Settings.
+    ASSERT_TRUE(focusOnHost());
+    std::system("xdotool keydown alt keydown f keyup f keyup alt sleep 0.5 key Return");
     EXPECT_TRUE(waitUntil([] { return windowTree().find("\"Audio Settings\"") != std::string::npos; }, 5s));
-    std::system("xdotool search --name '^Nekobi [|]' windowfocus --sync keydown ctrl keydown t keyup t keyup ctrl");
+    ASSERT_TRUE(focusOnHost());
+    std::system("xdotool keydown ctrl keydown t keyup t keyup ctrl");
     EXPECT_TRUE(waitUntil([&] { return readText(messageLog()).find("Warning: The tempo is already synced") !=
                                        std::string::npos; }, 5s))
         << readText(messageLog());
@@ -333,7 +354,8 @@ TEST_F(LinuxAppTest, ALinkedEffectStartsMutedPlaysAHeldKeyOnceASecondCopyStoresN
         return count;
     };
     const size_t callsBefore = eventCalls();
-    ASSERT_EQ(std::system("xdotool search --name '^ProbeFx ' windowfocus --sync keydown d sleep 1.5 keyup d"), 0);
+    ASSERT_TRUE(focusOnWindow("^ProbeFx "));
+    ASSERT_EQ(std::system("xdotool keydown d sleep 1.5 keyup d"), 0);
     EXPECT_TRUE(waitUntil([&] { return eventCalls() >= callsBefore + 2; }, 5s)) << "the key's note did not arrive";
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(eventCalls(), callsBefore + 2) << "the held key was retriggered";
@@ -435,7 +457,8 @@ TEST_F(LinuxAppTest, PresetsBringASoundBackAndTheWindowReturnsWhereItWas) {
     };
     // Preset > <item>, then the file's name typed into Qt's dialog.
     const auto presetCommand = [&](char item, const fs::path& file) {
-        const std::string open = std::string("xdotool search --name '^MVerb' windowfocus --sync key alt+p sleep 0.5 key ") + item;
+        ASSERT_TRUE(focusOnWindow("^MVerb"));
+        const std::string open = std::string("xdotool key alt+p sleep 0.5 key ") + item;
         ASSERT_EQ(std::system(open.c_str()), 0);
         ASSERT_TRUE(waitUntil([] { return windowTree().find("\"Save Preset\"") != std::string::npos ||
                                           windowTree().find("\"Load Preset / Bank\"") != std::string::npos; }, 10s))
@@ -572,6 +595,237 @@ TEST_F(LinuxAppTest, KarsWithoutAnEditorGetsTheGenericEditorWhoseSliderSetsItsPa
     host.stop(SIGTERM, 10000);
     ASSERT_TRUE(WIFEXITED(host.exitStatus()));
     EXPECT_EQ(readText(dir.path() / "saved.parameters"), first) << "a run without a touch changed the state";
+}
+
+bool portsJoined(jack_client_t* client, const std::string& a, const std::string& b) {
+    jack_port_t* port = jack_port_by_name(client, a.c_str());
+    return port && jack_port_connected_to(port, b.c_str());
+}
+
+// Hears `note` on the host's outputs, sent from `from`'s MIDI output (already connected).
+testing::AssertionResult noteHeard(vltest::JackTestClient& tester, vltest::JackTestClient& from, uint8_t note) {
+    const uint64_t connectedAt = tester.cycles();
+    if (auto passed = waitUntil([&] { return tester.cycles() >= connectedAt + 3; }, 5s); !passed) return passed;
+    from.schedule({{0, {0x90, note, 100}, 3}, {48000, {0x80, note, 0}, 3}});
+    if (auto heard = captureOnceHeard(tester, 12000); !heard) return heard;
+    const float peak = demotest::peakLevel(demotest::slice(tester.left(), 0, 12000));
+    if (peak <= 0.05f) return testing::AssertionFailure() << "peak " << peak;
+    // The note ends before the next is sent.
+    return waitUntil([&] { return from.scheduleDone(); }, 5s);
+}
+
+// A keyboard plugged in while the host runs, which the settings have active, plays without a
+// restart; the buffer steps of Audio Settings ask the server for the next power of two; after
+// the server quit and came back, Ctrl+R starts the engine and the MIDI input plays again.
+TEST_F(LinuxAppTest, AKeyboardPluggedInLaterPlaysTheBufferStepAsksTheServerAndNotesPlayAfterTheServerCameBack) {
+    writeSettings(settingsFile(), L"Vorlane Demo Synth", dir.path());
+    {
+        vl::FileStore store(settingsFile());
+        auto key = store.createKey(L"Software\\Vorlane\\Vorlane Demo Synth\\Host\\Midi Device 1");
+        store.writeString(key, L"name", L"keys:midi_out");
+        store.writeDword(key, L"in", 1);
+        store.writeDword(key, L"active", 1);
+        store.closeKey(key);
+    }
+    startHost("VorlaneDemo", VL_DEMO_MODULE);
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("| Tempo: 90.00 | CPU: ") != std::string::npos; }, 20s))
+        << windowTree();
+    const std::string client = "Vorlane Demo Synth";
+    auto tester = std::make_unique<vltest::JackTestClient>("tester");
+    ASSERT_TRUE(tester->ok());
+    const auto listen = [&] {
+        for (const char* side : {"left", "right"})
+            if (jack_connect(tester->handle(), (client + ":out_" + side).c_str(), tester->port(side[0] == 'l' ? "in_left" : "in_right").c_str()) != 0)
+                return false;
+        return true;
+    };
+    ASSERT_TRUE(listen());
+
+    // The keyboard comes: the host gives it a port named after it, connects it and plays it.
+    auto keys = std::make_unique<vltest::JackTestClient>("keys");
+    ASSERT_TRUE(keys->ok());
+    ASSERT_TRUE(waitUntil([&] { return portsJoined(tester->handle(), "keys:midi_out", client + ":in keys:midi_out"); }, 10s))
+        << readText(messageLog());
+    EXPECT_TRUE(noteHeard(*tester, *keys, 60));
+
+    // Audio Settings: "+" (reached with the keys) asks the server for 512 frames, and the
+    // window shows them.
+    ASSERT_TRUE(focusOnWindow("^" + client + " [|]"));
+    std::system("xdotool keydown ctrl keydown a keyup a keyup ctrl");
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("\"Audio Settings\"") != std::string::npos; }, 5s));
+    ASSERT_EQ(jack_get_buffer_size(tester->handle()), 256u);
+    std::system("xdotool search --name '^Audio Settings$' windowfocus --sync key Tab Tab Tab Tab Tab space");
+    EXPECT_TRUE(waitUntil([&] { return jack_get_buffer_size(tester->handle()) == 512u; }, 5s))
+        << jack_get_buffer_size(tester->handle());
+    std::this_thread::sleep_for(500ms);  // the window's next look at the server
+    const fs::path shot = fs::path(VL_SHOT_DIR) / "audio-settings-server-block.png";
+    fs::create_directories(shot.parent_path());
+    std::system(("import -window root " + shot.string()).c_str());
+    std::system("xdotool search --name '^Audio Settings$' windowfocus --sync key Escape");
+    EXPECT_TRUE(noteHeard(*tester, *keys, 62));
+
+    // The server quits and comes back (without the keyboard at first).
+    keys.reset();
+    tester.reset();
+    server.stop();
+    ASSERT_TRUE(waitUntil([&] { return readText(messageLog()).find("Error: The JACK server has shut down.") !=
+                                       std::string::npos; }, 10s))
+        << readText(messageLog());
+    std::system("xdotool search --name '^Error$' windowfocus --sync key Return");
+    ASSERT_TRUE(server.start());
+    tester = std::make_unique<vltest::JackTestClient>("tester");
+    ASSERT_TRUE(tester->ok());
+    ASSERT_TRUE(focusOnWindow("^" + client + "$"));
+    std::system("xdotool keydown ctrl keydown r keyup r keyup ctrl");
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("| Tempo: 90.00 | CPU: ") != std::string::npos; }, 20s))
+        << windowTree() << readText(messageLog());
+    ASSERT_TRUE(listen());
+    ASSERT_EQ(jack_connect(tester->handle(), tester->port("midi_out").c_str(), (client + ":midi_in").c_str()), 0);
+    EXPECT_TRUE(noteHeard(*tester, *tester, 64)) << "the MIDI input is not heard after the server came back";
+    // The keyboard comes back too: connected again and heard.
+    keys = std::make_unique<vltest::JackTestClient>("keys");
+    ASSERT_TRUE(keys->ok());
+    ASSERT_TRUE(waitUntil([&] { return portsJoined(tester->handle(), "keys:midi_out", client + ":in keys:midi_out"); }, 10s));
+    EXPECT_TRUE(noteHeard(*tester, *keys, 65));
+    EXPECT_EQ(readText(messageLog()).find("Couldn't start Midi-Engine"), std::string::npos) << readText(messageLog());
+
+    host.stop(SIGTERM, 10000);
+    EXPECT_TRUE(WIFEXITED(host.exitStatus())) << "the host had to be killed";
+}
+
+}  // namespace
+
+namespace {
+
+bool portExists(const std::string& name) {
+    vltest::JackTestClient look("look");
+    return look.ok() && jack_port_by_name(look.handle(), name.c_str()) != nullptr;
+}
+
+#if defined(VL_TEST_NSM)
+// Under a session manager: announced before the host is on the server, named by the session's
+// open, the state and the settings saved into the session's folder when the manager says save
+// (and a save that fails is answered with an error), SIGTERM saving and ending it. Without a
+// manager the command line names the client and the server.
+TEST_F(LinuxAppTest, ASessionManagerNamesTheClientKeepsItsFilesInTheSessionAndTheCommandLineNamesItToo) {
+    vltest::NsmTestManager manager;
+    ASSERT_TRUE(manager.ok());
+    const fs::path session = dir.path() / "session" / "VorlaneDemo.nQWER";
+    startHost("VorlaneDemo", VL_DEMO_MODULE, {}, {{"NSM_URL", manager.url()}});
+    const auto announce = manager.waitFor("/nsm/server/announce", 20s);
+    ASSERT_TRUE(announce) << readText(dir.path() / "VorlaneDemo.log");
+    ASSERT_EQ(announce->strings.size(), 3u);
+    EXPECT_EQ(announce->strings[0], "VorlaneDemo");
+    EXPECT_EQ(announce->strings[2], (dir.path() / "VorlaneDemo").string());
+    EXPECT_EQ(announce->ints, (std::vector<int>{1, 2, host.pid()}));
+    // Not on the server before the session names it.
+    EXPECT_FALSE(portExists("Vorlane Demo Synth:out_left"));
+    ASSERT_TRUE(manager.send("/nsm/client/open", "sss", session.c_str(), "My Session", "VorlaneDemo.nQWER"));
+    const auto opened = manager.waitFor("/reply", 20s);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->strings, (std::vector<std::string>{"/nsm/client/open", "OK"}));
+    EXPECT_TRUE(portExists("VorlaneDemo.nQWER:out_left"));
+    EXPECT_FALSE(portExists("Vorlane Demo Synth:out_left"));
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("\"Vorlane Demo Synth | Tempo: 120.00 | CPU: ") != std::string::npos; }, 20s))
+        << windowTree();
+
+    // Save: the state and the settings in the session's folder, none in the user's own.
+    ASSERT_TRUE(manager.send("/nsm/client/save", ""));
+    const auto saved = manager.waitFor("/reply", 10s);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->strings, (std::vector<std::string>{"/nsm/client/save", "OK"}));
+    EXPECT_GT(readText(session / "saved.chunk").size(), 8u);
+    EXPECT_NE(readText(session / "settings.reg").find("contentpath"), std::string::npos);
+    EXPECT_FALSE(fs::exists(settingsFile()));
+    // A save that cannot write the state says why.
+    fs::remove(session / "saved.chunk");
+    fs::create_directory(session / "saved.chunk");
+    ASSERT_TRUE(manager.send("/nsm/client/save", ""));
+    const auto failed = manager.waitFor("/error", 10s);
+    ASSERT_TRUE(failed);
+    ASSERT_EQ(failed->strings.size(), 2u);
+    EXPECT_EQ(failed->strings[0], "/nsm/client/save");
+    EXPECT_NE(failed->strings[1].find("saved.chunk"), std::string::npos) << failed->strings[1];
+    EXPECT_FALSE(manager.waitFor("/reply", 500ms)) << "a failed save answered OK";
+    fs::remove(session / "saved.chunk");
+    // The manager's quit: SIGTERM saves and ends.
+    host.stop(SIGTERM, 10000);
+    ASSERT_TRUE(WIFEXITED(host.exitStatus())) << "the host had to be killed";
+    EXPECT_EQ(WEXITSTATUS(host.exitStatus()), 0);
+    EXPECT_GT(readText(session / "saved.chunk").size(), 8u) << "no state saved at SIGTERM";
+
+    // Without a manager: the command line's names.
+    startHost("VorlaneDemo", VL_DEMO_MODULE, {"--client-name", "Named Synth"});
+    EXPECT_TRUE(waitUntil([] { return portExists("Named Synth:out_left"); }, 20s)) << readText(dir.path() / "VorlaneDemo.log");
+    host.stop(SIGTERM, 10000);
+    EXPECT_TRUE(WIFEXITED(host.exitStatus()));
+    startHost("VorlaneDemo", VL_DEMO_MODULE, {"--server", "nosuchserver"});
+    EXPECT_TRUE(waitUntil([&] { return readText(messageLog()).find("Error: The JACK server is not running.") !=
+                                       std::string::npos; }, 20s))
+        << readText(messageLog());
+    host.stop(SIGTERM, 10000);
+    EXPECT_TRUE(WIFEXITED(host.exitStatus()));
+    // A bad command line ends at once with the usage.
+    const std::string bad = commandOutput(std::string(VL_HOST_BINARY) + " --client-nme X 2>&1; echo \"exit $?\"");
+    EXPECT_NE(bad.find("unknown option --client-nme"), std::string::npos) << bad;
+    EXPECT_NE(bad.find("--client-name NAME"), std::string::npos) << bad;
+    EXPECT_NE(bad.find("exit 2"), std::string::npos) << bad;
+}
+#endif
+
+}  // namespace
+
+namespace {
+
+size_t linesStartingWith(const std::string& text, const std::string& start) {
+    size_t count = 0;
+    for (size_t at = 0; at < text.size();) {
+        if (text.compare(at, start.size(), start) == 0) ++count;
+        const size_t end = text.find('\n', at);
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    return count;
+}
+
+// An editor that asks for sizes from the audio thread, 40 a block alternating between two
+// sizes (thousands a second): the window takes the sizes asked for, and SIGTERM still ends the
+// host at once with the state saved.
+TEST_F(LinuxAppTest, AnEditorFloodingSizeRequestsFromTheAudioThreadIsFollowedAndTheHostStillEndsAtOnce) {
+    const fs::path config = dir.path() / "flood.txt";
+    { std::ofstream(config) << "effectName=Probe Size Flood\nflags=0x110\neditorRect=300x200\nchunk=flood-state\n"
+                               "sizeFlood=420x330,440x350\nsizeFloodPerBlock=40\nblockLogInterval=50\n"; }
+    const fs::path probeLog = dir.path() / "flood-calls.txt";
+    {
+        vl::FileStore store(settingsFile());
+        auto key = store.createKey(L"Software\\Vorlane\\Probe Size Flood");
+        store.writeString(key, L"contentpath", dir.path().wstring() + L"/");
+        store.closeKey(key);
+    }
+    startHost("ProbeFlood", VL_PROBE_MODULE, {},
+              {{"VORLANE_PROBE_CONFIG", config.string()}, {"VORLANE_PROBE_LOG", probeLog.string()}});
+    ASSERT_TRUE(waitUntil([] { return windowTree().find("\"Probe Size Flood | Tempo: ") != std::string::npos; }, 20s))
+        << windowTree() << readText(dir.path() / "ProbeFlood.log");
+    const size_t blocksBefore = linesStartingWith(readText(probeLog), "block ");
+    const auto floodStart = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(2s);  // the flood goes on meanwhile
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - floodStart).count();
+    // One block in 50 is logged, each block asks 40 times.
+    std::printf("note: the editor asks for %.0f sizes a second\n",
+                (linesStartingWith(readText(probeLog), "block ") - blocksBefore) * 50.0 * 40.0 / seconds);
+    const std::string geometry = commandOutput("xdotool search --name '^Probe Size Flood [|]' getwindowgeometry --shell");
+    const size_t at = geometry.find("WIDTH=");
+    ASSERT_NE(at, std::string::npos) << geometry;
+    const int width = std::atoi(geometry.c_str() + at + 6);
+    EXPECT_TRUE(width == 420 || width == 440) << "the window is " << width << " wide";
+
+    const auto stopAt = std::chrono::steady_clock::now();
+    host.stop(SIGTERM, 20000);
+    const double stopMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stopAt).count();
+    std::printf("note: SIGTERM under the size flood ended the host in %.0f ms\n", stopMs);
+    ASSERT_TRUE(WIFEXITED(host.exitStatus())) << "the host had to be killed";
+    EXPECT_EQ(WEXITSTATUS(host.exitStatus()), 0);
+    EXPECT_EQ(readText(dir.path() / "saved.chunk"), "flood-state");
 }
 
 }  // namespace

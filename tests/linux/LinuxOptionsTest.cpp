@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "app/linux/CommandLine.h"
 #include "app/linux/LinuxOptions.h"
 #include "settings/HostSettings.h"
 #include "support/ScratchDir.h"
@@ -81,6 +82,65 @@ TEST(LinuxOptions, PortsAreKeptByNameWhereverTheServerListsThemNow) {
     vl::linuxapp::applyPortChoice(key, input);
     EXPECT_EQ(input.leftChannel, 1);
     unsetenv("VORLANE_SETTINGS_FILE");
+}
+
+}  // namespace
+
+namespace {
+
+// The removed MIDI connections survive the host settings' save; an empty list leaves no value.
+// A session's folder becomes the state folder, with the separator the state files need.
+TEST(LinuxOptions, RemovedMidiConnectionsAndTheSessionsStateFolderAreKept) {
+    vltest::ScratchDir dir("linux-midi-removed");
+    const std::string file = (dir.path() / "settings.reg").string();
+    setenv("VORLANE_SETTINGS_FILE", file.c_str(), 1);
+    {
+        vl::HostSettings settings(L"Removed");
+        EXPECT_TRUE(vl::linuxapp::readRemovedMidiConnections(settings.keyPath).empty());
+        vl::linuxapp::writeRemovedMidiConnections(settings.keyPath, {"a2j:Keystation [20] (capture): MIDI 1", "x:y"});
+        settings.saveSettings();
+        EXPECT_EQ(vl::linuxapp::readRemovedMidiConnections(settings.keyPath),
+                  (std::vector<std::string>{"a2j:Keystation [20] (capture): MIDI 1", "x:y"}));
+        vl::linuxapp::writeRemovedMidiConnections(settings.keyPath, {});
+        EXPECT_TRUE(vl::linuxapp::readRemovedMidiConnections(settings.keyPath).empty());
+
+        vl::linuxapp::writeStateFolder(settings.keyPath, dir.path() / "session");
+    }
+    vl::HostSettings again(L"Removed");
+    std::wstring folder;
+    ASSERT_TRUE(again.readRootString(L"contentpath", folder));
+    EXPECT_EQ(folder, (dir.path() / "session").wstring() + L"/");
+    unsetenv("VORLANE_SETTINGS_FILE");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CommandLine, NamesOptionsAndBadLines) {
+    using vl::linuxapp::parseCommandLine;
+    const auto plain = parseCommandLine({});
+    EXPECT_TRUE(plain.error.empty());
+    EXPECT_FALSE(plain.help || plain.version);
+    EXPECT_TRUE(plain.clientName.empty() && plain.serverName.empty());
+
+    const auto named = parseCommandLine({"--client-name", "Bass Synth", "--server=studio", "-platform", "xcb"});
+    EXPECT_TRUE(named.error.empty()) << named.error;
+    EXPECT_EQ(named.clientName, "Bass Synth");
+    EXPECT_EQ(named.serverName, "studio");
+    EXPECT_TRUE(parseCommandLine({"-h"}).help);
+    EXPECT_TRUE(parseCommandLine({"--version"}).version);
+
+    struct Bad {
+        std::vector<std::string> arguments;
+        const char* error;
+    };
+    for (const Bad& bad : {Bad{{"--client-name"}, "--client-name needs a name"}, Bad{{"--server="}, "--server needs a name"},
+                           Bad{{"--client-name="}, "--client-name needs a name"}, Bad{{"--sever", "x"}, "unknown option --sever"}}) {
+        const auto line = parseCommandLine(bad.arguments);
+        EXPECT_EQ(line.error, bad.error);
+        EXPECT_TRUE(line.clientName.empty() && line.serverName.empty());
+    }
 }
 
 }  // namespace

@@ -267,11 +267,41 @@ TEST_F(VLJackMidiTest, AConnectionTheUserRemovedStaysRemovedUntilTheDeviceIsChos
     ASSERT_TRUE(midi.openDevices(&id, nullptr, &Recorder::handle, &recorder));
     ASSERT_TRUE(cyclesPass());
     EXPECT_FALSE(joinedPorts(tester().handle(), "sender:midi_out", own));
+    // What the settings keep of it: the source's name, and nothing else.
+    EXPECT_EQ(midi.removedConnections(), std::vector<std::string>{"sender:midi_out"});
     // Not chosen in one opening, chosen in the next: connected again.
     midi.closeDevices();
     midi.closeDevices();
     ASSERT_TRUE(midi.openDevices(&id, nullptr, &Recorder::handle, &recorder));
     EXPECT_TRUE(seesJoined(tester().handle(), "sender:midi_out", own));
+    EXPECT_TRUE(midi.removedConnections().empty());
+}
+
+// The next run gets what the settings kept: the same device opens unconnected, the others
+// connect as usual; a removed source that is not there is not kept.
+TEST_F(VLJackMidiTest, AConnectionRemovedInAnEarlierRunStaysRemovedAtTheNextStart) {
+    vltest::JackTestClient other("other");
+    ASSERT_TRUE(other.ok());
+    vl::VLJack audio("Next");
+    vl::VLJackMidi midi(audio);
+    ASSERT_TRUE(midi.connect());
+    ASSERT_TRUE(startAudio(audio));
+    midi.keepRemoved({"sender:midi_out", "gone:midi_out"});
+    const vl::MidiDeviceRecord* kept = findDevice(midi, L"sender:midi_out", true);
+    const vl::MidiDeviceRecord* plain = findDevice(midi, L"other:midi_out", true);
+    ASSERT_TRUE(kept && plain);
+    Recorder recorder;
+    for (const int32_t id : {kept->deviceId, plain->deviceId})
+        ASSERT_TRUE(midi.openDevices(&id, nullptr, &Recorder::handle, &recorder));
+    ASSERT_TRUE(cyclesPass());
+    EXPECT_FALSE(joinedPorts(tester().handle(), "sender:midi_out", midi.portNameOf(kept->deviceId)));
+    EXPECT_TRUE(waitUntil([&] { return joinedPorts(tester().handle(), "other:midi_out", midi.portNameOf(plain->deviceId)); }, 5s));
+    // Still removed, so the next save keeps it again.
+    EXPECT_EQ(midi.removedConnections(), std::vector<std::string>{"sender:midi_out"});
+    // The user connects it again by hand: nothing is kept as removed any more.
+    ASSERT_EQ(jack_connect(tester().handle(), "sender:midi_out", midi.portNameOf(kept->deviceId).c_str()), 0);
+    EXPECT_TRUE(waitUntil([&] { return midi.removedConnections().empty(); }, 5s));
+    midi.disconnect();
 }
 
 TEST_F(VLJackMidiTest, SourcesKeepTheirDeviceNumbersAcrossAServerRestart) {
@@ -282,6 +312,15 @@ TEST_F(VLJackMidiTest, SourcesKeepTheirDeviceNumbersAcrossAServerRestart) {
     const vl::MidiDeviceRecord* before = findDevice(midi, L"sender:midi_out", true);
     ASSERT_TRUE(before);
     const int32_t senderId = before->deviceId;
+    {
+        // A keyboard that is there now and not after the restart.
+        vltest::JackTestClient late("late");
+        ASSERT_TRUE(late.ok());
+        ASSERT_TRUE(waitUntil([&] {
+            midi.refreshDevices();
+            return findDevice(midi, L"late:midi_out", true) != nullptr;
+        }, 5s));
+    }
     const size_t devicesBefore = midi.devices.size();
     client.reset();
     server.stop();
@@ -306,6 +345,18 @@ TEST_F(VLJackMidiTest, SourcesKeepTheirDeviceNumbersAcrossAServerRestart) {
     ASSERT_TRUE(cyclesPass());
     tester().schedule({{0, {0x90, 62, 80}, 3}});
     EXPECT_TRUE(waitUntil([&] { return recorder.count() == 1; }, 3s));
+    // A source of the earlier server that is not back yet opens all the same (its settings
+    // say active) and is connected when it comes.
+    const vl::MidiDeviceRecord* late = findDevice(midi, L"late:midi_out", true);
+    ASSERT_TRUE(late);
+    const int32_t lateId = late->deviceId;
+    ASSERT_TRUE(midi.openDevices(&lateId, nullptr, &Recorder::handle, &recorder));
+    vltest::JackTestClient back("late");
+    ASSERT_TRUE(back.ok());
+    EXPECT_TRUE(waitUntil([&] {
+        midi.refreshDevices();
+        return joinedPorts(tester().handle(), "late:midi_out", midi.portNameOf(lateId));
+    }, 5s));
     midi.disconnect();
 }
 

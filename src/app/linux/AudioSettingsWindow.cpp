@@ -15,6 +15,8 @@ namespace vl::linuxapp {
 
 namespace {
 
+constexpr int kServerWatchMs = 250;
+
 std::vector<QString> deviceNames(const AudioSettingsModel::DeviceList& list) {
     std::vector<QString> names;
     for (const AudioDeviceRecord* record : list.devices) names.push_back(qs(record->name));
@@ -29,8 +31,11 @@ QString audioTypeText(const AudioTypeEntry& entry) {
 
 AudioSettingsWindow::AudioSettingsWindow(QWidget* parent, AudioBackendSet& backends, HostSettings& settings,
                                          VLVSTHostInterface& host, bool noAudioInput, platform::MessageSink* messages,
-                                         std::function<void()> applied)
-    : QDialog(parent), model(backends, settings, host, noAudioInput, false, messages), applied(std::move(applied)) {
+                                         std::function<void()> applied, VLJack* jack)
+    : QDialog(parent),
+      model(backends, settings, host, noAudioInput, false, messages),
+      applied(std::move(applied)),
+      jack(jack) {
     setWindowTitle("Audio Settings");
     setAttribute(Qt::WA_DeleteOnClose);
     auto* form = new QFormLayout;
@@ -49,8 +54,8 @@ AudioSettingsWindow::AudioSettingsWindow(QWidget* parent, AudioBackendSet& backe
     samples = new QLineEdit(this);
     latency = new QLineEdit(this);
     auto* sizeRow = new QHBoxLayout;
-    QPushButton* samplesDown = stepButton("-", this);
-    QPushButton* samplesUp = stepButton("+", this);
+    samplesDown = stepButton("-", this);
+    samplesUp = stepButton("+", this);
     sizeRow->addWidget(samples);
     sizeRow->addWidget(samplesDown);
     sizeRow->addWidget(samplesUp);
@@ -58,10 +63,6 @@ AudioSettingsWindow::AudioSettingsWindow(QWidget* parent, AudioBackendSet& backe
     sizeRow->addWidget(latency);
     sizeRow->addWidget(new QLabel("ms", this));
     form->addRow("Buffer Size", sizeRow);
-    // The JACK server decides the block size for every client: the steps stay off until the
-    // size can be asked of the server (a power of two), where they would call it.
-    samplesDown->setEnabled(false);
-    samplesUp->setEnabled(false);
     samples->setReadOnly(true);
     latency->setReadOnly(true);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Apply | QDialogButtonBox::Cancel, this);
@@ -79,8 +80,11 @@ AudioSettingsWindow::AudioSettingsWindow(QWidget* parent, AudioBackendSet& backe
     connect(outputLeft, &QComboBox::activated, this, [this](int i) { run([&] { model.selectOutputChannel(Side::Left, i); }); });
     connect(outputRight, &QComboBox::activated, this,
             [this](int i) { run([&] { model.selectOutputChannel(Side::Right, i); }); });
-    connect(samplesDown, &QPushButton::clicked, this, [this] { run([&] { model.stepSamples(-1); }); });
-    connect(samplesUp, &QPushButton::clicked, this, [this] { run([&] { model.stepSamples(1); }); });
+    connect(samplesDown, &QPushButton::clicked, this, [this] { stepServerBlock(false); });
+    connect(samplesUp, &QPushButton::clicked, this, [this] { stepServerBlock(true); });
+    // A size another client (or a patchbay) asked for shows too.
+    connect(&serverWatch, &QTimer::timeout, this, [this] { showServerBlock(); });
+    serverWatch.start(kServerWatchMs);
     // Only the user's typing is an edit; the texts the window sets are not.
     connect(samples, &QLineEdit::textEdited, this, [this](const QString& t) { run([&] { model.editSamples(t.toStdWString()); }); });
     connect(latency, &QLineEdit::textEdited, this, [this](const QString& t) { run([&] { model.editLatency(t.toStdWString()); }); });
@@ -124,7 +128,27 @@ void AudioSettingsWindow::show() {
     samples->setEnabled(model.bufferControlsEnabled());
     latency->setEnabled(model.bufferControlsEnabled());
     applyButton->setEnabled(model.applyEnabled());
+    showServerBlock();
     showing = false;
+}
+
+void AudioSettingsWindow::stepServerBlock(bool up) {
+    if (!jack || !jack->connected() || jack->serverLost()) return;
+    const uint32_t frames = jack->neighbourBlockSize(up);
+    if (frames != 0 && frames != jack->serverBlockSize()) jack->requestBlockSize(frames);
+    showServerBlock();
+}
+
+void AudioSettingsWindow::showServerBlock() {
+    const bool server = jack && jack->connected() && !jack->serverLost();
+    uint32_t frames = server ? jack->serverBlockSize() : 0;
+    if (server && frames == 0) frames = jack_get_buffer_size(jack->handle());  // before the first callback
+    samplesDown->setEnabled(frames > VLJack::kMinBlockFrames);
+    samplesUp->setEnabled(frames != 0 && frames < VLJack::kMaxBlockFrames);
+    if (frames == 0) return;
+    const double rate = jack_get_sample_rate(jack->handle());
+    samples->setText(QString::number(frames));
+    if (rate > 0.0) latency->setText(QString::number(1000.0 * frames / rate, 'f', 1));
 }
 
 }  // namespace vl::linuxapp

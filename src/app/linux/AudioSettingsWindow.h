@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QLineEdit>
+#include <QTimer>
 
 #include <functional>
 
@@ -12,6 +13,10 @@
 class QComboBox;
 class QPushButton;
 
+namespace vl {
+class VLJack;
+}
+
 namespace vl::linuxapp {
 
 // The family list of the Audio Settings: the back end at the ASIO code is the JACK server's.
@@ -19,12 +24,18 @@ QString audioTypeText(const AudioTypeEntry& entry);
 
 class AudioSettingsWindow : public QDialog {
 public:
-    // applied: after Apply or OK has restarted the engine with the choice.
+    // applied: after Apply or OK has restarted the engine with the choice. jack: the server
+    // whose block size the buffer steps ask for (the size shown is the server's).
     AudioSettingsWindow(QWidget* parent, AudioBackendSet& backends, HostSettings& settings, VLVSTHostInterface& host,
-                        bool noAudioInput, platform::MessageSink* messages, std::function<void()> applied);
+                        bool noAudioInput, platform::MessageSink* messages, std::function<void()> applied,
+                        VLJack* jack);
 
 private:
     void show();  // the model's state into the controls
+    // The server decides the size for every client: the steps ask it for the next power of
+    // two, and the size shown follows what the server answers (its callback).
+    void stepServerBlock(bool up);
+    void showServerBlock();
     template <class Operation>
     void run(Operation operation);
 
@@ -41,6 +52,10 @@ private:
     QLineEdit* samples;
     QLineEdit* latency;
     QPushButton* applyButton;
+    QPushButton* samplesDown;
+    QPushButton* samplesUp;
+    VLJack* jack;
+    QTimer serverWatch;
 };
 
 }  // namespace vl::linuxapp

@@ -114,7 +114,7 @@ void HostWindow::showMessage(const wchar_t* text, const wchar_t* caption) {
     messages.show(platform::okMessage(text, caption));
 }
 
-bool HostWindow::start(const std::filesystem::path& executable) {
+bool HostWindow::start(const std::filesystem::path& executable, const RunPlace& place) {
     // 1. The plug-in beside the executable ("Foo" loads "Foo.so"). Plug-ins that ask for the
     // rate while they open and ignore a later effSetSampleRate (Nekobi among them) would
     // otherwise play out of tune: the server's rate is in the time information before.
@@ -141,7 +141,8 @@ bool HostWindow::start(const std::filesystem::path& executable) {
 
     // 2. Effect name: caption and the JACK clients' names.
     effectName = slot.effectNameWide();
-    const std::string clientName = platform::wideToUtf8(effectName.empty() ? L"Vorlane Host" : effectName);
+    const std::string clientName = !place.clientName.empty() ? place.clientName
+                                   : platform::wideToUtf8(effectName.empty() ? L"Vorlane Host" : effectName);
     jack = std::make_unique<VLJack>(clientName);
     midi = std::make_unique<VLJackMidi>(*jack);  // its ports on the audio client
     backends.set(kDeviceTypeJack, jack.get());
@@ -158,10 +159,20 @@ bool HostWindow::start(const std::filesystem::path& executable) {
         FileStore::userFilePath(std::getenv("VORLANE_SETTINGS_FILE"), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")),
         identity);
     secondCopy = !copyLock.take(copyLockFile);
-    settings = secondCopy ? std::make_unique<HostSettings>(identity, std::make_shared<app::ReadOnlyStore>(makeUserSettingsStore()))
+    const auto makeSettings = [&] {
+        return secondCopy ? std::make_unique<HostSettings>(identity, std::make_shared<app::ReadOnlyStore>(makeUserSettingsStore()))
                           : std::make_unique<HostSettings>(identity);
+    };
+    settings = makeSettings();
+    if (!place.sessionFolder.empty()) {
+        // The session keeps the plug-in's state beside the settings: read again with it.
+        writeStateFolder(settings->keyPath, place.sessionFolder);
+        settings.reset();
+        settings = makeSettings();
+    }
     settings->loadSettings(backends);
     settings->mergeMidiDevices(midi->devices);
+    midi->keepRemoved(readRemovedMidiConnections(settings->keyPath));
     follow.setEnabled(readFollowTransport(settings->keyPath));
     if (!takesNoAudioInput(slot)) coordinator.inputMuted = readInputMuted(settings->keyPath);
 
@@ -178,13 +189,14 @@ bool HostWindow::start(const std::filesystem::path& executable) {
         editorHost = new QWidget(this);
         editorHost->setAttribute(Qt::WA_NativeWindow);
         const EditorSize size = slot.editorSize();
-        editorWidth = size.width;
-        editorHeight = size.height;
+        editorWidth = rectWidth = size.width;
+        editorHeight = rectHeight = size.height;
         editorHost->setFixedSize(editorWidth, editorHeight);
         setCentralWidget(editorHost);
     }
     setAcceptDrops(true);
     restorePosition();
+    editorKeys = std::make_unique<EditorKeyFocus>(this);
     show();
 
     // 5. Engines first: the first sound does not wait for an editor that takes seconds to
@@ -220,9 +232,13 @@ bool HostWindow::start(const std::filesystem::path& executable) {
         slot.editOpen(reinterpret_cast<void*>(editorHost->winId()));
         editorOpen = true;
     }
+    uiThread = std::this_thread::get_id();
     slot.installSizeWindowHook(&onSizeWindow, this);
     // A size the plug-in asked for before the window could follow (the host said yes to it).
-    if (const auto early = takeEarlyEditorSize()) resizeEditor(early->width, early->height);
+    if (const auto early = takeEarlyEditorSize()) {
+        resizeEditor(early->width, early->height);
+        editorSizes.placed(early->width, early->height);
+    }
     idleTimer.start(kIdleIntervalMs);
     qApp->installEventFilter(this);
     if (settings->openPlayerOnStartup) openWindow(Modeless::Player);
@@ -386,6 +402,27 @@ void HostWindow::reconnectMidi() {
     if (!coordinator.StartMidiEngine()) showMessage(kMidiEngineErrorText, kErrorCaption);
 }
 
+void HostWindow::followMidiPorts() {
+    if (!midi || !settings || !midi->devicesChanged()) return;
+    const size_t known = midi->devices.size();
+    if (!midi->refreshDevices()) return;
+    settings->mergeMidiDevices(midi->devices);
+    bool activeArrived = false;
+    for (size_t i = known; i < midi->devices.size(); ++i)
+        if (midi->devices[i]->isInput && midi->devices[i]->active.get()) activeArrived = true;
+    if (activeArrived && coordinator.linked()) {
+        coordinator.StopMidiEngine();
+        if (!coordinator.StartMidiEngine()) showMessage(kMidiEngineErrorText, kErrorCaption);
+    }
+    if (auto* window = dynamic_cast<MidiSettingsWindow*>(windows[static_cast<int>(Modeless::Midi)].data()))
+        window->devicesChanged();
+}
+
+void HostWindow::keepRemovedMidiConnections() {
+    if (midi && settings && midi->connected() && mayWriteState())
+        writeRemovedMidiConnections(settings->keyPath, midi->removedConnections());
+}
+
 void HostWindow::runCommand(int command) {
     switch (command) {
         case ID_FILE_AUDIOSETTINGS: openWindow(Modeless::Audio); break;
@@ -428,7 +465,7 @@ QDialog* HostWindow::openWindow(Modeless which) {
     switch (which) {
         case Modeless::Audio:
             open = new AudioSettingsWindow(this, backends, *settings, coordinator, takesNoAudioInput(slot),
-                                           &messages, [this] { keepPortChoice(); });
+                                           &messages, [this] { keepPortChoice(); }, jack.get());
             break;
         case Modeless::Midi:
             open = new MidiSettingsWindow(this, coordinator, *midi, *settings, midiCapabilitiesOf(slot), &messages);
@@ -542,13 +579,16 @@ void HostWindow::onIdle() {
     if (shutDown) return;
     if (editorOpen) slot.editIdle();
     if (genericEditor) genericEditor->refresh();
+    if (editorOpen && editorKeys) editorKeys->keep();
     const bool running = coordinator.engineRunning.load(std::memory_order_acquire);
     setWindowTitle(running ? qtText(app::statusCaption(caption, coordinator.tempo.load(std::memory_order_acquire),
                                                        coordinator.cpuPercent))
                            : qtText(caption));
     coordinator.SavePendingTempo();
+    takeEditorSize();
     fitEditor();
     watchServer();
+    followMidiPorts();
 }
 
 void HostWindow::watchServer() {
@@ -591,17 +631,33 @@ void HostWindow::fitEditor() {
     if (!editorOpen) return;
     const std::optional<vst::ERect> rect = slot.editGetRect();
     if (!rect) return;
-    // Measured as the opening size is: the rectangle's right and bottom.
+    // Measured as the opening size is: the rectangle's right and bottom. Only a change is
+    // news: a rectangle that stays as it was would undo the sizes the plug-in asked for.
+    if (rect->right == rectWidth && rect->bottom == rectHeight) return;
+    rectWidth = rect->right;
+    rectHeight = rect->bottom;
     resizeEditor(rect->right, rect->bottom);
 }
 
 bool HostWindow::onSizeWindow(int width, int height, void* user) {
     auto* self = static_cast<HostWindow*>(user);
     if (!self || width <= 0 || height <= 0) return false;
-    // Handed to the Qt thread without waiting; dropped if the window is gone by then.
-    return QMetaObject::invokeMethod(
-        self, [self, width, height] { if (!self->shutDown) self->resizeEditor(width, height); },
-        Qt::QueuedConnection);
+    if (std::this_thread::get_id() != self->uiThread) {
+        self->editorSizes.offer(width, height);  // the idle tick takes it
+        return true;
+    }
+    if (self->shutDown) return false;
+    self->resizeEditor(width, height);
+    self->editorSizes.placed(width, height);
+    return true;
+}
+
+void HostWindow::takeEditorSize() {
+    const std::optional<app::EditorSizeMailbox::Request> size = editorSizes.take();
+    if (!size) return;
+    resizeEditor(size->width, size->height);
+    // A newer size that came meanwhile is taken at the next tick.
+    editorSizes.applied(size->width, size->height);
 }
 
 void HostWindow::resizeEditor(int width, int height) {
@@ -615,6 +671,7 @@ void HostWindow::resizeEditor(int width, int height) {
 void HostWindow::stopEnginesAndSaveState() {
     if (stateSaved) return;
     stateSaved = true;
+    keepRemovedMidiConnections();
     coordinator.StopAudioEngine();
     if (coordinator.linked()) coordinator.StopMidiEngine();
     coordinator.SavePendingTempo();
@@ -623,6 +680,19 @@ void HostWindow::stopEnginesAndSaveState() {
     // Every way out comes here, signals and the session's end among them, where no box can
     // ask: a state that cannot be written goes to a second place and the next start tells.
     coordinator.SaveChunkForSessionEnd();
+}
+
+std::optional<std::wstring> HostWindow::saveForSession() {
+    if (shutDown || !settings || !coordinator.linked()) return std::wstring(L"The plug-in is not running.");
+    if (!mayWriteState()) return std::wstring(L"Another copy of the host runs in this session's folder and keeps its files.");
+    settings->saveSettings();
+    keepPortChoice();
+    keepRemovedMidiConnections();
+    coordinator.SavePendingTempo();
+    const VLVSTHostInterface::StateSave saved = coordinator.SaveChunk();
+    if (!saved.saved)
+        return L"The plug-in's state could not be saved in " + platform::pathToWide(saved.file) + L": " + saved.reason;
+    return std::nullopt;
 }
 
 void HostWindow::saveWithoutAsking() {

@@ -10,9 +10,13 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/AppRules.h"
+#include "app/linux/EditorKeys.h"
 #include "app/linux/KeyRepeat.h"
 #include "app/linux/PresetMenu.h"
 #include "app/linux/Process.h"
@@ -49,6 +53,12 @@ private:
     QWidget* owner;
 };
 
+// Where this run lives: the command line's or a session manager's choice.
+struct RunPlace {
+    std::string clientName;               // the JACK client's name; empty = the effect's name
+    std::filesystem::path sessionFolder;  // a session's folder for the state; empty = none
+};
+
 class HostWindow : public QMainWindow {
 public:
     HostWindow();
@@ -56,7 +66,10 @@ public:
 
     // The start-up sequence for the program invoked as `executable` (its plug-in is beside
     // it); false when there is no plug-in (the message has been shown).
-    bool start(const std::filesystem::path& executable);
+    bool start(const std::filesystem::path& executable, const RunPlace& place = {});
+    // A session manager's save: the settings and the plug-in's state, asking nothing. Answers
+    // why it failed, none when saved.
+    std::optional<std::wstring> saveForSession();
     // Preset files given on the command line: loaded after the state at start-up.
     void setStartupPresets(std::vector<std::filesystem::path> files) { startupPresets = std::move(files); }
     // A signal or the end of the X session: nobody is asked anything. A running take is kept
@@ -90,6 +103,11 @@ private:
     void keepPortChoice();
     void toggleEngine();
     void reconnectMidi();
+    // Ports that came on the server (a keyboard plugged in, a2jmidid) join the settings and
+    // an open Midi Settings window; a source the settings have active plays at once.
+    void followMidiPorts();
+    // The connections the user removed from open MIDI devices, into the settings.
+    void keepRemovedMidiConnections();
     void applyStartupTransport();
     void toggleTransport();
     bool routeKey(int key, bool keyDown, Qt::KeyboardModifiers modifiers);
@@ -98,8 +116,11 @@ private:
     void watchServer();
     void fitEditor();
     void resizeEditor(int width, int height);
-    // audioMasterSizeWindow, from whichever thread the plug-in calls on.
+    // audioMasterSizeWindow, from whichever thread the plug-in calls on. From another thread
+    // (the audio thread among them) only the newest size is kept, and the idle tick applies
+    // it: nothing is posted, allocated or waited for there, however often the plug-in asks.
     static bool onSizeWindow(int width, int height, void* user);
+    void takeEditorSize();
     void showMessage(const wchar_t* text, const wchar_t* caption);
     // A second copy for the same effect stores nothing; it becomes the first when the first
     // has ended meanwhile (asked again before anything is written).
@@ -120,6 +141,7 @@ private:
     QPointer<QDialog> windows[4];
     QWidget* editorHost = nullptr;           // the plug-in's editor, or
     GenericEditor* genericEditor = nullptr;  // the host's own for a plug-in without one
+    std::unique_ptr<EditorKeyFocus> editorKeys;
     QAction* engineAction = nullptr;
     QAction* followAction = nullptr;
     QAction* muteAction = nullptr;
@@ -134,8 +156,12 @@ private:
     QTimer releaseTimer;
     KeyRepeatFilter keyRepeat;
     std::wstring effectName;
+    app::EditorSizeMailbox editorSizes;
+    std::thread::id uiThread;
     int editorWidth = 0;
     int editorHeight = 0;
+    int rectWidth = 0;  // the editor's rectangle at the last look
+    int rectHeight = 0;
     bool isVendorPlugin = false;
     bool editorOpen = false;
     bool shutDown = false;

@@ -1,5 +1,6 @@
 #include "app/linux/LinuxOptions.h"
 
+#include "platform/Text.h"
 #include "settings/KeyValueStore.h"
 
 namespace vl::linuxapp {
@@ -71,6 +72,48 @@ void applyPortChoice(const std::wstring& settingsKeyPath, AudioDeviceRecord& rec
         for (size_t i = 0; i < record.channelNames.size(); ++i)
             if (!port.empty() && record.channelNames[i] == port) *chosen[side] = static_cast<int32_t>(i);
     }
+}
+
+std::vector<std::string> readRemovedMidiConnections(const std::wstring& settingsKeyPath) {
+    std::vector<std::string> ports;
+    auto store = makeUserSettingsStore();
+    ScopedKey key(*store, store->openKey(hostKey(settingsKeyPath)));
+    std::wstring text;
+    if (!key || !store->readString(key.get(), kRemovedMidiValue, text)) return ports;
+    // One port name a line: JACK's names carry no line ends.
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        if (end > start) ports.push_back(platform::wideToUtf8(text.substr(start, end - start)));
+        start = end + 1;
+    }
+    return ports;
+}
+
+void writeRemovedMidiConnections(const std::wstring& settingsKeyPath, const std::vector<std::string>& ports) {
+    std::wstring text;
+    for (const std::string& port : ports) {
+        if (port.find('\n') != std::string::npos) continue;
+        if (!text.empty()) text += L'\n';
+        text += platform::utf8ToWide(port);
+    }
+    auto store = makeUserSettingsStore();
+    ScopedKey key(*store, store->createKey(hostKey(settingsKeyPath)));
+    if (!key) return;
+    store->deleteValue(key.get(), kRemovedMidiValue);
+    if (!text.empty()) store->writeString(key.get(), kRemovedMidiValue, text);
+}
+
+void writeStateFolder(const std::wstring& settingsKeyPath, const std::filesystem::path& folder) {
+    auto store = makeUserSettingsStore();
+    ScopedKey key(*store, store->createKey(settingsKeyPath));
+    if (!key) return;
+    // The file name is appended to the value as it stands.
+    std::wstring text = platform::pathToWide(folder);
+    if (text.empty() || text.back() != L'/') text += L'/';
+    store->deleteValue(key.get(), L"contentpath");
+    store->writeString(key.get(), L"contentpath", text);
 }
 
 }  // namespace vl::linuxapp

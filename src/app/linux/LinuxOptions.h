@@ -2,7 +2,9 @@
 // The Linux application's own option beside the host settings, in the same per-user store and
 // key ("<settings key>\Host"), so each wrapped plug-in keeps its own.
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "audio/AudioDevice.h"
 
@@ -27,5 +29,15 @@ void writePortChoice(const std::wstring& settingsKeyPath, const AudioDeviceRecor
 // Turns the stored names into the record's channel indexes; a stored port that is not there
 // now leaves that side unconnected (-1). Without stored names the record stays as it is.
 void applyPortChoice(const std::wstring& settingsKeyPath, AudioDeviceRecord& record);
+
+// The JACK MIDI connections the user removed from the host's open devices (port names of the
+// sources and the sink), kept so that the next start leaves them removed; none when never set.
+inline constexpr wchar_t kRemovedMidiValue[] = L"JackMidi Removed Connections";
+std::vector<std::string> readRemovedMidiConnections(const std::wstring& settingsKeyPath);
+void writeRemovedMidiConnections(const std::wstring& settingsKeyPath, const std::vector<std::string>& ports);
+
+// The folder of the plug-in's state ("contentpath" in the settings key's root), for a session
+// manager's folder.
+void writeStateFolder(const std::wstring& settingsKeyPath, const std::filesystem::path& folder);
 
 }  // namespace vl::linuxapp

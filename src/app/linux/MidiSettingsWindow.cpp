@@ -90,7 +90,10 @@ MidiSettingsWindow::MidiSettingsWindow(QWidget* parent, VLVSTHostInterface& host
     connect(delayDown, &QPushButton::clicked, this, [this] { run([&] { model.stepDelay(-1); }); });
     connect(delayUp, &QPushButton::clicked, this, [this] { run([&] { model.stepDelay(1); }); });
     connect(output, &QComboBox::activated, this, [this](int i) { run([&] { model.selectOutput(i); }); });
-    connect(applyButton, &QPushButton::clicked, this, [this] { run([&] { model.apply(); }); });
+    connect(applyButton, &QPushButton::clicked, this, [this] {
+        run([&] { model.apply(); });
+        if (listStale) relist();
+    });
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
         model.ok();
         accept();
@@ -100,6 +103,23 @@ MidiSettingsWindow::MidiSettingsWindow(QWidget* parent, VLVSTHostInterface& host
         reject();
     });
     run([&] { model.initialise(); });
+}
+
+void MidiSettingsWindow::devicesChanged() {
+    if (model.applyEnabled()) {
+        listStale = true;
+        return;
+    }
+    relist();
+}
+
+void MidiSettingsWindow::relist() {
+    listStale = false;
+    const int row = model.currentInput();
+    run([&] {
+        model.initialise();
+        if (row >= 0 && row < static_cast<int>(model.inputs().size())) model.selectInput(row);
+    });
 }
 
 template <class Operation>

@@ -18,14 +18,19 @@ class MidiSettingsWindow : public QDialog {
 public:
     MidiSettingsWindow(QWidget* parent, VLVSTHostInterface& host, VLMidiBase& midi, HostSettings& settings,
                        MidiCapabilities capabilities, platform::MessageSink* messages);
+    // The engine's device list grew (a source plugged in): listed at once, or after Apply
+    // when edits are waiting (a new listing would drop them).
+    void devicesChanged();
 
 private:
+    void relist();
     void show();
     template <class Operation>
     void run(Operation operation);
 
     MidiSettingsModel model;
     bool showing = false;
+    bool listStale = false;
     QListWidget* inputs;
     QCheckBox* active;
     QCheckBox* sync;

@@ -5,19 +5,25 @@
 #include <QSessionManager>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <string_view>
+#include <memory>
+#include <optional>
+#include <string>
 #include <system_error>
 #include <vector>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "app/linux/CommandLine.h"
 #include "app/linux/HostWindow.h"
+#include "app/linux/NsmClient.h"
 #include "app/linux/Process.h"
 #include "platform/Module.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -38,32 +44,68 @@ std::filesystem::path executableOf(const char* argv0) {
     return invoked;
 }
 
-constexpr char kUsage[] =
-    "Usage: Foo [--help] [--version] [preset.fxp | bank.fxb ...]\n"
-    "A standalone host for one VST 2.x plug-in on the JACK server. Copy or link the host beside\n"
-    "the plug-in under the plug-in's name: \"Foo\" (or a link named Foo) plays \"Foo.so\" beside it.\n"
-    "Program (.fxp) and bank (.fxb) files given are loaded after the plug-in's saved state.\n"
-    "SIGTERM, SIGINT and SIGHUP save a running take and the plug-in's state, then end the host.\n";
+// The session manager's open is waited for this long before the host starts on its own.
+constexpr int kSessionOpenWaitMs = 5000;
+
+// With NSM_URL set: announced to the session manager, whose open names this run's JACK client
+// and folder. The settings file goes into the folder, so that two sessions never share one.
+// Without an open in time (or with a manager that cannot be reached) the host starts as it
+// would without one, and says so on stderr.
+std::unique_ptr<vl::linuxapp::NsmClient> joinSession(const std::filesystem::path& executable,
+                                                     vl::linuxapp::RunPlace& place) {
+    const char* url = std::getenv("NSM_URL");
+    if (!url || !*url) return nullptr;
+    std::string error;
+    std::unique_ptr<vl::linuxapp::NsmClient> nsm = vl::linuxapp::NsmClient::connect(url, error);
+    if (nsm && !nsm->announce(executable.filename().string(), executable.string()))
+        error = "the session manager at " + std::string(url) + " cannot be reached";
+    std::optional<vl::linuxapp::NsmClient::Open> open;
+    if (error.empty()) open = nsm->waitForOpen(kSessionOpenWaitMs, error);
+    if (!open) {
+        std::fprintf(stderr, "VorlaneHost: no session: %s\n", error.c_str());
+        return nullptr;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(open->path, ec);
+    if (ec || !std::filesystem::is_directory(open->path, ec)) {
+        nsm->answerOpen("The session's folder " + open->path + " cannot be made.");
+        std::fprintf(stderr, "VorlaneHost: the session's folder %s cannot be made\n", open->path.c_str());
+        return nullptr;
+    }
+    place.sessionFolder = open->path;
+    if (!open->clientId.empty()) place.clientName = open->clientId;
+    setenv("VORLANE_SETTINGS_FILE", (place.sessionFolder / "settings.reg").c_str(), 1);
+    return nsm;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::filesystem::path> presets;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument(argv[i]);
-        if (argument == "--help" || argument == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (argument == "--version") {
-            std::printf("VorlaneHost %s\n", VL_HOST_VERSION);
-            return 0;
-        }
-        if (vl::isPresetFileName(argv[i])) presets.emplace_back(argv[i]);
-        else if (!argument.empty() && argument[0] != '-')
-            std::fprintf(stderr, "VorlaneHost: %s is not a .fxp or .fxb file; ignored\n", argv[i]);
+    const vl::linuxapp::CommandLine line = vl::linuxapp::parseCommandLine(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+    if (!line.error.empty()) {
+        std::fprintf(stderr, "VorlaneHost: %s\n%s", line.error.c_str(), vl::linuxapp::kUsageText);
+        return 2;
     }
+    if (line.help) {
+        std::fputs(vl::linuxapp::kUsageText, stdout);
+        return 0;
+    }
+    if (line.version) {
+        std::printf("VorlaneHost %s\n", VL_HOST_VERSION);
+        return 0;
+    }
+    std::vector<std::filesystem::path> presets;
+    for (const std::string& file : line.files) {
+        if (vl::isPresetFileName(file)) presets.emplace_back(file);
+        else std::fprintf(stderr, "VorlaneHost: %s is not a .fxp or .fxb file; ignored\n", file.c_str());
+    }
+    // libjack reads the server's name for every client of this process (the rate probe too).
+    if (!line.serverName.empty()) setenv("JACK_DEFAULT_SERVER", line.serverName.c_str(), 1);
     const std::filesystem::path executable = executableOf(argc > 0 ? argv[0] : nullptr);
+    vl::linuxapp::RunPlace place;
+    place.clientName = line.clientName;
+    // Before the JACK client exists: the session names it.
+    std::unique_ptr<vl::linuxapp::NsmClient> nsm = joinSession(executable, place);
     QApplication application(argc, argv);
     application.setApplicationName("VorlaneHost");
 
@@ -93,12 +135,22 @@ int main(int argc, char** argv) {
         });
     }
 
-    const bool started = window.start(executable);
+    const bool started = window.start(executable, place);
+    if (nsm) nsm->answerOpen(started ? std::nullopt : std::optional<std::string>("The plug-in could not be loaded."));
     if (terminated) {
         window.shutdown();
         return 0;
     }
     if (!started) return 1;
+    if (nsm) {
+        nsm->onSave = [&window]() -> std::optional<std::string> {
+            const std::optional<std::wstring> failure = window.saveForSession();
+            if (!failure) return std::nullopt;
+            return vl::platform::wideToUtf8(*failure);
+        };
+        auto* notifier = new QSocketNotifier(nsm->socket(), QSocketNotifier::Read, &window);
+        QObject::connect(notifier, &QSocketNotifier::activated, &window, [&nsm] { nsm->poll(); });
+    }
 
     // The session may end without a close: the take and the state are saved then.
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &window,

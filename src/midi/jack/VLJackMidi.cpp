@@ -176,12 +176,56 @@ bool VLJackMidi::devicesChanged() const { return connected() && audio.portRegist
 
 bool VLJackMidi::refreshDevices() { return connected() && listPorts(); }
 
+std::vector<std::string> VLJackMidi::removedConnections() const {
+    std::vector<std::string> removed;
+    jack_client_t* client = registeredOn.load(std::memory_order_acquire);
+    if (!client) return removed;
+    const auto present = [client](const std::string& port) { return jack_port_by_name(client, port.c_str()) != nullptr; };
+    const size_t n = inputCount.load(std::memory_order_acquire);
+    for (size_t i = 1; i < n; ++i) {
+        const Input& input = inputs[i];
+        const bool used = input.open.load(std::memory_order_acquire) || input.wasOpen;
+        if (used && input.userRemoved.load(std::memory_order_acquire) && present(input.source))
+            removed.push_back(input.source);
+    }
+    const int32_t open = openOutput.load(std::memory_order_acquire);
+    for (size_t o = 1; o < outputs.size(); ++o) {
+        const Output& output = *outputs[o];
+        const bool used = static_cast<int32_t>(o) == open || output.wasOpen;
+        if (used && output.userRemoved.load(std::memory_order_acquire) && present(output.sink))
+            removed.push_back(output.sink);
+    }
+    return removed;
+}
+
+void VLJackMidi::keepRemoved(const std::vector<std::string>& portNames) {
+    const auto kept = [&](const std::string& port) {
+        return std::find(portNames.begin(), portNames.end(), port) != portNames.end();
+    };
+    const size_t n = inputCount.load(std::memory_order_acquire);
+    for (size_t i = 1; i < n; ++i) {
+        Input& input = inputs[i];
+        if (input.open.load(std::memory_order_acquire) || !kept(input.source)) continue;
+        input.wasOpen = true;
+        input.userRemoved.store(true, std::memory_order_release);
+    }
+    for (size_t o = 1; o < outputs.size(); ++o) {
+        Output& output = *outputs[o];
+        if (static_cast<int32_t>(o) == openOutput.load(std::memory_order_acquire) || !kept(output.sink)) continue;
+        output.wasOpen = true;
+        output.userRemoved.store(true, std::memory_order_release);
+    }
+}
+
 bool VLJackMidi::connectSource(Input& input) {
     jack_port_t* port = input.port.load(std::memory_order_acquire);
     if (!port) return false;
     if (input.source.empty() || input.userRemoved.load(std::memory_order_acquire)) return true;
-    return joined(jack_connect(registeredOn.load(std::memory_order_acquire), input.source.c_str(),
-                               jack_port_name(port)));
+    jack_client_t* client = registeredOn.load(std::memory_order_acquire);
+    // A source that is not there now (a keyboard unplugged, a server started again without
+    // it) is waited for: the listing connects it when it comes back.
+    if (!jack_port_by_name(client, input.source.c_str())) return true;
+    return joined(jack_connect(client, input.source.c_str(), jack_port_name(port)));
 }
 
 bool VLJackMidi::openDevices(const int32_t* inputDevice, const int32_t* outputDevice, MidiHandler handler,
@@ -267,18 +311,20 @@ std::string VLJackMidi::portNameOf(int32_t deviceId) const {
 
 void VLJackMidi::onConnection(jack_port_t* own, const char* other, bool connected, void* user) {
     auto* self = static_cast<VLJackMidi*>(user);
-    if (!self || !other || connected) return;
-    // Only a connection broken by someone else reaches here: the host never breaks its own.
+    if (!self || !other) return;
+    // The host never breaks its own connections: a broken one is the user's (a patchbay), and
+    // one made again (by the user or by an opening) is no longer removed.
+    const bool removed = !connected;
     const size_t n = self->inputCount.load(std::memory_order_acquire);
     for (size_t i = 1; i < n; ++i) {
         Input& input = self->inputs[i];
         if (input.port.load(std::memory_order_acquire) == own && input.source == other)
-            input.userRemoved.store(true, std::memory_order_release);
+            input.userRemoved.store(removed, std::memory_order_release);
     }
     // The output list grows on the user-interface thread: only the open output is looked at.
     Output* output = self->openOutputRecord.load(std::memory_order_acquire);
     if (output && own == self->outPort.load(std::memory_order_acquire) && output->sink == other)
-        output->userRemoved.store(true, std::memory_order_release);
+        output->userRemoved.store(removed, std::memory_order_release);
 }
 
 void VLJackMidi::deliverInputs(jack_nframes_t frames) {

@@ -73,6 +73,14 @@ public:
     // list grew. User-interface thread.
     bool refreshDevices();
 
+    // The connections the user removed from devices the host had open (the sources' and the
+    // sink's port names), for the settings: only ports that are there now, so a keyboard
+    // unplugged meanwhile connects again when it is back. User-interface thread.
+    std::vector<std::string> removedConnections() const;
+    // What an earlier run kept: these devices count as open before with their connection
+    // removed, so opening them leaves them unconnected. After connect(), before opening.
+    void keepRemoved(const std::vector<std::string>& portNames);
+
     bool openDevices(const int32_t* inputDevice, const int32_t* outputDevice, MidiHandler handler,
                      void* handlerValue) override;
     void closeDevices() override;
