@@ -2136,8 +2136,11 @@ void driverRestartRequests() {
         const fs::path partial = run.dir / "asio.commands.partial";
         { std::ofstream(partial, std::ios::binary) << lines; }
         fs::rename(partial, commands);
-        if (!waitUntil([&] { return fs::exists(answers); }, 5000)) return std::string("none");
-        std::string answer = fileText(answers);
+        // Read until it gives its text: a file just renamed into place can refuse a first open
+        // under Wine on a busy machine.
+        std::string answer;
+        if (!waitUntil([&] { return fs::exists(answers) && !(answer = fileText(answers)).empty(); }, 5000))
+            return fs::exists(answers) ? std::string("empty") : std::string("none");
         while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
         return answer;
     };

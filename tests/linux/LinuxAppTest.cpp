@@ -751,7 +751,7 @@ TEST_F(LinuxAppTest, ASessionManagerNamesTheClientKeepsItsFilesInTheSessionAndTh
     // The manager's quit: SIGTERM saves and ends.
     host.stop(SIGTERM, 10000);
     ASSERT_TRUE(WIFEXITED(host.exitStatus())) << "the host had to be killed";
-    EXPECT_EQ(WEXITSTATUS(host.exitStatus()), 0);
+    EXPECT_EQ(WEXITSTATUS(host.exitStatus()), 0) << readText(dir.path() / "VorlaneDemo.log");
     EXPECT_GT(readText(session / "saved.chunk").size(), 8u) << "no state saved at SIGTERM";
 
     // Without a manager: the command line's names.
@@ -824,7 +824,7 @@ TEST_F(LinuxAppTest, AnEditorFloodingSizeRequestsFromTheAudioThreadIsFollowedAnd
     const double stopMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stopAt).count();
     std::printf("note: SIGTERM under the size flood ended the host in %.0f ms\n", stopMs);
     ASSERT_TRUE(WIFEXITED(host.exitStatus())) << "the host had to be killed";
-    EXPECT_EQ(WEXITSTATUS(host.exitStatus()), 0);
+    EXPECT_EQ(WEXITSTATUS(host.exitStatus()), 0) << readText(dir.path() / "ProbeFlood.log");
     EXPECT_EQ(readText(dir.path() / "saved.chunk"), "flood-state");
 }
 

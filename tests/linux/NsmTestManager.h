@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,8 +66,13 @@ private:
         auto* self = static_cast<NsmTestManager*>(user);
         Message got{path, {}, {}};
         for (int i = 0; i < argc; ++i) {
-            if (types[i] == 's') got.strings.emplace_back(&argv[i]->s);
-            if (types[i] == 'i') got.ints.push_back(argv[i]->i);
+            // Arguments are 4-byte aligned, the lo_arg union 8: read them as bytes.
+            if (types[i] == 's') got.strings.emplace_back(reinterpret_cast<const char*>(argv[i]));
+            if (types[i] == 'i') {
+                int32_t value = 0;
+                std::memcpy(&value, argv[i], sizeof value);
+                got.ints.push_back(value);
+            }
         }
         if (lo_address source = lo_message_get_source(message)) {
             if (char* url = lo_address_get_url(source)) {

@@ -16,7 +16,9 @@ constexpr int kUnsupported = -9;  // ERR_UNSUPPORTED_OPERATION: a second open wi
 constexpr char kCapabilities[] = "";  // no :switch:, :dirty: or :message:
 
 std::string stringArgument(lo_arg** argv, const char* types, int argc, int i) {
-    return i < argc && types[i] == 's' ? std::string(&argv[i]->s) : std::string();
+    // OSC aligns arguments to 4 bytes, the lo_arg union to 8: the string is read through a
+    // plain char pointer, never as a member of a misaligned union.
+    return i < argc && types[i] == 's' ? std::string(reinterpret_cast<const char*>(argv[i])) : std::string();
 }
 
 class LoClient final : public NsmClient {
