@@ -1,7 +1,6 @@
 #include "app/PresetRules.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "platform/Text.h"
 #include "settings/KeyValueStore.h"
@@ -33,8 +32,7 @@ void writeValues(KeyValueStore& store, const std::wstring& keyPath,
 }  // namespace
 
 bool isAudioFileName(const std::filesystem::path& path) {
-    std::string ext = platform::wideToUtf8(platform::pathToWide(path.extension()));
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    const std::string ext = platform::lowerExtension(path);
     return ext == ".wav" || ext == ".aif" || ext == ".aiff";
 }
 

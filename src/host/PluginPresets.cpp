@@ -1,7 +1,6 @@
 #include "host/PluginPresets.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstring>
 
@@ -335,8 +334,7 @@ PresetOutcome DefaultState::restore(PluginSlot& slot, const BetweenBlocks& betwe
 }
 
 bool isPresetFileName(const std::filesystem::path& path) {
-    std::string ext = platform::wideToUtf8(platform::pathToWide(path.extension()));
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    const std::string ext = platform::lowerExtension(path);
     return ext == ".fxp" || ext == ".fxb";
 }
 

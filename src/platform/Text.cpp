@@ -134,4 +134,11 @@ std::wstring pathToWide(const std::filesystem::path& path) {
 #endif
 }
 
+std::string lowerExtension(const std::filesystem::path& path) {
+    std::string ext = wideToUtf8(pathToWide(path.extension()));
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return ext;
+}
+
 }  // namespace vl::platform

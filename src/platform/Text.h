@@ -19,5 +19,8 @@ std::wstring utf8ToWide(std::string_view text);
 // (std::filesystem would convert wide text through it on Linux).
 std::filesystem::path pathFromWide(std::wstring_view text);
 std::wstring pathToWide(const std::filesystem::path& path);
+// A path's extension with its dot, in UTF-8 with A-Z lowered (".FXP" -> ".fxp"), for telling
+// file kinds apart by name.
+std::string lowerExtension(const std::filesystem::path& path);
 
 }  // namespace vl::platform

@@ -5,7 +5,6 @@
 // the output.
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -243,9 +242,8 @@ int render(const RenderOptions& options) {
         }
     }
     if (!options.savePreset.empty()) {
-        std::string ext = platform::wideToUtf8(platform::pathToWide(options.savePreset.extension()));
-        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-        const PresetKind kind = ext == ".fxb" ? PresetKind::Bank : PresetKind::Program;
+        const PresetKind kind =
+            platform::lowerExtension(options.savePreset) == ".fxb" ? PresetKind::Bank : PresetKind::Program;
         const PresetOutcome saved = savePresetFile(slot, options.savePreset, kind, directly());
         if (!saved.ok) return fail(kExitOutputUnwritable, shown(options.savePreset) + ": " + saved.message);
     }

@@ -21,11 +21,10 @@ namespace vl::app {
 
 namespace {
 
-constexpr DWORD kPathCapacity = 32768;  // the longest path the system can name
 constexpr wchar_t kLoadFilter[] =
-    L"Presets and banks (*.fxp, *.fxb)\0*.fxp;*.fxb\0Presets (*.fxp)\0*.fxp\0Banks (*.fxb)\0*.fxb\0All files (*.*)\0*.*\0";
-constexpr wchar_t kProgramFilter[] = L"Presets (*.fxp)\0*.fxp\0All files (*.*)\0*.*\0";
-constexpr wchar_t kBankFilter[] = L"Banks (*.fxb)\0*.fxb\0All files (*.*)\0*.*\0";
+    L"Presets and banks (*.fxp, *.fxb)|*.fxp;*.fxb|Presets (*.fxp)|*.fxp|Banks (*.fxb)|*.fxb|All files (*.*)|*.*||";
+constexpr wchar_t kProgramFilter[] = L"Presets (*.fxp)|*.fxp|All files (*.*)|*.*||";
+constexpr wchar_t kBankFilter[] = L"Banks (*.fxb)|*.fxb|All files (*.*)|*.*||";
 constexpr wchar_t kSaveProgramTitle[] = L"Save Preset";
 constexpr wchar_t kSaveBankTitle[] = L"Save Bank";
 constexpr wchar_t kLoadTitle[] = L"Load Preset / Bank";
@@ -42,21 +41,8 @@ std::wstring fileNameOf(std::wstring name) {
 // The system's file dialog, started in the remembered folder; empty = cancelled.
 std::wstring askFile(HWND owner, bool save, const wchar_t* title, const wchar_t* filter, const wchar_t* extension,
                      const std::wstring& folder, const std::wstring& fileName) {
-    std::vector<wchar_t> name(kPathCapacity, L'\0');
-    std::copy_n(fileName.begin(), std::min<size_t>(fileName.size(), kPathCapacity - 1), name.begin());
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = owner;
-    dialog.lpstrTitle = title;
-    dialog.lpstrFilter = filter;
-    dialog.lpstrFile = name.data();
-    dialog.nMaxFile = kPathCapacity;
-    dialog.lpstrDefExt = extension;
-    dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-    dialog.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER | OFN_NOCHANGEDIR |
-                   (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
-    if (!(save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog))) return {};
-    return name.data();
+    const auto path = dialogs::askPath(owner, save, title, filter, extension, folder, fileName);
+    return path ? platform::pathToWide(*path) : std::wstring();
 }
 
 // Program names are the plug-in's 8-bit text: the system's ANSI code page.

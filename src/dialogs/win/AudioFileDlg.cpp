@@ -33,12 +33,11 @@ const wchar_t* bareExtension(const wchar_t* extension) { return extension[0] == 
 
 }  // namespace
 
-namespace {
-
 std::optional<std::filesystem::path> askPath(HWND owner, bool save, const wchar_t* title, const wchar_t* filter,
-                                             const wchar_t* extension, const wchar_t* fileName) {
+                                             const wchar_t* extension, const std::wstring& folder,
+                                             const std::wstring& fileName) {
     std::vector<wchar_t> name(kPathCapacity, L'\0');
-    if (fileName) wcsncpy(name.data(), fileName, kPathCapacity - 1);
+    wcsncpy(name.data(), fileName.c_str(), kPathCapacity - 1);
     const std::vector<wchar_t> filters = dialogFilter(filter);
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
@@ -48,21 +47,20 @@ std::optional<std::filesystem::path> askPath(HWND owner, bool save, const wchar_
     dialog.lpstrFile = name.data();
     dialog.nMaxFile = kPathCapacity;
     dialog.lpstrDefExt = bareExtension(extension);
-    dialog.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER |
+    dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    dialog.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER | OFN_NOCHANGEDIR |
                    (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
     if (!(save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog))) return std::nullopt;
     return std::filesystem::path(name.data());
 }
 
-}  // namespace
-
 std::optional<std::filesystem::path> askOpenPath(HWND owner, const wchar_t* filter, const wchar_t* extension) {
-    return askPath(owner, false, nullptr, filter, extension, nullptr);
+    return askPath(owner, false, nullptr, filter, extension, {}, {});
 }
 
 std::optional<std::filesystem::path> askSavePath(HWND owner, const wchar_t* title, const wchar_t* filter,
                                                  const wchar_t* extension, const wchar_t* fileName) {
-    return askPath(owner, true, title, filter, extension, fileName);
+    return askPath(owner, true, title, filter, extension, {}, fileName ? fileName : L"");
 }
 
 AudioFileDlg::AudioFileDlg(VLVSTHostInterface& host, HostSettings& settings, bool playerDisabled,

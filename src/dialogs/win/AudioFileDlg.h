@@ -14,7 +14,11 @@
 
 namespace vl::dialogs {
 
-// The system's file dialogs with a "Name|*.ext||" filter; none = cancelled.
+// The system's file dialogs with a "Name|*.ext||" filter; none = cancelled. askPath starts in
+// folder (empty = the system's choice) with fileName filled in.
+std::optional<std::filesystem::path> askPath(HWND owner, bool save, const wchar_t* title, const wchar_t* filter,
+                                             const wchar_t* extension, const std::wstring& folder,
+                                             const std::wstring& fileName);
 std::optional<std::filesystem::path> askOpenPath(HWND owner, const wchar_t* filter, const wchar_t* extension);
 std::optional<std::filesystem::path> askSavePath(HWND owner, const wchar_t* title, const wchar_t* filter,
                                                  const wchar_t* extension, const wchar_t* fileName);
